@@ -1,0 +1,242 @@
+#include "buttonctl/drawsurface.h"
+
+#include "runtime/comerror.h"
+#include "runtime/controls.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+namespace {
+
+QRgb toRgb(quint32 bgr)
+{
+    return rt::colorFromBgr(bgr).rgb();
+}
+
+quint32 toBgr(QRgb rgb)
+{
+    return rt::bgrFromColor(QColor::fromRgb(rgb));
+}
+
+// One row of a rounded rectangle: the first and last pixel inside it.
+struct Span
+{
+    int first;
+    int last;
+};
+
+// The rows of the rounded rectangle [left, right) x [top, bottom) whose corners are quarter
+// ellipses of the given width and height; a pixel belongs to it when its centre does.
+std::vector<Span> roundedSpans(int left, int top, int right, int bottom, int ew, int eh)
+{
+    if (left > right)
+        std::swap(left, right);
+    if (top > bottom)
+        std::swap(top, bottom);
+    ew = std::min(std::abs(ew), right - left);
+    eh = std::min(std::abs(eh), bottom - top);
+    std::vector<Span> rows;
+    rows.reserve(size_t(bottom - top));
+    const double rx = ew / 2.0, ry = eh / 2.0;
+    for (int y = top; y < bottom; ++y) {
+        if (ew < 2 || eh < 2) {
+            rows.push_back({left, right - 1});
+            continue;
+        }
+        const double cy = y + 0.5;
+        double dy = 0;
+        if (cy < top + ry)
+            dy = top + ry - cy;
+        else if (cy > bottom - ry)
+            dy = cy - (bottom - ry);
+        const double dx = rx * std::sqrt(std::max(0.0, 1.0 - (dy / ry) * (dy / ry)));
+        const double inset = dy > 0 ? rx - dx : 0.0;
+        rows.push_back({int(std::ceil(left + inset - 0.5 + 1e-9)),
+                        int(std::floor(right - inset - 0.5 - 1e-9))});
+    }
+    return rows;
+}
+
+} // namespace
+
+int vbRound(double value)
+{
+    if (!std::isfinite(value))
+        throw rt::ComError(rt::ErrOverflow, QStringLiteral("Overflow"));
+    const double r = std::nearbyint(value);
+    if (r < double(std::numeric_limits<int>::min()) || r > double(std::numeric_limits<int>::max()))
+        throw rt::ComError(rt::ErrOverflow, QStringLiteral("Overflow"));
+    return int(r);
+}
+
+DrawSurface::DrawSurface() : m_image(0, 0, QImage::Format_RGB32) {}
+
+void DrawSurface::resize(int width, int height)
+{
+    m_image = QImage(std::max(0, width), std::max(0, height), QImage::Format_RGB32);
+    Cls();
+}
+
+void DrawSurface::Cls()
+{
+    m_image.fill(toRgb(m_backColor));
+    m_currentX = m_currentY = 0;
+}
+
+void DrawSurface::setPicture(const QImage &picture)
+{
+    m_picture = picture;
+    if (picture.isNull()) {
+        resize(0, 0);
+        return;
+    }
+    // Block transfers ignore alpha: keep each pixel's own colour channels.
+    QImage pixels = picture.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < pixels.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(pixels.scanLine(y));
+        for (int x = 0; x < pixels.width(); ++x)
+            line[x] |= 0xFF000000u;
+    }
+    m_image = pixels.convertToFormat(QImage::Format_RGB32);
+}
+
+void DrawSurface::setScaleMode(int mode)
+{
+    m_scaleMode = mode == Twips ? Twips : Pixels;
+}
+
+void DrawSurface::Line(double x1, double y1, double x2, double y2, quint32 color)
+{
+    int x = toPixel(x1), y = toPixel(y1);
+    const int xe = toPixel(x2), ye = toPixel(y2);
+    const QRgb rgb = toRgb(color);
+    const int dx = std::abs(xe - x), dy = -std::abs(ye - y);
+    const int sx = x < xe ? 1 : -1, sy = y < ye ? 1 : -1;
+    int err = dx + dy;
+    // The end point itself is left out, as LineTo does.
+    while (x != xe || y != ye) {
+        if (m_image.valid(x, y))
+            m_image.setPixel(x, y, rgb);
+        const int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+    m_currentX = x2;
+    m_currentY = y2;
+}
+
+void DrawSurface::PSet(double x, double y, quint32 color)
+{
+    const int px = toPixel(x), py = toPixel(y);
+    if (m_image.valid(px, py))
+        m_image.setPixel(px, py, toRgb(color));
+    m_currentX = x;
+    m_currentY = y;
+}
+
+qint32 DrawSurface::Point(double x, double y) const
+{
+    const int px = toPixel(x), py = toPixel(y);
+    if (!m_image.valid(px, py))
+        return -1;
+    return qint32(toBgr(m_image.pixel(px, py)));
+}
+
+double DrawSurface::TextWidth(const QString &text) const
+{
+    return QFontMetricsF(m_font, &m_image).horizontalAdvance(text) * unit();
+}
+
+double DrawSurface::TextHeight(const QString &text) const
+{
+    Q_UNUSED(text);
+    return QFontMetricsF(m_font, &m_image).height() * unit();
+}
+
+void DrawSurface::Print(const QString &text)
+{
+    const int x = toPixel(m_currentX), y = toPixel(m_currentY);
+    if (!text.isEmpty() && !m_image.isNull()) {
+        QPainter p(&m_image);
+        p.setFont(m_font);
+        p.setPen(rt::colorFromBgr(m_foreColor));
+        p.drawText(QPointF(x, y + QFontMetricsF(m_font, &m_image).ascent()), text);
+    }
+    m_currentX = 0;
+    m_currentY += TextHeight(text);
+}
+
+void RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int height,
+               quint32 penColor)
+{
+    if (!hdc || hdc->isNull())
+        return;
+    const int t = std::min(top, bottom);
+    const std::vector<Span> rows = roundedSpans(left, top, right, bottom, width, height);
+    const int n = int(rows.size());
+    auto inside = [&](int x, int y) {
+        const int i = y - t;
+        return i >= 0 && i < n && x >= rows[size_t(i)].first && x <= rows[size_t(i)].last;
+    };
+    const QRgb rgb = toRgb(penColor);
+    // The pen is one pixel wide and the brush hollow: only the shape's own edge is drawn.
+    for (int i = 0; i < n; ++i) {
+        const int y = t + i;
+        for (int x = rows[size_t(i)].first; x <= rows[size_t(i)].last; ++x) {
+            const bool edge = !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) ||
+                              !inside(x, y + 1);
+            if (edge && hdc->valid(x, y))
+                hdc->setPixel(x, y, rgb);
+        }
+    }
+}
+
+bool BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY,
+            quint32 rop)
+{
+    if (!dest || !src || dest->isNull() || src->isNull() || (rop != SRCAND && rop != SRCPAINT))
+        return false;
+    // Clip to both bitmaps; nothing outside either is touched.
+    const int x0 = std::max({0, x, x - srcX});
+    const int y0 = std::max({0, y, y - srcY});
+    const int x1 = std::min({dest->width(), x + width, x - srcX + src->width()});
+    const int y1 = std::min({dest->height(), y + height, y - srcY + src->height()});
+    for (int dy = y0; dy < y1; ++dy) {
+        auto *d = reinterpret_cast<QRgb *>(dest->scanLine(dy));
+        const auto *s = reinterpret_cast<const QRgb *>(src->constScanLine(dy - y + srcY));
+        for (int dx = x0; dx < x1; ++dx) {
+            const QRgb sp = s[dx - x + srcX];
+            d[dx] = (rop == SRCAND ? (d[dx] & sp) : (d[dx] | sp)) | 0xFF000000u;
+        }
+    }
+    return true;
+}
+
+QRegion CreateRoundRectRgn(int left, int top, int right, int bottom, int width, int height)
+{
+    if (left > right)
+        std::swap(left, right);
+    if (top > bottom)
+        std::swap(top, bottom);
+    QRegion region;
+    if (right - 1 <= left || bottom - 1 <= top)
+        return region;
+    const std::vector<Span> rows =
+        roundedSpans(left, top, right - 1, bottom - 1, width, height);
+    const int t = top;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].last >= rows[i].first)
+            region += QRect(rows[i].first, t + int(i), rows[i].last - rows[i].first + 1, 1);
+    }
+    return region;
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QFont>
+#include <QImage>
+#include <QRegion>
+#include <QString>
+
+// A device context is the pixel buffer of a surface: what is drawn through it is what the
+// surface's own operations read back.
+using HDC = QImage *;
+
+// The raster operations of BitBlt that the button uses.
+constexpr quint32 SRCAND = 0x008800C6;   // destination AND source
+constexpr quint32 SRCPAINT = 0x00EE0086; // destination OR source
+
+// Rounds to the nearest whole number, halves to even; throws ComError(ErrOverflow) when the
+// result does not fit 32 bits.
+int vbRound(double value);
+
+// A drawing surface with the forms runtime's pixel rules: right and bottom edges exclusive, a
+// line leaves out its last pixel, coordinates in pixels or in twips (15 to a pixel).
+// It also serves as a picture holder: setting a picture sizes the surface to it.
+class DrawSurface
+{
+public:
+    enum ScaleModes { Twips = 1, Pixels = 3 };
+
+    DrawSurface();
+
+    // Sizes the surface in pixels; the new pixels are the back colour.
+    void resize(int width, int height);
+    int pixelWidth() const { return m_image.width(); }
+    int pixelHeight() const { return m_image.height(); }
+    const QImage &image() const { return m_image; }
+    HDC hDC() { return &m_image; }
+
+    quint32 BackColor() const { return m_backColor; }
+    void setBackColor(quint32 bgr) { m_backColor = bgr; }
+    // Clears to the back colour.
+    void Cls();
+
+    // Picture holder: the picture as set (null when empty) and the pixels it was copied to.
+    const QImage &Picture() const { return m_picture; }
+    void setPicture(const QImage &picture);
+
+    int ScaleMode() const { return m_scaleMode; }
+    void setScaleMode(int mode);
+    double ScaleWidth() const { return m_image.width() * unit(); }
+    double ScaleHeight() const { return m_image.height() * unit(); }
+
+    quint32 ForeColor() const { return m_foreColor; }
+    void setForeColor(quint32 bgr) { m_foreColor = bgr; }
+    const QFont &Font() const { return m_font; }
+    void setFont(const QFont &font) { m_font = font; }
+
+    double CurrentX() const { return m_currentX; }
+    double CurrentY() const { return m_currentY; }
+    void setCurrentX(double x) { m_currentX = x; }
+    void setCurrentY(double y) { m_currentY = y; }
+
+    void Line(double x1, double y1, double x2, double y2, quint32 color);
+    void PSet(double x, double y, quint32 color);
+    // The colour at a point as 0x00BBGGRR, or -1 outside the surface.
+    qint32 Point(double x, double y) const;
+    double TextWidth(const QString &text) const;
+    double TextHeight(const QString &text) const;
+    // Draws the text at (CurrentX, CurrentY) in ForeColor over what is there.
+    void Print(const QString &text);
+
+private:
+    double unit() const { return m_scaleMode == Twips ? 15.0 : 1.0; }
+    int toPixel(double v) const { return vbRound(v / unit()); }
+
+    QImage m_image;
+    QImage m_picture;
+    QFont m_font;
+    int m_scaleMode = Pixels;
+    quint32 m_backColor = 0x00FFFFFF;
+    quint32 m_foreColor = 0;
+    double m_currentX = 0;
+    double m_currentY = 0;
+};
+
+// The GDI operations the button draws with, on a device context.
+void RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int height,
+               quint32 penColor);
+bool BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY,
+            quint32 rop);
+// The region of a rounded rectangle as GDI builds it: like a fill without a pen, it leaves out
+// the last column and row, so an outline drawn to (right - 1, bottom - 1) lies on its edge.
+QRegion CreateRoundRectRgn(int left, int top, int right, int bottom, int width, int height);

@@ -1,0 +1,55 @@
+#include "converter/encoder/mp3enc.h"
+
+#include "runtime/comerror.h"
+#include "runtime/formloader.h"
+
+namespace Mp3Enc {
+
+rt::Control *Binding::control() const
+{
+    if (!m_host || !m_host->control())
+        throw rt::ComError(rt::ErrCannotCreateObject, QStringLiteral("no encoder component"));
+    return m_host->control();
+}
+
+qint32 Binding::bitRate() const
+{
+    return control()->getProperty(BitRate).toInt();
+}
+
+void Binding::setBitRate(qint32 bitsPerSecond)
+{
+    control()->putProperty(BitRate, bitsPerSecond);
+}
+
+void Binding::setDownMix(bool on)
+{
+    control()->putProperty(DownMix, on);
+}
+
+void Binding::setAllowDownSample(bool on)
+{
+    control()->putProperty(AllowDownSample, on);
+}
+
+qint16 Binding::open(const QString &inputFile, const QString &outputFile)
+{
+    return qint16(control()->invoke(Open, {inputFile, outputFile}).toInt());
+}
+
+qint16 Binding::encode()
+{
+    return qint16(control()->invoke(Encode, {}).toInt());
+}
+
+qint16 Binding::stop()
+{
+    return qint16(control()->invoke(Stop, {}).toInt());
+}
+
+qint32 Binding::frameCount() const
+{
+    return control()->invoke(GetFrameCount, {}).toInt();
+}
+
+} // namespace Mp3Enc

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "runtime/control.h"
+
+#include <QString>
+
+namespace rt {
+class ComponentHost;
+}
+
+// The binding to the encoder component "MP3ENCLib.Mp3Enc": its dispatch identifiers and typed
+// late-bound calls on a hosted instance. Every call throws rt::ComError when the component
+// refuses it.
+namespace Mp3Enc {
+
+inline const QString ClassName = QStringLiteral("MP3ENCLib.Mp3Enc");
+
+// Members.
+inline constexpr rt::DispId BitRate = 1;
+inline constexpr rt::DispId DownMix = 7;
+inline constexpr rt::DispId AllowDownSample = 8;
+inline constexpr rt::DispId Encode = 9;
+inline constexpr rt::DispId Stop = 10;
+inline constexpr rt::DispId Open = 11;
+inline constexpr rt::DispId GetFrameCount = 12;
+
+// Events.
+inline constexpr rt::DispId ActFrame = 1;
+inline constexpr rt::DispId ThreadEnded = 2;
+
+class Binding
+{
+public:
+    explicit Binding(rt::ComponentHost *host) : m_host(host) {}
+
+    qint32 bitRate() const;
+    void setBitRate(qint32 bitsPerSecond);
+    void setDownMix(bool on);
+    void setAllowDownSample(bool on);
+
+    qint16 open(const QString &inputFile, const QString &outputFile);
+    qint16 encode();
+    qint16 stop();
+    qint32 frameCount() const;
+
+private:
+    rt::Control *control() const;
+    rt::ComponentHost *m_host;
+};
+
+} // namespace Mp3Enc

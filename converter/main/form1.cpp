@@ -1,0 +1,437 @@
+#include "converter/main/form1.h"
+
+#include "converter/dialogs/modopen.h"
+#include "converter/dialogs/module1.h"
+#include "converter/main/batchtext.h"
+#include "converter/main/form2.h"
+#include "converter/main/maker.h"
+#include "converter/main/msgbox.h"
+#include "runtime/comerror.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QTimer>
+#include <array>
+#include <chrono>
+#include <exception>
+#include <type_traits>
+
+using namespace batchtext;
+
+namespace {
+
+const QString FormDescription = QStringLiteral(":/forms/form1.json");
+
+// The button control's Enabled property, set late-bound; its Click event.
+constexpr rt::DispId ZTbuttonEnabled = 0x68030004;
+constexpr rt::DispId ZTbuttonClick = 1;
+
+const QString AddFilesHint = QStringLiteral("添加WAV文件，可按扭Ctrl文件进行多选");
+const QString OpenDialogTitle = QStringLiteral("请选择要转的声音文件(可按扭Ctrl文件进行多选)");
+const QString WavPattern = QStringLiteral("*.wav");
+const QString AddedPrefix = QStringLiteral("已添加");
+const QString AddedSuffix = QStringLiteral("个wav文件");
+const QString ListCleared = QStringLiteral("列表已清空");
+const QString BrowseTitle = QStringLiteral("请选择您需要保存Mp3的地址");
+const QString BitRatePrefix = QStringLiteral("MP3格式的Bit比率为:");
+
+// Label2's colour by folder mode.
+constexpr quint32 White = 0x00FFFFFF;
+constexpr quint32 Silver = 0x00C0C0C0;
+
+// Opt(0) .. Opt(6).
+constexpr std::array<qint32, 7> BitRates = {32000, 56000, 64000, 96000, 112000, 128000, 256000};
+constexpr qint32 DefaultBitRate = 128000;
+
+// The arrow's colour cycle on Lab0.Tag: phase before, phase after, colour after.
+struct ArrowStep
+{
+    const char16_t *before;
+    const char16_t *after;
+    quint32 color;
+};
+constexpr std::array<ArrowStep, 3> ArrowCycle = {{
+    {u"0", u"1", 0x000000FF}, // red
+    {u"1", u"2", 0x0000FF00}, // green
+    {u"2", u"0", 0x0000FFFF}, // yellow
+}};
+
+QChar dirSeparator()
+{
+    return QChar(PlatformSeparators.directory);
+}
+
+// A monotonic clock in milliseconds: a batch may run past midnight.
+qint64 clockMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Handlers run from the event loop; an exception must not escape into it.
+template <class F> auto guarded(QWidget *owner, F handler)
+{
+    return [owner, handler](auto &&...args) {
+        try {
+            if constexpr (std::is_invocable_v<F, decltype(args)...>)
+                handler(args...);
+            else
+                handler(); // a signal's private tag argument
+        } catch (const rt::ComError &error) {
+            MsgBox(owner, error.description(), MsgExclamation);
+        } catch (const std::exception &error) {
+            MsgBox(owner, QString::fromLocal8Bit(error.what()), MsgExclamation);
+        }
+    };
+}
+
+} // namespace
+
+Form1::Form1(const rt::Registry *registry, QWidget *parent)
+    : rt::Form(parent), m_registry(registry), m_loader(registry)
+{
+    m_loader.load(FormDescription, this);
+    wireEvents();
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+template <class T> T *Form1::need(const QString &name) const
+{
+    T *control = m_loader.control<T>(name);
+    if (!control)
+        throw rt::ComError(rt::ErrNoSuchMember,
+                           QStringLiteral("Form1 has no control %1 of the expected kind").arg(name));
+    return control;
+}
+
+rt::ComponentHost *Form1::ZTbutton(int n) const
+{
+    return need<rt::ComponentHost>(QStringLiteral("ZTbutton%1").arg(n));
+}
+
+Mp3Enc::Binding Form1::Mp3() const
+{
+    return Mp3Enc::Binding(need<rt::ComponentHost>(QStringLiteral("Mp3")));
+}
+
+void Form1::wireEvents()
+{
+    const std::array<void (Form1::*)(), 5> clicks = {
+        &Form1::ZTbutton1_Click, &Form1::ZTbutton2_Click, &Form1::ZTbutton3_Click,
+        &Form1::ZTbutton4_Click, &Form1::ZTbutton5_Click};
+    for (int n = 1; n <= 5; ++n) {
+        const auto handler = clicks[size_t(n - 1)];
+        ZTbutton(n)->onEvent(ZTbuttonClick,
+                             guarded(this, [this, handler](QVariantList &) { (this->*handler)(); }));
+    }
+    auto *mp3 = need<rt::ComponentHost>(QStringLiteral("Mp3"));
+    mp3->onEvent(Mp3Enc::ActFrame, guarded(this, [this](QVariantList &args) {
+                     Mp3_ActFrame(args.value(0).toInt());
+                 }));
+    mp3->onEvent(Mp3Enc::ThreadEnded,
+                 guarded(this, [this](QVariantList &) { Mp3_ThreadEnded(); }));
+
+    connect(List1(), &rt::ListBox::Click, this, guarded(this, [this] { List1_Click(); }));
+    connect(Check1(), &rt::CheckBox::Click, this, guarded(this, [this] { Check1_Click(); }));
+    for (int k = 0; k < int(BitRates.size()); ++k) {
+        auto *option = need<rt::OptionButton>(QStringLiteral("Opt(%1)").arg(k));
+        connect(option, &rt::OptionButton::Click, this,
+                guarded(this, [this](int index) { Opt_Click(index); }));
+    }
+    connect(Timer1(), &QTimer::timeout, this, guarded(this, [this] { Timer1_Timer(); }));
+}
+
+void Form1::setButtonEnabled(int n, bool enabled)
+{
+    ZTbutton(n)->put(ZTbuttonEnabled, enabled);
+}
+
+// ---- load, unload, about
+
+void Form1::Form_Load()
+{
+    // Each step is independent: one that fails is skipped.
+    try {
+        QString folder = QCoreApplication::applicationDirPath();
+        if (!folder.endsWith(dirSeparator()))
+            folder += dirSeparator();
+        Text1()->setText(folder);
+    } catch (const std::exception &) {
+    }
+    try {
+        Mp3().setBitRate(DefaultBitRate);
+    } catch (const std::exception &) {
+    }
+    try {
+        Mp3().setAllowDownSample(true);
+    } catch (const std::exception &) {
+    }
+    try {
+        Mp3().setDownMix(true);
+    } catch (const std::exception &) {
+    }
+}
+
+void Form1::Form_Unload()
+{
+    try {
+        Mp3().stop();
+    } catch (const std::exception &) {
+    }
+    // No event of a stopped encoder may start another file once the window has gone.
+    if (auto *timer = m_loader.control<QTimer>(QStringLiteral("Timer1")))
+        timer->stop();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    rt::Form::closeEvent(event);
+}
+
+void Form1::ZTbutton4_Click()
+{
+    Text2()->setAlignment(0);
+    Text2()->setText(InfoLine);
+    Form2 about(m_registry, this);
+    about.showModal();
+}
+
+// ---- file list
+
+void Form1::ZTbutton1_Click()
+{
+    Text2()->setAlignment(0);
+    Text2()->setText(AddFilesHint);
+    const QString answer = ShowOpenDialog(nullptr, OpenDialogTitle, WavPattern, 1);
+    if (!answer.isEmpty()) {
+        const int highest = SplitSelection(answer, dirSeparator());
+        for (int i = 0; i <= highest; ++i) {
+            List2()->AddItem(SelectedFiles.at(i));
+            List1()->AddItem(SelectedFiles.at(i));
+        }
+    }
+    Text2()->setText(AddedPrefix + QString::number(List2()->ListCount()) + AddedSuffix);
+}
+
+void Form1::ZTbutton5_Click()
+{
+    List1()->Clear();
+    List2()->Clear();
+    Text2()->setAlignment(0);
+    Text2()->setText(ListCleared);
+}
+
+void Form1::List1_Click()
+{
+    Text2()->setText(List1()->Text());
+    Text2()->setAlignment(1);
+    Text2()->setSelStart(int(Text2()->Text().size()));
+}
+
+// ---- output folder and bit rate
+
+void Form1::Check1_Click()
+{
+    if (Check1()->Value() == 1) {
+        Label2()->setForeColor(White);
+        Text1()->setEnabled(true);
+        setButtonEnabled(2, true);
+        Text1()->setFocus();
+        Text2()->setAlignment(0);
+        Text2()->setText(UserFolderLine + Text1()->Text());
+    } else {
+        Text2()->setFocus();
+        Label2()->setForeColor(Silver);
+        Text1()->setEnabled(false);
+        setButtonEnabled(2, false);
+        Text2()->setAlignment(0);
+        Text2()->setText(DefaultFolderLine);
+    }
+}
+
+void Form1::ZTbutton2_Click()
+{
+    QString folder = BrowseForFolder(this, BrowseTitle);
+    // A cancelled browser keeps the folder chosen before.
+    if (!folder.isEmpty()) {
+        if (!folder.endsWith(dirSeparator()))
+            folder += dirSeparator();
+        Text1()->setText(folder);
+    }
+    Text2()->setAlignment(0);
+    Text2()->setText(UserFolderLine + Text1()->Text());
+}
+
+void Form1::Opt_Click(int index)
+{
+    if (index < 0 || index >= int(BitRates.size()))
+        return;
+    const qint32 value = BitRates[size_t(index)];
+    try {
+        Mp3().setBitRate(value);
+    } catch (const std::exception &) {
+    }
+    Text2()->setText(BitRatePrefix + QString::number(value));
+}
+
+// ---- batch driver
+
+bool Form1::batchRunning() const
+{
+    return Timer1()->isActive();
+}
+
+void Form1::ZTbutton3_Click()
+{
+    if (List2()->ListCount() <= 0) {
+        MsgBox(this, EmptyListPrompt, MsgExclamation, EmptyListTitle);
+        return;
+    }
+    rt::setTag(List2(), QString()); // positions of the files skipped in this batch
+    try {
+        setButtonEnabled(3, false);
+        setButtonEnabled(1, false);
+        setButtonEnabled(5, false);
+        Check1()->setEnabled(false);
+        Frame3()->setEnabled(false);
+        Timer1()->start();
+        LblTotal()->setVisible(true);
+        Label3()->setVisible(true);
+        List2()->setListIndex(0);
+        List1()->setListIndex(0);
+        rt::setTag(ZTbutton(3), QStringLiteral("0"));
+        FileStart();
+    } catch (const std::exception &) {
+        MsgBox(this, StartFailedPrompt, MsgOkOnly);
+        FileFinishedHandling();
+    }
+}
+
+void Form1::FileStart()
+{
+    const QString input = List2()->Text();
+    try {
+        const std::optional<QString> name = OutputFileName(ParseFileName(input));
+        if (!name)
+            throw rt::ComError(rt::ErrInvalidCall,
+                               QStringLiteral("no output name for \"%1\"").arg(input));
+        const QString folder = Check1()->Value() == 1 ? Text1()->Text() : ParsePath(input);
+        rt::setTag(Label3(), QString::number(clockMs())); // the time figure counts from here
+        Mp3().open(input, folder + *name);
+        Mp3().encode();
+        Label3()->setCaption(ConvertingPrefix + *name);
+    } catch (const std::exception &) {
+        noteSkipped(List2()->ListIndex());
+        throw;
+    }
+}
+
+void Form1::Mp3_ActFrame(qint32 ActFrame)
+{
+    // Progress is display only: a failed read leaves the previous figures standing.
+    try {
+        const QString name = StripPath(List2()->Text());
+        const qint32 percent = FramePercent(ActFrame, Mp3().frameCount());
+        LblActFrame()->setCaption(PercentText(percent));
+        bool ok = false;
+        const qint64 started = rt::tag(Label3()).toLongLong(&ok);
+        const double elapsed = ok ? double(clockMs() - started) / 1000.0 : 0.0;
+        Text2()->setText(ProgressLine(LblActFrame()->Caption(), TimeFigure(elapsed, ActFrame)));
+        LblTotal()->setCaption(TotalCaption(name, Mp3().bitRate()));
+    } catch (const std::exception &) {
+    }
+}
+
+void Form1::Mp3_ThreadEnded()
+{
+    // An encoder stopped by the window's unload may still report its end: no batch, no step.
+    if (!batchRunning())
+        return;
+    FileFinishedHandling();
+}
+
+// Runs the file-finished handling; a file that cannot be started has already been passed, so
+// trying again skips it. Repeats until a file starts or the batch completes, so the window is
+// never left locked.
+void Form1::FileFinishedHandling()
+{
+    const int attempts = List2()->ListCount() + 1;
+    for (int i = 0; i < attempts; ++i) {
+        try {
+            FileFinished();
+            return;
+        } catch (const std::exception &) {
+        }
+    }
+    CompleteBatch();
+}
+
+void Form1::FileFinished()
+{
+    const double position = rt::tag(ZTbutton(3)).toDouble();
+    const qint16 last = qint16(List2()->ListCount() - 1);
+    if (position >= double(last)) {
+        CompleteBatch();
+        return;
+    }
+    const double next = position + 1;
+    rt::setTag(ZTbutton(3), NumberText(next));
+    const qint16 index = qint16(next);
+    List2()->setListIndex(index);
+    List1()->setListIndex(index);
+    FileStart();
+}
+
+void Form1::CompleteBatch()
+{
+    const bool userFolder = Check1()->Value() == 1;
+    MsgBox(this, CompletionMessage(userFolder, Text1()->Text(), skippedFiles()), MsgInformation,
+           CompletedTitle);
+    List1()->Clear();
+    List2()->Clear();
+    setButtonEnabled(1, true);
+    setButtonEnabled(5, true);
+    Check1()->setEnabled(true);
+    Frame3()->setEnabled(true);
+    Timer1()->stop();
+    LblTotal()->setVisible(false);
+    Label3()->setVisible(false);
+    setButtonEnabled(3, true);
+    Text2()->setAlignment(0);
+    Text2()->setText(WelcomeText);
+}
+
+void Form1::noteSkipped(int position)
+{
+    QString positions = rt::tag(List2());
+    if (!positions.isEmpty())
+        positions += u',';
+    rt::setTag(List2(), positions + QString::number(position));
+}
+
+QStringList Form1::skippedFiles() const
+{
+    QStringList files;
+    const QStringList positions = rt::tag(List2()).split(u',', Qt::SkipEmptyParts);
+    for (const QString &position : positions) {
+        const int index = position.toInt();
+        if (index >= 0 && index < List2()->ListCount())
+            files.append(List2()->List(index));
+    }
+    return files;
+}
+
+void Form1::Timer1_Timer()
+{
+    const QString phase = rt::tag(Lab0());
+    for (const ArrowStep &step : ArrowCycle) {
+        if (phase == QStringView(step.before)) {
+            rt::setTag(Lab0(), QString::fromUtf16(step.after));
+            Lab0()->setForeColor(step.color);
+            return;
+        }
+    }
+}

@@ -1,0 +1,8 @@
+target_sources(batchmp3core PRIVATE
+    main/batchtext.cpp main/batchtext.h
+    main/form1.cpp main/form1.h
+    main/form2.cpp main/form2.h
+    main/maker.h
+    main/msgbox.cpp main/msgbox.h
+    main/pathhelpers.cpp main/pathhelpers.h
+)

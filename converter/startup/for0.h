@@ -1,0 +1,33 @@
+#pragma once
+
+#include "runtime/controls.h"
+#include "runtime/formloader.h"
+
+#include <QList>
+
+namespace rt {
+class HiddenProcess;
+}
+
+// The start-up window: installs and registers the two component libraries, then after its
+// first tick hands over to the main window.
+class For0 : public rt::Form
+{
+    Q_OBJECT
+public:
+    explicit For0(QWidget *parent = nullptr);
+
+    QString GetSystemPath() const;
+
+signals:
+    // The main window could not be created; the message names what is missing.
+    void handOverFailed(const QString &message);
+
+private:
+    void Form_Load();
+    void Timer1_Timer();
+    void startRegistration(const QString &libraryFile);
+
+    rt::FormLoader m_loader;
+    QList<rt::HiddenProcess *> m_registrations;
+};

@@ -1,0 +1,72 @@
+#include "mp3enc/encodejob.h"
+
+#include "mp3enc/tempoutput.h"
+#include "runtime/comerror.h"
+
+#include <cerrno>
+#include <vector>
+
+namespace {
+
+constexpr int BlockFrames = 8192; // a few milliseconds of work: Stop is noticed promptly
+
+EncodeResult failed(int number, const QString &text)
+{
+    return {EncodeResult::Failed, number, text};
+}
+
+EncodeResult writeFailed(const TempOutput &out)
+{
+    const int e = out.errorNumber();
+    const bool full = e == ENOSPC || e == EDQUOT || e == EFBIG;
+    return failed(full ? rt::ErrDiskFull : rt::ErrDeviceIO, out.errorText());
+}
+
+} // namespace
+
+EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<LameEncoder> encoder,
+                     const QString &outputPath)
+    : m_reader(std::move(reader)), m_encoder(std::move(encoder)),
+      m_mixer(m_reader->channels(), m_reader->channelMap()), m_outputPath(outputPath)
+{}
+
+EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progress)
+{
+    TempOutput out;
+    if (!out.create(m_outputPath))
+        return writeFailed(out);
+
+    const int channels = m_reader->channels();
+    std::vector<int> interleaved(size_t(BlockFrames) * size_t(channels));
+    std::vector<int> left(BlockFrames), right(BlockFrames);
+    std::vector<unsigned char> mp3;
+    int reported = 0;
+    for (std::int64_t done = 0; done < m_reader->frames();) {
+        if (stop.load(std::memory_order_relaxed))
+            return {EncodeResult::Stopped, 0, {}};
+        const auto want = int(std::min<std::int64_t>(BlockFrames, m_reader->frames() - done));
+        const std::int64_t got = m_reader->read(interleaved.data(), want);
+        if (got != want)
+            return failed(rt::ErrDeviceIO, got < 0 ? m_reader->errorText()
+                                                   : QStringLiteral("the input file ended early"));
+        m_mixer.split(interleaved.data(), want, left.data(), right.data());
+        mp3.clear();
+        if (!m_encoder->encode(left.data(), right.data(), want, mp3))
+            return failed(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
+        if (!out.write(mp3.data(), mp3.size()))
+            return writeFailed(out);
+        done += want;
+        if (m_encoder->frameNumber() != reported)
+            progress(reported = m_encoder->frameNumber());
+    }
+
+    mp3.clear();
+    if (!m_encoder->flush(mp3))
+        return failed(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
+    const std::vector<unsigned char> tag = m_encoder->lametagFrame();
+    if (!out.write(mp3.data(), mp3.size()) ||
+        (!tag.empty() && !out.writeAt(0, tag.data(), tag.size())) || !out.commit())
+        return writeFailed(out);
+    progress(m_encoder->frameNumber());
+    return {};
+}

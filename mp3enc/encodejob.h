@@ -1,0 +1,43 @@
+#pragma once
+
+#include "mp3enc/channelmixer.h"
+#include "mp3enc/lameencoder.h"
+#include "mp3enc/sndfilereader.h"
+
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+struct EncodeResult
+{
+    enum Status
+    {
+        Done,
+        Stopped,
+        Failed
+    };
+    Status status = Done;
+    int errorNumber = 0; // rt::ErrorNumber when Failed
+    QString errorText;
+};
+
+// One opened input/output pair, encoded block by block so memory does not grow with the file.
+// Runs on the worker thread; knows nothing of threads or events.
+class EncodeJob
+{
+public:
+    EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<LameEncoder> encoder,
+              const QString &outputPath);
+
+    int frameCount() const { return m_encoder->totalFrames(); }
+
+    using Progress = std::function<void(int frame)>;
+    EncodeResult run(const std::atomic<bool> &stop, const Progress &progress);
+
+private:
+    std::unique_ptr<SndFileReader> m_reader;
+    std::unique_ptr<LameEncoder> m_encoder;
+    ChannelMixer m_mixer;
+    QString m_outputPath;
+};

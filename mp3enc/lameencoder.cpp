@@ -1,0 +1,82 @@
+#include "mp3enc/lameencoder.h"
+
+#include <lame/lame.h>
+
+LameEncoder::LameEncoder() : m_lame(lame_init())
+{}
+
+LameEncoder::~LameEncoder()
+{
+    if (m_lame)
+        lame_close(m_lame);
+}
+
+bool LameEncoder::init(const Settings &s, QString *error)
+{
+    if (!m_lame) {
+        *error = QStringLiteral("the MP3 encoder could not be initialised");
+        return false;
+    }
+    // The same settings the lame command uses for "-b <kbps>", so the bytes match.
+    lame_set_write_id3tag_automatic(m_lame, 0);
+    const bool set =
+        lame_set_num_samples(m_lame, static_cast<unsigned long>(s.frames)) == 0 &&
+        lame_set_in_samplerate(m_lame, s.sampleRate) == 0 &&
+        lame_set_num_channels(m_lame, s.channels) == 0 && lame_set_brate(m_lame, s.kbps) == 0 &&
+        lame_set_findReplayGain(m_lame, 1) == 0 &&
+        (s.outSampleRate == 0 || lame_set_out_samplerate(m_lame, s.outSampleRate) == 0);
+    // lame_init_params may accept what a setter refused, so both results count.
+    if (!set || lame_init_params(m_lame) < 0 || lame_get_num_channels(m_lame) != s.channels) {
+        *error = QStringLiteral("the MP3 encoder refuses %1 channel(s) at %2 Hz and %3 kbit/s")
+                     .arg(s.channels)
+                     .arg(s.sampleRate)
+                     .arg(s.kbps);
+        return false;
+    }
+    return true;
+}
+
+int LameEncoder::totalFrames() const
+{
+    return lame_get_totalframes(m_lame);
+}
+
+int LameEncoder::frameNumber() const
+{
+    return lame_get_frameNum(m_lame);
+}
+
+int LameEncoder::outSampleRate() const
+{
+    return lame_get_out_samplerate(m_lame);
+}
+
+bool LameEncoder::encode(const int *left, const int *right, int frames,
+                         std::vector<unsigned char> &out)
+{
+    // Worst case from lame.h: 1.25 * samples + 7200.
+    const size_t room = size_t(frames) * 5 / 4 + 7200;
+    const size_t used = out.size();
+    out.resize(used + room);
+    const int n = lame_encode_buffer_int(m_lame, left, right, frames, out.data() + used, int(room));
+    out.resize(used + size_t(n > 0 ? n : 0));
+    return n >= 0;
+}
+
+bool LameEncoder::flush(std::vector<unsigned char> &out)
+{
+    const size_t room = 7200;
+    const size_t used = out.size();
+    out.resize(used + room);
+    const int n = lame_encode_flush(m_lame, out.data() + used, int(room));
+    out.resize(used + size_t(n > 0 ? n : 0));
+    return n >= 0;
+}
+
+std::vector<unsigned char> LameEncoder::lametagFrame() const
+{
+    std::vector<unsigned char> tag(2880); // the largest frame MP3 allows
+    const size_t n = lame_get_lametag_frame(m_lame, tag.data(), tag.size());
+    tag.resize(n <= tag.size() ? n : 0);
+    return tag;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+struct lame_global_struct;
+
+// The one place that talks to LAME: configure once, feed planar blocks, flush, fetch the tag.
+class LameEncoder
+{
+public:
+    struct Settings
+    {
+        int sampleRate = 44100;
+        int channels = 2;         // 1 or 2: wider input is mixed down before it gets here
+        std::uint64_t frames = 0; // exact length, so the frame count and the info tag are exact
+        int kbps = 128;
+        int outSampleRate = 0; // 0: LAME picks the rate that suits the bit rate
+    };
+
+    LameEncoder();
+    ~LameEncoder();
+    LameEncoder(const LameEncoder &) = delete;
+    LameEncoder &operator=(const LameEncoder &) = delete;
+
+    bool init(const Settings &settings, QString *error);
+    int totalFrames() const;
+    int frameNumber() const;
+    int outSampleRate() const;
+
+    // Samples are full-scale 32-bit; `right` is ignored for mono. Appends the MP3 bytes to `out`.
+    bool encode(const int *left, const int *right, int frames, std::vector<unsigned char> &out);
+    bool flush(std::vector<unsigned char> &out);
+    // The info-tag frame that belongs at the start of the file; empty when LAME wrote none.
+    std::vector<unsigned char> lametagFrame() const;
+
+private:
+    lame_global_struct *m_lame;
+};

@@ -1,0 +1,409 @@
+#include "mp3enc/mp3enc.h"
+
+#include "mp3enc/encodejob.h"
+#include "runtime/comerror.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Lives on the creating thread; the worker queues deliveries to it. It may outlive its owner
+// for a moment when the host destroys the component from inside an event.
+class EventPump : public QObject
+{
+public:
+    explicit EventPump(Mp3Enc *owner) : m_owner(owner) {}
+    Mp3Enc *m_owner;
+    int m_delivering = 0;
+};
+
+namespace {
+
+constexpr int ErrInvalidFileFormat = 321;
+constexpr int MinBitRate = 8000;
+constexpr int MaxBitRate = 320000;
+
+struct DeliveryScope
+{
+    explicit DeliveryScope(EventPump *pump) : m_pump(pump) { ++m_pump->m_delivering; }
+    ~DeliveryScope() { --m_pump->m_delivering; }
+    EventPump *m_pump;
+};
+
+[[noreturn]] void refuse(int number, const QString &text)
+{
+    throw rt::ComError(number, text);
+}
+
+bool accessible(const QString &path, int mode)
+{
+    return ::access(QFile::encodeName(path).constData(), mode) == 0;
+}
+
+std::unique_ptr<SndFileReader> openInput(const QString &path)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists())
+        refuse(rt::ErrFileNotFound, QStringLiteral("File not found: %1").arg(path));
+    if (!info.isFile()) // a folder, a device or a pipe, which could block the reader
+        refuse(ErrInvalidFileFormat, QStringLiteral("Not a WAV file: %1").arg(path));
+    if (!accessible(path, R_OK))
+        refuse(rt::ErrPermissionDenied, QStringLiteral("Cannot read %1").arg(path));
+    auto reader = std::make_unique<SndFileReader>();
+    if (!reader->open(path))
+        refuse(ErrInvalidFileFormat,
+               QStringLiteral("Not a WAV file: %1 (%2)").arg(path, reader->errorText()));
+    if (!reader->isWave())
+        refuse(ErrInvalidFileFormat, QStringLiteral("Not a WAV file: %1").arg(path));
+    if (reader->frames() <= 0)
+        refuse(ErrInvalidFileFormat, QStringLiteral("The file holds no samples: %1").arg(path));
+    return reader;
+}
+
+bool sameFile(const QString &a, const QString &b)
+{
+    struct stat sa
+    {
+    }, sb{};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+void checkOutput(const QString &input, const QString &output)
+{
+    const QFileInfo out(output);
+    const QString folder = out.absolutePath();
+    if (output.isEmpty() || !QFileInfo(folder).isDir())
+        refuse(rt::ErrPathNotFound, QStringLiteral("Output folder not found: %1").arg(output));
+    if (!accessible(folder, W_OK | X_OK))
+        refuse(rt::ErrPermissionDenied, QStringLiteral("Cannot write in %1").arg(folder));
+    if (out.fileName().isEmpty() || out.isDir())
+        refuse(rt::ErrPathFileAccess, QStringLiteral("The output names a folder: %1").arg(output));
+    // Inode identity catches other spellings, symbolic and hard links alike.
+    if (sameFile(input, output))
+        refuse(rt::ErrPathFileAccess,
+               QStringLiteral("The output would overwrite the input: %1").arg(output));
+}
+
+// The input's own rate when MP3 has it, else the nearest MP3 rate below it.
+int keptSampleRate(int inputRate)
+{
+    constexpr int Mp3Rates[] = {48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
+    for (int rate : Mp3Rates) {
+        if (rate <= inputRate)
+            return rate;
+    }
+    return 8000;
+}
+
+bool toBool(const QVariant &value)
+{
+    if (!value.canConvert<bool>())
+        refuse(rt::ErrTypeMismatch, QStringLiteral("Type mismatch"));
+    return value.toBool();
+}
+
+QString toText(const QVariant &value)
+{
+    if (!value.canConvert<QString>())
+        refuse(rt::ErrTypeMismatch, QStringLiteral("Type mismatch"));
+    return value.toString();
+}
+
+} // namespace
+
+Mp3Enc::Mp3Enc(rt::ControlSite *site) : rt::Control(site), m_pump(new EventPump(this))
+{}
+
+Mp3Enc::~Mp3Enc()
+{
+    Stop();
+    if (m_pump->m_delivering > 0) {
+        // Destroyed by the host from inside one of our events: let that delivery unwind first.
+        m_pump->m_owner = nullptr;
+        m_pump->deleteLater();
+    } else {
+        delete m_pump; // also drops whatever is still queued for it
+    }
+}
+
+QList<rt::MemberInfo> Mp3Enc::members() const
+{
+    using rt::MemberKind;
+    return {
+        {IdBitRate,
+         QStringLiteral("BitRate"),
+         MemberKind::Property,
+         true,
+         true,
+         {},
+         QStringLiteral("Constant bit rate in bit/s, applied to files opened later")},
+        {IdDownMix,
+         QStringLiteral("DownMix"),
+         MemberKind::Property,
+         true,
+         true,
+         {},
+         QStringLiteral("Mix more than two channels down to stereo instead of refusing them")},
+        {IdAllowDownSample,
+         QStringLiteral("AllowDownSample"),
+         MemberKind::Property,
+         true,
+         true,
+         {},
+         QStringLiteral("Let the encoder lower the sample rate to suit the bit rate")},
+        {IdEncode,
+         QStringLiteral("Encode"),
+         MemberKind::Method,
+         false,
+         false,
+         {},
+         QStringLiteral("Start encoding the opened pair in the background")},
+        {IdStop,
+         QStringLiteral("Stop"),
+         MemberKind::Method,
+         false,
+         false,
+         {},
+         QStringLiteral("End a running encode and discard its output")},
+        {IdOpen,
+         QStringLiteral("Open"),
+         MemberKind::Method,
+         false,
+         false,
+         {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
+         QStringLiteral("Check and open a WAV input and an MP3 output")},
+        {IdGetFrameCount,
+         QStringLiteral("GetFrameCount"),
+         MemberKind::Method,
+         false,
+         false,
+         {},
+         QStringLiteral("Number of MP3 frames the opened pair gives")},
+        {EventActFrame,
+         QStringLiteral("ActFrame"),
+         MemberKind::Event,
+         false,
+         false,
+         {QStringLiteral("ActFrame")},
+         QStringLiteral("One more MP3 frame is written")},
+        {EventThreadEnded,
+         QStringLiteral("ThreadEnded"),
+         MemberKind::Event,
+         false,
+         false,
+         {},
+         QStringLiteral("The encode has ended")},
+        {EventFailure,
+         QStringLiteral("Failure"),
+         MemberKind::Event,
+         false,
+         false,
+         {QStringLiteral("ErrCode"), QStringLiteral("ErrStr")},
+         QStringLiteral("The encode failed; ThreadEnded follows")},
+    };
+}
+
+QVariant Mp3Enc::getProperty(rt::DispId id)
+{
+    switch (id) {
+    case IdBitRate:
+        return m_bitRate;
+    case IdDownMix:
+        return m_downMix;
+    case IdAllowDownSample:
+        return m_allowDownSample;
+    default:
+        refuse(rt::ErrNoSuchMember, QStringLiteral("Object doesn't support this property"));
+    }
+}
+
+void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
+{
+    switch (id) {
+    case IdBitRate: {
+        bool ok = false;
+        const int bitRate = value.toInt(&ok);
+        if (!ok)
+            refuse(rt::ErrTypeMismatch, QStringLiteral("Type mismatch"));
+        if (bitRate < MinBitRate || bitRate > MaxBitRate)
+            refuse(rt::ErrInvalidCall, QStringLiteral("Bit rate out of range: %1").arg(bitRate));
+        m_bitRate = bitRate;
+        break;
+    }
+    case IdDownMix:
+        m_downMix = toBool(value);
+        break;
+    case IdAllowDownSample:
+        m_allowDownSample = toBool(value);
+        break;
+    default:
+        refuse(rt::ErrNoSuchMember, QStringLiteral("Object doesn't support this property"));
+    }
+}
+
+QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
+{
+    const qsizetype expected = id == IdOpen ? 2 : 0;
+    if (id < IdEncode || id > IdGetFrameCount)
+        refuse(rt::ErrNoSuchMember, QStringLiteral("Object doesn't support this method"));
+    if (args.size() != expected)
+        refuse(rt::ErrWrongArgumentCount, QStringLiteral("Wrong number of arguments"));
+    switch (id) {
+    case IdEncode:
+        Encode();
+        break;
+    case IdStop:
+        Stop();
+        break;
+    case IdOpen:
+        Open(toText(args[0]), toText(args[1]));
+        break;
+    default:
+        return GetFrameCount();
+    }
+    return QVariant::fromValue<qint16>(0);
+}
+
+void Mp3Enc::refuseWhileEncoding(const char *call) const
+{
+    if (m_running)
+        refuse(rt::ErrInvalidCall,
+               QStringLiteral("%1 is not possible while an encode is running").arg(call));
+}
+
+void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
+{
+    refuseWhileEncoding("Open");
+    m_opened.reset();
+    m_frameCount = 0;
+
+    auto reader = openInput(inputFile);
+    if (reader->channels() > 2 && !m_downMix)
+        refuse(rt::ErrInvalidCall, QStringLiteral("%1 has %2 channels and DownMix is off")
+                                       .arg(inputFile)
+                                       .arg(reader->channels()));
+    checkOutput(inputFile, outputFile);
+
+    LameEncoder::Settings settings;
+    settings.sampleRate = reader->sampleRate();
+    settings.channels = reader->channels() == 1 ? 1 : 2;
+    settings.frames = std::uint64_t(reader->frames());
+    settings.kbps = m_bitRate / 1000;
+    settings.outSampleRate = m_allowDownSample ? 0 : keptSampleRate(reader->sampleRate());
+    auto encoder = std::make_unique<LameEncoder>();
+    QString error;
+    if (!encoder->init(settings, &error))
+        refuse(rt::ErrInvalidCall, error);
+
+    m_opened = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder),
+                                           QFileInfo(outputFile).absoluteFilePath());
+    m_frameCount = m_opened->frameCount();
+}
+
+void Mp3Enc::Encode()
+{
+    refuseWhileEncoding("Encode");
+    if (!m_opened)
+        refuse(rt::ErrInvalidCall, QStringLiteral("Encode needs a file pair opened by Open"));
+    if (m_worker.joinable())
+        m_worker.join();
+    m_stop = false;
+    m_newestFrame = 0;
+    m_framePosted = false;
+    m_lastFrame = 0;
+    m_running = true;
+    m_worker = std::thread(&Mp3Enc::runWorker, this, std::move(m_opened), ++m_generation);
+}
+
+void Mp3Enc::Stop()
+{
+    m_stop = true;
+    if (m_worker.joinable())
+        m_worker.join();
+    m_running = false;
+    ++m_generation; // whatever the stopped encode still had queued is now dropped
+}
+
+void Mp3Enc::runWorker(std::unique_ptr<EncodeJob> job, quint64 generation)
+{
+    const EncodeResult result =
+        job->run(m_stop, [this, generation](int frame) { postFrame(generation, frame); });
+    job.reset(); // files closed before the host hears of the end
+    if (result.status == EncodeResult::Stopped)
+        return;
+    if (result.status == EncodeResult::Failed)
+        postFailure(generation, result.errorNumber, result.errorText);
+    postEnded(generation);
+}
+
+void Mp3Enc::postFrame(quint64 generation, int frame)
+{
+    m_newestFrame.store(frame);
+    if (m_framePosted.exchange(true))
+        return; // the waiting one will carry the newest number
+    QMetaObject::invokeMethod(
+        m_pump,
+        [pump = m_pump, generation] {
+            if (pump->m_owner)
+                pump->m_owner->deliverFrame(generation);
+        },
+        Qt::QueuedConnection);
+}
+
+void Mp3Enc::postFailure(quint64 generation, int number, const QString &text)
+{
+    QMetaObject::invokeMethod(
+        m_pump,
+        [pump = m_pump, generation, number, text] {
+            if (pump->m_owner)
+                pump->m_owner->deliverFailure(generation, number, text);
+        },
+        Qt::QueuedConnection);
+}
+
+void Mp3Enc::postEnded(quint64 generation)
+{
+    QMetaObject::invokeMethod(
+        m_pump,
+        [pump = m_pump, generation] {
+            if (pump->m_owner)
+                pump->m_owner->deliverEnded(generation);
+        },
+        Qt::QueuedConnection);
+}
+
+void Mp3Enc::deliverFrame(quint64 generation)
+{
+    if (generation != m_generation)
+        return;
+    m_framePosted.store(false);
+    const int frame = m_newestFrame.load();
+    if (frame <= m_lastFrame)
+        return;
+    m_lastFrame = frame;
+    QVariantList args{frame};
+    DeliveryScope scope(m_pump);
+    raiseEvent(EventActFrame, args); // the host may destroy us in here: touch nothing after
+}
+
+void Mp3Enc::deliverFailure(quint64 generation, int number, const QString &text)
+{
+    if (generation != m_generation)
+        return;
+    QVariantList args{number, text};
+    DeliveryScope scope(m_pump);
+    raiseEvent(EventFailure, args);
+}
+
+void Mp3Enc::deliverEnded(quint64 generation)
+{
+    if (generation != m_generation)
+        return;
+    m_worker.join(); // it has nothing left to do but return
+    m_running = false;
+    DeliveryScope scope(m_pump);
+    raiseEvent(EventThreadEnded); // the host may Open and Encode the next file in here
+}

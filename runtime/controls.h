@@ -1,0 +1,151 @@
+#pragma once
+
+// The intrinsic controls of a window (timers are plain QTimer), as thin helpers over Qt's widgets that keep the operations
+// and names the window logic uses (ListIndex raising Click, Tag on every control, labels sized to
+// their text over a transparent background, colours as 0x00BBGGRR).
+
+#include "runtime/export.h"
+
+#include <QCheckBox>
+#include <QColor>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPixmap>
+#include <QRadioButton>
+#include <QWidget>
+
+namespace rt {
+
+constexpr int TwipsPerPixel = 15;
+constexpr int twipsToPixels(int twips) { return twips / TwipsPerPixel; }
+
+// 0x00BBGGRR, red in the low byte.
+RT_EXPORT QColor colorFromBgr(quint32 bgr);
+RT_EXPORT quint32 bgrFromColor(const QColor &color);
+
+// Every control carries a text Tag, kept as a dynamic property.
+RT_EXPORT QString tag(const QObject *control);
+RT_EXPORT void setTag(QObject *control, const QString &value);
+
+// A window with a back colour under a picture drawn from the top-left corner.
+class RT_EXPORT Form : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    ~Form() override;
+    void setBackColor(quint32 bgr);
+    void setPicture(const QPixmap &picture);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QPixmap m_picture;
+};
+
+class RT_EXPORT ListBox : public QListWidget
+{
+    Q_OBJECT
+public:
+    explicit ListBox(QWidget *parent = nullptr);
+    void AddItem(const QString &item);
+    void Clear();
+    int ListCount() const;
+    int ListIndex() const;
+    void setListIndex(int index); // raises Click, also when code writes it
+    QString Text() const;         // the selected entry, "" when none
+    QString List(int index) const;
+
+signals:
+    void Click();
+};
+
+class RT_EXPORT TextBox : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit TextBox(QWidget *parent = nullptr);
+    QString Text() const { return text(); }
+    void setAlignment(int alignment); // 0 left, 1 right, 2 centre
+    int Alignment() const;
+    void setSelStart(int position);
+    void setBackColor(quint32 bgr);
+    void setForeColor(quint32 bgr);
+};
+
+class RT_EXPORT Label : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit Label(QWidget *parent = nullptr);
+    QString Caption() const { return text(); }
+    void setCaption(const QString &caption);
+    void setForeColor(quint32 bgr);
+    quint32 ForeColor() const { return m_foreColor; }
+    void setAutoSize(bool on);
+    void setTransparent(bool on);
+
+signals:
+    void Click();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    void fitToText();
+    quint32 m_foreColor = 0;
+    bool m_autoSize = false;
+};
+
+class RT_EXPORT CheckBox : public QCheckBox
+{
+    Q_OBJECT
+public:
+    explicit CheckBox(QWidget *parent = nullptr);
+    int Value() const { return isChecked() ? 1 : 0; }
+    void setValue(int value) { setChecked(value == 1); }
+    void setBackColor(quint32 bgr);
+    void setForeColor(quint32 bgr);
+
+signals:
+    void Click();
+};
+
+class RT_EXPORT OptionButton : public QRadioButton
+{
+    Q_OBJECT
+public:
+    explicit OptionButton(int index, QWidget *parent = nullptr);
+    int Index() const { return m_index; }
+    void setBackColor(quint32 bgr);
+    void setForeColor(quint32 bgr);
+
+signals:
+    void Click(int index);
+
+private:
+    int m_index;
+};
+
+// A frame: disabling it disables what is inside.
+class RT_EXPORT Frame : public QGroupBox
+{
+    Q_OBJECT
+public:
+    explicit Frame(QWidget *parent = nullptr);
+    void setBackColor(quint32 bgr);
+    void setForeColor(quint32 bgr);
+};
+
+class RT_EXPORT Image : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit Image(QWidget *parent = nullptr);
+    void setPicture(const QPixmap &picture);
+};
+
+} // namespace rt

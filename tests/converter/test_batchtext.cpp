@@ -1,0 +1,146 @@
+#include "converter/main/batchtext.h"
+
+#include <QtTest>
+
+using namespace batchtext;
+
+class TestBatchText final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void outputFileName_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected"); // "-" for no name
+        QTest::newRow("lower case") << "a.wav" << "a.mp3";
+        QTest::newRow("upper case ending") << "A.WAV" << "A.mp3";
+        QTest::newRow("four-letter ending") << "x.wave" << "x.wmp3";
+        QTest::newRow("blanks trimmed") << "  song.wav  " << "song.mp3";
+        QTest::newRow("tab is not a blank") << "song.wav\t" << "song.wmp3";
+        QTest::newRow("exactly three characters") << "wav" << "mp3";
+        QTest::newRow("two characters") << "ab" << "-";
+        QTest::newRow("blanks around two characters") << "  ab " << "-";
+        QTest::newRow("empty") << "" << "-";
+        QTest::newRow("unicode") << "歌曲.wav" << "歌曲.mp3";
+    }
+    void outputFileName()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        const std::optional<QString> name = OutputFileName(input);
+        QCOMPARE(name.value_or(QStringLiteral("-")), expected);
+    }
+
+    void framePercent_data()
+    {
+        QTest::addColumn<qint32>("frame");
+        QTest::addColumn<qint32>("total");
+        QTest::addColumn<qint32>("expected");
+        QTest::newRow("37 of 100") << 37 << 100 << 37;
+        QTest::newRow("12.5 rounds down to even") << 1 << 8 << 12;
+        QTest::newRow("37.5 rounds up to even") << 3 << 8 << 38;
+        QTest::newRow("last frame") << 8 << 8 << 100;
+        QTest::newRow("zero frame count") << 5 << 0 << 0;
+        QTest::newRow("past 32-bit product") << 30000000 << 40000000 << 75;
+        QTest::newRow("largest frame") << 2147483647 << 2147483647 << 100;
+    }
+    void framePercent()
+    {
+        QFETCH(qint32, frame);
+        QFETCH(qint32, total);
+        QFETCH(qint32, expected);
+        QCOMPARE(FramePercent(frame, total), expected);
+    }
+
+    void percentText()
+    {
+        QCOMPARE(PercentText(37), QStringLiteral("37 %"));
+    }
+
+    void timeFigure_data()
+    {
+        QTest::addColumn<double>("elapsed");
+        QTest::addColumn<qint32>("frame");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("half real time") << 1.3 << 100 << "0.5";
+        QTest::newRow("no trailing zeros") << 2.6 << 100 << "1";
+        QTest::newRow("two decimals") << 1.0 << 100 << "0.38"; // 0.384615...
+        QTest::newRow("no frame yet") << 5.0 << 0 << "0";
+        QTest::newRow("nothing elapsed") << 0.0 << 10 << "0";
+    }
+    void timeFigure()
+    {
+        QFETCH(double, elapsed);
+        QFETCH(qint32, frame);
+        QFETCH(QString, expected);
+        QCOMPARE(NumberText(TimeFigure(elapsed, frame)), expected);
+    }
+
+    void round2_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("half to even, down") << 0.125 << 0.12;
+        QTest::newRow("half to even, up") << 0.375 << 0.38;
+        QTest::newRow("below half") << 1.234 << 1.23;
+        QTest::newRow("above half") << 1.236 << 1.24;
+        QTest::newRow("whole") << 3.0 << 3.0;
+    }
+    void round2()
+    {
+        QFETCH(double, value);
+        QFETCH(double, expected);
+        QCOMPARE(Round2(value), expected);
+    }
+
+    void progressLine()
+    {
+        QCOMPARE(ProgressLine(PercentText(37), 0.5), QStringLiteral("已完成：37 % 时间： 0.5"));
+    }
+
+    void totalCaption()
+    {
+        QCOMPARE(TotalCaption(QStringLiteral("a.wav"), 128000),
+                 QStringLiteral("编译 a.wav\r\n      @ 128000 Kbps"));
+    }
+
+    void completionMessage_data()
+    {
+        QTest::addColumn<bool>("userFolder");
+        QTest::addColumn<QStringList>("skipped");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("default folder")
+            << false << QStringList()
+            << "祝贺，转换已全部完成.\r\nMP3输出目录为默认路径(与wav同一目录)";
+        QTest::newRow("user folder")
+            << true << QStringList() << "祝贺，转换已全部完成.\r\nMP3输出目录为：/out/";
+        QTest::newRow("skipped files named")
+            << true << QStringList{"/m/a.wav", "/m/c.wav"}
+            << "祝贺，转换已全部完成.\r\nMP3输出目录为：/out/\r\n其中2个文件未能转换：\r\n/m/"
+               "a.wav\r\n/m/c.wav";
+    }
+    void completionMessage()
+    {
+        QFETCH(bool, userFolder);
+        QFETCH(QStringList, skipped);
+        QFETCH(QString, expected);
+        QCOMPARE(CompletionMessage(userFolder, QStringLiteral("/out/"), skipped), expected);
+    }
+
+    // A long list of refused files keeps the message to a readable size but still counts all.
+    void completionMessageManySkips()
+    {
+        QStringList skipped;
+        for (int i = 0; i < 50; ++i)
+            skipped << QStringLiteral("/m/%1.wav").arg(i);
+        const QString message = CompletionMessage(false, QString(), skipped);
+        QVERIFY(message.contains(QStringLiteral("其中50个文件未能转换")));
+        QVERIFY(message.contains(QStringLiteral("/m/9.wav")));
+        QVERIFY(!message.contains(QStringLiteral("/m/10.wav")));
+        QVERIFY(message.endsWith(QStringLiteral("……等50个")));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestBatchText)
+#include "test_batchtext.moc"

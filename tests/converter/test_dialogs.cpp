@@ -1,0 +1,176 @@
+#include "converter/dialogs/modopen.h"
+#include "converter/dialogs/module1.h"
+#include "modaldriver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QChar Nul(u'\0');
+
+QString touch(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    return path;
+}
+
+} // namespace
+
+class TestDialogs final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void splitSelection_data()
+    {
+        QTest::addColumn<QChar>("separator");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("highest");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("win one file")
+            << QChar(u'\\') << QStringLiteral("C:\\Music\\a.wav") + Nul << 0
+            << QStringList{"C:\\Music\\a.wav"};
+        QTest::newRow("win one file, old blank filling")
+            << QChar(u'\\') << QStringLiteral("C:\\Music\\a.wav") + Nul + QString(20, u' ') << 0
+            << QStringList{"C:\\Music\\a.wav"};
+        QTest::newRow("win three files in a folder")
+            << QChar(u'\\') << QStringList{"C:\\Music", "a.wav", "b.wav", "c.wav", "", ""}.join(Nul)
+            << 2 << QStringList{"C:\\Music\\a.wav", "C:\\Music\\b.wav", "C:\\Music\\c.wav"};
+        QTest::newRow("win drive root, no doubled separator")
+            << QChar(u'\\') << QStringList{"C:\\", "a.wav", "b.wav", "", ""}.join(Nul) << 1
+            << QStringList{"C:\\a.wav", "C:\\b.wav"};
+        QTest::newRow("posix one file")
+            << QChar(u'/') << QStringLiteral("/m/歌曲 1.wav") + Nul << 0
+            << QStringList{"/m/歌曲 1.wav"};
+        QTest::newRow("posix three files")
+            << QChar(u'/') << QStringList{"/music", "a.wav", "b.wav", "c.wav", "", ""}.join(Nul)
+            << 2 << QStringList{"/music/a.wav", "/music/b.wav", "/music/c.wav"};
+        QTest::newRow("posix root")
+            << QChar(u'/') << QStringList{"/", "a.wav", "b.wav", "", ""}.join(Nul) << 1
+            << QStringList{"/a.wav", "/b.wav"};
+    }
+    void splitSelection()
+    {
+        QFETCH(QChar, separator);
+        QFETCH(QString, answer);
+        QFETCH(int, highest);
+        QFETCH(QStringList, files);
+        SelectedFiles = QStringList{"left over", "from before", "x", "y", "z"};
+        QCOMPARE(SplitSelection(answer, separator), highest);
+        QCOMPARE(SelectedFiles, files); // replaced completely
+    }
+
+    // Far beyond the 255-byte answer of old: nothing is cut off.
+    void splitFiftyFiles()
+    {
+        QStringList files;
+        for (int i = 0; i < 50; ++i)
+            files << QStringLiteral("/音乐/a long file name number %1.wav").arg(i);
+        QCOMPARE(SplitSelection(SelectionAnswer(files)), 49);
+        QCOMPARE(SelectedFiles, files);
+    }
+
+    // The answer's two forms, and files that share only an ancestor folder.
+    void selectionAnswer_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("one") << QStringList{"/m/a.wav"} << QStringLiteral("/m/a.wav") + Nul;
+        QTest::newRow("two") << QStringList{"/m/a.wav", "/m/b.wav"}
+                             << QStringList{"/m", "a.wav", "b.wav", "", ""}.join(Nul);
+        QTest::newRow("root") << QStringList{"/a.wav", "/b.wav"}
+                              << QStringList{"/", "a.wav", "b.wav", "", ""}.join(Nul);
+        QTest::newRow("different folders")
+            << QStringList{"/m/x/a.wav", "/m/y/b.wav"}
+            << QStringList{"/m", "x/a.wav", "y/b.wav", "", ""}.join(Nul);
+        QTest::newRow("a folder name that prefixes another")
+            << QStringList{"/m/ab/a.wav", "/m/abc/b.wav"}
+            << QStringList{"/m", "ab/a.wav", "abc/b.wav", "", ""}.join(Nul);
+    }
+    void selectionAnswer()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, answer);
+        QCOMPARE(SelectionAnswer(files), answer);
+        SplitSelection(answer);
+        QCOMPARE(SelectedFiles, files);
+    }
+
+    void openDialogCancelled()
+    {
+        QStringList seen;
+        modaldriver::answerFileDialog({}, &seen);
+        QCOMPARE(ShowOpenDialog(nullptr, QStringLiteral("标题"), QStringLiteral("*.wav"), 1),
+                 QString());
+        QCOMPARE(seen, (QStringList{"标题", "声音 (*.wav)"}));
+    }
+
+    void openDialogChoosesFiles_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("one") << QStringList{"a.wav"};
+        QTest::newRow("three, unicode and blanks")
+            << QStringList{"a.wav", "歌 曲.wav", "ünï cödé.wav"};
+    }
+    void openDialogChoosesFiles()
+    {
+        QFETCH(QStringList, names);
+        QTemporaryDir dir;
+        QStringList files;
+        for (const QString &name : names)
+            files << touch(dir.filePath(name));
+        modaldriver::answerFileDialog(files);
+        const QString answer =
+            ShowOpenDialog(nullptr, QStringLiteral("t"), QStringLiteral("*.wav"), 1);
+        QCOMPARE(SplitSelection(answer), int(names.size()) - 1);
+        QCOMPARE(QSet<QString>(SelectedFiles.begin(), SelectedFiles.end()),
+                 QSet<QString>(files.begin(), files.end()));
+    }
+
+    void browseForFolder_data()
+    {
+        QTest::addColumn<QString>("choice"); // "" cancels; "<tmp>" a fresh folder
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("cancel") << "" << "";
+        QTest::newRow("root keeps its separator") << "/" << "/";
+        QTest::newRow("folder without trailing separator") << "<tmp>" << "<tmp>";
+        QTest::newRow("typed with a trailing separator") << "<tmp>/" << "<tmp>";
+    }
+    void browseForFolder()
+    {
+        QFETCH(QString, choice);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("输出 目录"));
+        QVERIFY(QDir().mkpath(folder));
+        choice.replace(QStringLiteral("<tmp>"), folder);
+        expected.replace(QStringLiteral("<tmp>"), folder);
+        QString title;
+        modaldriver::answerFolderDialog(choice, &title);
+        QCOMPARE(BrowseForFolder(nullptr, QStringLiteral("请选择")), expected);
+        QCOMPARE(title, QStringLiteral("请选择"));
+    }
+
+    // Only existing folders can be confirmed: a file or a missing folder keeps the browser open.
+    void browseRefusesNonFolders()
+    {
+        QTemporaryDir dir;
+        const QString file = touch(dir.filePath(QStringLiteral("a.wav")));
+        modaldriver::whenModal([file](QWidget *modal) {
+            auto *dialog = qobject_cast<QFileDialog *>(modal);
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(file);
+            QMetaObject::invokeMethod(dialog, "accept");
+            const bool stillOpen = dialog->isVisible();
+            dialog->reject();
+            QVERIFY2(stillOpen, "a file was accepted as a folder");
+        });
+        QCOMPARE(BrowseForFolder(nullptr, QStringLiteral("t")), QString());
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "test_dialogs.moc"

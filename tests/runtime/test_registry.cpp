@@ -1,0 +1,144 @@
+#include "runtime/registry.h"
+#include "tests/support/testsupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+const QString ClassA = QStringLiteral("TestLib.Counter");
+const QString ClassB = QStringLiteral("测试库.计数器");
+
+QString bin(const QString &name)
+{
+    return QDir(testsupport::binDir()).filePath(name);
+}
+
+struct ToolResult
+{
+    int exitCode;
+    QString output;
+};
+
+ToolResult regsvr32(const QStringList &args)
+{
+    QProcess p;
+    p.start(bin(QStringLiteral("regsvr32")), args);
+    p.waitForFinished(30000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError())};
+}
+
+} // namespace
+
+class TestRegistry final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void addFindRemove()
+    {
+        testsupport::IsolatedDataHome home;
+        rt::Registry registry;
+        QVERIFY(!registry.folder().isEmpty());
+        QVERIFY(registry.folder().startsWith(home.path()));
+        rt::RegistryEntry e{QStringLiteral("{11111111-2222-3333-4444-555555555555}"),
+                            QStringLiteral("ZantoXP按扭.ZTbutton"), QStringLiteral("/x/ZTbutton.ocx"),
+                            QStringLiteral("d"), QStringLiteral("ZantoXP按扭"), QStringLiteral("4.0"),
+                            QStringLiteral("1.20")};
+        QVERIFY(registry.add(e));
+        QCOMPARE(registry.find(QStringLiteral("zantoxp按扭.ztbutton"))->libraryPath, e.libraryPath);
+        QCOMPARE(registry.find(QStringLiteral("{11111111-2222-3333-4444-555555555555}"))->progId,
+                 e.progId);
+        QCOMPARE(registry.find(e.clsid)->fileVersion, QStringLiteral("1.20"));
+        e.libraryPath = QStringLiteral("/y/ZTbutton.ocx");
+        QVERIFY(registry.add(e)); // registering again replaces
+        QCOMPARE(registry.entries().size(), 1);
+        QCOMPARE(registry.find(e.progId)->libraryPath, e.libraryPath);
+        QVERIFY(registry.remove(e.progId));
+        QVERIFY(!registry.find(e.progId));
+        QVERIFY(registry.remove(e.progId)); // already gone is fine
+    }
+
+    // Registration runs twice in parallel at every start; entries must never be lost or torn.
+    void parallelRegistrationsKeepEveryEntry()
+    {
+        testsupport::IsolatedDataHome home;
+        const rt::Registry registry;
+        const QString libA = bin(QStringLiteral("TestComponentA.ocx"));
+        const QString libB = bin(QStringLiteral("TestComponentB.ocx"));
+        int torn = 0;
+        for (int round = 0; round < 25; ++round) {
+            QProcess a, b, c;
+            a.start(bin(QStringLiteral("regsvr32")), {QStringLiteral("/s"), libA});
+            b.start(bin(QStringLiteral("regsvr32")), {QStringLiteral("/s"), libB});
+            c.start(bin(QStringLiteral("regsvr32")), {QStringLiteral("/s"), libA});
+            // Read while they write: any entry seen must be whole.
+            while (a.state() != QProcess::NotRunning || b.state() != QProcess::NotRunning ||
+                   c.state() != QProcess::NotRunning) {
+                for (const rt::RegistryEntry &e : registry.entries()) {
+                    if (e.libraryPath != libA && e.libraryPath != libB)
+                        ++torn;
+                }
+                QCoreApplication::processEvents();
+            }
+            for (const QProcess *p : {&a, &b, &c}) {
+                QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+                QCOMPARE(p->exitCode(), 0);
+            }
+            QVERIFY2(registry.find(ClassA) && registry.find(ClassB), qPrintable(QString::number(round)));
+            QCOMPARE(registry.find(ClassA)->libraryPath, libA);
+            QCOMPARE(registry.find(ClassB)->libraryPath, libB);
+        }
+        QCOMPARE(torn, 0);
+        // No temporaries left behind.
+        QCOMPARE(QDir(registry.folder()).entryList(QDir::Files).size(), 2);
+    }
+
+    void toolReportsFailuresClearly_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("missing") << QStringLiteral("/nonexistent/x.ocx")
+                                 << QStringLiteral("file not found");
+        QTest::newRow("not a library") << QStringLiteral("TEXT") << QStringLiteral("could not be loaded");
+        QTest::newRow("no entry points") << bin(QStringLiteral("libruntime.so"))
+                                         << QStringLiteral("DllRegisterServer was not found");
+    }
+
+    void toolReportsFailuresClearly()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, expected);
+        testsupport::IsolatedDataHome home;
+        if (file == QLatin1String("TEXT")) {
+            file = QDir(home.path()).filePath(QStringLiteral("broken name.ocx"));
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("not a library");
+        }
+        const ToolResult loud = regsvr32({file});
+        QCOMPARE(loud.exitCode, 1);
+        QVERIFY2(loud.output.contains(expected), qPrintable(loud.output));
+        const ToolResult quiet = regsvr32({QStringLiteral("/s"), file});
+        QCOMPARE(quiet.exitCode, 1);
+        QVERIFY(quiet.output.isEmpty());
+    }
+
+    void toolRegistersAndUnregisters()
+    {
+        testsupport::IsolatedDataHome home;
+        const QString lib = bin(QStringLiteral("TestComponentB.ocx"));
+        const ToolResult reg = regsvr32({lib});
+        QCOMPARE(reg.exitCode, 0);
+        QVERIFY(reg.output.contains(QStringLiteral("succeeded")));
+        QVERIFY(rt::Registry().find(ClassB));
+        QCOMPARE(regsvr32({QStringLiteral("/u"), QStringLiteral("/s"), lib}).exitCode, 0);
+        QVERIFY(!rt::Registry().find(ClassB));
+        QCOMPARE(regsvr32({}).exitCode, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRegistry)
+#include "test_registry.moc"

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <QVector>
+#include <memory>
+
+namespace testsupport {
+
+// Points XDG_DATA_HOME at a fresh temporary folder for the life of the object, so the
+// registry and the system folder of a test never touch the user's own.
+class IsolatedDataHome
+{
+public:
+    IsolatedDataHome();
+    ~IsolatedDataHome();
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previous;
+    bool m_hadPrevious;
+};
+
+// The folder the built programs and component libraries are in.
+QString binDir();
+// Registers a built component library ("ZTbutton.ocx", "Mp3Enc.ocx") from binDir() in the
+// current registry; fails the calling test (QFAIL-style, returns false) when it cannot.
+bool registerBuiltComponent(const QString &fileName);
+
+// Writes a WAV file of `frames` frames with a deterministic music-like signal.
+// `format` is a libsndfile SF_FORMAT_* subtype ORed with the major type (default 16-bit WAV).
+bool writeWav(const QString &path, int frames, int channels = 2, int sampleRate = 44100,
+              int format = 0);
+
+} // namespace testsupport
