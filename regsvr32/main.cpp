@@ -35,7 +35,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     if (!silent)
-        std::printf("%s in %s succeeded.\n", unregister ? "DllUnregisterServer" : "DllRegisterServer",
-                    qPrintable(file));
+        std::printf("%s in %s succeeded.\n",
+                    unregister ? "DllUnregisterServer" : "DllRegisterServer", qPrintable(file));
     return 0;
 }

@@ -4,7 +4,6 @@ namespace rt {
 
 ComError::ComError(int number, const QString &description)
     : std::runtime_error(description.toStdString()), m_number(number), m_description(description)
-{
-}
+{}
 
 } // namespace rt

@@ -8,7 +8,8 @@
 namespace rt {
 
 // The error numbers callers see, as the forms runtime numbers them.
-enum ErrorNumber : int {
+enum ErrorNumber : int
+{
     ErrInvalidCall = 5,
     ErrOverflow = 6,
     ErrTypeMismatch = 13,

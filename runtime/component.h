@@ -11,15 +11,21 @@
 namespace rt {
 
 // S_OK-style results of the entry points.
-enum : int { ResultOk = 0, ResultFalse = 1, ResultFail = -1, ResultClassNotAvailable = -2 };
+enum : int
+{
+    ResultOk = 0,
+    ResultFalse = 1,
+    ResultFail = -1,
+    ResultClassNotAvailable = -2
+};
 
 struct LibraryInfo
 {
-    const char *typeLibName;  // "ZantoXP按扭"
-    const char *typeLibHelp;  // help string of the type library
-    const char *typeLibId;    // fixed "{...}" identifier
+    const char *typeLibName;    // "ZantoXP按扭"
+    const char *typeLibHelp;    // help string of the type library
+    const char *typeLibId;      // fixed "{...}" identifier
     const char *typeLibVersion; // "4.0"
-    const char *fileVersion;  // "1.20"
+    const char *fileVersion;    // "1.20"
 };
 
 class RT_EXPORT ClassFactory
@@ -31,8 +37,8 @@ public:
 
 struct ClassInfo
 {
-    const char *clsid;    // fixed "{...}" identifier, the same from build to build
-    const char *progId;   // class name for hosts: "ZantoXP按扭.ZTbutton"
+    const char *clsid;  // fixed "{...}" identifier, the same from build to build
+    const char *progId; // class name for hosts: "ZantoXP按扭.ZTbutton"
     const char *description;
     ClassFactory *(*factory)(); // returns the library's one factory for this class
 };
@@ -65,8 +71,11 @@ using DllCanUnloadNowFn = int (*)();
     {                                                                                              \
         return rt::unregisterServer(classTable, int(std::size(classTable)));                       \
     }                                                                                              \
-    extern "C" Q_DECL_EXPORT int DllGetClassObject(const char *clsid, rt::ClassFactory **factory) \
+    extern "C" Q_DECL_EXPORT int DllGetClassObject(const char *clsid, rt::ClassFactory **factory)  \
     {                                                                                              \
         return rt::getClassObject(classTable, int(std::size(classTable)), clsid, factory);         \
     }                                                                                              \
-    extern "C" Q_DECL_EXPORT int DllCanUnloadNow() { return rt::ResultFalse; }
+    extern "C" Q_DECL_EXPORT int DllCanUnloadNow()                                                 \
+    {                                                                                              \
+        return rt::ResultFalse;                                                                    \
+    }

@@ -6,7 +6,8 @@ namespace rt {
 
 ControlSite::~ControlSite() = default;
 
-Control::Control(ControlSite *site) : m_site(site) {}
+Control::Control(ControlSite *site) : m_site(site)
+{}
 
 Control::~Control() = default;
 

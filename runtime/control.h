@@ -16,7 +16,12 @@ class PropertyBag;
 
 using DispId = qint32;
 
-enum class MemberKind { Property, Method, Event };
+enum class MemberKind
+{
+    Property,
+    Method,
+    Event
+};
 
 // One entry of a component's type information: what a host can list and call late-bound.
 struct MemberInfo

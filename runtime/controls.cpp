@@ -53,7 +53,8 @@ void setTag(QObject *control, const QString &value)
         control->setProperty("Tag", value);
 }
 
-Form::Form(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, flags) {}
+Form::Form(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, flags)
+{}
 
 Form::~Form()
 {
@@ -238,7 +239,8 @@ void OptionButton::setForeColor(quint32 bgr)
     setFore(this, bgr);
 }
 
-Frame::Frame(QWidget *parent) : QGroupBox(parent) {}
+Frame::Frame(QWidget *parent) : QGroupBox(parent)
+{}
 
 void Frame::setBackColor(quint32 bgr)
 {

@@ -1,8 +1,8 @@
 #pragma once
 
-// The intrinsic controls of a window (timers are plain QTimer), as thin helpers over Qt's widgets that keep the operations
-// and names the window logic uses (ListIndex raising Click, Tag on every control, labels sized to
-// their text over a transparent background, colours as 0x00BBGGRR).
+// The intrinsic controls of a window (timers are plain QTimer), as thin helpers over Qt's widgets
+// that keep the operations and names the window logic uses (ListIndex raising Click, Tag on every
+// control, labels sized to their text over a transparent background, colours as 0x00BBGGRR).
 
 #include "runtime/export.h"
 
@@ -19,7 +19,10 @@
 namespace rt {
 
 constexpr int TwipsPerPixel = 15;
-constexpr int twipsToPixels(int twips) { return twips / TwipsPerPixel; }
+constexpr int twipsToPixels(int twips)
+{
+    return twips / TwipsPerPixel;
+}
 
 // 0x00BBGGRR, red in the low byte.
 RT_EXPORT QColor colorFromBgr(quint32 bgr);

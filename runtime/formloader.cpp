@@ -108,8 +108,7 @@ class Builder
 public:
     Builder(const QString &baseDir, Form *form, const Registry *registry)
         : m_baseDir(baseDir), m_form(form), m_registry(registry)
-    {
-    }
+    {}
 
     QPixmap picture(const QString &name) const
     {
@@ -138,8 +137,8 @@ PropertyBag Builder::bagOf(const QJsonObject &json) const
     for (auto it = json.begin(); it != json.end(); ++it) {
         const QJsonValue v = it.value();
         if (v.isObject() && v.toObject().contains(QLatin1String("picture")))
-            bag.set(it.key(), picture(v.toObject().value(QLatin1String("picture")).toString())
-                                  .toImage());
+            bag.set(it.key(),
+                    picture(v.toObject().value(QLatin1String("picture")).toString()).toImage());
         else
             bag.set(it.key(), v.toVariant());
     }
@@ -297,8 +296,8 @@ QJsonObject readDescription(const QString &path)
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
     if (!doc.isObject())
-        throw ComError(ErrPathFileAccess, QStringLiteral("window description %1: %2")
-                                              .arg(path, error.errorString()));
+        throw ComError(ErrPathFileAccess,
+                       QStringLiteral("window description %1: %2").arg(path, error.errorString()));
     return doc.object();
 }
 
@@ -335,7 +334,8 @@ void applyWindow(const QJsonObject &d, Form *form, const Builder &builder)
     if (position == QLatin1String("centerOwner") && owner) {
         const QPoint center = owner->geometry().center();
         form->move(center - QPoint(client.width() / 2, client.height() / 2));
-    } else if (position == QLatin1String("centerScreen") || position == QLatin1String("centerOwner")) {
+    } else if (position == QLatin1String("centerScreen") ||
+               position == QLatin1String("centerOwner")) {
         if (const QScreen *screen = QGuiApplication::primaryScreen()) {
             const QRect area = screen->availableGeometry();
             form->move(area.center() - QPoint(client.width() / 2, client.height() / 2));

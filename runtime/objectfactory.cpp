@@ -49,8 +49,8 @@ std::unique_ptr<Control> createObject(const QString &classNameOrClsid, ControlSi
                          .arg(entry->libraryPath, classNameOrClsid));
     std::unique_ptr<Control> control = factory->createInstance(site);
     if (!control)
-        cannotCreate(QStringLiteral("the class \"%1\" refused to create an instance")
-                         .arg(classNameOrClsid));
+        cannotCreate(
+            QStringLiteral("the class \"%1\" refused to create an instance").arg(classNameOrClsid));
     return control;
 }
 

@@ -137,14 +137,14 @@ bool PropertyBag::sameValue(const QVariant &a, const QVariant &b)
 
 qint32 toInt32(const QVariant &value)
 {
-    return qint32(wholeNumber(value, std::numeric_limits<qint32>::min(),
-                              std::numeric_limits<qint32>::max()));
+    return qint32(
+        wholeNumber(value, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
 }
 
 qint16 toInt16(const QVariant &value)
 {
-    return qint16(wholeNumber(value, std::numeric_limits<qint16>::min(),
-                              std::numeric_limits<qint16>::max()));
+    return qint16(
+        wholeNumber(value, std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max()));
 }
 
 bool toBool(const QVariant &value)

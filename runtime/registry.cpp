@@ -55,8 +55,7 @@ std::optional<RegistryEntry> readEntry(const QString &path)
 } // namespace
 
 Registry::Registry(const QString &folder) : m_folder(folder.isEmpty() ? registryFolder() : folder)
-{
-}
+{}
 
 bool Registry::add(const RegistryEntry &entry, QString *error)
 {

@@ -18,8 +18,8 @@ bool registerLibrary(const QString &libraryFile, bool unregister, QString *error
         return fail(QStringLiteral("%1: file not found").arg(libraryFile));
     QLibrary library(QFileInfo(libraryFile).absoluteFilePath());
     if (!library.load())
-        return fail(QStringLiteral("%1 could not be loaded: %2")
-                        .arg(libraryFile, library.errorString()));
+        return fail(
+            QStringLiteral("%1 could not be loaded: %2").arg(libraryFile, library.errorString()));
     const char *entryPoint = unregister ? "DllUnregisterServer" : "DllRegisterServer";
     auto fn = reinterpret_cast<DllRegisterServerFn>(library.resolve(entryPoint));
     if (!fn)

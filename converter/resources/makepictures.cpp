@@ -65,12 +65,14 @@ QImage splash()
     font.setBold(true);
     p.setFont(font);
     p.setPen(Qt::white);
-    p.drawText(QRect(20, 60, 300, 44), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("batchmp3"));
+    p.drawText(QRect(20, 60, 300, 44), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("batchmp3"));
     font.setPixelSize(13);
     font.setBold(false);
     p.setFont(font);
     p.setPen(QColor(255, 255, 0));
-    p.drawText(QRect(22, 100, 300, 20), Qt::AlignLeft, QStringLiteral("WAV  \u2192  MP3   Ver 1.30.1"));
+    p.drawText(QRect(22, 100, 300, 20), Qt::AlignLeft,
+               QStringLiteral("WAV  \u2192  MP3   Ver 1.30.1"));
     return image;
 }
 
@@ -164,7 +166,8 @@ int main(int argc, char *argv[])
               save(strip(), "image3.png") && save(hand(), "hand.png");
     for (int size : {16, 32, 48}) {
         const QString name = QStringLiteral("app_%1.png").arg(size);
-        ok = ok && emblem(size, QColor(255, 230, 120), QColor(230, 140, 20)).save(out.filePath(name));
+        ok = ok &&
+             emblem(size, QColor(255, 230, 120), QColor(230, 140, 20)).save(out.filePath(name));
     }
     ok = ok && save(emblem(32, QColor(150, 220, 255), QColor(30, 90, 200)), "icon5_32.png");
     ok = ok && save(emblem(32, QColor(255, 190, 190), QColor(200, 40, 40)), "image1.png");

@@ -54,9 +54,10 @@ private slots:
         QVERIFY(testsupport::registerBuiltComponent(QStringLiteral("TestComponentA.ocx")));
         QVERIFY(testsupport::registerBuiltComponent(QStringLiteral("TestComponentB.ocx")));
         RecordingSite site;
-        for (const QString &name : {QStringLiteral("TestLib.Counter"), QStringLiteral("testlib.COUNTER"),
-                                    QStringLiteral("{7D1E6A50-3C2B-4F7A-9E11-0A0000000A01}"),
-                                    QStringLiteral("测试库.计数器")}) {
+        for (const QString &name :
+             {QStringLiteral("TestLib.Counter"), QStringLiteral("testlib.COUNTER"),
+              QStringLiteral("{7D1E6A50-3C2B-4F7A-9E11-0A0000000A01}"),
+              QStringLiteral("测试库.计数器")}) {
             auto control = rt::createObject(name, &site);
             QVERIFY(control);
             QVERIFY(control->widget());
@@ -78,7 +79,8 @@ private slots:
         QCOMPARE(control->get(QStringLiteral("Value")).toInt(), 19);
         QCOMPARE(site.changed.count(QStringLiteral("Value")), 3);
         QCOMPARE(errorOf([&] { control->getProperty(99); }), int(rt::ErrNoSuchMember));
-        QCOMPARE(errorOf([&] { control->get(QStringLiteral("Colour")); }), int(rt::ErrNoSuchMember));
+        QCOMPARE(errorOf([&] { control->get(QStringLiteral("Colour")); }),
+                 int(rt::ErrNoSuchMember));
         QCOMPARE(errorOf([&] { control->invoke(3, {}); }), int(rt::ErrWrongArgumentCount));
         QCOMPARE(errorOf([&] { control->putProperty(1, QStringLiteral("x")); }),
                  int(rt::ErrTypeMismatch));
@@ -125,12 +127,14 @@ private slots:
         QString text;
         QCOMPARE(errorOf([&] { rt::createObject(QStringLiteral("No.Such"), &site); }, &text),
                  int(rt::ErrCannotCreateObject));
-        QVERIFY2(text.contains(QStringLiteral("No.Such")) && text.contains(QStringLiteral("not registered")),
+        QVERIFY2(text.contains(QStringLiteral("No.Such")) &&
+                     text.contains(QStringLiteral("not registered")),
                  qPrintable(text));
 
         // Registered, but the library file is gone or is not loadable.
         const QString copy = QDir(home.path()).filePath(QStringLiteral("Counter.ocx"));
-        QVERIFY(QFile::copy(QDir(testsupport::binDir()).filePath(QStringLiteral("TestComponentA.ocx")), copy));
+        QVERIFY(QFile::copy(
+            QDir(testsupport::binDir()).filePath(QStringLiteral("TestComponentA.ocx")), copy));
         QString error;
         QVERIFY(testsupport::registerBuiltComponent(QStringLiteral("TestComponentA.ocx")));
         rt::Registry registry;
@@ -138,16 +142,18 @@ private slots:
         entry.libraryPath = copy;
         QVERIFY(registry.add(entry));
         QVERIFY(QFile::remove(copy));
-        QCOMPARE(errorOf([&] { rt::createObject(QStringLiteral("TestLib.Counter"), &site); }, &text),
-                 int(rt::ErrCannotCreateObject));
+        QCOMPARE(
+            errorOf([&] { rt::createObject(QStringLiteral("TestLib.Counter"), &site); }, &text),
+            int(rt::ErrCannotCreateObject));
         QVERIFY2(text.contains(QStringLiteral("missing")) && text.contains(copy), qPrintable(text));
 
         QFile garbage(copy);
         QVERIFY(garbage.open(QIODevice::WriteOnly));
         garbage.write(QByteArray(4096, 'x'));
         garbage.close();
-        QCOMPARE(errorOf([&] { rt::createObject(QStringLiteral("TestLib.Counter"), &site); }, &text),
-                 int(rt::ErrCannotCreateObject));
+        QCOMPARE(
+            errorOf([&] { rt::createObject(QStringLiteral("TestLib.Counter"), &site); }, &text),
+            int(rt::ErrCannotCreateObject));
         QVERIFY2(text.contains(QStringLiteral("cannot be loaded")), qPrintable(text));
     }
 };

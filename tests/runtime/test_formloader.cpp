@@ -97,7 +97,8 @@ private slots:
         // Tab order follows the tab positions.
         QWidget *afterCounter = c1->widget()->nextInFocusChain();
         QVERIFY2(afterCounter == loader.control<QWidget>(QStringLiteral("List1")),
-                 qPrintable(QString::fromLatin1(afterCounter->metaObject()->className()) + afterCounter->objectName()));
+                 qPrintable(QString::fromLatin1(afterCounter->metaObject()->className()) +
+                            afterCounter->objectName()));
 
         // Disabling a frame disables what is inside.
         option->setEnabled(true);
@@ -161,7 +162,8 @@ private slots:
         QTest::newRow("not json") << QByteArray("{ nope");
         QTest::newRow("no container") << QByteArray(
             R"({"controls": [{"name": "L", "kind": "Label", "container": "Nowhere"}]})");
-        QTest::newRow("unknown kind") << QByteArray(R"({"controls": [{"name": "L", "kind": "Dial"}]})");
+        QTest::newRow("unknown kind")
+            << QByteArray(R"({"controls": [{"name": "L", "kind": "Dial"}]})");
         QTest::newRow("bad colour") << QByteArray(R"({"backColor": "blue"})");
     }
 

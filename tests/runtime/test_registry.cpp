@@ -44,8 +44,11 @@ private slots:
         QVERIFY(!registry.folder().isEmpty());
         QVERIFY(registry.folder().startsWith(home.path()));
         rt::RegistryEntry e{QStringLiteral("{11111111-2222-3333-4444-555555555555}"),
-                            QStringLiteral("ZantoXP按扭.ZTbutton"), QStringLiteral("/x/ZTbutton.ocx"),
-                            QStringLiteral("d"), QStringLiteral("ZantoXP按扭"), QStringLiteral("4.0"),
+                            QStringLiteral("ZantoXP按扭.ZTbutton"),
+                            QStringLiteral("/x/ZTbutton.ocx"),
+                            QStringLiteral("d"),
+                            QStringLiteral("ZantoXP按扭"),
+                            QStringLiteral("4.0"),
                             QStringLiteral("1.20")};
         QVERIFY(registry.add(e));
         QCOMPARE(registry.find(QStringLiteral("zantoxp按扭.ztbutton"))->libraryPath, e.libraryPath);
@@ -87,7 +90,8 @@ private slots:
                 QCOMPARE(p->exitStatus(), QProcess::NormalExit);
                 QCOMPARE(p->exitCode(), 0);
             }
-            QVERIFY2(registry.find(ClassA) && registry.find(ClassB), qPrintable(QString::number(round)));
+            QVERIFY2(registry.find(ClassA) && registry.find(ClassB),
+                     qPrintable(QString::number(round)));
             QCOMPARE(registry.find(ClassA)->libraryPath, libA);
             QCOMPARE(registry.find(ClassB)->libraryPath, libB);
         }
@@ -102,7 +106,8 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("missing") << QStringLiteral("/nonexistent/x.ocx")
                                  << QStringLiteral("file not found");
-        QTest::newRow("not a library") << QStringLiteral("TEXT") << QStringLiteral("could not be loaded");
+        QTest::newRow("not a library")
+            << QStringLiteral("TEXT") << QStringLiteral("could not be loaded");
         QTest::newRow("no entry points") << bin(QStringLiteral("libruntime.so"))
                                          << QStringLiteral("DllRegisterServer was not found");
     }

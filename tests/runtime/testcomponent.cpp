@@ -10,7 +10,13 @@
 
 namespace {
 
-enum : rt::DispId { IdValue = 1, IdStep = 2, IdAdd = 3, EventChanged = 1 };
+enum : rt::DispId
+{
+    IdValue = 1,
+    IdStep = 2,
+    IdAdd = 3,
+    EventChanged = 1
+};
 
 class Counter final : public rt::Control
 {
@@ -27,10 +33,20 @@ public:
     {
         return {{IdValue, QStringLiteral("Value"), rt::MemberKind::Property, true, true, {}, {}},
                 {IdStep, QStringLiteral("Step"), rt::MemberKind::Property, true, true, {}, {}},
-                {IdAdd, QStringLiteral("Add"), rt::MemberKind::Method, false, false,
-                 {QStringLiteral("Amount")}, {}},
-                {EventChanged, QStringLiteral("Changed"), rt::MemberKind::Event, false, false,
-                 {QStringLiteral("NewValue"), QStringLiteral("Cancel")}, {}}};
+                {IdAdd,
+                 QStringLiteral("Add"),
+                 rt::MemberKind::Method,
+                 false,
+                 false,
+                 {QStringLiteral("Amount")},
+                 {}},
+                {EventChanged,
+                 QStringLiteral("Changed"),
+                 rt::MemberKind::Event,
+                 false,
+                 false,
+                 {QStringLiteral("NewValue"), QStringLiteral("Cancel")},
+                 {}}};
     }
 
     QVariant getProperty(rt::DispId id) override
@@ -113,8 +129,8 @@ rt::ClassFactory *factory()
     return &instance;
 }
 
-const rt::LibraryInfo libraryInfo{"TestLib", "test library", "{00000000-0000-0000-0000-000000000001}",
-                                  "1.0", "1.0"};
+const rt::LibraryInfo libraryInfo{"TestLib", "test library",
+                                  "{00000000-0000-0000-0000-000000000001}", "1.0", "1.0"};
 const rt::ClassInfo classTable[] = {{TEST_CLSID, TEST_PROGID, "test counter", &factory}};
 
 } // namespace

@@ -15,10 +15,13 @@ const QString MainTitle = QStringLiteral("^batchmp3 Ver 1\\.30\\.1$");
 QString findWindow(const QString &pattern)
 {
     QProcess p;
-    p.start(QStringLiteral("xdotool"),
-            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), pattern});
+    p.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                        QStringLiteral("--name"), pattern});
     p.waitForFinished(5000);
-    return QString::fromLatin1(p.readAllStandardOutput()).split(QLatin1Char('\n')).first().trimmed();
+    return QString::fromLatin1(p.readAllStandardOutput())
+        .split(QLatin1Char('\n'))
+        .first()
+        .trimmed();
 }
 
 QString waitForWindow(const QString &pattern, int msecs, const QProcess *owner = nullptr)
@@ -121,7 +124,8 @@ private slots:
         testsupport::IsolatedDataHome home;
         if (how == QLatin1String("blocked")) {
             // A folder where the library should go: it can be neither written nor registered.
-            QVERIFY(QDir().mkpath(QDir(rt::systemFolder()).filePath(QStringLiteral("ZTbutton.ocx"))));
+            QVERIFY(
+                QDir().mkpath(QDir(rt::systemFolder()).filePath(QStringLiteral("ZTbutton.ocx"))));
         } else {
             const QString file = QDir(home.path()).filePath(QStringLiteral("not-a-folder"));
             QFile f(file);
@@ -132,8 +136,9 @@ private slots:
         start(program);
         const QString box = waitForWindow(QStringLiteral("^batchmp3$"), 30000, &program);
         QVERIFY2(!box.isEmpty(), program.readAllStandardError().constData());
-        QProcess::execute(QStringLiteral("xdotool"),
-                          {QStringLiteral("key"), QStringLiteral("--window"), box, QStringLiteral("Return")});
+        QProcess::execute(
+            QStringLiteral("xdotool"),
+            {QStringLiteral("key"), QStringLiteral("--window"), box, QStringLiteral("Return")});
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 1);

@@ -11,7 +11,8 @@
 namespace testsupport {
 
 IsolatedDataHome::IsolatedDataHome()
-    : m_previous(qgetenv("XDG_DATA_HOME")), m_hadPrevious(qEnvironmentVariableIsSet("XDG_DATA_HOME"))
+    : m_previous(qgetenv("XDG_DATA_HOME")),
+      m_hadPrevious(qEnvironmentVariableIsSet("XDG_DATA_HOME"))
 {
     qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
 }
