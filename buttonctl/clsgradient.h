@@ -5,7 +5,11 @@
 #include <QtGlobal>
 
 // The directions of a gradient, as the library publishes them.
-enum GRADIENT_DIRECT : qint32 { LeftToRight = 0, TopToBottom = 1 };
+enum GRADIENT_DIRECT : qint32
+{
+    LeftToRight = 0,
+    TopToBottom = 1
+};
 
 // Fills a rectangle of a surface with a two-colour linear gradient.
 class clsGradient

@@ -73,7 +73,8 @@ int vbRound(double value)
     return int(r);
 }
 
-DrawSurface::DrawSurface() : m_image(0, 0, QImage::Format_RGB32) {}
+DrawSurface::DrawSurface() : m_image(0, 0, QImage::Format_RGB32)
+{}
 
 void DrawSurface::resize(int width, int height)
 {
@@ -193,16 +194,15 @@ void RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int
     for (int i = 0; i < n; ++i) {
         const int y = t + i;
         for (int x = rows[size_t(i)].first; x <= rows[size_t(i)].last; ++x) {
-            const bool edge = !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) ||
-                              !inside(x, y + 1);
+            const bool edge =
+                !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1);
             if (edge && hdc->valid(x, y))
                 hdc->setPixel(x, y, rgb);
         }
     }
 }
 
-bool BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY,
-            quint32 rop)
+bool BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY, quint32 rop)
 {
     if (!dest || !src || dest->isNull() || src->isNull() || (rop != SRCAND && rop != SRCPAINT))
         return false;
@@ -231,8 +231,7 @@ QRegion CreateRoundRectRgn(int left, int top, int right, int bottom, int width, 
     QRegion region;
     if (right - 1 <= left || bottom - 1 <= top)
         return region;
-    const std::vector<Span> rows =
-        roundedSpans(left, top, right - 1, bottom - 1, width, height);
+    const std::vector<Span> rows = roundedSpans(left, top, right - 1, bottom - 1, width, height);
     const int t = top;
     for (size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].last >= rows[i].first)

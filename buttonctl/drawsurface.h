@@ -23,7 +23,11 @@ int vbRound(double value);
 class DrawSurface
 {
 public:
-    enum ScaleModes { Twips = 1, Pixels = 3 };
+    enum ScaleModes
+    {
+        Twips = 1,
+        Pixels = 3
+    };
 
     DrawSurface();
 

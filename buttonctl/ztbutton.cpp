@@ -4,6 +4,7 @@
 #include "buttonctl/modxpbutton.h"
 #include "buttonctl/ztbuttonlib.h"
 #include "runtime/comerror.h"
+#include "runtime/controls.h"
 #include "runtime/propertybag.h"
 
 #include <QApplication>
@@ -33,23 +34,38 @@ struct StyleColors
 
 constexpr StyleColors Styles[3] = {
     // 默认风格 (1)
-    {0xFBFCFC, 0xEAF0F0, 0x743C00,
+    {0xFBFCFC,
+     0xEAF0F0,
+     0x743C00,
      {0xCFF0FF, 0x58C3FA, 0x0097E5, 0x69CAFC, 0x89D8FD, 0x60C8FB, 0x30B3F8, 0x61C7FA},
      {0xFFE7CE, 0xEABB9C, 0xEE8269, 0xEBBB9C, 0xF6D4BC, 0xEBBC9D, 0xE4AD89, 0xEBBB9D},
-     0xDDE4E5, 0xDAE2E2, 0x743C00,
-     {0xC1CCD1, 0xCBD4D7, 0xEEF1F2, 0xDBE3E4, 0xCFD8DC, 0xD3DBDD, 0xE3E9EA, 0xDBE2E3}, 8},
+     0xDDE4E5,
+     0xDAE2E2,
+     0x743C00,
+     {0xC1CCD1, 0xCBD4D7, 0xEEF1F2, 0xDBE3E4, 0xCFD8DC, 0xD3DBDD, 0xE3E9EA, 0xDBE2E3},
+     8},
     // 淡蓝风格 (2): its pressed look has ring 1 only
-    {0xFFFFFF, 0xD7C5C6, 0x743C00,
+    {0xFFFFFF,
+     0xD7C5C6,
+     0x743C00,
      {0xCFF0FF, 0x58C3FA, 0x0097E5, 0x69CAFC, 0x89D8FD, 0x60C8FB, 0x30B3F8, 0x61C7FA},
      {0xFFE7CE, 0xECBEA0, 0xEE8269, 0xEBBB9C, 0xF6D4BC, 0xFFFFFF, 0xE4AD89, 0xFFFFFF},
-     0xBDABAC, 0xFFFFFF, 0x743C00,
-     {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0, 0, 0, 0}, 4},
+     0xBDABAC,
+     0xFFFFFF,
+     0x743C00,
+     {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0, 0, 0, 0},
+     4},
     // 黄色风格 (3)
-    {0xF2FFFE, 0xDBEEF3, 0x066237,
+    {0xF2FFFE,
+     0xDBEEF3,
+     0x066237,
      {0x95C5FC, 0x76AAE8, 0x2572CF, 0x6FA6E7, 0x96BEED, 0x6FA6E7, 0x4F91E3, 0x77ABE7},
      {0x8FD1C2, 0x67C7A0, 0x66A7A8, 0x68C6A1, 0x80CBB1, 0x5FC49B, 0x54C190, 0x5DC398},
-     0xD2E6EE, 0xCEE4EC, 0x066237,
-     {0xB4CDDF, 0xBFD4E3, 0xE4F4F8, 0xCFE5EE, 0xC3D9E7, 0xC6DCE8, 0xD8ECF2, 0xCFE4ED}, 8},
+     0xD2E6EE,
+     0xCEE4EC,
+     0x066237,
+     {0xB4CDDF, 0xBFD4E3, 0xE4F4F8, 0xCFE5EE, 0xC3D9E7, 0xC6DCE8, 0xD8ECF2, 0xCFE4ED},
+     8},
 };
 
 // The disabled look, shared by all styles.
@@ -97,29 +113,50 @@ qint16 virtualKey(int key)
     if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
         return qint16(0x70 + key - Qt::Key_F1);
     switch (key) {
-    case Qt::Key_Space: return 32;
+    case Qt::Key_Space:
+        return 32;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return 13;
-    case Qt::Key_Escape: return 27;
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Escape:
+        return 27;
     case Qt::Key_Tab:
-    case Qt::Key_Backtab: return 9;
-    case Qt::Key_Backspace: return 8;
-    case Qt::Key_Shift: return 16;
-    case Qt::Key_Control: return 17;
-    case Qt::Key_Alt: return 18;
-    case Qt::Key_Pause: return 19;
-    case Qt::Key_CapsLock: return 20;
-    case Qt::Key_PageUp: return 33;
-    case Qt::Key_PageDown: return 34;
-    case Qt::Key_End: return 35;
-    case Qt::Key_Home: return 36;
-    case Qt::Key_Left: return 37;
-    case Qt::Key_Up: return 38;
-    case Qt::Key_Right: return 39;
-    case Qt::Key_Down: return 40;
-    case Qt::Key_Insert: return 45;
-    case Qt::Key_Delete: return 46;
-    default: return key > 0 && key < 0x80 ? qint16(key) : 0;
+    case Qt::Key_Backtab:
+        return 9;
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Shift:
+        return 16;
+    case Qt::Key_Control:
+        return 17;
+    case Qt::Key_Alt:
+        return 18;
+    case Qt::Key_Pause:
+        return 19;
+    case Qt::Key_CapsLock:
+        return 20;
+    case Qt::Key_PageUp:
+        return 33;
+    case Qt::Key_PageDown:
+        return 34;
+    case Qt::Key_End:
+        return 35;
+    case Qt::Key_Home:
+        return 36;
+    case Qt::Key_Left:
+        return 37;
+    case Qt::Key_Up:
+        return 38;
+    case Qt::Key_Right:
+        return 39;
+    case Qt::Key_Down:
+        return 40;
+    case Qt::Key_Insert:
+        return 45;
+    case Qt::Key_Delete:
+        return 46;
+    default:
+        return key > 0 && key < 0x80 ? qint16(key) : 0;
     }
 }
 
@@ -532,8 +569,7 @@ void ZTbutton::RedrawButton()
 {
     syncSurfaceSize();
     attempt([&] {
-        const QRegion region =
-            CreateRoundRectRgn(0, 0, W(), H(), m_RoundedValue, m_RoundedValue);
+        const QRegion region = CreateRoundRectRgn(0, 0, W(), H(), m_RoundedValue, m_RoundedValue);
         if (mask() != region)
             setMask(region);
     });
@@ -658,8 +694,8 @@ void ZTbutton::DrawButtonIcon()
                first->hDC(), 0, 0, SRCAND);
     });
     attempt([&] {
-        BitBlt(m_surface.hDC(), X, Y, vbRound(second->ScaleWidth()),
-               vbRound(second->ScaleHeight()), second->hDC(), 0, 0, SRCPAINT);
+        BitBlt(m_surface.hDC(), X, Y, vbRound(second->ScaleWidth()), vbRound(second->ScaleHeight()),
+               second->hDC(), 0, 0, SRCPAINT);
     });
 }
 
@@ -678,10 +714,17 @@ void ZTbutton::DrawButtonCaption(const QString &caption, qint32 alignment)
     const int Y = vbRound(Ht * 0.5 - (TH * 0.5 + CaptionRaise));
     int X = 0;
     switch (alignment) {
-    case 2: X = vbRound(Wt * 0.5 - TW * 0.5); break;
-    case 0: X = CaptionSideInset; break;
-    case 1: X = vbRound(Wt - TW - CaptionSideInset); break;
-    default: return;
+    case 2:
+        X = vbRound(Wt * 0.5 - TW * 0.5);
+        break;
+    case 0:
+        X = CaptionSideInset;
+        break;
+    case 1:
+        X = vbRound(Wt - TW - CaptionSideInset);
+        break;
+    default:
+        return;
     }
     m_surface.setCurrentX(X);
     m_surface.setCurrentY(Y);
@@ -692,8 +735,7 @@ void ZTbutton::DrawButtonCaption(const QString &caption, qint32 alignment)
 
 ZTbuttonControl::ZTbuttonControl(rt::ControlSite *site)
     : rt::Control(site), m_button(new ZTbutton(this))
-{
-}
+{}
 
 ZTbuttonControl::~ZTbuttonControl()
 {
@@ -726,17 +768,28 @@ QVariant ZTbuttonControl::getProperty(rt::DispId id)
 {
     ZTbutton &b = button();
     switch (id) {
-    case ztbutton::DispCaptionAlignment: return b.CaptionAlignment();
-    case ztbutton::DispIconAlignment: return b.IconAlignment();
-    case ztbutton::DispCaption: return b.Caption();
-    case ztbutton::DispForeColor: return qint32(b.ForeColor());
-    case ztbutton::DispColorStyle: return b.ColorStyle();
-    case ztbutton::DispFocusDottedRect: return b.FocusDottedRect();
-    case ztbutton::DispEnabled: return b.Enabled();
-    case ztbutton::DispFontType: return b.FontType();
-    case ztbutton::DispIconMask: return b.IconMask();
-    case ztbutton::DispIcon: return b.Icon();
-    case ztbutton::DispRoundedValue: return b.RoundedValue();
+    case ztbutton::DispCaptionAlignment:
+        return b.CaptionAlignment();
+    case ztbutton::DispIconAlignment:
+        return b.IconAlignment();
+    case ztbutton::DispCaption:
+        return b.Caption();
+    case ztbutton::DispForeColor:
+        return qint32(b.ForeColor());
+    case ztbutton::DispColorStyle:
+        return b.ColorStyle();
+    case ztbutton::DispFocusDottedRect:
+        return b.FocusDottedRect();
+    case ztbutton::DispEnabled:
+        return b.Enabled();
+    case ztbutton::DispFontType:
+        return b.FontType();
+    case ztbutton::DispIconMask:
+        return b.IconMask();
+    case ztbutton::DispIcon:
+        return b.Icon();
+    case ztbutton::DispRoundedValue:
+        return b.RoundedValue();
     default:
         throw rt::ComError(rt::ErrNoSuchMember,
                            QStringLiteral("Object doesn't support this property or method"));
@@ -747,21 +800,41 @@ void ZTbuttonControl::putProperty(rt::DispId id, const QVariant &value)
 {
     ZTbutton &b = button();
     switch (id) {
-    case ztbutton::DispCaptionAlignment: b.setCaptionAlignment(rt::toInt32(value)); break;
-    case ztbutton::DispIconAlignment: b.setIconAlignment(rt::toInt32(value)); break;
-    case ztbutton::DispCaption: b.setCaption(rt::toText(value)); break;
+    case ztbutton::DispCaptionAlignment:
+        b.setCaptionAlignment(rt::toInt32(value));
+        break;
+    case ztbutton::DispIconAlignment:
+        b.setIconAlignment(rt::toInt32(value));
+        break;
+    case ztbutton::DispCaption:
+        b.setCaption(rt::toText(value));
+        break;
     case ztbutton::DispForeColor:
         // A colour may come unsigned (0x80000000 and up): keep its 32 bits.
         b.setForeColor(value.typeId() == QMetaType::UInt ? value.toUInt()
                                                          : quint32(rt::toInt32(value)));
         break;
-    case ztbutton::DispColorStyle: b.setColorStyle(rt::toInt32(value)); break;
-    case ztbutton::DispFocusDottedRect: b.setFocusDottedRect(rt::toBool(value)); break;
-    case ztbutton::DispEnabled: b.setEnabled(rt::toBool(value)); break;
-    case ztbutton::DispFontType: b.setFontType(rt::toFont(value)); break;
-    case ztbutton::DispIconMask: b.setIconMask(rt::toPicture(value)); break;
-    case ztbutton::DispIcon: b.setIcon(rt::toPicture(value)); break;
-    case ztbutton::DispRoundedValue: b.setRoundedValue(rt::toInt32(value)); break;
+    case ztbutton::DispColorStyle:
+        b.setColorStyle(rt::toInt32(value));
+        break;
+    case ztbutton::DispFocusDottedRect:
+        b.setFocusDottedRect(rt::toBool(value));
+        break;
+    case ztbutton::DispEnabled:
+        b.setEnabled(rt::toBool(value));
+        break;
+    case ztbutton::DispFontType:
+        b.setFontType(rt::toFont(value));
+        break;
+    case ztbutton::DispIconMask:
+        b.setIconMask(rt::toPicture(value));
+        break;
+    case ztbutton::DispIcon:
+        b.setIcon(rt::toPicture(value));
+        break;
+    case ztbutton::DispRoundedValue:
+        b.setRoundedValue(rt::toInt32(value));
+        break;
     default:
         throw rt::ComError(rt::ErrNoSuchMember,
                            QStringLiteral("Object doesn't support this property or method"));

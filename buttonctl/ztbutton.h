@@ -15,12 +15,14 @@ class PropertyBag;
 }
 
 // The enumerations the library publishes (member names as published in the comments).
-enum COLOR_STYLE : qint32 {
+enum COLOR_STYLE : qint32
+{
     DefaultStyle = 1,   // 默认风格
     LightBlueStyle = 2, // 淡蓝风格
     YellowStyle = 3,    // 黄色风格
 };
-enum PICTURE_ALIGN : qint32 {
+enum PICTURE_ALIGN : qint32
+{
     LeftJustify = 1,  // Left Justify
     RightJustify = 2, // Right Justify
 };

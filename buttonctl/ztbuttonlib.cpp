@@ -43,7 +43,8 @@ QList<rt::MemberInfo> buildMembers()
                             QStringLiteral("Y")};
     const QStringList point{QStringLiteral("X"), QStringLiteral("Y")};
     return {
-        property(DispCaptionAlignment, "CaptionAlignment", "(ZantoXP按扭)返回/设置按扭的本对齐方式"),
+        property(DispCaptionAlignment, "CaptionAlignment",
+                 "(ZantoXP按扭)返回/设置按扭的本对齐方式"),
         property(DispIconAlignment, "IconAlignment", "(ZantoXP按扭)返回/设置按扭的图标对齐方式"),
         property(DispCaption, "Caption", "(ZantoXP按扭)返回/设置按扭的标题"),
         property(DispForeColor, "ForeColor", "(ZantoXP按扭)返回/设置按扭的字体颜色"),

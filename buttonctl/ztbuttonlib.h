@@ -9,7 +9,8 @@
 namespace ztbutton {
 
 // Properties of _ZTbutton, counting down from the last declared.
-enum DispIds : rt::DispId {
+enum DispIds : rt::DispId
+{
     DispCaptionAlignment = 0x6803000A,
     DispIconAlignment = 0x68030009,
     DispCaption = 0x68030008,
@@ -24,7 +25,8 @@ enum DispIds : rt::DispId {
 };
 
 // Events of __ZTbutton: the identifier is the position.
-enum EventIds : rt::DispId {
+enum EventIds : rt::DispId
+{
     EventClick = 1,
     EventDoubleClick = 2,
     EventKeyDown = 3,

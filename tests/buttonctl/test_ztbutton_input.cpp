@@ -1,0 +1,228 @@
+// Keys, mouse, focus and the Enabled gate, driven as the platform delivers them.
+
+#include "tests/buttonctl/buttonfixture.h"
+#include "tests/support/testsupport.h"
+
+#include <QWidget>
+#include <QtTest>
+
+using namespace buttontest;
+
+namespace {
+
+// Ring 1 top of style 1 in the pressed and in the focused look.
+constexpr quint32 PressedRing1Top = 0xC1CCD1;
+constexpr quint32 FocusRing1Top = 0xFFE7CE;
+constexpr quint32 DisabledBorder = 0xBAC7C9;
+
+quint32 ring1Top(rt::Control &button)
+{
+    const QImage image = surface(button);
+    return bgrAt(image, image.width() / 2, 1);
+}
+
+} // namespace
+
+class TestZTbuttonInput final : public QObject
+{
+    Q_OBJECT
+
+private:
+    testsupport::IsolatedDataHome m_home;
+    std::unique_ptr<QWidget> m_window;
+    std::unique_ptr<TestSite> m_site;
+    std::unique_ptr<rt::Control> m_button;
+    QWidget *m_widget = nullptr;
+
+    QPoint centre() const { return m_widget->rect().center(); }
+
+private slots:
+    void initTestCase() { QVERIFY(registerButtonLibrary()); }
+
+    void init()
+    {
+        m_window = std::make_unique<QWidget>();
+        m_window->resize(300, 200);
+        m_site = std::make_unique<TestSite>();
+        m_button = newButton(*m_site, 116, 45);
+        m_widget = m_button->widget();
+        m_widget->setParent(m_window.get());
+        m_widget->move(20, 20);
+        m_button->putProperty(Caption, QString()); // keep the frame rows free of text
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_site->clear();
+    }
+
+    void cleanup()
+    {
+        m_button.reset();
+        m_window.reset();
+        m_site.reset();
+    }
+
+    void enterClicks()
+    {
+        QTest::keyClick(m_widget, Qt::Key_Return);
+        QCOMPARE(m_site->ids(), (QList<rt::DispId>{KeyDown, KeyPress, Click, KeyUp}));
+        QCOMPARE(m_site->events[0].args, (QVariantList{qint16(13), qint16(0)}));
+        QCOMPARE(m_site->events[1].args.value(0).toInt(), 13);
+        QVERIFY(ring1Top(*m_button) != PressedRing1Top); // Enter never shows the pressed look
+    }
+
+    void spaceOnlyPresses()
+    {
+        QTest::keyPress(m_widget, Qt::Key_Space);
+        QCOMPARE(m_site->ids(), (QList<rt::DispId>{KeyDown, KeyPress}));
+        QCOMPARE(m_site->events[0].args, (QVariantList{qint16(32), qint16(0)}));
+        QCOMPARE(m_site->events[1].args.value(0).toInt(), 32);
+        QCOMPARE(ring1Top(*m_button), PressedRing1Top);
+        QTest::keyRelease(m_widget, Qt::Key_Space);
+        QCOMPARE(m_site->ids(), (QList<rt::DispId>{KeyDown, KeyPress, KeyUp}));
+        QVERIFY(ring1Top(*m_button) != PressedRing1Top);
+    }
+
+    void leftMousePressesAndClicks()
+    {
+        const QPoint at(30, 12);
+        QTest::mousePress(m_widget, Qt::LeftButton, Qt::NoModifier, at);
+        QCOMPARE(m_site->ids(), QList<rt::DispId>{MouseDown});
+        QCOMPARE(m_site->events[0].args,
+                 (QVariantList{qint16(1), qint16(0), float(at.x()), float(at.y())}));
+        QCOMPARE(ring1Top(*m_button), PressedRing1Top);
+        QTest::mouseRelease(m_widget, Qt::LeftButton, Qt::NoModifier, at);
+        QCOMPARE(m_site->ids(), (QList<rt::DispId>{MouseDown, MouseUp, Click}));
+        QVERIFY(ring1Top(*m_button) != PressedRing1Top);
+    }
+
+    void releaseOutsideDoesNotClick()
+    {
+        QTest::mousePress(m_widget, Qt::LeftButton, Qt::NoModifier, centre());
+        QTest::mouseRelease(m_widget, Qt::LeftButton, Qt::NoModifier, QPoint(200, 100));
+        QCOMPARE(m_site->ids(), (QList<rt::DispId>{MouseDown, MouseUp}));
+        QVERIFY(ring1Top(*m_button) != PressedRing1Top);
+    }
+
+    void rightButtonDoesNotPress()
+    {
+        QTest::mousePress(m_widget, Qt::RightButton, Qt::NoModifier, centre());
+        QCOMPARE(m_site->events.value(0).args.value(0).toInt(), 2);
+        QVERIFY(ring1Top(*m_button) != PressedRing1Top);
+        QTest::mouseRelease(m_widget, Qt::RightButton, Qt::NoModifier, centre());
+        QCOMPARE(m_site->ids(), (QList<rt::DispId>{MouseDown, MouseUp}));
+    }
+
+    void doubleClick()
+    {
+        // As the platform reports it: press, release, double click, release.
+        QTest::mouseClick(m_widget, Qt::LeftButton, Qt::ControlModifier, centre());
+        QTest::mouseDClick(m_widget, Qt::LeftButton, Qt::ControlModifier, centre());
+        QTest::mouseRelease(m_widget, Qt::LeftButton, Qt::ControlModifier, centre());
+        QCOMPARE(m_site->ids(),
+                 (QList<rt::DispId>{MouseDown, MouseUp, Click, DoubleClick, MouseUp}));
+        QCOMPARE(m_site->events[0].args.value(1).toInt(), 2); // the Ctrl bit of Shift
+        QVERIFY(ring1Top(*m_button) != PressedRing1Top);
+    }
+
+    // The host's handler changes a by-reference argument; the button acts on what it gets back.
+    void hostChangesArguments_data()
+    {
+        QTest::addColumn<int>("event");
+        QTest::addColumn<int>("newValue");
+        QTest::addColumn<int>("input"); // 0 Space down, 1 Enter, 2 left press, 3 right press
+        QTest::addColumn<bool>("pressed");
+        QTest::addColumn<bool>("clicked");
+        QTest::newRow("KeyCode 0 hides Space") << int(KeyDown) << 0 << 0 << false << false;
+        QTest::newRow("KeyCode 32 from Enter") << int(KeyDown) << 32 << 1 << true << true;
+        QTest::newRow("KeyAscii 0 stops Enter") << int(KeyPress) << 0 << 1 << false << false;
+        QTest::newRow("KeyAscii 13 from Space") << int(KeyPress) << 13 << 0 << true << true;
+        QTest::newRow("Button 2 from left") << int(MouseDown) << 2 << 2 << false << false;
+        QTest::newRow("Button 1 from right") << int(MouseDown) << 1 << 3 << true << false;
+    }
+
+    void hostChangesArguments()
+    {
+        QFETCH(int, event);
+        QFETCH(int, newValue);
+        QFETCH(int, input);
+        QFETCH(bool, pressed);
+        QFETCH(bool, clicked);
+        m_site->handler = [&](rt::DispId id, QVariantList &args) {
+            if (id == event)
+                args[0] = newValue;
+        };
+        switch (input) {
+        case 0:
+            QTest::keyPress(m_widget, Qt::Key_Space);
+            break;
+        case 1:
+            QTest::keyPress(m_widget, Qt::Key_Return);
+            break;
+        case 2:
+            QTest::mousePress(m_widget, Qt::LeftButton, Qt::NoModifier, centre());
+            break;
+        case 3:
+            QTest::mousePress(m_widget, Qt::RightButton, Qt::NoModifier, centre());
+            break;
+        }
+        QCOMPARE(ring1Top(*m_button) == PressedRing1Top, pressed);
+        QCOMPARE(m_site->count(Click), clicked ? 1 : 0);
+    }
+
+    void disabledRaisesNothing()
+    {
+        m_widget->clearFocus(); // the window gave it the focus when it was shown
+        QVERIFY(ring1Top(*m_button) != FocusRing1Top);
+        m_button->putProperty(Enabled, false);
+        m_site->clear();
+        QTest::keyClick(m_widget, Qt::Key_Return);
+        QTest::keyPress(m_widget, Qt::Key_Space);
+        QTest::mousePress(m_widget, Qt::LeftButton, Qt::NoModifier, centre());
+        QTest::mouseMove(m_widget, centre() + QPoint(3, 1));
+        QTest::mouseRelease(m_widget, Qt::LeftButton, Qt::NoModifier, centre());
+        QTest::mouseDClick(m_widget, Qt::LeftButton, Qt::NoModifier, centre());
+        m_window->activateWindow();
+        m_widget->setFocus();
+        QCoreApplication::processEvents();
+        QVERIFY2(m_site->events.isEmpty(), qPrintable(QString::number(m_site->events.size())));
+        QCOMPARE(bgrAt(surface(*m_button), 58, 0), DisabledBorder);
+
+        // No flag moved: enabled again, the button is neither pressed nor focused.
+        m_widget->clearFocus();
+        m_button->putProperty(Enabled, true);
+        const quint32 top = ring1Top(*m_button);
+        QVERIFY2(top != PressedRing1Top && top != FocusRing1Top,
+                 qPrintable(QString::number(top, 16)));
+
+        // Paint still redraws while disabled: a new size gets the whole disabled look.
+        m_button->putProperty(Enabled, false);
+        m_widget->resize(90, 22);
+        QCoreApplication::processEvents();
+        const QImage image = surface(*m_button);
+        QCOMPARE(image.size(), QSize(90, 22));
+        QCOMPARE(bgrAt(image, 88, 11), DisabledBorder);
+        QCOMPARE(bgrAt(image, 45, 20), DisabledBorder);
+    }
+
+    void focusLook()
+    {
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        m_widget->setFocus();
+        QTRY_COMPARE(ring1Top(*m_button), FocusRing1Top);
+        m_widget->clearFocus();
+        QTRY_VERIFY(ring1Top(*m_button) != FocusRing1Top);
+
+        // A focus lost while disabled goes unnoticed until the next focus change.
+        m_widget->setFocus();
+        QTRY_COMPARE(ring1Top(*m_button), FocusRing1Top);
+        m_button->putProperty(Enabled, false);
+        m_widget->clearFocus();
+        m_button->putProperty(Enabled, true);
+        QCOMPARE(ring1Top(*m_button), FocusRing1Top);
+        QVERIFY(m_site->events.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestZTbuttonInput)
+#include "test_ztbutton_input.moc"

@@ -1,0 +1,515 @@
+// What real buttons draw into their backing image, checked pixel by pixel.
+
+#include "tests/buttonctl/buttonfixture.h"
+#include "tests/support/testsupport.h"
+
+#include <QCursor>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QWidget>
+#include <QtTest>
+#include <cmath>
+#include <map>
+
+using namespace buttontest;
+
+namespace {
+
+enum Look
+{
+    Normal,
+    Hover,
+    Focus,
+    Pressed,
+    PressedFocus,
+    Disabled
+};
+
+// The colour tables of the three styles (0x00BBGGRR), lines in drawing order.
+struct Expected
+{
+    quint32 top, bottom, border;
+    quint32 hover[8], focus[8];
+    quint32 pressedTop, pressedBottom;
+    quint32 pressed[8];
+    int pressedLines;
+};
+
+const Expected Styles[3] = {
+    {0xFBFCFC,
+     0xEAF0F0,
+     0x743C00,
+     {0xCFF0FF, 0x58C3FA, 0x0097E5, 0x69CAFC, 0x89D8FD, 0x60C8FB, 0x30B3F8, 0x61C7FA},
+     {0xFFE7CE, 0xEABB9C, 0xEE8269, 0xEBBB9C, 0xF6D4BC, 0xEBBC9D, 0xE4AD89, 0xEBBB9D},
+     0xDDE4E5,
+     0xDAE2E2,
+     {0xC1CCD1, 0xCBD4D7, 0xEEF1F2, 0xDBE3E4, 0xCFD8DC, 0xD3DBDD, 0xE3E9EA, 0xDBE2E3},
+     8},
+    {0xFFFFFF,
+     0xD7C5C6,
+     0x743C00,
+     {0xCFF0FF, 0x58C3FA, 0x0097E5, 0x69CAFC, 0x89D8FD, 0x60C8FB, 0x30B3F8, 0x61C7FA},
+     {0xFFE7CE, 0xECBEA0, 0xEE8269, 0xEBBB9C, 0xF6D4BC, 0xFFFFFF, 0xE4AD89, 0xFFFFFF},
+     0xBDABAC,
+     0xFFFFFF,
+     {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF},
+     4},
+    {0xF2FFFE,
+     0xDBEEF3,
+     0x066237,
+     {0x95C5FC, 0x76AAE8, 0x2572CF, 0x6FA6E7, 0x96BEED, 0x6FA6E7, 0x4F91E3, 0x77ABE7},
+     {0x8FD1C2, 0x67C7A0, 0x66A7A8, 0x68C6A1, 0x80CBB1, 0x5FC49B, 0x54C190, 0x5DC398},
+     0xD2E6EE,
+     0xCEE4EC,
+     {0xB4CDDF, 0xBFD4E3, 0xE4F4F8, 0xCFE5EE, 0xC3D9E7, 0xC6DCE8, 0xD8ECF2, 0xCFE4ED},
+     8},
+};
+constexpr quint32 DisabledBack = 0xEAF4F5;
+constexpr quint32 DisabledBorder = 0xBAC7C9;
+
+using PixelMap = std::map<std::pair<int, int>, int>;
+
+// Which frame line (1 to 8) owns each pixel once `count` lines are drawn in order, each from
+// its start up to but not including its end.
+PixelMap frameOwners(int w, int h, int count)
+{
+    const int ends[8][4] = {
+        {2, 1, w - 3, 1}, {1, 2, 1, h - 3}, {2, h - 3, w - 3, h - 3}, {w - 3, 2, w - 3, h - 3},
+        {2, 2, w - 3, 2}, {2, 2, 2, h - 3}, {2, h - 4, w - 3, h - 4}, {w - 4, 2, w - 4, h - 3}};
+    PixelMap owner;
+    for (int i = 0; i < count; ++i) {
+        int x = ends[i][0], y = ends[i][1];
+        const int dx = (ends[i][2] > x) - (ends[i][2] < x),
+                  dy = (ends[i][3] > y) - (ends[i][3] < y);
+        for (; x != ends[i][2] || y != ends[i][3]; x += dx, y += dy)
+            owner[{x, y}] = i + 1;
+    }
+    return owner;
+}
+
+PixelMap focusDots(int w, int h)
+{
+    PixelMap dots;
+    for (int x = 3; x <= w - 5; x += 2) {
+        dots[{x, 2}] = 1;
+        dots[{x, h - 4}] = 1;
+    }
+    for (int y = 4; y <= h - 4; y += 2) {
+        dots[{2, y}] = 1;
+        dots[{w - 4, y}] = 1;
+    }
+    return dots;
+}
+
+QImage filled(int w, int h, QRgb colour)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// The bounding box of the pixels in which two images differ.
+QRect difference(const QImage &a, const QImage &b)
+{
+    QRect box;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+} // namespace
+
+class TestZTbuttonRender final : public QObject
+{
+    Q_OBJECT
+
+private:
+    testsupport::IsolatedDataHome m_home;
+    std::unique_ptr<QWidget> m_window;
+    std::unique_ptr<TestSite> m_site;
+    std::unique_ptr<rt::Control> m_button;
+    QWidget *m_widget = nullptr;
+
+    // A shown button, caption empty, no focus, the cursor away from it.
+    void place(int w, int h, int style)
+    {
+        QCursor::setPos(QPoint(2, 2));
+        m_window = std::make_unique<QWidget>();
+        m_window->setGeometry(50, 50, 300, 200);
+        m_site = std::make_unique<TestSite>();
+        m_button = newButton(*m_site, w, h);
+        m_widget = m_button->widget();
+        m_widget->setParent(m_window.get());
+        m_widget->move(20, 20);
+        m_button->putProperty(Caption, QString());
+        m_button->putProperty(ColorStyle, style);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        m_widget->clearFocus();
+        QTest::qWait(120);
+        m_site->clear();
+    }
+
+    void hover()
+    {
+        QCursor::setPos(m_widget->mapToGlobal(QPoint(m_widget->width() / 2, 3)));
+        QTRY_COMPARE_WITH_TIMEOUT(m_site->count(MouseEnters), 1, 1000);
+    }
+
+    void focus()
+    {
+        m_widget->setFocus();
+        QTRY_VERIFY(m_widget->hasFocus());
+    }
+
+    void setLook(Look look)
+    {
+        switch (look) {
+        case Normal:
+            break;
+        case Hover:
+            hover();
+            break;
+        case Focus:
+            focus();
+            break;
+        case Pressed:
+            QTest::keyPress(m_widget, Qt::Key_Space);
+            break;
+        case PressedFocus:
+            focus();
+            hover(); // pressed wins over hover
+            QTest::keyPress(m_widget, Qt::Key_Space);
+            break;
+        case Disabled:
+            focus();
+            hover();
+            QTest::keyPress(m_widget, Qt::Key_Space);
+            m_button->putProperty(Enabled, false);
+            break;
+        }
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(registerButtonLibrary()); }
+
+    void cleanup()
+    {
+        m_button.reset();
+        m_window.reset();
+        m_site.reset();
+    }
+
+    void looks_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("style");
+        QTest::addColumn<int>("look");
+        const char *looks[] = {"normal", "hover", "focus", "pressed", "pressed+focus", "disabled"};
+        for (QSize size : {QSize(116, 45), QSize(90, 22), QSize(6, 6)})
+            for (int style = 1; style <= 3; ++style)
+                for (int look = Normal; look <= Disabled; ++look)
+                    QTest::addRow("%dx%d style %d %s", size.width(), size.height(), style,
+                                  looks[look])
+                        << size << style << look;
+    }
+
+    void looks()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, style);
+        QFETCH(int, look);
+        const int w = size.width(), h = size.height();
+        place(w, h, style);
+        setLook(Look(look));
+        const QImage image = surface(*m_button);
+        QCOMPARE(image.size(), size);
+        const Expected &e = Styles[style - 1];
+
+        const bool pressed = look == Pressed || look == PressedFocus;
+        quint32 top = pressed ? e.pressedTop : e.top, bottom = pressed ? e.pressedBottom : e.bottom;
+        quint32 border = e.border;
+        if (look == Disabled)
+            top = bottom = DisabledBack, border = DisabledBorder;
+        const quint32 *frame = look == Hover   ? e.hover
+                               : look == Focus ? e.focus
+                               : pressed       ? e.pressed
+                                               : nullptr;
+        const int lines = !frame ? 0 : pressed ? e.pressedLines : 8;
+        const bool dots = look == Focus || look == PressedFocus;
+
+        // Background: the gradient's colours in the first and last rows inside the frame.
+        if (h >= 9) {
+            for (int y : {3, h - 5}) {
+                const quint32 want = lerp(top, bottom, y, h);
+                QVERIFY2(near(bgrAt(image, w / 2, y), want, 1),
+                         qPrintable(QStringLiteral("row %1: %2, want %3")
+                                        .arg(y)
+                                        .arg(bgrAt(image, w / 2, y), 6, 16)
+                                        .arg(want, 6, 16)));
+            }
+        }
+        // Border on its straight parts: columns 0 and W-2, rows 0 and H-2.
+        for (int y = 4; y <= h - 6; ++y) {
+            QCOMPARE(bgrAt(image, 0, y), border);
+            QCOMPARE(bgrAt(image, w - 2, y), border);
+        }
+        for (int x = 4; x <= w - 6; ++x) {
+            QCOMPARE(bgrAt(image, x, 0), border);
+            QCOMPARE(bgrAt(image, x, h - 2), border);
+        }
+        // Each frame line in its colour wherever no later line crosses it, dots on top.
+        const PixelMap owners = frameOwners(w, h, lines);
+        const PixelMap dotAt = focusDots(w, h);
+        for (const auto &[at, line] : owners) {
+            const quint32 want = dots && dotAt.count(at) ? 0 : frame[line - 1];
+            QVERIFY2(
+                bgrAt(image, at.first, at.second) == want,
+                qPrintable(
+                    QStringLiteral("line %1 at %2,%3").arg(line).arg(at.first).arg(at.second)));
+        }
+        // Without a frame (or where the pressed light-blue look leaves out ring 2) the
+        // background shows at the rings' places.
+        if (h >= 9) {
+            for (const auto &at : frameOwners(w, h, 8)) {
+                if (owners.count(at.first) || dotAt.count(at.first))
+                    continue;
+                const auto [x, y] = at.first;
+                QVERIFY2(near(bgrAt(image, x, y), lerp(top, bottom, y, h), 2),
+                         qPrintable(QStringLiteral("background at %1,%2").arg(x).arg(y)));
+            }
+        }
+        // The focus dots exactly when expected.
+        for (const auto &at : dotAt) {
+            const bool black = bgrAt(image, at.first.first, at.first.second) == 0;
+            QVERIFY2(black == dots,
+                     qPrintable(
+                         QStringLiteral("dot at %1,%2").arg(at.first.first).arg(at.first.second)));
+        }
+
+        // Two redraws give the same pixels as one.
+        m_button->putProperty(Caption, QString());
+        QCOMPARE(surface(*m_button), image);
+    }
+
+    // Hover wins over focus and hides the dots; once the pointer leaves, focus shows again.
+    void focusedUnderThePointer()
+    {
+        place(116, 45, 1);
+        focus();
+        hover();
+        QImage image = surface(*m_button);
+        QCOMPARE(bgrAt(image, 58, 1), Styles[0].hover[0]);
+        QCOMPARE(bgrAt(image, 3, 2), Styles[0].hover[4]);
+        QCursor::setPos(QPoint(2, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(m_site->count(MouseLeaves), 1, 1000);
+        image = surface(*m_button);
+        QCOMPARE(bgrAt(image, 58, 1), Styles[0].focus[0]);
+        QCOMPARE(bgrAt(image, 3, 2), 0u);
+    }
+
+    void region()
+    {
+        place(116, 45, 1);
+        QRegion mask = m_widget->mask();
+        QVERIFY(!mask.contains(QPoint(0, 0)) && !mask.contains(QPoint(114, 43)));
+        QVERIFY(mask.contains(QPoint(2, 0)) && mask.contains(QPoint(58, 22)));
+        QVERIFY(!mask.contains(QPoint(115, 22))); // the last column is outside the region
+        m_button->putProperty(RoundedValue, 0);
+        mask = m_widget->mask();
+        QVERIFY(mask.contains(QPoint(0, 0)) && mask.contains(QPoint(114, 43)));
+        // A square border too.
+        QCOMPARE(bgrAt(surface(*m_button), 0, 0), Styles[0].border);
+        QCOMPARE(bgrAt(surface(*m_button), 114, 43), Styles[0].border);
+    }
+
+    void otherStylesPaintOnlyDots_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<bool>("hovered");
+        QTest::addColumn<bool>("dotted");
+        for (int style : {0, 4}) {
+            QTest::addRow("style %d hovered", style) << style << true << true;
+            QTest::addRow("style %d hovered, no dots", style) << style << true << false;
+            QTest::addRow("style %d not hovered", style) << style << false << true;
+        }
+    }
+
+    void otherStylesPaintOnlyDots()
+    {
+        QFETCH(int, style);
+        QFETCH(bool, hovered);
+        QFETCH(bool, dotted);
+        place(90, 22, style);
+        m_button->putProperty(Caption, QStringLiteral("添加文件"));
+        m_button->putProperty(FocusDottedRect, dotted);
+        m_button->putProperty(Icon, filled(8, 8, qRgb(255, 0, 0)));
+        m_button->putProperty(IconMask, filled(8, 8, qRgb(0, 0, 0)));
+        m_widget->resize(91, 22); // a Paint: the surface is cleared first
+        QCoreApplication::processEvents();
+        focus();
+        if (hovered)
+            hover();
+        const QImage image = surface(*m_button);
+        const QRgb back = image.pixel(0, 0);
+        const PixelMap dots = focusDots(91, 22);
+        for (int y = 0; y < 22; ++y) {
+            for (int x = 0; x < 91; ++x) {
+                const bool dot = hovered && dotted && dots.count({x, y});
+                QCOMPARE(image.pixel(x, y), dot ? qRgb(0, 0, 0) : back);
+            }
+        }
+    }
+
+    void icon_data()
+    {
+        QTest::addColumn<int>("alignment");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<int>("x"); // -1: no icon
+        QTest::newRow("left") << 1 << true << 5;
+        QTest::newRow("right") << 2 << true << 116 - 12 - 5;
+        QTest::newRow("left disabled") << 1 << false << 5;
+        QTest::newRow("right disabled") << 2 << false << 116 - 12 - 5;
+        QTest::newRow("alignment 0") << 0 << true << -1;
+        QTest::newRow("alignment 3 disabled") << 3 << false << -1;
+    }
+
+    void icon()
+    {
+        QFETCH(int, alignment);
+        QFETCH(bool, enabled);
+        QFETCH(int, x);
+        // A 12 x 12 icon: a red 4 x 4 square on black, the mask black there and white around.
+        QImage icon = filled(12, 12, qRgb(0, 0, 0));
+        QImage mask = filled(12, 12, qRgb(255, 255, 255));
+        for (int y = 3; y < 7; ++y)
+            for (int i = 4; i < 8; ++i) {
+                icon.setPixel(i, y, qRgb(255, 0, 0));
+                mask.setPixel(i, y, qRgb(0, 0, 0));
+            }
+        place(116, 45, 1);
+        m_button->putProperty(Enabled, enabled);
+        m_button->putProperty(IconAlignment, alignment);
+        const QImage plain = surface(*m_button);
+        m_button->putProperty(Icon, icon);
+        QCOMPARE(surface(*m_button), plain); // no mask: no icon
+        m_button->putProperty(IconMask, mask);
+        const QImage image = surface(*m_button);
+        if (x < 0) {
+            QCOMPARE(image, plain);
+            return;
+        }
+        const int y0 = 16; // round(45 / 2 - 12 / 2) = round(16.5), halves to even
+        QCOMPARE(difference(image, plain).united(QRect(x, y0, 12, 12)), QRect(x, y0, 12, 12));
+        for (int y = 0; y < 12; ++y) {
+            for (int i = 0; i < 12; ++i) {
+                const bool shape = i >= 4 && i < 8 && y >= 3 && y < 7;
+                const QRgb want = enabled ? (shape ? qRgb(255, 0, 0) : plain.pixel(x + i, y0 + y))
+                                          : (shape ? qRgb(172, 168, 153) : qRgb(255, 255, 255));
+                QCOMPARE(image.pixel(x + i, y0 + y), want);
+            }
+        }
+        // An empty icon clears the holder too.
+        m_button->putProperty(Icon, QImage());
+        QCOMPARE(surface(*m_button), plain);
+    }
+
+    void tallIconIsCutEvenly()
+    {
+        // Each row of the icon its own colour; an all-black mask lets the icon show as it is.
+        QImage icon(8, 61, QImage::Format_RGB32);
+        for (int y = 0; y < 61; ++y)
+            for (int x = 0; x < 8; ++x)
+                icon.setPixel(x, y, qRgb(4 * y, 255 - 4 * y, 100));
+        place(116, 45, 2);
+        m_button->putProperty(IconMask, filled(8, 61, qRgb(0, 0, 0)));
+        m_button->putProperty(Icon, icon);
+        const QImage image = surface(*m_button);
+        // round(22.5 - 30.5) = -8: eight rows cut at the top, eight at the bottom.
+        for (int y = 0; y < 45; ++y)
+            QCOMPARE(image.pixel(7, y), icon.pixel(2, y + 8));
+    }
+
+    void caption_data()
+    {
+        QTest::addColumn<int>("alignment");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("centre") << 2 << QStringLiteral("添加文件");
+        QTest::newRow("left") << 0 << QStringLiteral("清 空");
+        QTest::newRow("right") << 1 << QStringLiteral("开始转换  ");
+        QTest::newRow("none for 7") << 7 << QStringLiteral("关于程序");
+        QTest::newRow("wider than the button") << 2 << QStringLiteral("WWWWWWWWWWWWWWWWWWWWWWW");
+    }
+
+    void caption()
+    {
+        QFETCH(int, alignment);
+        QFETCH(QString, text);
+        const int w = 116, h = 45;
+        place(w, h, 3);
+        m_button->putProperty(CaptionAlignment, alignment);
+        const QImage plain = surface(*m_button);
+        m_button->putProperty(Caption, text);
+        const QImage image = surface(*m_button);
+        const QRect ink = difference(image, plain);
+
+        // Where the twips formulas put the text, and where the ink lies in its cell.
+        const QFont font = m_button->getProperty(FontType).value<QFont>();
+        QImage probe = filled(400, 60, qRgb(255, 255, 255));
+        const QFontMetricsF fm(font, &probe);
+        {
+            QPainter p(&probe);
+            p.setFont(font);
+            p.setPen(Qt::black);
+            p.drawText(QPointF(0, fm.ascent()), text);
+        }
+        const QRect cell = difference(probe, filled(400, 60, qRgb(255, 255, 255)));
+        const double tw = fm.horizontalAdvance(text) * 15, th = fm.height() * 15;
+        const double wt = w * 15, ht = h * 15;
+        const double y = std::nearbyint(ht * 0.5 - (th * 0.5 + 20));
+        double x = 0;
+        switch (alignment) {
+        case 2:
+            x = std::nearbyint(wt * 0.5 - tw * 0.5);
+            break;
+        case 0:
+            x = 100;
+            break;
+        case 1:
+            x = std::nearbyint(wt - tw - 100);
+            break;
+        default:
+            QCOMPARE(image, plain);
+            x = -1;
+        }
+        if (x >= -1000 && alignment != 7) {
+            const QRect want =
+                cell.translated(int(std::nearbyint(x / 15)), int(std::nearbyint(y / 15))) &
+                QRect(0, 0, w, h);
+            QVERIFY2(std::abs(ink.left() - want.left()) <= 1 &&
+                         std::abs(ink.top() - want.top()) <= 1 &&
+                         std::abs(ink.right() - want.right()) <= 1 &&
+                         std::abs(ink.bottom() - want.bottom()) <= 1,
+                     qPrintable(QStringLiteral("ink %1,%2 %3x%4, want %5,%6 %7x%8")
+                                    .arg(ink.x())
+                                    .arg(ink.y())
+                                    .arg(ink.width())
+                                    .arg(ink.height())
+                                    .arg(want.x())
+                                    .arg(want.y())
+                                    .arg(want.width())
+                                    .arg(want.height())));
+        }
+        // The surface is back in pixels: the next redraw puts the border where it belongs.
+        m_button->putProperty(ColorStyle, 3);
+        QCOMPARE(bgrAt(surface(*m_button), w - 2, 5), Styles[2].border);
+        QCOMPARE(bgrAt(surface(*m_button), w / 2, h - 2), Styles[2].border);
+    }
+};
+
+QTEST_MAIN(TestZTbuttonRender)
+#include "test_ztbutton_render.moc"
