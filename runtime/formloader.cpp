@@ -247,6 +247,8 @@ QObject *Builder::build(const QJsonObject &c, QWidget *container)
         object = buildComponent(c, container);
     } else if (kind == QLatin1String("Timer")) {
         auto *timer = new QTimer(m_form);
+        // Coarse timers may fire up to 5 % early; a 2000 ms hand-over must not.
+        timer->setTimerType(Qt::PreciseTimer);
         timer->setInterval(c.value(QLatin1String("interval")).toInt());
         if (c.value(QLatin1String("enabled")).toBool(true))
             timer->start();
@@ -260,6 +262,9 @@ QObject *Builder::build(const QJsonObject &c, QWidget *container)
             QPalette p = w->palette();
             p.setColor(QPalette::Window, colorFromBgr(back));
             p.setColor(QPalette::Base, colorFromBgr(back));
+            // Check boxes and option buttons fill their background with the Button role.
+            if (kind == QLatin1String("CheckBox") || kind == QLatin1String("OptionButton"))
+                p.setColor(QPalette::Button, colorFromBgr(back));
             w->setPalette(p);
             w->setAutoFillBackground(true);
         }
