@@ -3,12 +3,17 @@
 #include "mp3enc/tempoutput.h"
 #include "runtime/comerror.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
 namespace {
 
-constexpr int BlockFrames = 8192; // a few milliseconds of work: Stop is noticed promptly
+// A few milliseconds of work, so Stop is noticed promptly; fewer frames for wide input.
+int blockFrames(int channels)
+{
+    return channels <= 2 ? 2304 : std::max(1152, 16384 / channels);
+}
 
 EncodeResult failed(int number, const QString &text)
 {
@@ -37,14 +42,15 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
         return writeFailed(out);
 
     const int channels = m_reader->channels();
-    std::vector<int> interleaved(size_t(BlockFrames) * size_t(channels));
-    std::vector<int> left(BlockFrames), right(BlockFrames);
+    const int block = blockFrames(channels);
+    std::vector<int> interleaved(size_t(block) * size_t(channels));
+    std::vector<int> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
     std::vector<unsigned char> mp3;
     int reported = 0;
     for (std::int64_t done = 0; done < m_reader->frames();) {
         if (stop.load(std::memory_order_relaxed))
             return {EncodeResult::Stopped, 0, {}};
-        const auto want = int(std::min<std::int64_t>(BlockFrames, m_reader->frames() - done));
+        const auto want = int(std::min<std::int64_t>(block, m_reader->frames() - done));
         const std::int64_t got = m_reader->read(interleaved.data(), want);
         if (got != want)
             return failed(rt::ErrDeviceIO, got < 0 ? m_reader->errorText()

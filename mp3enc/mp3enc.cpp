@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <chrono>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,9 +64,8 @@ std::unique_ptr<SndFileReader> openInput(const QString &path)
 
 bool sameFile(const QString &a, const QString &b)
 {
-    struct stat sa
-    {
-    }, sb{};
+    struct stat sa = {};
+    struct stat sb = {};
     return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
            ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
@@ -131,78 +131,37 @@ Mp3Enc::~Mp3Enc()
 
 QList<rt::MemberInfo> Mp3Enc::members() const
 {
-    using rt::MemberKind;
+    const auto member = [](rt::DispId id, const char *name, rt::MemberKind kind,
+                           QStringList parameters, const char *help) {
+        rt::MemberInfo info;
+        info.id = id;
+        info.name = QLatin1String(name);
+        info.kind = kind;
+        info.canGet = info.canPut = kind == rt::MemberKind::Property;
+        info.parameters = std::move(parameters);
+        info.help = QLatin1String(help);
+        return info;
+    };
+    using enum rt::MemberKind;
     return {
-        {IdBitRate,
-         QStringLiteral("BitRate"),
-         MemberKind::Property,
-         true,
-         true,
-         {},
-         QStringLiteral("Constant bit rate in bit/s, applied to files opened later")},
-        {IdDownMix,
-         QStringLiteral("DownMix"),
-         MemberKind::Property,
-         true,
-         true,
-         {},
-         QStringLiteral("Mix more than two channels down to stereo instead of refusing them")},
-        {IdAllowDownSample,
-         QStringLiteral("AllowDownSample"),
-         MemberKind::Property,
-         true,
-         true,
-         {},
-         QStringLiteral("Let the encoder lower the sample rate to suit the bit rate")},
-        {IdEncode,
-         QStringLiteral("Encode"),
-         MemberKind::Method,
-         false,
-         false,
-         {},
-         QStringLiteral("Start encoding the opened pair in the background")},
-        {IdStop,
-         QStringLiteral("Stop"),
-         MemberKind::Method,
-         false,
-         false,
-         {},
-         QStringLiteral("End a running encode and discard its output")},
-        {IdOpen,
-         QStringLiteral("Open"),
-         MemberKind::Method,
-         false,
-         false,
-         {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
-         QStringLiteral("Check and open a WAV input and an MP3 output")},
-        {IdGetFrameCount,
-         QStringLiteral("GetFrameCount"),
-         MemberKind::Method,
-         false,
-         false,
-         {},
-         QStringLiteral("Number of MP3 frames the opened pair gives")},
-        {EventActFrame,
-         QStringLiteral("ActFrame"),
-         MemberKind::Event,
-         false,
-         false,
-         {QStringLiteral("ActFrame")},
-         QStringLiteral("One more MP3 frame is written")},
-        {EventThreadEnded,
-         QStringLiteral("ThreadEnded"),
-         MemberKind::Event,
-         false,
-         false,
-         {},
-         QStringLiteral("The encode has ended")},
-        {EventFailure,
-         QStringLiteral("Failure"),
-         MemberKind::Event,
-         false,
-         false,
-         {QStringLiteral("ErrCode"), QStringLiteral("ErrStr")},
-         QStringLiteral("The encode failed; ThreadEnded follows")},
+        member(IdBitRate, "BitRate", Property, {},
+               "Constant bit rate in bit/s, for files opened later"),
+        member(IdDownMix, "DownMix", Property, {},
+               "Mix more than two channels down to stereo instead of refusing them"),
+        member(IdAllowDownSample, "AllowDownSample", Property, {},
+               "Let the encoder lower the sample rate to suit the bit rate"),
+        member(IdEncode, "Encode", Method, {}, "Start encoding the opened pair in the background"),
+        member(IdStop, "Stop", Method, {}, "End a running encode and discard its output"),
+        member(IdOpen, "Open", Method, {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
+               "Check and open a WAV input and an MP3 output"),
+        member(IdGetFrameCount, "GetFrameCount", Method, {},
+               "Number of MP3 frames the opened pair gives"),
+        member(EventActFrame, "ActFrame", Event, {QStringLiteral("ActFrame")},
+               "One more MP3 frame is written"),
+        member(EventThreadEnded, "ThreadEnded", Event, {}, "The encode has ended"),
+        member(EventFailure, "Failure", Event,
+               {QStringLiteral("ErrCode"), QStringLiteral("ErrStr")},
+               "The encode failed; ThreadEnded follows"),
     };
 }
 
@@ -329,19 +288,36 @@ void Mp3Enc::Stop()
 
 void Mp3Enc::runWorker(std::unique_ptr<EncodeJob> job, quint64 generation)
 {
-    const EncodeResult result =
-        job->run(m_stop, [this, generation](int frame) { postFrame(generation, frame); });
-    job.reset(); // files closed before the host hears of the end
+    // A progress display needs no more than a few dozen updates a second; each one wakes the
+    // host's thread.
+    using Clock = std::chrono::steady_clock;
+    constexpr auto ProgressInterval = std::chrono::milliseconds(20);
+    Clock::time_point nextPost{};
+    const auto progress = [&](int frame) {
+        m_newestFrame.store(frame);
+        if (const auto now = Clock::now(); now >= nextPost) {
+            nextPost = now + ProgressInterval;
+            postFrame(generation);
+        }
+    };
+    EncodeResult result;
+    try {
+        result = job->run(m_stop, progress);
+    } catch (const std::exception &e) { // out of memory: fail this file, not the host
+        result = {EncodeResult::Failed, rt::ErrOverflow, QString::fromLocal8Bit(e.what())};
+    }
+    job.reset(); // files closed (and a temporary removed) before the host hears of the end
     if (result.status == EncodeResult::Stopped)
         return;
     if (result.status == EncodeResult::Failed)
         postFailure(generation, result.errorNumber, result.errorText);
+    else
+        postFrame(generation); // the last number always reaches the host, before ThreadEnded
     postEnded(generation);
 }
 
-void Mp3Enc::postFrame(quint64 generation, int frame)
+void Mp3Enc::postFrame(quint64 generation)
 {
-    m_newestFrame.store(frame);
     if (m_framePosted.exchange(true))
         return; // the waiting one will carry the newest number
     QMetaObject::invokeMethod(
@@ -402,7 +378,8 @@ void Mp3Enc::deliverEnded(quint64 generation)
 {
     if (generation != m_generation)
         return;
-    m_worker.join(); // it has nothing left to do but return
+    if (m_worker.joinable())
+        m_worker.join(); // it has nothing left to do but return
     m_running = false;
     DeliveryScope scope(m_pump);
     raiseEvent(EventThreadEnded); // the host may Open and Encode the next file in here

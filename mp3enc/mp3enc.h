@@ -52,7 +52,7 @@ private:
     void refuseWhileEncoding(const char *call) const;
     void runWorker(std::unique_ptr<EncodeJob> job, quint64 generation);
     // Worker side: queue a delivery on the creating thread.
-    void postFrame(quint64 generation, int frame);
+    void postFrame(quint64 generation); // of m_newestFrame
     void postFailure(quint64 generation, int number, const QString &text);
     void postEnded(quint64 generation);
     // Creating-thread side: drop what belongs to a stopped encode, else raise the event.

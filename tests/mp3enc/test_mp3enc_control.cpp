@@ -1,0 +1,441 @@
+// How the encoder behaves as a component: refusals, events, Stop, failures mid-file.
+#include "runtime/comerror.h"
+#include "runtime/objectfactory.h"
+#include "tests/mp3enc/encoderfixture.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <sndfile.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int IdActFrame = RecordingSite::ActFrame;
+constexpr int IdThreadEnded = RecordingSite::ThreadEnded;
+constexpr int IdFailure = RecordingSite::Failure;
+const QByteArray Existing = "an MP3 that was here before";
+
+int callError(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const rt::ComError &e) {
+        return e.number();
+    }
+    return 0;
+}
+
+bool writeText(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+// The events of one encode: increasing frames ending at `frameCount`, then one ThreadEnded,
+// each on the creating thread.
+void verifyCompleteSequence(const RecordingSite &site, int frameCount)
+{
+    QVERIFY(!site.events.isEmpty());
+    int last = 0;
+    for (int i = 0; i < site.events.size(); ++i) {
+        const auto &e = site.events[i];
+        QVERIFY(e.onCreatingThread);
+        if (i == site.events.size() - 1) {
+            QCOMPARE(e.id, IdThreadEnded);
+            break;
+        }
+        QCOMPARE(e.id, IdActFrame);
+        QVERIFY2(e.args.value(0).toInt() > last, "ActFrame numbers must increase");
+        last = e.args.value(0).toInt();
+    }
+    QCOMPARE(last, frameCount);
+}
+
+// Child process: encode under a file-size limit, print the events it got, one per line.
+int writeLimitedChild(const char *input, const char *output, long limit)
+{
+    std::signal(SIGXFSZ, SIG_IGN); // a refused write must come back as EFBIG
+    const rlimit rl{rlim_t(limit), rlim_t(limit)};
+    if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
+        return 2;
+    int argc = 1;
+    char name[] = "child";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    RecordingSite site;
+    auto control = rt::createObject(QStringLiteral("MP3ENCLib.Mp3Enc"), &site);
+    control->call(QStringLiteral("Open"),
+                  {QString::fromLocal8Bit(input), QString::fromLocal8Bit(output)});
+    control->call(QStringLiteral("Encode"));
+    if (!QTest::qWaitFor([&] { return site.ended(); }, 60000))
+        return 3;
+    for (const auto &e : site.events) {
+        if (e.id != IdActFrame)
+            printf("%d %s\n", e.id, qPrintable(e.args.value(0).toString()));
+    }
+    return 0;
+}
+
+} // namespace
+
+class TestMp3EncControl final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void properties();
+    void refusals_data();
+    void refusals();
+    void refusedWhileEncoding();
+    void eventsOfOneEncode();
+    void actFrameCoalesced();
+    void nextFileStartedFromThreadEnded();
+    void stopMidFile_data();
+    void stopMidFile();
+    void destroyedInsideItsOwnEvent();
+    void readFailure_data();
+    void readFailure();
+    void writeFailure();
+
+private:
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QTemporaryDir m_dir;
+    QString m_short; // 4 s stereo
+    QString m_long;  // 60 s stereo: takes far longer to encode than Stop may take
+};
+
+void TestMp3EncControl::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_short = path(QStringLiteral("short.wav"));
+    m_long = path(QStringLiteral("long.wav"));
+    QVERIFY(testsupport::writeWav(m_short, 44100 * 4, 2));
+    QVERIFY(testsupport::writeWav(m_long, 44100 * 60, 2));
+}
+
+void TestMp3EncControl::properties()
+{
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    rt::Control &c = *encoder.control;
+    QCOMPARE(c.get(QStringLiteral("BitRate")).toInt(), 128000);
+    c.put(QStringLiteral("BitRate"), 256000);
+    QCOMPARE(c.getProperty(1).toInt(), 256000);
+    c.put(QStringLiteral("DownMix"), false);
+    c.put(QStringLiteral("AllowDownSample"), false);
+    QCOMPARE(c.getProperty(7).toBool(), false);
+    QCOMPARE(c.getProperty(8).toBool(), false);
+    // Bit rates MP3 has no use for are refused and leave the setting alone.
+    QCOMPARE(callError([&] { c.put(QStringLiteral("BitRate"), 0); }), rt::ErrInvalidCall);
+    QCOMPARE(callError([&] { c.put(QStringLiteral("BitRate"), 1000000); }), rt::ErrInvalidCall);
+    QCOMPARE(callError([&] { c.put(QStringLiteral("BitRate"), QStringLiteral("fast")); }),
+             rt::ErrTypeMismatch);
+    QCOMPARE(c.getProperty(1).toInt(), 256000);
+    // Late binding by identifier, as the converter calls it.
+    QCOMPARE(c.dispIdOf(QStringLiteral("Open"), rt::MemberKind::Method), 11);
+    QCOMPARE(c.dispIdOf(QStringLiteral("GetFrameCount"), rt::MemberKind::Method), 12);
+    QCOMPARE(c.dispIdOf(QStringLiteral("Failure"), rt::MemberKind::Event), 3);
+    QCOMPARE(callError([&] { c.invoke(11, {m_short}); }), rt::ErrWrongArgumentCount);
+}
+
+void TestMp3EncControl::refusals_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<bool>("downMix");
+    QTest::addColumn<int>("error");
+
+    const QString out = path(QStringLiteral("out.mp3"));
+    QTest::newRow("missing input")
+        << path(QStringLiteral("none.wav")) << out << true << int(rt::ErrFileNotFound);
+    QTest::newRow("folder as input") << m_dir.path() << out << true << 321;
+    QTest::newRow("text file as input") << path(QStringLiteral("text.wav")) << out << true << 321;
+    QTest::newRow("no samples") << path(QStringLiteral("empty.wav")) << out << true << 321;
+    QTest::newRow("output is the input")
+        << m_short << m_short << true << int(rt::ErrPathFileAccess);
+    QTest::newRow("output spells the input otherwise")
+        << m_short << m_dir.path() + QStringLiteral("/./sub/../short.wav") << true
+        << int(rt::ErrPathFileAccess);
+    QTest::newRow("output is a link to the input")
+        << m_short << path(QStringLiteral("link.mp3")) << true << int(rt::ErrPathFileAccess);
+    QTest::newRow("output is a hard link to the input")
+        << m_short << path(QStringLiteral("hard.mp3")) << true << int(rt::ErrPathFileAccess);
+    QTest::newRow("output folder missing")
+        << m_short << path(QStringLiteral("nowhere/out.mp3")) << true << int(rt::ErrPathNotFound);
+    QTest::newRow("output folder not writable")
+        << m_short << QStringLiteral("/proc/1/out.mp3") << true << int(rt::ErrPermissionDenied);
+    QTest::newRow("output is a folder")
+        << m_short << path(QStringLiteral("sub")) << true << int(rt::ErrPathFileAccess);
+    QTest::newRow("six channels without DownMix")
+        << path(QStringLiteral("six.wav")) << out << false << int(rt::ErrInvalidCall);
+}
+
+// A refused Open fails the call, creates nothing, changes nothing, and leaves nothing to encode.
+void TestMp3EncControl::refusals()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QFETCH(bool, downMix);
+    QFETCH(int, error);
+    QDir(m_dir.path()).mkpath(QStringLiteral("sub"));
+    QVERIFY(writeText(path(QStringLiteral("text.wav")), "RIFF? no, just words"));
+    QVERIFY(QFile::exists(path(QStringLiteral("empty.wav"))) ||
+            testsupport::writeWav(path(QStringLiteral("empty.wav")), 0, 2));
+    QVERIFY(QFile::exists(path(QStringLiteral("six.wav"))) ||
+            testsupport::writeWav(path(QStringLiteral("six.wav")), 4410, 6, 44100,
+                                  SF_FORMAT_WAVEX | SF_FORMAT_PCM_16));
+    QFile::link(m_short, path(QStringLiteral("link.mp3")));
+    if (!QFile::exists(path(QStringLiteral("hard.mp3"))))
+        QCOMPARE(::link(QFile::encodeName(m_short).constData(),
+                        QFile::encodeName(path(QStringLiteral("hard.mp3"))).constData()),
+                 0);
+    const QStringList before = folderEntries(m_dir.path());
+    const QByteArray inputDigest = fileDigest(m_short);
+
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    encoder.control->put(QStringLiteral("DownMix"), downMix);
+    QCOMPARE(callError([&] {
+                 encoder.control->call(QStringLiteral("Open"), {input, output});
+             }),
+             error);
+    QCOMPARE(encoder.control->call(QStringLiteral("GetFrameCount")).toInt(), 0);
+    QCOMPARE(callError([&] { encoder.control->call(QStringLiteral("Encode")); }),
+             rt::ErrInvalidCall);
+    QTest::qWait(50);
+    QVERIFY(encoder.site.events.isEmpty());
+    QCOMPARE(folderEntries(m_dir.path()), before);
+    QCOMPARE(fileDigest(m_short), inputDigest);
+}
+
+void TestMp3EncControl::refusedWhileEncoding()
+{
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    rt::Control &c = *encoder.control;
+    const QString out = path(QStringLiteral("busy.mp3"));
+    const QString other = path(QStringLiteral("other.mp3"));
+    c.call(QStringLiteral("Open"), {m_long, out});
+    c.call(QStringLiteral("Encode"));
+    QCOMPARE(callError([&] {
+                 c.call(QStringLiteral("Open"), {m_short, other});
+             }),
+             rt::ErrInvalidCall);
+    QCOMPARE(callError([&] { c.call(QStringLiteral("Encode")); }), rt::ErrInvalidCall);
+    QVERIFY(QTest::qWaitFor([&] { return encoder.site.ended(); }, 120000));
+    QVERIFY(!QFile::exists(other));
+    QVERIFY(QFile::exists(out));
+    QFile::remove(out);
+}
+
+void TestMp3EncControl::eventsOfOneEncode()
+{
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    const QString out = path(QStringLiteral("events.mp3"));
+    const QStringList before = folderEntries(m_dir.path());
+    QVERIFY(encoder.convert(m_short, out));
+    QTest::qWait(100); // nothing may follow ThreadEnded
+    const int frameCount = encoder.control->call(QStringLiteral("GetFrameCount")).toInt();
+    QVERIFY(frameCount > 100);
+    verifyCompleteSequence(encoder.site, frameCount);
+    // Only the MP3 is new: the temporary is gone.
+    QStringList expected = QStringList(before) << QStringLiteral("events.mp3");
+    expected.sort();
+    QCOMPARE(folderEntries(m_dir.path()), expected);
+    QFile::remove(out);
+}
+
+// A host that is too busy to take events finds one ActFrame waiting, not hundreds.
+void TestMp3EncControl::actFrameCoalesced()
+{
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    const QString out = path(QStringLiteral("busy host.mp3"));
+    encoder.control->call(QStringLiteral("Open"), {m_short, out});
+    encoder.control->call(QStringLiteral("Encode"));
+    QElapsedTimer timer;
+    timer.start();
+    while (!QFile::exists(out) && timer.elapsed() < 60000)
+        QThread::msleep(5); // the event loop does not run
+    QThread::msleep(100);
+    QVERIFY(QTest::qWaitFor([&] { return encoder.site.ended(); }, 5000));
+    const int frameCount = encoder.control->call(QStringLiteral("GetFrameCount")).toInt();
+    QCOMPARE(encoder.site.events.size(), 2);
+    verifyCompleteSequence(encoder.site, frameCount);
+    QFile::remove(out);
+}
+
+// The converter opens and starts the next file from inside ThreadEnded.
+void TestMp3EncControl::nextFileStartedFromThreadEnded()
+{
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    const QString first = path(QStringLiteral("first.mp3"));
+    const QString second = path(QStringLiteral("second.mp3"));
+    int ended = 0;
+    encoder.site.onEvent = [&](rt::DispId id) {
+        if (id == IdThreadEnded && ++ended == 1) {
+            encoder.control->call(QStringLiteral("Open"), {m_short, second});
+            encoder.control->call(QStringLiteral("Encode"));
+        }
+    };
+    encoder.control->call(QStringLiteral("Open"), {m_short, first});
+    encoder.control->call(QStringLiteral("Encode"));
+    QVERIFY(QTest::qWaitFor([&] { return ended == 2; }, 60000));
+    QCOMPARE(fileDigest(first), fileDigest(second));
+    QFile::remove(first);
+    QFile::remove(second);
+}
+
+void TestMp3EncControl::stopMidFile_data()
+{
+    QTest::addColumn<bool>("destroy");
+    QTest::newRow("Stop") << false;
+    QTest::newRow("instance destroyed") << true;
+}
+
+// Stopping mid-file returns promptly, keeps the old file, leaves no temporary and no event.
+void TestMp3EncControl::stopMidFile()
+{
+    QFETCH(bool, destroy);
+    const QString out = path(QStringLiteral("stopped.mp3"));
+    QVERIFY(writeText(out, Existing));
+    const QStringList before = folderEntries(m_dir.path());
+
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    encoder.control->call(QStringLiteral("Open"), {m_long, out});
+    encoder.control->call(QStringLiteral("Encode"));
+    QVERIFY(QTest::qWaitFor([&] { return encoder.site.count(IdActFrame) > 0; }, 10000));
+    QCOMPARE(folderEntries(m_dir.path()).size(), before.size() + 1); // the temporary
+    const int frameCount = encoder.control->call(QStringLiteral("GetFrameCount")).toInt();
+
+    const int seen = int(encoder.site.events.size());
+    QElapsedTimer timer;
+    timer.start();
+    if (destroy)
+        encoder.control.reset();
+    else
+        encoder.control->call(QStringLiteral("Stop"));
+    // Generous bound: only "waits for the whole file" must fail here; bench/ measures it.
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(encoder.site.events.last().args.value(0).toInt() < frameCount);
+    QTest::qWait(300);
+    QCOMPARE(encoder.site.events.size(), seen);
+    QCOMPARE(folderEntries(m_dir.path()), before);
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), Existing);
+
+    if (!destroy) { // still usable afterwards
+        encoder.site.events.clear();
+        QVERIFY(encoder.convert(m_short, out));
+        verifyCompleteSequence(encoder.site,
+                               encoder.control->call(QStringLiteral("GetFrameCount")).toInt());
+    }
+    QFile::remove(out);
+}
+
+// A host may close its window, and so destroy the encoder, from inside ActFrame.
+void TestMp3EncControl::destroyedInsideItsOwnEvent()
+{
+    const QString folder = path(QStringLiteral("closing"));
+    QVERIFY(QDir().mkpath(folder));
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    encoder.site.onEvent = [&](rt::DispId) { encoder.control.reset(); };
+    encoder.control->call(QStringLiteral("Open"), {m_long, folder + QStringLiteral("/out.mp3")});
+    encoder.control->call(QStringLiteral("Encode"));
+    QVERIFY(QTest::qWaitFor([&] { return !encoder.control; }, 10000));
+    QTest::qWait(200);
+    QCOMPARE(encoder.site.events.size(), 1);
+    QVERIFY(folderEntries(folder).isEmpty());
+    QDir(folder).removeRecursively();
+}
+
+void TestMp3EncControl::readFailure_data()
+{
+    QTest::addColumn<bool>("truncateInput");
+    QTest::newRow("input cut short after Open") << true;
+    QTest::newRow("output folder gone after Open") << false;
+}
+
+// A failure after Open: Failure, then ThreadEnded; the old output is kept, nothing is left.
+void TestMp3EncControl::readFailure()
+{
+    QFETCH(bool, truncateInput);
+    const QString folder = path(QStringLiteral("failing"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString wav = folder + QStringLiteral("/in.wav");
+    const QString out = folder + QStringLiteral("/out.mp3");
+    QVERIFY(testsupport::writeWav(wav, 44100 * 2, 2));
+    QVERIFY(writeText(out, Existing));
+
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    encoder.control->call(QStringLiteral("Open"), {wav, out});
+    if (truncateInput)
+        QVERIFY(QFile::resize(wav, 44 + 4 * 1000));
+    else
+        QVERIFY(QDir(folder).removeRecursively());
+    encoder.control->call(QStringLiteral("Encode"));
+    QVERIFY(QTest::qWaitFor([&] { return encoder.site.ended(); }, 30000));
+    QTest::qWait(50);
+
+    const auto &events = encoder.site.events;
+    QCOMPARE(encoder.site.count(IdFailure), 1);
+    QCOMPARE(events.last().id, IdThreadEnded);
+    QCOMPARE(events[events.size() - 2].id, IdFailure);
+    QVERIFY(events[events.size() - 2].args.value(0).toInt() != 0);
+    QVERIFY(!events[events.size() - 2].args.value(1).toString().isEmpty());
+    if (truncateInput) {
+        QCOMPARE(folderEntries(folder),
+                 QStringList({QStringLiteral("in.wav"), QStringLiteral("out.mp3")}));
+        QFile file(out);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), Existing);
+    }
+    QDir(folder).removeRecursively();
+}
+
+// The disk refuses more bytes half-way (a file-size limit in a child process).
+void TestMp3EncControl::writeFailure()
+{
+    const QString folder = path(QStringLiteral("limited"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString out = folder + QStringLiteral("/out.mp3");
+    QVERIFY(writeText(out, Existing));
+
+    testsupport::IsolatedDataHome home; // the child inherits this registry
+    QVERIFY(testsupport::registerBuiltComponent(QStringLiteral("Mp3Enc.ocx")));
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--write-limited"), m_long, out, QStringLiteral("65536")});
+    QVERIFY(child.waitForFinished(120000));
+    QCOMPARE(child.exitCode(), 0);
+    const QStringList lines =
+        QString::fromLocal8Bit(child.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines,
+             QStringList({QStringLiteral("3 %1").arg(rt::ErrDiskFull), QStringLiteral("2 ")}));
+    QCOMPARE(folderEntries(folder), QStringList({QStringLiteral("out.mp3")}));
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), Existing);
+    QDir(folder).removeRecursively();
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 5 && qstrcmp(argv[1], "--write-limited") == 0)
+        return writeLimitedChild(argv[2], argv[3], atol(argv[4]));
+    QCoreApplication app(argc, argv);
+    TestMp3EncControl test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_mp3enc_control.moc"
