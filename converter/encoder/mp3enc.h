@@ -27,6 +27,7 @@ inline constexpr rt::DispId GetFrameCount = 12;
 // Events.
 inline constexpr rt::DispId ActFrame = 1;
 inline constexpr rt::DispId ThreadEnded = 2;
+inline constexpr rt::DispId Failure = 3; // (ErrCode, ErrStr), then ThreadEnded
 
 class Binding
 {

@@ -67,8 +67,7 @@ QString ProgressLine(const QString &percentText, double timeFigure)
 
 QString TotalCaption(const QString &fileName, qint32 bitRate)
 {
-    return TotalPrefix + fileName + CrLf + TotalSecondLine + QString::number(bitRate) +
-           TotalSuffix;
+    return TotalPrefix + fileName + CrLf + TotalSecondLine + QString::number(bitRate) + TotalSuffix;
 }
 
 QString CompletionMessage(bool userFolder, const QString &folder, const QStringList &skippedFiles)

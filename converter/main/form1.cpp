@@ -68,6 +68,13 @@ qint64 clockMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// A text box shows a newly set text from its start (Qt would put the caret at its end).
+void showText(rt::TextBox *box, const QString &text)
+{
+    box->setText(text);
+    box->setCursorPosition(0);
+}
+
 // Handlers run from the event loop; an exception must not escape into it.
 template <class F> auto guarded(QWidget *owner, F handler)
 {
@@ -101,8 +108,9 @@ template <class T> T *Form1::need(const QString &name) const
 {
     T *control = m_loader.control<T>(name);
     if (!control)
-        throw rt::ComError(rt::ErrNoSuchMember,
-                           QStringLiteral("Form1 has no control %1 of the expected kind").arg(name));
+        throw rt::ComError(
+            rt::ErrNoSuchMember,
+            QStringLiteral("Form1 has no control %1 of the expected kind").arg(name));
     return control;
 }
 
@@ -123,15 +131,15 @@ void Form1::wireEvents()
         &Form1::ZTbutton4_Click, &Form1::ZTbutton5_Click};
     for (int n = 1; n <= 5; ++n) {
         const auto handler = clicks[size_t(n - 1)];
-        ZTbutton(n)->onEvent(ZTbuttonClick,
-                             guarded(this, [this, handler](QVariantList &) { (this->*handler)(); }));
+        ZTbutton(n)->onEvent(
+            ZTbuttonClick, guarded(this, [this, handler](QVariantList &) { (this->*handler)(); }));
     }
     auto *mp3 = need<rt::ComponentHost>(QStringLiteral("Mp3"));
     mp3->onEvent(Mp3Enc::ActFrame, guarded(this, [this](QVariantList &args) {
                      Mp3_ActFrame(args.value(0).toInt());
                  }));
-    mp3->onEvent(Mp3Enc::ThreadEnded,
-                 guarded(this, [this](QVariantList &) { Mp3_ThreadEnded(); }));
+    mp3->onEvent(Mp3Enc::Failure, guarded(this, [this](QVariantList &) { Mp3_Failure(); }));
+    mp3->onEvent(Mp3Enc::ThreadEnded, guarded(this, [this](QVariantList &) { Mp3_ThreadEnded(); }));
 
     connect(List1(), &rt::ListBox::Click, this, guarded(this, [this] { List1_Click(); }));
     connect(Check1(), &rt::CheckBox::Click, this, guarded(this, [this] { Check1_Click(); }));
@@ -157,7 +165,7 @@ void Form1::Form_Load()
         QString folder = QCoreApplication::applicationDirPath();
         if (!folder.endsWith(dirSeparator()))
             folder += dirSeparator();
-        Text1()->setText(folder);
+        showText(Text1(), folder);
     } catch (const std::exception &) {
     }
     try {
@@ -194,7 +202,7 @@ void Form1::closeEvent(QCloseEvent *event)
 void Form1::ZTbutton4_Click()
 {
     Text2()->setAlignment(0);
-    Text2()->setText(InfoLine);
+    showText(Text2(), InfoLine);
     Form2 about(m_registry, this);
     about.showModal();
 }
@@ -204,7 +212,7 @@ void Form1::ZTbutton4_Click()
 void Form1::ZTbutton1_Click()
 {
     Text2()->setAlignment(0);
-    Text2()->setText(AddFilesHint);
+    showText(Text2(), AddFilesHint);
     const QString answer = ShowOpenDialog(nullptr, OpenDialogTitle, WavPattern, 1);
     if (!answer.isEmpty()) {
         const int highest = SplitSelection(answer, dirSeparator());
@@ -213,7 +221,7 @@ void Form1::ZTbutton1_Click()
             List1()->AddItem(SelectedFiles.at(i));
         }
     }
-    Text2()->setText(AddedPrefix + QString::number(List2()->ListCount()) + AddedSuffix);
+    showText(Text2(), AddedPrefix + QString::number(List2()->ListCount()) + AddedSuffix);
 }
 
 void Form1::ZTbutton5_Click()
@@ -221,12 +229,12 @@ void Form1::ZTbutton5_Click()
     List1()->Clear();
     List2()->Clear();
     Text2()->setAlignment(0);
-    Text2()->setText(ListCleared);
+    showText(Text2(), ListCleared);
 }
 
 void Form1::List1_Click()
 {
-    Text2()->setText(List1()->Text());
+    showText(Text2(), List1()->Text());
     Text2()->setAlignment(1);
     Text2()->setSelStart(int(Text2()->Text().size()));
 }
@@ -241,14 +249,14 @@ void Form1::Check1_Click()
         setButtonEnabled(2, true);
         Text1()->setFocus();
         Text2()->setAlignment(0);
-        Text2()->setText(UserFolderLine + Text1()->Text());
+        showText(Text2(), UserFolderLine + Text1()->Text());
     } else {
         Text2()->setFocus();
         Label2()->setForeColor(Silver);
         Text1()->setEnabled(false);
         setButtonEnabled(2, false);
         Text2()->setAlignment(0);
-        Text2()->setText(DefaultFolderLine);
+        showText(Text2(), DefaultFolderLine);
     }
 }
 
@@ -259,10 +267,10 @@ void Form1::ZTbutton2_Click()
     if (!folder.isEmpty()) {
         if (!folder.endsWith(dirSeparator()))
             folder += dirSeparator();
-        Text1()->setText(folder);
+        showText(Text1(), folder);
     }
     Text2()->setAlignment(0);
-    Text2()->setText(UserFolderLine + Text1()->Text());
+    showText(Text2(), UserFolderLine + Text1()->Text());
 }
 
 void Form1::Opt_Click(int index)
@@ -274,7 +282,7 @@ void Form1::Opt_Click(int index)
         Mp3().setBitRate(value);
     } catch (const std::exception &) {
     }
-    Text2()->setText(BitRatePrefix + QString::number(value));
+    showText(Text2(), BitRatePrefix + QString::number(value));
 }
 
 // ---- batch driver
@@ -339,7 +347,7 @@ void Form1::Mp3_ActFrame(qint32 ActFrame)
         bool ok = false;
         const qint64 started = rt::tag(Label3()).toLongLong(&ok);
         const double elapsed = ok ? double(clockMs() - started) / 1000.0 : 0.0;
-        Text2()->setText(ProgressLine(LblActFrame()->Caption(), TimeFigure(elapsed, ActFrame)));
+        showText(Text2(), ProgressLine(LblActFrame()->Caption(), TimeFigure(elapsed, ActFrame)));
         LblTotal()->setCaption(TotalCaption(name, Mp3().bitRate()));
     } catch (const std::exception &) {
     }
@@ -351,6 +359,14 @@ void Form1::Mp3_ThreadEnded()
     if (!batchRunning())
         return;
     FileFinishedHandling();
+}
+
+// A file that fails while it is encoded has not been converted either: the completion message
+// must not count it as done. The batch still advances on ThreadEnded.
+void Form1::Mp3_Failure()
+{
+    if (batchRunning())
+        noteSkipped(List2()->ListIndex());
 }
 
 // Runs the file-finished handling; a file that cannot be started has already been passed, so
@@ -401,7 +417,7 @@ void Form1::CompleteBatch()
     Label3()->setVisible(false);
     setButtonEnabled(3, true);
     Text2()->setAlignment(0);
-    Text2()->setText(WelcomeText);
+    showText(Text2(), WelcomeText);
 }
 
 void Form1::noteSkipped(int position)

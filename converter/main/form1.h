@@ -44,6 +44,7 @@ public:
     void Opt_Click(int index);
     void Mp3_ActFrame(qint32 ActFrame);
     void Mp3_ThreadEnded();
+    void Mp3_Failure();
     void Timer1_Timer();
 
 protected:

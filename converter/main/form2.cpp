@@ -11,6 +11,19 @@ namespace {
 
 const QString FormDescription = QStringLiteral(":/forms/form2.json");
 constexpr rt::DispId ZTbuttonClick = 1;
+constexpr qreal SmallestPointSize = 8.0;
+
+// The description wraps inside a fixed box. A substituted font may need more room than the one
+// asked for by name, so it steps down until the whole text fits rather than being cut off.
+void fitTextToBox(QLabel *label)
+{
+    QFont font = label->font();
+    while (font.pointSizeF() > SmallestPointSize &&
+           label->heightForWidth(label->width()) > label->height()) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+        label->setFont(font);
+    }
+}
 
 } // namespace
 
@@ -20,6 +33,8 @@ Form2::Form2(const rt::Registry *registry, QWidget *owner)
     m_loader.load(FormDescription, this);
     if (auto *button = m_loader.host(QStringLiteral("ZTbutton1")))
         button->onEvent(ZTbuttonClick, [this](QVariantList &) { ZTbutton1_Click(); });
+    if (auto *description = m_loader.control<rt::Label>(QStringLiteral("Label1")))
+        fitTextToBox(description);
     if (auto *link = m_loader.control<rt::Label>(QStringLiteral("Label2")))
         connect(link, &rt::Label::Click, this, &Form2::Label2_Click);
 }

@@ -10,8 +10,8 @@
 // Windows paths ("C:\music\song.wav", where a drive colon also ends a folder for ParsePath).
 struct PathSeparators
 {
-    char16_t directory;      // ends a folder name
-    QStringView folderEnds;  // what ParsePath stops at: the directory separator, the drive colon
+    char16_t directory;     // ends a folder name
+    QStringView folderEnds; // what ParsePath stops at: the directory separator, the drive colon
 };
 
 inline constexpr PathSeparators PosixSeparators{u'/', u"/"};

@@ -109,8 +109,7 @@ void answerMessageBox(MessageSeen *seen)
 
 bool waitForNoModal(int timeoutMs)
 {
-    return QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; },
-                           timeoutMs);
+    return QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, timeoutMs);
 }
 
 } // namespace modaldriver

@@ -13,16 +13,26 @@ private slots:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected"); // "-" for no name
-        QTest::newRow("lower case") << "a.wav" << "a.mp3";
-        QTest::newRow("upper case ending") << "A.WAV" << "A.mp3";
-        QTest::newRow("four-letter ending") << "x.wave" << "x.wmp3";
-        QTest::newRow("blanks trimmed") << "  song.wav  " << "song.mp3";
-        QTest::newRow("tab is not a blank") << "song.wav\t" << "song.wmp3";
-        QTest::newRow("exactly three characters") << "wav" << "mp3";
-        QTest::newRow("two characters") << "ab" << "-";
-        QTest::newRow("blanks around two characters") << "  ab " << "-";
-        QTest::newRow("empty") << "" << "-";
-        QTest::newRow("unicode") << "歌曲.wav" << "歌曲.mp3";
+        QTest::newRow("lower case") << "a.wav"
+                                    << "a.mp3";
+        QTest::newRow("upper case ending") << "A.WAV"
+                                           << "A.mp3";
+        QTest::newRow("four-letter ending") << "x.wave"
+                                            << "x.wmp3";
+        QTest::newRow("blanks trimmed") << "  song.wav  "
+                                        << "song.mp3";
+        QTest::newRow("tab is not a blank") << "song.wav\t"
+                                            << "song.wmp3";
+        QTest::newRow("exactly three characters") << "wav"
+                                                  << "mp3";
+        QTest::newRow("two characters") << "ab"
+                                        << "-";
+        QTest::newRow("blanks around two characters") << "  ab "
+                                                      << "-";
+        QTest::newRow("empty") << ""
+                               << "-";
+        QTest::newRow("unicode") << "歌曲.wav"
+                                 << "歌曲.mp3";
     }
     void outputFileName()
     {
@@ -51,11 +61,6 @@ private slots:
         QFETCH(qint32, total);
         QFETCH(qint32, expected);
         QCOMPARE(FramePercent(frame, total), expected);
-    }
-
-    void percentText()
-    {
-        QCOMPARE(PercentText(37), QStringLiteral("37 %"));
     }
 
     void timeFigure_data()

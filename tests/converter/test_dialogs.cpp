@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -31,9 +33,8 @@ private slots:
         QTest::addColumn<QString>("answer");
         QTest::addColumn<int>("highest");
         QTest::addColumn<QStringList>("files");
-        QTest::newRow("win one file")
-            << QChar(u'\\') << QStringLiteral("C:\\Music\\a.wav") + Nul << 0
-            << QStringList{"C:\\Music\\a.wav"};
+        QTest::newRow("win one file") << QChar(u'\\') << QStringLiteral("C:\\Music\\a.wav") + Nul
+                                      << 0 << QStringList{"C:\\Music\\a.wav"};
         QTest::newRow("win one file, old blank filling")
             << QChar(u'\\') << QStringLiteral("C:\\Music\\a.wav") + Nul + QString(20, u' ') << 0
             << QStringList{"C:\\Music\\a.wav"};
@@ -43,9 +44,8 @@ private slots:
         QTest::newRow("win drive root, no doubled separator")
             << QChar(u'\\') << QStringList{"C:\\", "a.wav", "b.wav", "", ""}.join(Nul) << 1
             << QStringList{"C:\\a.wav", "C:\\b.wav"};
-        QTest::newRow("posix one file")
-            << QChar(u'/') << QStringLiteral("/m/歌曲 1.wav") + Nul << 0
-            << QStringList{"/m/歌曲 1.wav"};
+        QTest::newRow("posix one file") << QChar(u'/') << QStringLiteral("/m/歌曲 1.wav") + Nul << 0
+                                        << QStringList{"/m/歌曲 1.wav"};
         QTest::newRow("posix three files")
             << QChar(u'/') << QStringList{"/music", "a.wav", "b.wav", "c.wav", "", ""}.join(Nul)
             << 2 << QStringList{"/music/a.wav", "/music/b.wav", "/music/c.wav"};
@@ -135,10 +135,14 @@ private slots:
     {
         QTest::addColumn<QString>("choice"); // "" cancels; "<tmp>" a fresh folder
         QTest::addColumn<QString>("expected");
-        QTest::newRow("cancel") << "" << "";
-        QTest::newRow("root keeps its separator") << "/" << "/";
-        QTest::newRow("folder without trailing separator") << "<tmp>" << "<tmp>";
-        QTest::newRow("typed with a trailing separator") << "<tmp>/" << "<tmp>";
+        QTest::newRow("cancel") << ""
+                                << "";
+        QTest::newRow("root keeps its separator") << "/"
+                                                  << "/";
+        QTest::newRow("folder without trailing separator") << "<tmp>"
+                                                           << "<tmp>";
+        QTest::newRow("typed with a trailing separator") << "<tmp>/"
+                                                         << "<tmp>";
     }
     void browseForFolder()
     {

@@ -1,0 +1,42 @@
+#include "formfixture.h"
+
+#include <QtTest>
+
+namespace formfixture {
+
+bool Environment::setUp()
+{
+    m_home = std::make_unique<testsupport::IsolatedDataHome>();
+    return testsupport::registerBuiltComponent(QStringLiteral("ZTbutton.ocx")) &&
+           testsupport::registerBuiltComponent(QStringLiteral("Mp3Enc.ocx"));
+}
+
+std::unique_ptr<Form1> openForm1()
+{
+    auto form = std::make_unique<Form1>();
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form.get()))
+        qWarning("Form1 was not exposed");
+    form->activateWindow();
+    if (!QTest::qWaitForWindowActive(form.get()))
+        qWarning("Form1 did not become active");
+    return form;
+}
+
+rt::ComponentHost *host(const Form1 &form, const QString &name)
+{
+    return form.loader().host(name);
+}
+
+bool buttonEnabled(const Form1 &form, const QString &name)
+{
+    return host(form, name)->get(ZTbuttonEnabled).toBool();
+}
+
+void clickButton(const Form1 &form, const QString &name)
+{
+    QWidget *button = host(form, name)->widget();
+    QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+}
+
+} // namespace formfixture

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "converter/main/form1.h"
+#include "tests/support/testsupport.h"
+
+#include <QString>
+#include <memory>
+
+// What the tests that open the real main window share: an isolated data folder with both
+// component libraries registered, and typed access to the window's controls.
+namespace formfixture {
+
+// The button control's Enabled property and the encoder's BitRate, read late-bound.
+constexpr rt::DispId ZTbuttonEnabled = 0x68030004;
+
+class Environment
+{
+public:
+    // Registers the built components in a fresh data folder; false when one cannot be.
+    bool setUp();
+
+private:
+    std::unique_ptr<testsupport::IsolatedDataHome> m_home;
+};
+
+// Creates and shows Form1, waiting until it is exposed and active.
+std::unique_ptr<Form1> openForm1();
+
+template <class T> T *control(const Form1 &form, const QString &name)
+{
+    return form.loader().control<T>(name);
+}
+rt::ComponentHost *host(const Form1 &form, const QString &name);
+bool buttonEnabled(const Form1 &form, const QString &name);
+// A left click in the middle of a hosted button, as the user gives it.
+void clickButton(const Form1 &form, const QString &name);
+
+} // namespace formfixture

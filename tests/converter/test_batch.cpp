@@ -1,0 +1,515 @@
+#include "converter/encoder/mp3enc.h"
+#include "converter/main/form1.h"
+#include "converter/main/maker.h"
+#include "formfixture.h"
+#include "modaldriver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+#include <sndfile.h>
+
+using namespace formfixture;
+using modaldriver::MessageSeen;
+
+namespace {
+
+const QString Done = QStringLiteral("祝贺，转换已全部完成.\r\n");
+const QString DefaultFolderDone = Done + QStringLiteral("MP3输出目录为默认路径(与wav同一目录)");
+
+// Frames of audio in an MP3 as a gapless decoder gives them back.
+qint64 decodedFrames(const QString &mp3, const QString &scratch)
+{
+    const QString wav = scratch + QStringLiteral("/decoded.wav");
+    QProcess mpg123;
+    mpg123.start(QStringLiteral("mpg123"), {QStringLiteral("-q"), QStringLiteral("-w"), wav, mp3});
+    if (!mpg123.waitForFinished(60000) || mpg123.exitCode() != 0)
+        return -1;
+    SF_INFO info{};
+    SNDFILE *file = sf_open(QFile::encodeName(wav).constData(), SFM_READ, &info);
+    if (!file)
+        return -1;
+    sf_close(file);
+    QFile::remove(wav);
+    return info.frames;
+}
+
+// Records, in order, the lock and unlock steps the window takes on the controls it locks.
+class StepRecorder : public QObject
+{
+public:
+    StepRecorder(const Form1 &form) : m_form(form)
+    {
+        for (const char *name : {"Check1", "Frame3", "LblTotal", "Label3"})
+            control<QWidget>(form, QString::fromLatin1(name))->installEventFilter(this);
+        for (int n : {1, 3, 5}) {
+            const QString name = QStringLiteral("ZTbutton%1").arg(n);
+            connect(host(form, name), &rt::ComponentHost::changed, this,
+                    [this, name](const QString &property) {
+                        if (property == QLatin1String("Enabled"))
+                            add(name + (buttonEnabled(m_form, name) ? " on" : " off"));
+                    });
+        }
+    }
+    void add(const QString &step)
+    {
+        const bool timerOn = control<QTimer>(m_form, QStringLiteral("Timer1"))->isActive();
+        if (timerOn != m_timerOn) {
+            m_timerOn = timerOn;
+            steps << (timerOn ? QStringLiteral("Timer1 on") : QStringLiteral("Timer1 off"));
+        }
+        steps << step;
+    }
+    QStringList steps;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const QString name = watched->objectName();
+        auto *widget = static_cast<QWidget *>(watched);
+        if (event->type() == QEvent::EnabledChange)
+            add(name + (widget->isEnabled() ? " on" : " off"));
+        else if (event->type() == QEvent::Show)
+            add(name + " shown");
+        else if (event->type() == QEvent::Hide)
+            add(name + " hidden");
+        return false;
+    }
+
+private:
+    const Form1 &m_form;
+    bool m_timerOn = false;
+};
+
+} // namespace
+
+class TestBatch final : public QObject
+{
+    Q_OBJECT
+
+    Environment m_environment;
+    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    template <class T> T *c(const QString &name) const { return control<T>(*m_form, name); }
+    QString status() const { return c<rt::TextBox>(QStringLiteral("Text2"))->Text(); }
+    bool running() const
+    {
+        return !buttonEnabled(*m_form, QStringLiteral("ZTbutton3")) ||
+               c<QTimer>(QStringLiteral("Timer1"))->isActive();
+    }
+
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    QString wav(const QString &name, double seconds = 1.0)
+    {
+        const QString file = path(name);
+        if (!testsupport::writeWav(file, int(seconds * 44100)))
+            qWarning("cannot write %s", qPrintable(file));
+        return file;
+    }
+    QString garbage(const QString &name)
+    {
+        QFile file(path(name));
+        file.open(QIODevice::WriteOnly);
+        file.write(QByteArray(5000, 'x'));
+        return file.fileName();
+    }
+
+    void addFiles(const QStringList &files)
+    {
+        modaldriver::answerFileDialog(files);
+        clickButton(*m_form, QStringLiteral("ZTbutton1"));
+        QVERIFY(modaldriver::waitForNoModal());
+        QCOMPARE(c<rt::ListBox>(QStringLiteral("List2"))->ListCount(), int(files.size()));
+    }
+
+    // Answers `count` message boxes one after another; the last one only once `holdLast` holds,
+    // since the window waits on it with the batch not yet unlocked.
+    void answerMessages(QList<MessageSeen> *seen, int count, std::function<bool()> holdLast)
+    {
+        modaldriver::whenModal([=, this](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            if (!box) {
+                qWarning("expected a message box, got %s", modal->metaObject()->className());
+                modal->close();
+                return;
+            }
+            MessageSeen message{box->text(), box->windowTitle(), int(box->icon()), true};
+            seen->append(message);
+            if (m_onMessage)
+                m_onMessage();
+            if (count > 1) {
+                box->button(QMessageBox::Ok)->click();
+                answerMessages(seen, count - 1, holdLast);
+                return;
+            }
+            auto *due = new QTimer(box); // goes with the box
+            connect(due, &QTimer::timeout, box, [box, due, holdLast] {
+                if (holdLast && !holdLast())
+                    return;
+                due->stop();
+                box->button(QMessageBox::Ok)->click();
+            });
+            due->start(20);
+        });
+    }
+
+    // Starts the batch with the start button and waits until it is over, answering `messages`
+    // message boxes. `watch` runs every few milliseconds while it goes on.
+    QList<MessageSeen> runBatch(int messages, std::function<void()> watch = {},
+                                std::function<bool()> holdLast = {})
+    {
+        QList<MessageSeen> seen;
+        answerMessages(&seen, messages, holdLast);
+        QTimer poll;
+        if (watch) {
+            connect(&poll, &QTimer::timeout, this, watch);
+            poll.start(2);
+        }
+        clickButton(*m_form, QStringLiteral("ZTbutton3"));
+        if (!QTest::qWaitFor([&] { return seen.size() == messages && !running(); }, 120000))
+            qWarning("the batch did not end: %lld messages seen", qlonglong(seen.size()));
+        poll.stop();
+        if (!modaldriver::waitForNoModal())
+            qWarning("a modal window is still open");
+        return seen;
+    }
+
+    std::function<void()> m_onMessage;
+
+private slots:
+    void initTestCase() { QVERIFY(m_environment.setUp()); }
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_form = openForm1();
+        m_onMessage = nullptr;
+    }
+    void cleanup()
+    {
+        m_form.reset();
+        m_dir.reset();
+    }
+
+    void emptyListAtStart()
+    {
+        const QString before = status();
+        MessageSeen seen;
+        modaldriver::answerMessageBox(&seen);
+        clickButton(*m_form, QStringLiteral("ZTbutton3"));
+        QVERIFY(modaldriver::waitForNoModal());
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.text, QStringLiteral("请添要转换的WAV文件"));
+        QCOMPARE(seen.title, QStringLiteral("末添加文件到列表"));
+        QCOMPARE(seen.icon, int(QMessageBox::Warning));
+        QCOMPARE(status(), before);
+        QVERIFY(!running());
+        QVERIFY(buttonEnabled(*m_form, QStringLiteral("ZTbutton1")));
+        QVERIFY(c<QWidget>(QStringLiteral("Frame3"))->isEnabled());
+        QVERIFY(!c<QWidget>(QStringLiteral("Label3"))->isVisible());
+        QCOMPARE(rt::tag(host(*m_form, QStringLiteral("ZTbutton3"))), QStringLiteral("0"));
+    }
+
+    // Three files next to their WAVs: the texts during the batch, the outputs, the completion
+    // message and the order of locking and unlocking.
+    void threeFilesNextToTheirWavs()
+    {
+        const QStringList inputs{wav(QStringLiteral("a.wav"), 4),
+                                 wav(QStringLiteral("歌 曲.wav"), 3),
+                                 wav(QStringLiteral("C.WAV"), 2.5)};
+        const QStringList outputs{path(QStringLiteral("a.mp3")), path(QStringLiteral("歌 曲.mp3")),
+                                  path(QStringLiteral("C.mp3"))};
+        addFiles(inputs);
+        StepRecorder recorder(*m_form);
+        int listsAtMessage = -1;
+        m_onMessage = [&] {
+            recorder.add(QStringLiteral("message"));
+            listsAtMessage = c<rt::ListBox>(QStringLiteral("List2"))->ListCount();
+        };
+        QSet<QString> texts, totals, converting, percents;
+        bool rightAligned = true;
+        const auto watch = [&] {
+            if (!running())
+                return;
+            const QString line = status();
+            if (line.startsWith(QStringLiteral("已完成：")))
+                texts << line;
+            rightAligned &= c<rt::TextBox>(QStringLiteral("Text2"))->Alignment() == 1;
+            totals << c<rt::Label>(QStringLiteral("LblTotal"))->Caption();
+            converting << c<rt::Label>(QStringLiteral("Label3"))->Caption();
+            percents << c<rt::Label>(QStringLiteral("LblActFrame"))->Caption();
+        };
+        const QList<MessageSeen> seen = runBatch(1, watch);
+
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seen[0].text, DefaultFolderDone);
+        QCOMPARE(seen[0].title, QStringLiteral("完成"));
+        QCOMPARE(seen[0].icon, int(QMessageBox::Information));
+        QCOMPARE(listsAtMessage, 3); // the lists are cleared only after the message
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY2(QFile::exists(outputs[i]), qPrintable(outputs[i]));
+            SF_INFO info{};
+            SNDFILE *in = sf_open(QFile::encodeName(inputs[i]).constData(), SFM_READ, &info);
+            QVERIFY(in);
+            sf_close(in);
+            QCOMPARE(decodedFrames(outputs[i], m_dir->path()), qint64(info.frames));
+        }
+
+        // The texts of the batch while it ran.
+        const QRegularExpression progress(
+            QStringLiteral("^已完成：\\d+ % 时间： \\d+(\\.\\d{1,2})?$"));
+        QVERIFY(!texts.isEmpty());
+        for (const QString &line : texts)
+            QVERIFY2(progress.match(line).hasMatch(), qPrintable(line));
+        QVERIFY(rightAligned);
+        for (const QString &name : {QStringLiteral("a.wav"), QStringLiteral("歌 曲.wav")})
+            QVERIFY2(totals.contains(QStringLiteral("编译 ") + name +
+                                     QStringLiteral("\r\n      @ 128000 Kbps")),
+                     qPrintable(QStringList(totals.values()).join(u'|')));
+        for (const QString &name :
+             {QStringLiteral("a.mp3"), QStringLiteral("歌 曲.mp3"), QStringLiteral("C.mp3")})
+            QVERIFY2(converting.contains(QStringLiteral("正在转换：") + name),
+                     qPrintable(QStringList(converting.values()).join(u'|')));
+        for (const QString &percent : percents)
+            QVERIFY2(QRegularExpression(QStringLiteral("^\\d+ %$")).match(percent).hasMatch() ||
+                         percent == QLatin1String("LblActFrame"),
+                     qPrintable(percent));
+        QCOMPARE(c<rt::Label>(QStringLiteral("LblActFrame"))->Caption(), QStringLiteral("100 %"));
+
+        // After it.
+        QCOMPARE(recorder.steps,
+                 (QStringList{"ZTbutton3 off", "ZTbutton1 off", "ZTbutton5 off", "Check1 off",
+                              "Frame3 off", "Timer1 on", "LblTotal shown", "Label3 shown",
+                              "message", "ZTbutton1 on", "ZTbutton5 on", "Check1 on", "Frame3 on",
+                              "Timer1 off", "LblTotal hidden", "Label3 hidden", "ZTbutton3 on"}));
+        QCOMPARE(c<rt::ListBox>(QStringLiteral("List1"))->ListCount(), 0);
+        QCOMPARE(c<rt::ListBox>(QStringLiteral("List2"))->ListCount(), 0);
+        QCOMPARE(status(), WelcomeText);
+        QCOMPARE(c<rt::TextBox>(QStringLiteral("Text2"))->Alignment(), 0);
+        QCOMPARE(rt::tag(host(*m_form, QStringLiteral("ZTbutton3"))), QStringLiteral("2"));
+        QVERIFY(!c<QWidget>(QStringLiteral("LblActFrame"))->isVisible());
+    }
+
+    // With Check1 checked, into the folder chosen in the browser, at the bit rate chosen.
+    void intoTheChosenFolder()
+    {
+        const QString out = path(QStringLiteral("输出"));
+        QVERIFY(QDir().mkpath(out));
+        addFiles({wav(QStringLiteral("a.wav")), wav(QStringLiteral("b.wav"))});
+        auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
+        QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
+        modaldriver::answerFolderDialog(out);
+        clickButton(*m_form, QStringLiteral("ZTbutton2"));
+        QVERIFY(modaldriver::waitForNoModal());
+        auto *opt1 = c<QWidget>(QStringLiteral("Opt(1)"));
+        QTest::mouseClick(opt1, Qt::LeftButton, {}, QPoint(6, opt1->height() / 2));
+        QSet<QString> totals;
+        const QList<MessageSeen> seen =
+            runBatch(1, [&] { totals << c<rt::Label>(QStringLiteral("LblTotal"))->Caption(); });
+        QCOMPARE(seen.value(0).text, Done + QStringLiteral("MP3输出目录为：") + out + u'/');
+        QVERIFY(QFile::exists(out + QStringLiteral("/a.mp3")));
+        QVERIFY(QFile::exists(out + QStringLiteral("/b.mp3")));
+        QVERIFY(!QFile::exists(path(QStringLiteral("a.mp3"))));
+        QVERIFY(totals.contains(QStringLiteral("编译 a.wav\r\n      @ 56000 Kbps")));
+    }
+
+    // Refused files: 'g' a WAV, 'x' not a WAV, 's' a WAV whose name is too short to be given
+    // the mp3 ending. Only a refused first file shows "no"; completion names every skipped one.
+    void refusedFiles_data()
+    {
+        QTest::addColumn<QString>("kinds");
+        QTest::newRow("first of three") << "xgg";
+        QTest::newRow("middle of three") << "gxg";
+        QTest::newRow("last of three") << "ggx";
+        QTest::newRow("the only file") << "x";
+        QTest::newRow("short name in the middle") << "gsg";
+        QTest::newRow("short name alone") << "s";
+        QTest::newRow("all refused") << "xxx";
+    }
+    void refusedFiles()
+    {
+        QFETCH(QString, kinds);
+        QStringList inputs, refused, outputs;
+        for (int i = 0; i < kinds.size(); ++i) {
+            const QString stem = QStringLiteral("f%1").arg(i);
+            if (kinds[i] == u'g') {
+                inputs << wav(stem + QStringLiteral(".wav"));
+                outputs << path(stem + QStringLiteral(".mp3"));
+            } else if (kinds[i] == u'x') {
+                inputs << garbage(stem + QStringLiteral(".wav"));
+                refused << inputs.last();
+            } else {
+                inputs << wav(QStringLiteral("s%1").arg(i));
+                refused << inputs.last();
+            }
+        }
+        // The dialog gives them in its own order; the batch follows the list.
+        addFiles(inputs);
+        QStringList listed;
+        for (int i = 0; i < inputs.size(); ++i)
+            listed << c<rt::ListBox>(QStringLiteral("List2"))->List(i);
+        QStringList refusedInListOrder;
+        for (const QString &file : listed)
+            if (refused.contains(file))
+                refusedInListOrder << file;
+        const bool firstRefused = refused.contains(listed.first());
+
+        const QList<MessageSeen> seen = runBatch(firstRefused ? 2 : 1);
+        QCOMPARE(seen.size(), firstRefused ? 2 : 1);
+        if (firstRefused) {
+            QCOMPARE(seen[0].text, QStringLiteral("no"));
+            QCOMPARE(seen[0].title, QStringLiteral("batchmp3"));
+            QCOMPARE(seen[0].icon, int(QMessageBox::NoIcon));
+        }
+        QCOMPARE(seen.last().text,
+                 DefaultFolderDone +
+                     QStringLiteral("\r\n其中%1个文件未能转换：\r\n").arg(refused.size()) +
+                     refusedInListOrder.join(QStringLiteral("\r\n")));
+        for (const QString &output : outputs)
+            QVERIFY2(QFile::exists(output), qPrintable(output));
+        const QStringList mp3s = QDir(m_dir->path()).entryList({QStringLiteral("*.mp3")});
+        QCOMPARE(mp3s.size(), outputs.size());
+        QVERIFY(!running());
+        QVERIFY(buttonEnabled(*m_form, QStringLiteral("ZTbutton1")));
+        QVERIFY(c<QWidget>(QStringLiteral("Check1"))->isEnabled());
+        QCOMPARE(status(), WelcomeText);
+    }
+
+    // A file whose output cannot be finished (its folder vanishes mid-file) is no success either.
+    void failureWhileEncoding()
+    {
+        const QString out = path(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+        const QString a = wav(QStringLiteral("a.wav"), 30);
+        addFiles({a});
+        auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
+        QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
+        modaldriver::answerFolderDialog(out);
+        clickButton(*m_form, QStringLiteral("ZTbutton2"));
+        QVERIFY(modaldriver::waitForNoModal());
+        bool removed = false;
+        const QList<MessageSeen> seen = runBatch(1, [&] {
+            if (!removed && status().startsWith(QStringLiteral("已完成：")))
+                removed = QDir(out).removeRecursively();
+        });
+        QVERIFY(removed);
+        QCOMPARE(seen.value(0).text, Done + QStringLiteral("MP3输出目录为：") + out +
+                                         QStringLiteral("/\r\n其中1个文件未能转换：\r\n") + a);
+    }
+
+    // The arrow turns red, green, yellow at each tick, keeps its colour after the batch and
+    // goes on from there in the next.
+    void arrowCycle()
+    {
+        auto *lab0 = c<rt::Label>(QStringLiteral("Lab0"));
+        QList<quint32> colours;
+        connect(c<QTimer>(QStringLiteral("Timer1")), &QTimer::timeout, this,
+                [&] { colours << lab0->ForeColor(); });
+        constexpr quint32 Red = 0x000000FF, Green = 0x0000FF00, Yellow = 0x0000FFFF;
+        QCOMPARE(lab0->ForeColor(), Yellow);
+
+        // The completion message waits until five ticks have been seen; the timer runs on.
+        addFiles({wav(QStringLiteral("a.wav"))});
+        runBatch(1, {}, [&] { return colours.size() >= 5; });
+        QCOMPARE(colours.mid(0, 5), (QList<quint32>{Red, Green, Yellow, Red, Green}));
+        const quint32 kept = colours.last();
+        QCOMPARE(lab0->ForeColor(), kept);
+        QTest::qWait(700);
+        QCOMPARE(lab0->ForeColor(), kept); // no tick outside a batch
+
+        const QList<quint32> cycle{Red, Green, Yellow};
+        const qsizetype phase = cycle.indexOf(kept);
+        colours.clear();
+        addFiles({wav(QStringLiteral("b.wav"))});
+        runBatch(1, {}, [&] { return colours.size() >= 1; });
+        QCOMPARE(colours.first(), cycle[(phase + 1) % 3]);
+    }
+
+    // Another entry clicked during a batch shows its path until the next ActFrame; the
+    // conversion follows List2.
+    void listClickDuringBatch()
+    {
+        const QStringList inputs{wav(QStringLiteral("a.wav"), 20), wav(QStringLiteral("b.wav")),
+                                 wav(QStringLiteral("c.wav"))};
+        addFiles(inputs);
+        auto *list1 = c<rt::ListBox>(QStringLiteral("List1"));
+        auto *list2 = c<rt::ListBox>(QStringLiteral("List2"));
+        const QString clicked = list1->List(2);
+        const QString converting = list2->List(0);
+        enum
+        {
+            Waiting,
+            Clicked,
+            Overwritten
+        } state = Waiting;
+        QString shownAfterClick;
+        int list2Index = -1;
+        const QList<MessageSeen> seen = runBatch(1, [&] {
+            if (state == Waiting && list2->ListIndex() == 0 &&
+                status().startsWith(QStringLiteral("已完成："))) {
+                QTest::mouseClick(list1->viewport(), Qt::LeftButton, {},
+                                  list1->visualItemRect(list1->item(2)).center());
+                shownAfterClick = status();
+                list2Index = list2->ListIndex();
+                state = Clicked;
+            } else if (state == Clicked && status().startsWith(QStringLiteral("已完成："))) {
+                state = Overwritten;
+            }
+        });
+        QCOMPARE(shownAfterClick, clicked);
+        QCOMPARE(list2Index, 0);
+        QCOMPARE(state, Overwritten);
+        QCOMPARE(seen.value(0).text, DefaultFolderDone);
+        QVERIFY(QFile::exists(
+            QString(converting).replace(QStringLiteral(".wav"), QStringLiteral(".mp3"))));
+        for (const QString &input : inputs)
+            QVERIFY(QFile::exists(
+                QString(input).replace(QStringLiteral(".wav"), QStringLiteral(".mp3"))));
+    }
+
+    // Closing the window mid-file stops the encoder: no partial MP3, an existing one untouched,
+    // no later event starting anything.
+    void closeMidFile()
+    {
+        const QString a = wav(QStringLiteral("a.wav"), 120);
+        const QString b = wav(QStringLiteral("b.wav"));
+        const QString existing = path(QStringLiteral("a.mp3"));
+        {
+            QFile file(existing);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("an older a.mp3");
+        }
+        addFiles({a, b});
+        QTimer poll;
+        bool closed = false;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (!closed && status().startsWith(QStringLiteral("已完成："))) {
+                closed = true;
+                m_form->close();
+            }
+        });
+        poll.start(2);
+        clickButton(*m_form, QStringLiteral("ZTbutton3"));
+        QVERIFY(QTest::qWaitFor([&] { return closed; }, 60000));
+        poll.stop();
+        QVERIFY(!m_form->isVisible());
+        QVERIFY(!c<QTimer>(QStringLiteral("Timer1"))->isActive());
+        QTest::qWait(500);
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                 (QStringList{"a.mp3", "a.wav", "b.wav"}));
+        QFile file(existing);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("an older a.mp3"));
+        m_form.reset(); // the window and its components go cleanly
+    }
+};
+
+QTEST_MAIN(TestBatch)
+#include "test_batch.moc"

@@ -1,0 +1,365 @@
+#include "converter/encoder/mp3enc.h"
+#include "converter/main/form1.h"
+#include "converter/main/form2.h"
+#include "converter/main/maker.h"
+#include "formfixture.h"
+#include "modaldriver.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace formfixture;
+
+namespace {
+
+QString touch(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    return path;
+}
+
+QStringList items(const rt::ListBox *list)
+{
+    QStringList all;
+    for (int i = 0; i < list->ListCount(); ++i)
+        all << list->List(i);
+    return all;
+}
+
+} // namespace
+
+class TestForm1 final : public QObject
+{
+    Q_OBJECT
+
+    Environment m_environment;
+    std::unique_ptr<Form1> m_form;
+    QTemporaryDir m_dir;
+
+    template <class T> T *c(const QString &name) const { return control<T>(*m_form, name); }
+    QString status() const { return c<rt::TextBox>(QStringLiteral("Text2"))->Text(); }
+    int statusAlignment() const { return c<rt::TextBox>(QStringLiteral("Text2"))->Alignment(); }
+
+    // Adds `files` through the real dialog, as the user does with the add button.
+    void addFiles(const QStringList &files)
+    {
+        modaldriver::answerFileDialog(files);
+        clickButton(*m_form, QStringLiteral("ZTbutton1"));
+        QVERIFY(modaldriver::waitForNoModal());
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_environment.setUp()); }
+    void init()
+    {
+        m_form = openForm1();
+        QVERIFY(m_form->isActiveWindow());
+    }
+    void cleanup() { m_form.reset(); }
+
+    // Places in twips / 15, relative to the container.
+    void layout_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("container");
+        QTest::addColumn<QRect>("place");
+        QTest::newRow("List1") << "List1"
+                               << "Form1" << QRect(225, 34, 309, 242);
+        QTest::newRow("Check1") << "Check1"
+                                << "Form1" << QRect(238, 282, 114, 16);
+        QTest::newRow("Frame3") << "Frame3"
+                                << "Form1" << QRect(9, 216, 73, 113);
+        QTest::newRow("Opt(2)") << "Opt(2)"
+                                << "Frame3" << QRect(3, 43, 60, 13);
+        QTest::newRow("Opt(6)") << "Opt(6)"
+                                << "Frame3" << QRect(3, 95, 66, 12);
+        QTest::newRow("Frame1") << "Frame1"
+                                << "Form1" << QRect(8, 328, 526, 29);
+        QTest::newRow("Text2") << "Text2"
+                               << "Frame1" << QRect(5, 11, 515, 16);
+        QTest::newRow("Frame2") << "Frame2"
+                                << "Form1" << QRect(225, 283, 309, 44);
+        QTest::newRow("Text1") << "Text1"
+                               << "Frame2" << QRect(58, 18, 215, 18);
+        QTest::newRow("List2") << "List2"
+                               << "Form1" << QRect(230, 122, 290, 148);
+        QTest::newRow("Image1") << "Image1"
+                                << "Form1" << QRect(47, 29, 32, 32);
+        QTest::newRow("Image3") << "Image3"
+                                << "Frame3" << QRect(205, 108, 45, 20);
+    }
+    void layout()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, container);
+        QFETCH(QRect, place);
+        auto *widget = c<QWidget>(name);
+        QVERIFY(widget);
+        QCOMPARE(widget->parentWidget()->objectName(), container);
+        QCOMPARE(widget->geometry(), place);
+    }
+
+    void windowAndInitialState()
+    {
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("batchmp3 Ver 1.30.1"));
+        QCOMPARE(m_form->size(), QSize(540, 360));
+        QCOMPARE(status(), WelcomeText);
+        QCOMPARE(statusAlignment(), 0);
+        QCOMPARE(host(*m_form, QStringLiteral("ZTbutton3"))->widget()->geometry(),
+                 QRect(96, 284, 116, 45));
+        QCOMPARE(rt::tag(host(*m_form, QStringLiteral("ZTbutton3"))), QStringLiteral("0"));
+        QCOMPARE(rt::tag(c<rt::Label>(QStringLiteral("Lab0"))), QStringLiteral("0"));
+        QVERIFY(!buttonEnabled(*m_form, QStringLiteral("ZTbutton2")));
+        QVERIFY(buttonEnabled(*m_form, QStringLiteral("ZTbutton3")));
+        QVERIFY(c<QRadioButton>(QStringLiteral("Opt(5)"))->isChecked());
+        QVERIFY(!c<rt::TextBox>(QStringLiteral("Text1"))->isEnabled());
+        QVERIFY(c<rt::TextBox>(QStringLiteral("Text1"))->isReadOnly()); // never typed into
+        for (const char *hidden : {"Label3", "LblTotal", "LblActFrame", "List2"})
+            QVERIFY2(!c<QWidget>(QString::fromLatin1(hidden))->isVisible(), hidden);
+        QVERIFY(!c<QTimer>(QStringLiteral("Timer1"))->isActive());
+        QCOMPARE(c<QTimer>(QStringLiteral("Timer1"))->interval(), 300);
+        // Image3 lies outside its frame, so none of it can be seen.
+        auto *image3 = c<QWidget>(QStringLiteral("Image3"));
+        QVERIFY(!image3->parentWidget()->rect().intersects(image3->geometry()));
+        // Labels fit their text.
+        auto *label1 = c<rt::Label>(QStringLiteral("Label1"));
+        QCOMPARE(label1->size(), label1->sizeHint());
+    }
+
+    // Load: the program's folder with a trailing separator, and the encoder's defaults.
+    void load()
+    {
+        QString folder = QCoreApplication::applicationDirPath();
+        if (!folder.endsWith(u'/'))
+            folder += u'/';
+        QCOMPARE(c<rt::TextBox>(QStringLiteral("Text1"))->Text(), folder);
+        QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::BitRate).toInt(), 128000);
+    }
+
+    // Tab walks the controls in their tab positions.
+    void tabOrder()
+    {
+        auto *list1 = c<QWidget>(QStringLiteral("List1"));
+        list1->setFocus();
+        QTest::keyClick(list1, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), c<QWidget>(QStringLiteral("Check1")));
+        auto *opt5 = c<QWidget>(QStringLiteral("Opt(5)"));
+        opt5->setFocus();
+        QTest::keyClick(opt5, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), host(*m_form, QStringLiteral("ZTbutton4"))->widget());
+    }
+
+    void addFilesAppendsAndCounts()
+    {
+        const QStringList first{touch(m_dir.filePath(QStringLiteral("a.wav"))),
+                                touch(m_dir.filePath(QStringLiteral("b c.wav"))),
+                                touch(m_dir.filePath(QStringLiteral("歌曲.wav")))};
+        QString hintWhileOpen;
+        QStringList seen;
+        modaldriver::whenModal([&](QWidget *) { hintWhileOpen = status(); });
+        modaldriver::answerFileDialog(first, &seen);
+        clickButton(*m_form, QStringLiteral("ZTbutton1"));
+        QVERIFY(modaldriver::waitForNoModal());
+        QCOMPARE(hintWhileOpen, QStringLiteral("添加WAV文件，可按扭Ctrl文件进行多选"));
+        QCOMPARE(seen.value(0), QStringLiteral("请选择要转的声音文件(可按扭Ctrl文件进行多选)"));
+        QCOMPARE(seen.value(1), QStringLiteral("声音 (*.wav)"));
+        QCOMPARE(status(), QStringLiteral("已添加3个wav文件"));
+        auto *list1 = c<rt::ListBox>(QStringLiteral("List1"));
+        auto *list2 = c<rt::ListBox>(QStringLiteral("List2"));
+        const QStringList added = items(list1);
+        QCOMPARE(QSet<QString>(added.begin(), added.end()),
+                 QSet<QString>(first.begin(), first.end()));
+        QCOMPARE(items(list1), items(list2));
+
+        // The same file again: appended, twice in both lists; the count is the new total.
+        addFiles({first.first()});
+        QCOMPARE(status(), QStringLiteral("已添加4个wav文件"));
+        QCOMPARE(list2->ListCount(), 4);
+        QCOMPARE(list1->List(3), first.first());
+        QCOMPARE(items(list1), items(list2));
+
+        // Cancelled: nothing added, the unchanged total still shown.
+        addFiles({});
+        QCOMPARE(status(), QStringLiteral("已添加4个wav文件"));
+        QCOMPARE(list2->ListCount(), 4);
+    }
+
+    void cancelOnEmptyListShowsZero()
+    {
+        addFiles({});
+        QCOMPARE(status(), QStringLiteral("已添加0个wav文件"));
+    }
+
+    void clearList()
+    {
+        addFiles({touch(m_dir.filePath(QStringLiteral("a.wav")))});
+        for (int round = 0; round < 2; ++round) { // the second clears an empty list
+            c<rt::TextBox>(QStringLiteral("Text2"))->setAlignment(1);
+            clickButton(*m_form, QStringLiteral("ZTbutton5"));
+            QCOMPARE(status(), QStringLiteral("列表已清空"));
+            QCOMPARE(statusAlignment(), 0);
+            QCOMPARE(c<rt::ListBox>(QStringLiteral("List1"))->ListCount(), 0);
+            QCOMPARE(c<rt::ListBox>(QStringLiteral("List2"))->ListCount(), 0);
+        }
+    }
+
+    // A click on an entry, or code setting ListIndex, shows the full path right-aligned with
+    // the caret at its end.
+    void list1Click()
+    {
+        const QString a = touch(m_dir.filePath(QStringLiteral("a.wav")));
+        const QString b = touch(m_dir.filePath(QStringLiteral("bb.wav")));
+        addFiles({a});
+        addFiles({b});
+        auto *list1 = c<rt::ListBox>(QStringLiteral("List1"));
+        auto *text2 = c<rt::TextBox>(QStringLiteral("Text2"));
+        const QRect second = list1->visualItemRect(list1->item(1));
+        QTest::mouseClick(list1->viewport(), Qt::LeftButton, {}, second.center());
+        QCOMPARE(status(), b);
+        QCOMPARE(statusAlignment(), 1);
+        QCOMPARE(text2->cursorPosition(), int(b.size()));
+
+        text2->setAlignment(0);
+        list1->setListIndex(0);
+        QCOMPARE(status(), a);
+        QCOMPARE(statusAlignment(), 1);
+        QCOMPARE(text2->cursorPosition(), int(a.size()));
+    }
+
+    void check1OnAndOff()
+    {
+        auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
+        auto *text1 = c<rt::TextBox>(QStringLiteral("Text1"));
+        auto *label2 = c<rt::Label>(QStringLiteral("Label2"));
+        const QString folder = text1->Text();
+
+        QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
+        QCOMPARE(check1->Value(), 1);
+        QCOMPARE(label2->ForeColor(), quint32(0x00FFFFFF));
+        QVERIFY(text1->isEnabled());
+        QVERIFY(buttonEnabled(*m_form, QStringLiteral("ZTbutton2")));
+        QVERIFY(text1->hasFocus());
+        QCOMPARE(status(), QStringLiteral("MP3输出目录为：") + folder);
+        QCOMPARE(statusAlignment(), 0);
+
+        QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
+        QCOMPARE(check1->Value(), 0);
+        QVERIFY(c<rt::TextBox>(QStringLiteral("Text2"))->hasFocus());
+        QCOMPARE(label2->ForeColor(), quint32(0x00C0C0C0));
+        QVERIFY(!text1->isEnabled());
+        QVERIFY(!buttonEnabled(*m_form, QStringLiteral("ZTbutton2")));
+        QCOMPARE(text1->Text(), folder);
+        QCOMPARE(status(), QStringLiteral("MP3输出目录为默认路径(与wav同一目录)"));
+    }
+
+    void browseForFolder()
+    {
+        auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
+        auto *text1 = c<rt::TextBox>(QStringLiteral("Text1"));
+        QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
+        QVERIFY(buttonEnabled(*m_form, QStringLiteral("ZTbutton2")));
+        const QString folder = m_dir.filePath(QStringLiteral("输出"));
+        QVERIFY(QDir().mkpath(folder));
+
+        QString title;
+        modaldriver::answerFolderDialog(folder, &title);
+        clickButton(*m_form, QStringLiteral("ZTbutton2"));
+        QVERIFY(modaldriver::waitForNoModal());
+        QCOMPARE(title, QStringLiteral("请选择您需要保存Mp3的地址"));
+        QCOMPARE(text1->Text(), folder + u'/');
+        QCOMPARE(status(), QStringLiteral("MP3输出目录为：") + folder + u'/');
+
+        // The root already ends with the separator.
+        modaldriver::answerFolderDialog(QStringLiteral("/"));
+        clickButton(*m_form, QStringLiteral("ZTbutton2"));
+        QVERIFY(modaldriver::waitForNoModal());
+        QCOMPARE(text1->Text(), QStringLiteral("/"));
+        QCOMPARE(status(), QStringLiteral("MP3输出目录为：/"));
+
+        // Cancelled: the folder chosen before stays.
+        modaldriver::answerFolderDialog(QString());
+        clickButton(*m_form, QStringLiteral("ZTbutton2"));
+        QVERIFY(modaldriver::waitForNoModal());
+        QCOMPARE(text1->Text(), QStringLiteral("/"));
+        QCOMPARE(status(), QStringLiteral("MP3输出目录为：/"));
+    }
+
+    void bitRateOptions_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("bitRate");
+        const int rates[] = {32000, 56000, 64000, 96000, 112000, 128000, 256000};
+        for (int k = 0; k < 7; ++k)
+            QTest::addRow("Opt(%d)", k) << k << rates[k];
+    }
+    void bitRateOptions()
+    {
+        QFETCH(int, index);
+        QFETCH(int, bitRate);
+        // Start from another option so every row is a real change.
+        auto *other = c<QRadioButton>(QStringLiteral("Opt(%1)").arg(index == 0 ? 1 : 0));
+        QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(6, other->height() / 2));
+        c<rt::TextBox>(QStringLiteral("Text2"))->setAlignment(1);
+        auto *option = c<QRadioButton>(QStringLiteral("Opt(%1)").arg(index));
+        QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(6, option->height() / 2));
+        QVERIFY(option->isChecked());
+        QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::BitRate).toInt(), bitRate);
+        QCOMPARE(status(), QStringLiteral("MP3格式的Bit比率为:%1").arg(bitRate));
+        QCOMPARE(statusAlignment(), 1); // left as it was
+    }
+
+    // About: the info line, then the modal About window that its button closes.
+    void about()
+    {
+        bool sawForm2 = false;
+        QString description;
+        QString welcome;
+        QString infoWhileOpen;
+        bool ownerBlocked = false;
+        bool descriptionFits = false;
+        QString linkText;
+        bool handCursor = false;
+        modaldriver::whenModal([&](QWidget *modal) {
+            auto *about = qobject_cast<Form2 *>(modal);
+            if (!about) {
+                modal->close();
+                return;
+            }
+            sawForm2 = true;
+            infoWhileOpen = status();
+            ownerBlocked =
+                QApplication::activeModalWidget() == about && about->parentWidget() == m_form.get();
+            auto *label1 = about->loader().control<QLabel>(QStringLiteral("Label1"));
+            description = label1->text();
+            descriptionFits = label1->heightForWidth(label1->width()) <= label1->height();
+            welcome = about->loader().control<QLabel>(QStringLiteral("Label3"))->text();
+            auto *link = about->loader().control<QLabel>(QStringLiteral("Label2"));
+            linkText = link->text();
+            handCursor = link->cursor().shape() == Qt::BitmapCursor;
+            QWidget *ok = about->loader().host(QStringLiteral("ZTbutton1"))->widget();
+            QTest::mouseClick(ok, Qt::LeftButton, {}, ok->rect().center());
+        });
+        clickButton(*m_form, QStringLiteral("ZTbutton4"));
+        QVERIFY(modaldriver::waitForNoModal());
+        QVERIFY(sawForm2);
+        QVERIFY(ownerBlocked);
+        QCOMPARE(infoWhileOpen, InfoLine);
+        QCOMPARE(status(), InfoLine); // kept after the window closes
+        QCOMPARE(c<rt::TextBox>(QStringLiteral("Text2"))->cursorPosition(), 0); // from its start
+        QCOMPARE(welcome, QStringLiteral("-欢迎使用-"));
+        QVERIFY(description.startsWith(QStringLiteral("batchmp3 v1.30.1\r\n\r\n    是Zanto联邦")));
+        QVERIFY(description.endsWith(QStringLiteral("使用方便。\r\n")));
+        QVERIFY2(descriptionFits, "the description is cut off");
+        QCOMPARE(linkText, QStringLiteral("访问主页： WWW.EXAMPLE.COM"));
+        QVERIFY(handCursor);
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "test_form1.moc"
