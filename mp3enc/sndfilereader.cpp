@@ -17,7 +17,6 @@ bool SndFileReader::open(const QString &path)
         m_error = QString::fromLocal8Bit(sf_strerror(nullptr));
         return false;
     }
-    sf_command(m_file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
     m_format = info.format;
     m_frames = info.frames;
     m_channels = info.channels;
@@ -50,6 +49,14 @@ QVector<int> SndFileReader::channelMap() const
 
 std::int64_t SndFileReader::read(int *interleaved, std::int64_t frames)
 {
+    // Scaling float samples needs the file's peak, which libsndfile finds by reading the whole
+    // file: done on the first read (the encoder's thread), and only where it matters.
+    if (!m_scaleChosen) {
+        m_scaleChosen = true;
+        const int subtype = m_format & SF_FORMAT_SUBMASK;
+        if (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE)
+            sf_command(m_file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    }
     const sf_count_t n = sf_readf_int(m_file, interleaved, frames);
     if (n < frames && sf_error(m_file) != SF_ERR_NO_ERROR) {
         m_error = QString::fromLocal8Bit(sf_strerror(m_file));

@@ -35,5 +35,6 @@ private:
     std::int64_t m_frames = 0;
     int m_channels = 0;
     int m_sampleRate = 0;
+    bool m_scaleChosen = false;
     QString m_error;
 };
