@@ -6,6 +6,7 @@
 #include "converter/main/form2.h"
 #include "converter/main/maker.h"
 #include "converter/main/msgbox.h"
+#include "converter/main/ztbuttonbinding.h"
 #include "runtime/comerror.h"
 
 #include <QCloseEvent>
@@ -21,10 +22,6 @@ using namespace batchtext;
 namespace {
 
 const QString FormDescription = QStringLiteral(":/forms/form1.json");
-
-// The button control's Enabled property, set late-bound; its Click event.
-constexpr rt::DispId ZTbuttonEnabled = 0x68030004;
-constexpr rt::DispId ZTbuttonClick = 1;
 
 const QString AddFilesHint = QStringLiteral("添加WAV文件，可按扭Ctrl文件进行多选");
 const QString OpenDialogTitle = QStringLiteral("请选择要转的声音文件(可按扭Ctrl文件进行多选)");
@@ -131,8 +128,9 @@ void Form1::wireEvents()
         &Form1::ZTbutton4_Click, &Form1::ZTbutton5_Click};
     for (int n = 1; n <= 5; ++n) {
         const auto handler = clicks[size_t(n - 1)];
-        ZTbutton(n)->onEvent(
-            ZTbuttonClick, guarded(this, [this, handler](QVariantList &) { (this->*handler)(); }));
+        ZTbutton(n)->onEvent(ZTbuttonBinding::Click, guarded(this, [this, handler](QVariantList &) {
+                                 (this->*handler)();
+                             }));
     }
     auto *mp3 = need<rt::ComponentHost>(QStringLiteral("Mp3"));
     mp3->onEvent(Mp3Enc::ActFrame, guarded(this, [this](QVariantList &args) {
@@ -153,7 +151,7 @@ void Form1::wireEvents()
 
 void Form1::setButtonEnabled(int n, bool enabled)
 {
-    ZTbutton(n)->put(ZTbuttonEnabled, enabled);
+    ZTbutton(n)->put(ZTbuttonBinding::Enabled, enabled);
 }
 
 // ---- load, unload, about

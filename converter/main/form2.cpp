@@ -1,6 +1,7 @@
 #include "converter/main/form2.h"
 
 #include "converter/main/maker.h"
+#include "converter/main/ztbuttonbinding.h"
 #include "runtime/comerror.h"
 
 #include <QCloseEvent>
@@ -10,7 +11,6 @@
 namespace {
 
 const QString FormDescription = QStringLiteral(":/forms/form2.json");
-constexpr rt::DispId ZTbuttonClick = 1;
 constexpr qreal SmallestPointSize = 8.0;
 
 // The description wraps inside a fixed box. A substituted font may need more room than the one
@@ -32,7 +32,7 @@ Form2::Form2(const rt::Registry *registry, QWidget *owner)
 {
     m_loader.load(FormDescription, this);
     if (auto *button = m_loader.host(QStringLiteral("ZTbutton1")))
-        button->onEvent(ZTbuttonClick, [this](QVariantList &) { ZTbutton1_Click(); });
+        button->onEvent(ZTbuttonBinding::Click, [this](QVariantList &) { ZTbutton1_Click(); });
     if (auto *description = m_loader.control<rt::Label>(QStringLiteral("Label1")))
         fitTextToBox(description);
     if (auto *link = m_loader.control<rt::Label>(QStringLiteral("Label2")))

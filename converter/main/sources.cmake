@@ -5,4 +5,5 @@ target_sources(batchmp3core PRIVATE
     main/maker.h
     main/msgbox.cpp main/msgbox.h
     main/pathhelpers.cpp main/pathhelpers.h
+    main/ztbuttonbinding.h
 )

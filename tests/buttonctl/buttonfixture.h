@@ -1,11 +1,14 @@
 #pragma once
 
 #include "runtime/control.h"
+#include "tests/support/testsupport.h"
 
 #include <QColor>
 #include <QImage>
 #include <QList>
+#include <QObject>
 #include <QStringList>
+#include <QWidget>
 #include <functional>
 #include <memory>
 
@@ -89,5 +92,25 @@ quint32 bgrAt(const QImage &image, int x, int y);
 bool near(quint32 a, quint32 b, int tolerance);
 // The colour a top-to-bottom gradient of `height` rows has at row `y`.
 quint32 lerp(quint32 top, quint32 bottom, int y, int height);
+
+// What the button test classes share: an isolated registry, and one button created through it,
+// hosted by a recording site in a test window of its own.
+class HostedButtonTest : public QObject
+{
+protected:
+    // The button goes before its window and its site, as a real host releases it.
+    void release()
+    {
+        m_button.reset();
+        m_window.reset();
+        m_site.reset();
+    }
+
+    testsupport::IsolatedDataHome m_home;
+    std::unique_ptr<QWidget> m_window;
+    std::unique_ptr<TestSite> m_site;
+    std::unique_ptr<rt::Control> m_button;
+    QWidget *m_widget = nullptr;
+};
 
 } // namespace buttontest

@@ -10,17 +10,11 @@
 
 using namespace buttontest;
 
-class TestZTbuttonHover final : public QObject
+class TestZTbuttonHover final : public HostedButtonTest
 {
     Q_OBJECT
 
 private:
-    testsupport::IsolatedDataHome m_home;
-    std::unique_ptr<QWidget> m_window;
-    std::unique_ptr<TestSite> m_site;
-    std::unique_ptr<rt::Control> m_button;
-    QWidget *m_widget = nullptr;
-
     void place(bool userMode, int rounded = 5)
     {
         m_window = std::make_unique<QWidget>();
@@ -53,12 +47,7 @@ private:
 private slots:
     void initTestCase() { QVERIFY(registerButtonLibrary()); }
 
-    void cleanup()
-    {
-        m_button.reset();
-        m_window.reset();
-        m_site.reset();
-    }
+    void cleanup() { release(); }
 
     void entersOnceAndLeavesOnce()
     {

@@ -23,17 +23,11 @@ quint32 ring1Top(rt::Control &button)
 
 } // namespace
 
-class TestZTbuttonInput final : public QObject
+class TestZTbuttonInput final : public HostedButtonTest
 {
     Q_OBJECT
 
 private:
-    testsupport::IsolatedDataHome m_home;
-    std::unique_ptr<QWidget> m_window;
-    std::unique_ptr<TestSite> m_site;
-    std::unique_ptr<rt::Control> m_button;
-    QWidget *m_widget = nullptr;
-
     QPoint centre() const { return m_widget->rect().center(); }
 
 private slots:
@@ -54,12 +48,7 @@ private slots:
         m_site->clear();
     }
 
-    void cleanup()
-    {
-        m_button.reset();
-        m_window.reset();
-        m_site.reset();
-    }
+    void cleanup() { release(); }
 
     void enterClicks()
     {

@@ -121,17 +121,11 @@ QRect difference(const QImage &a, const QImage &b)
 
 } // namespace
 
-class TestZTbuttonRender final : public QObject
+class TestZTbuttonRender final : public HostedButtonTest
 {
     Q_OBJECT
 
 private:
-    testsupport::IsolatedDataHome m_home;
-    std::unique_ptr<QWidget> m_window;
-    std::unique_ptr<TestSite> m_site;
-    std::unique_ptr<rt::Control> m_button;
-    QWidget *m_widget = nullptr;
-
     // A shown button, caption empty, no focus, the cursor away from it.
     void place(int w, int h, int style)
     {
@@ -197,12 +191,7 @@ private:
 private slots:
     void initTestCase() { QVERIFY(registerButtonLibrary()); }
 
-    void cleanup()
-    {
-        m_button.reset();
-        m_window.reset();
-        m_site.reset();
-    }
+    void cleanup() { release(); }
 
     void looks_data()
     {
