@@ -41,6 +41,7 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
     if (!out.create(m_outputPath))
         return writeFailed(out);
 
+    m_reader->setCancel(&stop);
     const int channels = m_reader->channels();
     const int block = blockFrames(channels);
     std::vector<int> interleaved(size_t(block) * size_t(channels));
@@ -52,6 +53,8 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
             return {EncodeResult::Stopped, 0, {}};
         const auto want = int(std::min<std::int64_t>(block, m_reader->frames() - done));
         const std::int64_t got = m_reader->read(interleaved.data(), want);
+        if (stop.load(std::memory_order_relaxed))
+            return {EncodeResult::Stopped, 0, {}}; // a cancelled read comes back short
         if (got != want)
             return failed(rt::ErrDeviceIO, got < 0 ? m_reader->errorText()
                                                    : QStringLiteral("the input file ended early"));

@@ -1,5 +1,6 @@
 #include "mp3enc/lameencoder.h"
 
+#include <algorithm>
 #include <lame/lame.h>
 
 LameEncoder::LameEncoder() : m_lame(lame_init())
@@ -51,11 +52,29 @@ int LameEncoder::outSampleRate() const
     return lame_get_out_samplerate(m_lame);
 }
 
+// What one call can hand back for `inputFrames` more input frames. lame.h's rule of thumb,
+// 1.25 * samples + 7200, counts input samples and falls short when LAME resamples upwards
+// (1 kHz input becomes 8 kHz): count the output's frames at their largest size instead, with
+// room for what LAME still holds from earlier calls.
+size_t LameEncoder::worstCaseBytes(int inputFrames) const
+{
+    const double outPerIn =
+        double(lame_get_out_samplerate(m_lame)) / double(lame_get_in_samplerate(m_lame));
+    const int frameSamples = lame_get_framesize(m_lame);
+    const auto outSamples = size_t(double(inputFrames) * outPerIn) + 1;
+    const size_t mp3Frames = outSamples / size_t(frameSamples) + 4;
+    // MPEG-1 frames hold 144 bytes per bit/s per Hz, MPEG-2 and 2.5 half as many; plus padding.
+    const size_t perFrame = (lame_get_version(m_lame) == 1 ? 144 : 72) *
+                                size_t(lame_get_brate(m_lame)) * 1000 /
+                                size_t(lame_get_out_samplerate(m_lame)) +
+                            1;
+    return std::max(size_t(inputFrames) * 5 / 4, mp3Frames * perFrame) + 7200;
+}
+
 bool LameEncoder::encode(const int *left, const int *right, int frames,
                          std::vector<unsigned char> &out)
 {
-    // Worst case from lame.h: 1.25 * samples + 7200.
-    const size_t room = size_t(frames) * 5 / 4 + 7200;
+    const size_t room = worstCaseBytes(frames);
     const size_t used = out.size();
     out.resize(used + room);
     const int n = lame_encode_buffer_int(m_lame, left, right, frames, out.data() + used, int(room));
@@ -65,7 +84,8 @@ bool LameEncoder::encode(const int *left, const int *right, int frames,
 
 bool LameEncoder::flush(std::vector<unsigned char> &out)
 {
-    const size_t room = 7200;
+    // The samples LAME still holds: at most a few frames of input.
+    const size_t room = worstCaseBytes(4 * lame_get_framesize(m_lame));
     const size_t used = out.size();
     out.resize(used + room);
     const int n = lame_encode_flush(m_lame, out.data() + used, int(room));

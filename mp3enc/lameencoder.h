@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -36,5 +37,7 @@ public:
     std::vector<unsigned char> lametagFrame() const;
 
 private:
+    size_t worstCaseBytes(int inputFrames) const;
+
     lame_global_struct *m_lame;
 };

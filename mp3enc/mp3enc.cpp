@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <chrono>
+#include <csignal>
 #include <immintrin.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,6 +83,19 @@ void checkOutput(const QString &input, const QString &output)
         refuse(rt::ErrPermissionDenied, QStringLiteral("Cannot write in %1").arg(folder));
     if (out.fileName().isEmpty() || out.isDir())
         refuse(rt::ErrPathFileAccess, QStringLiteral("The output names a folder: %1").arg(output));
+    const QByteArray name = QFile::encodeName(out.fileName());
+    const long nameMax = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    if (nameMax > 0 && name.size() > nameMax)
+        refuse(rt::ErrBadFileName,
+               QStringLiteral("The output name is longer than the folder allows (%1 bytes): %2")
+                   .arg(nameMax)
+                   .arg(output));
+    // Refused as rm would ask first: even for root, who could replace it.
+    struct stat st = {};
+    if (::stat(QFile::encodeName(output).constData(), &st) == 0 &&
+        ((st.st_mode & 0222) == 0 || !accessible(output, W_OK)))
+        refuse(rt::ErrPermissionDenied,
+               QStringLiteral("The output file is write-protected: %1").arg(output));
     // Inode identity catches other spellings, symbolic and hard links alike.
     if (sameFile(input, output))
         refuse(rt::ErrPathFileAccess,
@@ -263,6 +277,20 @@ void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
     m_frameCount = m_opened->frameCount();
 }
 
+namespace {
+
+// A file-size limit would otherwise kill the host in the middle of a write; ignored, the write
+// fails with EFBIG and the file fails like any other write error. A handler the host installed
+// itself is left alone.
+void surviveFileSizeLimit()
+{
+    struct sigaction current = {};
+    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        std::signal(SIGXFSZ, SIG_IGN);
+}
+
+} // namespace
+
 void Mp3Enc::Encode()
 {
     refuseWhileEncoding("Encode");
@@ -275,6 +303,7 @@ void Mp3Enc::Encode()
     m_framePosted = false;
     m_lastFrame = 0;
     m_running = true;
+    surviveFileSizeLimit();
     m_worker = std::thread(&Mp3Enc::runWorker, this, std::move(m_opened), ++m_generation);
 }
 

@@ -1,26 +1,235 @@
 #include "mp3enc/sndfilereader.h"
 
 #include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Source = SndFileReader::Source;
+
+Source &source(void *user)
+{
+    return *static_cast<Source *>(user);
+}
+
+sf_count_t sourceLength(void *user)
+{
+    return source(user).length;
+}
+
+sf_count_t sourceSeek(sf_count_t offset, int whence, void *user)
+{
+    Source &s = source(user);
+    const sf_count_t from = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? s.position : s.length;
+    if (from + offset < 0)
+        return -1;
+    s.position = from + offset;
+    return s.position;
+}
+
+sf_count_t sourceRead(void *data, sf_count_t count, void *user)
+{
+    Source &s = source(user);
+    if (*s.cancel && (*s.cancel)->load(std::memory_order_relaxed))
+        return 0;
+    sf_count_t done = 0;
+    auto *p = static_cast<char *>(data);
+    while (done < count) {
+        const ssize_t n = ::pread(s.fd, p + done, size_t(count - done), off_t(s.base + s.position));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+        s.position += n;
+    }
+    return done;
+}
+
+sf_count_t sourceWrite(const void *, sf_count_t, void *)
+{
+    return 0;
+}
+
+sf_count_t sourceTell(void *user)
+{
+    return source(user).position;
+}
+
+SF_VIRTUAL_IO virtualIo = {sourceLength, sourceSeek, sourceRead, sourceWrite, sourceTell};
+
+// ---- the data chunk of a plain RIFF file, for sizes a 32-bit field cannot hold
+
+struct DataChunk
+{
+    std::int64_t offset = 0;
+    std::uint32_t declared = 0;
+    bool bigEndian = false;
+};
+
+bool readAt(int fd, std::int64_t position, unsigned char *buffer, size_t size)
+{
+    return ::pread(fd, buffer, size, off_t(position)) == ssize_t(size);
+}
+
+std::uint32_t sizeField(const unsigned char *p, bool bigEndian)
+{
+    return bigEndian ? std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 |
+                           std::uint32_t(p[2]) << 8 | p[3]
+                     : std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 |
+                           std::uint32_t(p[1]) << 8 | p[0];
+}
+
+std::optional<DataChunk> findDataChunk(int fd, std::int64_t length)
+{
+    unsigned char head[12];
+    if (!readAt(fd, 0, head, sizeof head) || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return std::nullopt;
+    DataChunk chunk;
+    if (std::memcmp(head, "RIFX", 4) == 0)
+        chunk.bigEndian = true;
+    else if (std::memcmp(head, "RIFF", 4) != 0)
+        return std::nullopt;
+    for (std::int64_t pos = 12; pos + 8 <= length;) {
+        unsigned char c[8];
+        if (!readAt(fd, pos, c, sizeof c))
+            return std::nullopt;
+        const std::uint32_t size = sizeField(c + 4, chunk.bigEndian);
+        if (std::memcmp(c, "data", 4) == 0) {
+            chunk.offset = pos + 8;
+            chunk.declared = size;
+            return chunk;
+        }
+        pos += 8 + std::int64_t(size) + (size & 1);
+    }
+    return std::nullopt;
+}
+
+// Whether the chunks from `pos` lead exactly to the end of the file: what a real chunk after
+// the data looks like, as opposed to sample bytes that happen to follow a wrapped size.
+bool chunksReachEnd(int fd, std::int64_t pos, std::int64_t length, bool bigEndian)
+{
+    for (int chunks = 0; pos + 8 <= length && chunks < 64; ++chunks) {
+        unsigned char c[8];
+        if (!readAt(fd, pos, c, sizeof c))
+            return false;
+        for (int i = 0; i < 4; ++i) {
+            if (c[i] < 0x20 || c[i] > 0x7E)
+                return false;
+        }
+        const std::uint32_t size = sizeField(c + 4, bigEndian);
+        pos += 8 + std::int64_t(size);
+        if (pos == length)
+            return true;
+        pos += size & 1;
+    }
+    return pos == length;
+}
+
+int bytesPerSample(int subtype)
+{
+    switch (subtype) {
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_S8:
+        return 1;
+    case SF_FORMAT_PCM_16:
+        return 2;
+    case SF_FORMAT_PCM_24:
+        return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        return 4;
+    case SF_FORMAT_DOUBLE:
+        return 8;
+    default:
+        return 0; // compressed: no fixed frame size to count by
+    }
+}
+
+} // namespace
 
 SndFileReader::~SndFileReader()
 {
-    if (m_file)
-        sf_close(m_file);
+    close();
+    if (m_source.fd >= 0)
+        ::close(m_source.fd);
 }
 
-bool SndFileReader::open(const QString &path)
+void SndFileReader::close()
 {
+    if (m_file)
+        sf_close(m_file);
+    m_file = nullptr;
+}
+
+bool SndFileReader::openAt(std::int64_t base, int rawFormat)
+{
+    close();
+    m_source.base = base;
+    m_source.position = 0;
+    struct stat st = {};
+    m_source.length = ::fstat(m_source.fd, &st) == 0 ? std::int64_t(st.st_size) - base : 0;
+    m_source.cancel = &m_cancel;
     SF_INFO info{};
-    m_file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (rawFormat) {
+        info.format = rawFormat;
+        info.channels = m_channels;
+        info.samplerate = m_sampleRate;
+    }
+    m_file = sf_open_virtual(&virtualIo, SFM_READ, &info, &m_source);
     if (!m_file) {
         m_error = QString::fromLocal8Bit(sf_strerror(nullptr));
         return false;
     }
-    m_format = info.format;
     m_frames = info.frames;
     m_channels = info.channels;
     m_sampleRate = info.samplerate;
+    if (!rawFormat)
+        m_format = info.format;
+    return true;
+}
+
+bool SndFileReader::open(const QString &path)
+{
+    m_source.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (m_source.fd < 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!openAt(0, 0))
+        return false;
+    m_channelMap = QVector<int>(m_channels);
+    if (m_channels <= 0 || sf_command(m_file, SFC_GET_CHANNEL_MAP_INFO, m_channelMap.data(),
+                                      int(m_channelMap.size() * sizeof(int))) != SF_TRUE)
+        m_channelMap.clear();
+
+    // A plain RIFF file keeps its data size in 32 bits: past 4 GiB writers wrap it or write
+    // 0xFFFFFFFF, and libsndfile would then read only part of the samples.
+    const int container = m_format & SF_FORMAT_TYPEMASK;
+    const int subtype = m_format & SF_FORMAT_SUBMASK;
+    const int frameBytes = bytesPerSample(subtype) * m_channels;
+    if ((container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX) || frameBytes <= 0)
+        return true;
+    const std::int64_t length = m_source.length;
+    const auto chunk = findDataChunk(m_source.fd, length);
+    if (!chunk)
+        return true;
+    const std::int64_t remaining = length - chunk->offset;
+    if (remaining <= std::int64_t(UINT32_MAX) || std::int64_t(chunk->declared) >= remaining ||
+        chunksReachEnd(m_source.fd, chunk->offset + chunk->declared + (chunk->declared & 1), length,
+                       chunk->bigEndian))
+        return true;
+    const int endian = chunk->bigEndian ? SF_ENDIAN_BIG : SF_ENDIAN_LITTLE;
+    if (!openAt(chunk->offset, SF_FORMAT_RAW | subtype | endian))
+        return false;
+    m_frames = remaining / frameBytes;
+    m_readsToEnd = true;
     return true;
 }
 
@@ -39,18 +248,19 @@ bool SndFileReader::isWave() const
 
 QVector<int> SndFileReader::channelMap() const
 {
-    QVector<int> map(m_channels);
-    if (!m_file || m_channels <= 0 ||
-        sf_command(m_file, SFC_GET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int))) !=
-            SF_TRUE)
-        return {};
-    return map;
+    return m_channelMap;
+}
+
+bool SndFileReader::seek(std::int64_t frame)
+{
+    return sf_seek(m_file, frame, SEEK_SET) == frame;
 }
 
 std::int64_t SndFileReader::read(int *interleaved, std::int64_t frames)
 {
     // Scaling float samples needs the file's peak, which libsndfile finds by reading the whole
-    // file: done on the first read (the encoder's thread), and only where it matters.
+    // file: done on the first read (the encoder's thread), and only where it matters. The
+    // cancel flag cuts that scan short.
     if (!m_scaleChosen) {
         m_scaleChosen = true;
         const int subtype = m_format & SF_FORMAT_SUBMASK;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QVector>
+#include <atomic>
 #include <cstdint>
 
 struct sf_private_tag;
@@ -25,16 +26,42 @@ public:
     int sampleRate() const { return m_sampleRate; }
     // Speaker of each channel (SF_CHANNEL_MAP_*), empty when the file names none.
     QVector<int> channelMap() const;
+    // True when the data chunk's declared size could not describe the file (past 4 GiB) and the
+    // samples are read up to the end of the file instead.
+    bool readsToEnd() const { return m_readsToEnd; }
 
+    // Once `*cancel` is set every read of the file comes back empty, so a long read inside
+    // libsndfile (the float peak scan) ends within one block.
+    void setCancel(const std::atomic<bool> *cancel) { m_cancel = cancel; }
+
+    // Moves to frame `frame` for the next read; false when the file cannot go there.
+    bool seek(std::int64_t frame);
     // Reads up to `frames` interleaved frames; returns how many were read, -1 on a read error.
     std::int64_t read(int *interleaved, std::int64_t frames);
 
+    // The file as libsndfile's virtual I/O sees it: a window from `base` to the end.
+    struct Source
+    {
+        int fd = -1;
+        std::int64_t base = 0;
+        std::int64_t length = 0;
+        std::int64_t position = 0;
+        const std::atomic<bool> *const *cancel = nullptr;
+    };
+
 private:
+    bool openAt(std::int64_t base, int rawFormat);
+    void close();
+
+    Source m_source;
     sf_private_tag *m_file = nullptr;
     int m_format = 0;
     std::int64_t m_frames = 0;
     int m_channels = 0;
     int m_sampleRate = 0;
+    QVector<int> m_channelMap;
+    bool m_readsToEnd = false;
     bool m_scaleChosen = false;
+    const std::atomic<bool> *m_cancel = nullptr;
     QString m_error;
 };

@@ -1,37 +1,137 @@
 #include "mp3enc/tempoutput.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+constexpr int TemporaryNameChars = 64; // of the final name, so the temporary stays within NAME_MAX
+const QByteArray TemporarySuffix = ".part";
+
+QByteArray temporaryPrefix(const QByteArray &finalName)
+{
+    // Cut on a character boundary, so the temporary's name is still valid UTF-8.
+    const QString name = QFile::decodeName(finalName).left(TemporaryNameChars);
+    return '.' + QFile::encodeName(name) + '.';
+}
+
+QByteArray randomTemporaryName(const QByteArray &finalName)
+{
+    return temporaryPrefix(finalName) +
+           QByteArray::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, '0') +
+           TemporarySuffix;
+}
+
+QByteArray procPath(int fd)
+{
+    return "/proc/self/fd/" + QByteArray::number(fd);
+}
+
+} // namespace
 
 TempOutput::~TempOutput()
 {
     discard();
+    if (m_dirFd >= 0)
+        ::close(m_dirFd);
+}
+
+bool TempOutput::isTemporaryFor(const QByteArray &name, const QByteArray &finalName)
+{
+    const QByteArray prefix = temporaryPrefix(finalName);
+    constexpr int HexDigits = 8;
+    if (name.size() != prefix.size() + HexDigits + TemporarySuffix.size() ||
+        !name.startsWith(prefix) || !name.endsWith(TemporarySuffix))
+        return false;
+    for (char c : name.mid(prefix.size(), HexDigits)) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
 }
 
 bool TempOutput::create(const QString &finalPath)
 {
     const QFileInfo info(finalPath);
-    m_finalPath = QFile::encodeName(finalPath);
+    m_finalPath = info.absoluteFilePath();
+    m_finalName = QFile::encodeName(info.fileName());
+    m_dirFd = ::open(QFile::encodeName(info.absolutePath()).constData(),
+                     O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_dirFd < 0)
+        return fail("cannot open the folder of");
+    removeStaleTemporaries();
+    if (m_kind == Kind::Unnamed && createUnnamed())
+        return true;
+    return m_fd < 0 && m_errno == 0 && createNamed();
+}
+
+bool TempOutput::createUnnamed()
+{
+    // 0666 so the umask gives the MP3 the same rights any new file would get.
+    m_fd = ::openat(m_dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL || errno == ENOENT)
+            return false; // the file system has no unnamed files: take a named one
+        return fail("cannot create a file in the folder of");
+    }
+    // Naming it later goes through /proc; without /proc the file could never be named.
+    if (::access(procPath(m_fd).constData(), F_OK) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+        return false;
+    }
+    return true;
+}
+
+bool TempOutput::createNamed()
+{
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString name = QStringLiteral(".%1.%2.part")
-                                 .arg(info.fileName().left(64)) // stays within NAME_MAX
-                                 .arg(QRandomGenerator::global()->generate(), 8, 16, QChar(u'0'));
-        m_tempPath = QFile::encodeName(info.absoluteDir().filePath(name));
-        // 0666 so the umask gives the MP3 the same rights any new file would get.
-        m_fd = ::open(m_tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (m_fd >= 0)
+        const QByteArray name = randomTemporaryName(m_finalName);
+        m_fd = ::openat(m_dirFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (m_fd >= 0) {
+            m_tempName = name;
+            // Held until the file is closed: a lock that can be taken marks a stale temporary.
+            ::flock(m_fd, LOCK_EX);
             return true;
+        }
         if (errno != EEXIST)
             break;
     }
-    m_tempPath.clear();
     return fail("cannot create a file in the folder of");
+}
+
+// Temporaries of ours for this output that nobody holds are left from a killed process.
+void TempOutput::removeStaleTemporaries() const
+{
+    const int listFd = ::openat(m_dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        if (!isTemporaryFor(QByteArray(entry->d_name), m_finalName))
+            continue;
+        const int fd =
+            ::openat(m_dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st = {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(m_dirFd, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
 }
 
 bool TempOutput::write(const void *data, size_t size)
@@ -60,32 +160,67 @@ bool TempOutput::writeAt(long long offset, const void *data, size_t size)
 
 bool TempOutput::commit()
 {
+    struct stat old = {};
+    const bool replacing =
+        ::fstatat(m_dirFd, m_finalName.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(old.st_mode);
+    if (replacing && ::fchmod(m_fd, old.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
+        return fail("cannot set the permissions of");
+    // The file replaces one the user had: its bytes must be on the disk before its name is.
+    if (replacing && ::fdatasync(m_fd) != 0)
+        return fail("cannot write");
+    if (!linkInPlace(replacing))
+        return false;
     const int fd = m_fd;
     m_fd = -1;
+    m_tempName.clear();
     if (::close(fd) != 0)
         return fail("cannot write");
-    if (::rename(m_tempPath.constData(), m_finalPath.constData()) != 0)
+    return true;
+}
+
+bool TempOutput::linkInPlace(bool replacing)
+{
+    if (m_tempName.isEmpty()) {
+        // A new name appears complete in one step; replacing needs a name to rename from.
+        if (!replacing && ::linkat(AT_FDCWD, procPath(m_fd).constData(), m_dirFd,
+                                   m_finalName.constData(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (!replacing && errno != EEXIST)
+            return fail("cannot create");
+        for (int attempt = 0; attempt < 100 && m_tempName.isEmpty(); ++attempt) {
+            const QByteArray name = randomTemporaryName(m_finalName);
+            if (::linkat(AT_FDCWD, procPath(m_fd).constData(), m_dirFd, name.constData(),
+                         AT_SYMLINK_FOLLOW) == 0)
+                m_tempName = name;
+            else if (errno != EEXIST)
+                return fail("cannot create");
+        }
+        if (m_tempName.isEmpty())
+            return fail("cannot create");
+        ::flock(m_fd, LOCK_EX);
+    }
+    if (::renameat(m_dirFd, m_tempName.constData(), m_dirFd, m_finalName.constData()) != 0)
         return fail("cannot replace");
-    m_tempPath.clear();
     return true;
 }
 
 bool TempOutput::fail(const char *what)
 {
     m_errno = errno ? errno : EIO;
-    m_errorText = QStringLiteral("%1 %2: %3")
-                      .arg(QLatin1String(what), QFile::decodeName(m_finalPath),
-                           QString::fromLocal8Bit(std::strerror(m_errno)));
+    m_errorText =
+        QStringLiteral("%1 %2: %3")
+            .arg(QLatin1String(what), m_finalPath, QString::fromLocal8Bit(std::strerror(m_errno)));
     discard();
     return false;
 }
 
 void TempOutput::discard()
 {
+    if (!m_tempName.isEmpty() && m_dirFd >= 0)
+        ::unlinkat(m_dirFd, m_tempName.constData(), 0);
+    m_tempName.clear();
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
-    if (!m_tempPath.isEmpty())
-        ::unlink(m_tempPath.constData());
-    m_tempPath.clear();
 }

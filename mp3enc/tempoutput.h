@@ -4,12 +4,24 @@
 #include <QString>
 #include <cstddef>
 
-// The MP3 being written: a temporary beside the final name, renamed over it only when complete,
-// so an unfinished encode never leaves a partial file or harms one that already exists.
+// The MP3 being written, put in place under its final name only when complete, so an
+// unfinished encode never leaves a partial file or harms one that already exists.
+//
+// Where the file system allows it the file has no name at all until then (O_TMPFILE): a killed
+// process or a power cut leaves nothing behind. Elsewhere it is a hidden temporary beside the
+// final name, locked while in use, so a later write of the same output can tell a stale one
+// and remove it. Every step goes through the folder's descriptor, so a folder renamed or made
+// read-only meanwhile cannot make us remove or create something elsewhere.
 class TempOutput
 {
 public:
-    TempOutput() = default;
+    enum class Kind
+    {
+        Unnamed, // O_TMPFILE where the file system supports it, else Named
+        Named,
+    };
+
+    explicit TempOutput(Kind kind = Kind::Unnamed) : m_kind(kind) {}
     ~TempOutput(); // removes the temporary unless committed
     TempOutput(const TempOutput &) = delete;
     TempOutput &operator=(const TempOutput &) = delete;
@@ -17,19 +29,33 @@ public:
     bool create(const QString &finalPath);
     bool write(const void *data, size_t size);
     bool writeAt(long long offset, const void *data, size_t size);
+    // Puts the file in place; a file it replaces passes on its permission bits.
     bool commit();
+
+    // After create: whether the file being written has no name yet.
+    bool isUnnamed() const { return m_fd >= 0 && m_tempName.isEmpty(); }
 
     // Set when a call above fails: the system error number and a sentence naming the file.
     int errorNumber() const { return m_errno; }
     QString errorText() const { return m_errorText; }
 
+    // Whether `name` is one of our temporaries for the output called `finalName`.
+    static bool isTemporaryFor(const QByteArray &name, const QByteArray &finalName);
+
 private:
+    bool createUnnamed();
+    bool createNamed();
+    void removeStaleTemporaries() const;
+    bool linkInPlace(bool replacing);
     bool fail(const char *what);
     void discard();
 
+    Kind m_kind;
+    int m_dirFd = -1;
     int m_fd = -1;
-    QByteArray m_tempPath;
-    QByteArray m_finalPath;
+    QByteArray m_finalName; // within the folder
+    QByteArray m_tempName;  // within the folder; empty while unnamed
+    QString m_finalPath;    // for messages
     int m_errno = 0;
     QString m_errorText;
 };

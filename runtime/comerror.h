@@ -13,6 +13,7 @@ enum ErrorNumber : int
     ErrInvalidCall = 5,
     ErrOverflow = 6,
     ErrTypeMismatch = 13,
+    ErrBadFileName = 52,
     ErrFileNotFound = 53,
     ErrFileAlreadyOpen = 55,
     ErrDeviceIO = 57,

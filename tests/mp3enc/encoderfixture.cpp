@@ -85,3 +85,35 @@ Decoded decode(const QString &mp3, const QString &scratchFolder)
     sf_close(file);
     return result;
 }
+
+namespace {
+
+void putLe(QByteArray &b, quint32 value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        b.append(char((value >> (8 * i)) & 0xFF));
+}
+
+} // namespace
+
+bool SparseWav::write(const QString &path) const
+{
+    QByteArray h("RIFF");
+    putLe(h, 0xFFFFFFFFu, 4);
+    h.append("WAVEfmt ");
+    putLe(h, 16, 4);
+    putLe(h, quint32(format), 2);
+    putLe(h, quint32(channels), 2);
+    putLe(h, 44100, 4);
+    putLe(h, quint32(44100 * channels * bitsPerSample / 8), 4);
+    putLe(h, quint32(channels * bitsPerSample / 8), 2);
+    putLe(h, quint32(bitsPerSample), 2);
+    h.append("data");
+    putLe(h, declared, 4);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(h) != h.size() ||
+        !file.resize(h.size() + dataBytes))
+        return false;
+    return trailer.isEmpty() ||
+           (file.seek(h.size() + qint64(declared)) && file.write(trailer) == trailer.size());
+}

@@ -68,3 +68,18 @@ struct Decoded
 };
 // Decodes an MP3 with mpg123 (gapless, using the info tag) and describes the result.
 Decoded decode(const QString &mp3, const QString &scratchFolder);
+
+// A WAV header whose data chunk claims `declared` bytes, the file then made `dataBytes` long
+// after the header without writing them (a sparse file): large inputs in no time and no space.
+struct SparseWav
+{
+    int channels = 2;
+    int bitsPerSample = 16;
+    int format = 1; // 1 PCM, 3 IEEE float
+    quint32 declared = 0;
+    qint64 dataBytes = 0;
+    QByteArray trailer; // written right after the declared data, for chunks that follow it
+
+    bool write(const QString &path) const;
+    qint64 frames() const { return dataBytes / (channels * bitsPerSample / 8); }
+};

@@ -54,10 +54,28 @@ void verifyCompleteSequence(const RecordingSite &site, int frameCount)
     QCOMPARE(last, frameCount);
 }
 
+// Child process: encode, say so at the first frame, and wait to be killed.
+int killedChild(const char *input, const char *output)
+{
+    int argc = 1;
+    char name[] = "child";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    RecordingSite site;
+    auto control = rt::createObject(QStringLiteral("MP3ENCLib.Mp3Enc"), &site);
+    site.onEvent = [](rt::DispId) {
+        std::puts("frame");
+        std::fflush(stdout);
+    };
+    control->call(QStringLiteral("Open"),
+                  {QString::fromLocal8Bit(input), QString::fromLocal8Bit(output)});
+    control->call(QStringLiteral("Encode"));
+    return QTest::qWaitFor([&] { return site.ended(); }, 60000) ? 3 : 4;
+}
+
 // Child process: encode under a file-size limit, print the events it got, one per line.
 int writeLimitedChild(const char *input, const char *output, long limit)
 {
-    std::signal(SIGXFSZ, SIG_IGN); // a refused write must come back as EFBIG
     const rlimit rl{rlim_t(limit), rlim_t(limit)};
     if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
         return 2;
@@ -100,6 +118,8 @@ private slots:
     void readFailure_data();
     void readFailure();
     void writeFailure();
+    void killedMidFile();
+    void stopDuringFloatPeakScan();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -170,6 +190,13 @@ void TestMp3EncControl::refusals_data()
         << m_short << QStringLiteral("/proc/1/out.mp3") << true << int(rt::ErrPermissionDenied);
     QTest::newRow("output is a folder")
         << m_short << path(QStringLiteral("sub")) << true << int(rt::ErrPathFileAccess);
+    QTest::newRow("output write-protected")
+        << m_short << path(QStringLiteral("protected.mp3")) << true << int(rt::ErrPermissionDenied);
+    QTest::newRow("output name too long for the folder")
+        << m_short << path(QString(90, QChar(u'歌')) + QStringLiteral(".mp3")) << true
+        << int(rt::ErrBadFileName);
+    QTest::newRow("output folder is a file")
+        << m_short << m_short + QStringLiteral("/out.mp3") << true << int(rt::ErrPathNotFound);
     QTest::newRow("six channels without DownMix")
         << path(QStringLiteral("six.wav")) << out << false << int(rt::ErrInvalidCall);
 }
@@ -193,8 +220,17 @@ void TestMp3EncControl::refusals()
         QCOMPARE(::link(QFile::encodeName(m_short).constData(),
                         QFile::encodeName(path(QStringLiteral("hard.mp3"))).constData()),
                  0);
+    // Write-protected as rm sees it: refused even for root, who could replace it.
+    const QString protectedFile = path(QStringLiteral("protected.mp3"));
+    if (!QFile::exists(protectedFile)) {
+        QVERIFY(writeText(protectedFile, Existing));
+        QVERIFY(QFile::setPermissions(protectedFile, QFileDevice::ReadOwner |
+                                                         QFileDevice::ReadGroup |
+                                                         QFileDevice::ReadOther));
+    }
     const QStringList before = folderEntries(m_dir.path());
     const QByteArray inputDigest = fileDigest(m_short);
+    const QByteArray protectedDigest = fileDigest(protectedFile);
 
     EncoderFixture encoder;
     QVERIFY(encoder.ok());
@@ -210,6 +246,7 @@ void TestMp3EncControl::refusals()
     QVERIFY(encoder.site.events.isEmpty());
     QCOMPARE(folderEntries(m_dir.path()), before);
     QCOMPARE(fileDigest(m_short), inputDigest);
+    QCOMPARE(fileDigest(protectedFile), protectedDigest);
 }
 
 void TestMp3EncControl::refusedWhileEncoding()
@@ -312,7 +349,7 @@ void TestMp3EncControl::stopMidFile()
     encoder.control->call(QStringLiteral("Open"), {m_long, out});
     encoder.control->call(QStringLiteral("Encode"));
     QVERIFY(QTest::qWaitFor([&] { return encoder.site.count(IdActFrame) > 0; }, 10000));
-    QCOMPARE(folderEntries(m_dir.path()).size(), before.size() + 1); // the temporary
+    QCOMPARE(folderEntries(m_dir.path()), before); // the file being written has no name yet
     const int frameCount = encoder.control->call(QStringLiteral("GetFrameCount")).toInt();
 
     const int seen = int(encoder.site.events.size());
@@ -429,8 +466,63 @@ void TestMp3EncControl::writeFailure()
     QDir(folder).removeRecursively();
 }
 
+// SIGKILL mid-file: the unnamed output vanishes with the process; the old file stays whole.
+void TestMp3EncControl::killedMidFile()
+{
+    const QString folder = path(QStringLiteral("killed"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString out = folder + QStringLiteral("/out.mp3");
+    QVERIFY(writeText(out, Existing));
+
+    testsupport::IsolatedDataHome home; // the child inherits this registry
+    QVERIFY(testsupport::registerBuiltComponent(QStringLiteral("Mp3Enc.ocx")));
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--killed"), m_long, out});
+    QVERIFY(child.waitForReadyRead(30000));
+    QCOMPARE(child.readLine().trimmed(), QByteArray("frame"));
+    child.kill();
+    QVERIFY(child.waitForFinished(10000));
+    QCOMPARE(folderEntries(folder), QStringList({QStringLiteral("out.mp3")}));
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), Existing);
+    QDir(folder).removeRecursively();
+}
+
+// Stop while the worker is still finding a float file's peak (a whole-file read).
+void TestMp3EncControl::stopDuringFloatPeakScan()
+{
+    const QString folder = path(QStringLiteral("float"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString wav = folder + QStringLiteral("/in.wav");
+    SparseWav spec;
+    spec.format = 3;
+    spec.bitsPerSample = 32;
+    spec.dataBytes = qint64(3) << 30;
+    spec.declared = quint32(spec.dataBytes);
+    QVERIFY(spec.write(wav));
+
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    encoder.control->call(QStringLiteral("Open"), {wav, folder + QStringLiteral("/out.mp3")});
+    encoder.control->call(QStringLiteral("Encode"));
+    QTest::qWait(100);
+    QVERIFY(encoder.site.events.isEmpty()); // still scanning
+    QElapsedTimer timer;
+    timer.start();
+    encoder.control->call(QStringLiteral("Stop"));
+    // Generous bound: only "waits for the whole scan" must fail here; bench/ measures it.
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    QTest::qWait(100);
+    QVERIFY(encoder.site.events.isEmpty());
+    QCOMPARE(folderEntries(folder), QStringList({QStringLiteral("in.wav")}));
+    QDir(folder).removeRecursively();
+}
+
 int main(int argc, char **argv)
 {
+    if (argc == 4 && qstrcmp(argv[1], "--killed") == 0)
+        return killedChild(argv[2], argv[3]);
     if (argc == 5 && qstrcmp(argv[1], "--write-limited") == 0)
         return writeLimitedChild(argv[2], argv[3], atol(argv[4]));
     QCoreApplication app(argc, argv);
