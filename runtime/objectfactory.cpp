@@ -2,6 +2,7 @@
 
 #include "runtime/comerror.h"
 #include "runtime/component.h"
+#include "runtime/filetrust.h"
 #include "runtime/registry.h"
 
 #include <QFileInfo>
@@ -23,12 +24,21 @@ std::unique_ptr<Control> createObject(const QString &classNameOrClsid, ControlSi
 {
     const Registry defaultRegistry;
     const Registry &reg = registry ? *registry : defaultRegistry;
-    const auto entry = reg.find(classNameOrClsid);
-    if (!entry)
-        cannotCreate(QStringLiteral("component \"%1\" is not registered").arg(classNameOrClsid));
+    QStringList passedOver;
+    const auto entry = reg.find(classNameOrClsid, &passedOver);
+    if (!entry) {
+        QString text = QStringLiteral("component \"%1\" is not registered").arg(classNameOrClsid);
+        if (!passedOver.isEmpty())
+            text += QStringLiteral(" (passed over: %1)").arg(passedOver.join(QStringLiteral("; ")));
+        cannotCreate(text);
+    }
     if (!QFileInfo::exists(entry->libraryPath))
         cannotCreate(QStringLiteral("library file of \"%1\" is missing: %2")
                          .arg(classNameOrClsid, entry->libraryPath));
+    // Loading runs the library's code: only what no other user could have put there.
+    if (QString why; !isTrustedFile(entry->libraryPath, &why))
+        cannotCreate(
+            QStringLiteral("library file of \"%1\" is not loaded: %2").arg(classNameOrClsid, why));
 
     // Libraries stay loaded for the life of the process, like the system keeps a server loaded
     // while any object of it may live; a QLibrary's destruction does not unload.

@@ -1,11 +1,12 @@
 #include "runtime/payload.h"
 
 #include "runtime/comerror.h"
+#include "runtime/filetrust.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <cerrno>
 
 namespace rt {
 
@@ -22,24 +23,24 @@ int writeFileAtomically(const QString &fileName, const QByteArray &data)
 {
     if (fileName.isEmpty())
         return ErrFileNotFound;
-    QSaveFile file(fileName);
     // Another running instance may have the old library mapped: replace the file by rename,
-    // never write into it.
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return QFileInfo(fileName).dir().exists() ? ErrPermissionDenied : ErrPathNotFound;
-    }
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        file.commit();
+    // never write into it. Executable for its owner alone, like the folder it is in.
+    switch (writePrivateFile(fileName, data, 0700)) {
+    case 0:
+        return 0;
+    case ENOENT:
+    case ENOTDIR:
+        return ErrPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ErrPermissionDenied;
+    case ENOSPC:
+    case EDQUOT:
         return ErrDiskFull;
-    }
-    if (!file.commit())
+    default:
         return ErrPathFileAccess;
-    // Loadable libraries want the same permissions a linker gives them.
-    QFile::setPermissions(fileName, QFile::permissions(fileName) | QFileDevice::ExeOwner |
-                                        QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    return 0;
+    }
 }
 
 } // namespace rt

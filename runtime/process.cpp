@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 
 namespace rt {
 
@@ -28,10 +27,9 @@ QString HiddenProcess::locate(const QString &program)
 {
     if (QFileInfo(program).isAbsolute())
         return program;
+    // Never through PATH: a relative entry there would run whatever the current folder holds.
     const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(program);
-    if (QFileInfo(beside).isExecutable())
-        return beside;
-    return QStandardPaths::findExecutable(program);
+    return QFileInfo(beside).isExecutable() ? beside : QString();
 }
 
 bool HiddenProcess::start(const QString &program, const QStringList &arguments)

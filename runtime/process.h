@@ -9,8 +9,9 @@ class QProcess;
 
 namespace rt {
 
-// A process started hidden (no window, output discarded) without waiting. The program is found
-// beside the running executable first, then on PATH. Arguments are a list, never a command line.
+// A process started hidden (no window, output discarded) without waiting. The program is given
+// by its absolute path or found beside the running executable, never on PATH. Arguments are a list,
+// never a command line.
 class RT_EXPORT HiddenProcess : public QObject
 {
     Q_OBJECT

@@ -1,12 +1,14 @@
 #include "runtime/registry.h"
 
+#include "runtime/filetrust.h"
 #include "runtime/systemfolder.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
+#include <cstring>
 
 namespace rt {
 
@@ -52,6 +54,12 @@ std::optional<RegistryEntry> readEntry(const QString &path)
     return e;
 }
 
+bool matches(const RegistryEntry &e, const QString &classNameOrClsid)
+{
+    return e.clsid.compare(classNameOrClsid, Qt::CaseInsensitive) == 0 ||
+           e.progId.compare(classNameOrClsid, Qt::CaseInsensitive) == 0;
+}
+
 } // namespace
 
 Registry::Registry(const QString &folder) : m_folder(folder.isEmpty() ? registryFolder() : folder)
@@ -65,53 +73,77 @@ bool Registry::add(const RegistryEntry &entry, QString *error)
         return false;
     }
     // Written to a temporary and renamed: a parallel registration or a reader sees either the
-    // old entry or the new one, never a torn file.
-    QSaveFile file(QDir(m_folder).filePath(entryFileName(entry.clsid)));
-    if (!file.open(QIODevice::WriteOnly)) {
+    // old entry or the new one, never a torn file. Private to the user: an entry decides which
+    // library gets loaded.
+    const QString fileName = entryFileName(entry.clsid);
+    if (const int e = writePrivateFile(QDir(m_folder).filePath(fileName),
+                                       QJsonDocument(toJson(entry)).toJson(), 0600)) {
         if (error)
-            *error = file.errorString();
+            *error = QString::fromLocal8Bit(std::strerror(e));
         return false;
     }
-    file.write(QJsonDocument(toJson(entry)).toJson());
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    // A class has one entry: an older or planted one claiming its name or identifier goes.
+    return removeMatching(entry.clsid, fileName, error) &&
+           removeMatching(entry.progId, fileName, error);
 }
 
 bool Registry::remove(const QString &clsidOrProgId, QString *error)
 {
-    const auto entry = find(clsidOrProgId);
-    if (!entry)
+    return removeMatching(clsidOrProgId, QString(), error);
+}
+
+bool Registry::removeMatching(const QString &name, const QString &keepFile, QString *error) const
+{
+    if (name.isEmpty() || m_folder.isEmpty())
         return true; // nothing to remove is not a failure
-    QFile file(QDir(m_folder).filePath(entryFileName(entry->clsid)));
-    if (!file.remove() && file.exists()) {
-        if (error)
-            *error = file.errorString();
-        return false;
+    const QDir dir(m_folder);
+    for (const QString &file : dir.entryList({QStringLiteral("*.json")}, QDir::Files)) {
+        const auto e = readEntry(dir.filePath(file));
+        if (file == keepFile || !e || !matches(*e, name))
+            continue;
+        QFile entryFile(dir.filePath(file));
+        if (!entryFile.remove() && entryFile.exists()) {
+            if (error)
+                *error = entryFile.errorString();
+            return false;
+        }
     }
     return true;
 }
 
-std::optional<RegistryEntry> Registry::find(const QString &classNameOrClsid) const
+std::optional<RegistryEntry> Registry::find(const QString &classNameOrClsid,
+                                            QStringList *passedOver) const
 {
-    for (const RegistryEntry &e : entries()) {
-        if (e.clsid.compare(classNameOrClsid, Qt::CaseInsensitive) == 0 ||
-            e.progId.compare(classNameOrClsid, Qt::CaseInsensitive) == 0)
+    // An entry whose library is gone (a stale or planted one) gives way to one that works;
+    // alone, it is still returned, so the caller can name the missing file.
+    std::optional<RegistryEntry> fallback;
+    for (const RegistryEntry &e : entries(passedOver)) {
+        if (!matches(e, classNameOrClsid))
+            continue;
+        if (QFileInfo(e.libraryPath).isFile())
             return e;
+        if (passedOver)
+            passedOver->append(QStringLiteral("the entry for %1 names a missing library %2")
+                                   .arg(classNameOrClsid, e.libraryPath));
+        if (!fallback)
+            fallback = e;
     }
-    return std::nullopt;
+    return fallback;
 }
 
-QList<RegistryEntry> Registry::entries() const
+QList<RegistryEntry> Registry::entries(QStringList *passedOver) const
 {
     QList<RegistryEntry> result;
     if (m_folder.isEmpty())
         return result;
     const QDir dir(m_folder);
     for (const QString &name : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+        QString why;
+        if (!isTrustedFile(dir.filePath(name), &why)) {
+            if (passedOver)
+                passedOver->append(why);
+            continue;
+        }
         if (auto e = readEntry(dir.filePath(name)))
             result.append(*e);
     }

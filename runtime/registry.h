@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace rt {
@@ -29,11 +30,15 @@ public:
     QString folder() const { return m_folder; }
     bool add(const RegistryEntry &entry, QString *error = nullptr);
     bool remove(const QString &clsidOrProgId, QString *error = nullptr);
-    // By class name / ProgID (case-insensitive) or by class identifier.
-    std::optional<RegistryEntry> find(const QString &classNameOrClsid) const;
-    QList<RegistryEntry> entries() const;
+    // By class name / ProgID (case-insensitive) or by class identifier. Entries others could
+    // have changed are not believed; `passedOver` collects why an entry was passed over.
+    std::optional<RegistryEntry> find(const QString &classNameOrClsid,
+                                      QStringList *passedOver = nullptr) const;
+    QList<RegistryEntry> entries(QStringList *passedOver = nullptr) const;
 
 private:
+    bool removeMatching(const QString &name, const QString &keepFile, QString *error) const;
+
     QString m_folder;
 };
 

@@ -1,6 +1,7 @@
 #include "runtime/regsvr.h"
 
 #include "runtime/component.h"
+#include "runtime/filetrust.h"
 
 #include <QFileInfo>
 #include <QLibrary>
@@ -16,6 +17,8 @@ bool registerLibrary(const QString &libraryFile, bool unregister, QString *error
     };
     if (!QFileInfo::exists(libraryFile))
         return fail(QStringLiteral("%1: file not found").arg(libraryFile));
+    if (QString why; !isTrustedFile(libraryFile, &why))
+        return fail(QStringLiteral("%1 is not loaded: %2").arg(libraryFile, why));
     QLibrary library(QFileInfo(libraryFile).absoluteFilePath());
     if (!library.load())
         return fail(

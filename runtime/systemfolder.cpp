@@ -1,38 +1,46 @@
 #include "runtime/systemfolder.h"
 
+#include "runtime/filetrust.h"
+
 #include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
 
 namespace rt {
 
 namespace {
 
 // Below the XDG data home, so a test isolates everything by setting XDG_DATA_HOME.
-QString runtimeSubfolder(const QString &name)
+QString runtimeSubfolder(const QString &name, FolderProblem *problem)
 {
-    const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (home.isEmpty())
-        return {};
-    const QString path = QDir(home).filePath(QStringLiteral("zanto-runtime/") + name);
-    if (!QDir().mkpath(path))
-        return {};
-    const QFileInfo info(path);
-    if (!info.isDir() || !info.isWritable())
-        return {};
-    return QDir::cleanPath(info.absoluteFilePath());
+    const QString runtime = QDir(dataHome()).filePath(QStringLiteral("zanto-runtime"));
+    const QString path = QDir(runtime).filePath(name);
+    for (const QString &folder : {runtime, path}) {
+        if (const int error = makePrivateFolder(folder)) {
+            if (problem)
+                *problem = {folder, error};
+            return {};
+        }
+    }
+    return QDir::cleanPath(path);
 }
 
 } // namespace
 
-QString systemFolder()
+QString dataHome()
 {
-    return runtimeSubfolder(QStringLiteral("system"));
+    const QString configured = qEnvironmentVariable("XDG_DATA_HOME");
+    if (!configured.isEmpty() && QDir::isAbsolutePath(configured))
+        return QDir::cleanPath(configured);
+    return QDir::cleanPath(QDir::homePath() + QStringLiteral("/.local/share"));
 }
 
-QString registryFolder()
+QString systemFolder(FolderProblem *problem)
 {
-    return runtimeSubfolder(QStringLiteral("registry"));
+    return runtimeSubfolder(QStringLiteral("system"), problem);
+}
+
+QString registryFolder(FolderProblem *problem)
+{
+    return runtimeSubfolder(QStringLiteral("registry"), problem);
 }
 
 } // namespace rt

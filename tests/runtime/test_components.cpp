@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -155,6 +156,69 @@ private slots:
             errorOf([&] { rt::createObject(QStringLiteral("TestLib.Counter"), &site); }, &text),
             int(rt::ErrCannotCreateObject));
         QVERIFY2(text.contains(QStringLiteral("cannot be loaded")), qPrintable(text));
+    }
+
+    // A second entry claiming the class, with a missing or a foreign library, cannot stop the
+    // class from being created: lookup passes over the missing one, registering removes both.
+    void plantedEntriesGiveWay()
+    {
+        testsupport::IsolatedDataHome home;
+        RecordingSite site;
+        QVERIFY(testsupport::registerBuiltComponent(QStringLiteral("TestComponentA.ocx")));
+        const rt::Registry registry;
+        const auto plant = [&](const QString &file, const QString &clsid, const QString &library) {
+            QFile entry(QDir(registry.folder()).filePath(file));
+            QVERIFY(entry.open(QIODevice::WriteOnly));
+            entry.write(QStringLiteral("{\"clsid\": \"%1\", \"progId\": \"TestLib.Counter\", "
+                                       "\"library\": \"%2\"}")
+                            .arg(clsid, library)
+                            .toUtf8());
+        };
+        plant(QStringLiteral("0-missing.json"),
+              QStringLiteral("{00000000-0000-0000-0000-000000000001}"),
+              QStringLiteral("/nonexistent/Counter.ocx"));
+        QVERIFY(rt::createObject(QStringLiteral("TestLib.Counter"), &site));
+
+        plant(QStringLiteral("0-foreign.json"),
+              QStringLiteral("{00000000-0000-0000-0000-000000000002}"),
+              QDir(testsupport::binDir()).filePath(QStringLiteral("libruntime.so")));
+        QVERIFY(testsupport::registerBuiltComponent(QStringLiteral("TestComponentA.ocx")));
+        QCOMPARE(QDir(registry.folder()).entryList(QDir::Files).size(), 1);
+        QVERIFY(rt::createObject(QStringLiteral("TestLib.Counter"), &site));
+    }
+
+    // What others could have changed is neither loaded nor believed, and the message says why.
+    void filesOthersCanChangeAreRefused()
+    {
+        testsupport::IsolatedDataHome home;
+        RecordingSite site;
+        QVERIFY(testsupport::registerBuiltComponent(QStringLiteral("TestComponentA.ocx")));
+        rt::Registry registry;
+        const QString copy = QDir(home.path()).filePath(QStringLiteral("Counter.ocx"));
+        QVERIFY(QFile::copy(
+            QDir(testsupport::binDir()).filePath(QStringLiteral("TestComponentA.ocx")), copy));
+        auto entry = *registry.find(QStringLiteral("TestLib.Counter"));
+        entry.libraryPath = copy;
+        QVERIFY(registry.add(entry));
+        QVERIFY(rt::createObject(QStringLiteral("TestLib.Counter"), &site));
+
+        QCOMPARE(::chmod(QFile::encodeName(copy).constData(), 0777), 0);
+        QString text;
+        QCOMPARE(
+            errorOf([&] { rt::createObject(QStringLiteral("TestLib.Counter"), &site); }, &text),
+            int(rt::ErrCannotCreateObject));
+        QVERIFY2(text.contains(copy) && text.contains(QStringLiteral("changed by other users")),
+                 qPrintable(text));
+
+        QCOMPARE(::chmod(QFile::encodeName(copy).constData(), 0700), 0);
+        const QString entryFile =
+            QDir(registry.folder()).entryInfoList(QDir::Files).first().filePath();
+        QCOMPARE(::chmod(QFile::encodeName(entryFile).constData(), 0666), 0);
+        QCOMPARE(
+            errorOf([&] { rt::createObject(QStringLiteral("TestLib.Counter"), &site); }, &text),
+            int(rt::ErrCannotCreateObject));
+        QVERIFY2(text.contains(QStringLiteral("not registered")) && text.contains(entryFile),
+                 qPrintable(text));
     }
 };
 

@@ -1,9 +1,14 @@
+#include "runtime/payload.h"
+#include "runtime/process.h"
 #include "runtime/registry.h"
+#include "runtime/systemfolder.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QtTest>
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 
@@ -28,6 +33,12 @@ ToolResult regsvr32(const QStringList &args)
     p.waitForFinished(30000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError())};
+}
+
+unsigned modeOf(const QString &path)
+{
+    struct stat st = {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 } // namespace
@@ -142,6 +153,68 @@ private slots:
         QCOMPARE(regsvr32({QStringLiteral("/u"), QStringLiteral("/s"), lib}).exitCode, 0);
         QVERIFY(!rt::Registry().find(ClassB));
         QCOMPARE(regsvr32({}).exitCode, 2);
+    }
+
+    // Whatever the umask, the runtime's folders are the user's alone, entries 0600, libraries
+    // 0700; folders an older run left open are closed again.
+    void privateWhateverTheUmask()
+    {
+        const mode_t saved = ::umask(0);
+        testsupport::IsolatedDataHome home;
+        QVERIFY(testsupport::registerBuiltComponent(QStringLiteral("TestComponentA.ocx")));
+        const QString library = QDir(rt::systemFolder()).filePath(QStringLiteral("A.ocx"));
+        QCOMPARE(rt::writeFileAtomically(library, "library bytes"), 0);
+        ::umask(saved);
+        const QString runtime = home.path() + QStringLiteral("/zanto-runtime");
+        const rt::Registry registry;
+        QCOMPARE(modeOf(runtime), 0700u);
+        QCOMPARE(modeOf(rt::systemFolder()), 0700u);
+        QCOMPARE(modeOf(registry.folder()), 0700u);
+        QCOMPARE(modeOf(library), 0700u);
+        const QFileInfoList entries = QDir(registry.folder()).entryInfoList(QDir::Files);
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(modeOf(entries.first().filePath()), 0600u);
+
+        QCOMPARE(::chmod(QFile::encodeName(registry.folder()).constData(), 0777), 0);
+        QVERIFY(!rt::registryFolder().isEmpty());
+        QCOMPARE(modeOf(registry.folder()), 0700u);
+    }
+
+    // A relative XDG_DATA_HOME is ignored, as the XDG rules say: ~/.local/share instead.
+    void relativeDataHomeIgnored()
+    {
+        QTemporaryDir homeDir;
+        const QByteArray savedHome = qgetenv("HOME");
+        testsupport::IsolatedDataHome isolated;
+        qputenv("HOME", QFile::encodeName(homeDir.path()));
+        qputenv("XDG_DATA_HOME", "relative/data");
+        const QString system = rt::systemFolder();
+        qputenv("HOME", savedHome);
+        QCOMPARE(system, homeDir.path() + QStringLiteral("/.local/share/zanto-runtime/system"));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("relative")));
+    }
+
+    // The reason a data folder cannot be had comes back with the folder that failed.
+    void dataFolderProblemNamed()
+    {
+        testsupport::IsolatedDataHome home;
+        const QString file = QDir(home.path()).filePath(QStringLiteral("a file"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(file));
+        rt::FolderProblem problem;
+        QCOMPARE(rt::systemFolder(&problem), QString());
+        QCOMPARE(problem.folder, file + QStringLiteral("/zanto-runtime"));
+        QCOMPARE(problem.errorNumber, ENOTDIR);
+    }
+
+    // Helpers run from beside the program or by absolute path, never found on PATH.
+    void noPathLookup()
+    {
+        QCOMPARE(rt::HiddenProcess::locate(QStringLiteral("sh")), QString());
+        QCOMPARE(rt::HiddenProcess::locate(QStringLiteral("/bin/sh")), QStringLiteral("/bin/sh"));
+        QCOMPARE(rt::HiddenProcess::locate(QStringLiteral("regsvr32")),
+                 bin(QStringLiteral("regsvr32")));
     }
 };
 
