@@ -1,15 +1,39 @@
 #include "converter/startup/for0.h"
+#include "converter/startup/quitsignals.h"
 #include "runtime/comerror.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <csignal>
 #include <cstdio>
+
+namespace {
+
+int failWithMessage(const QString &text, const QString &logged)
+{
+    std::fprintf(stderr, "batchmp3: %s\n", qPrintable(logged));
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("batchmp3"), text, QMessageBox::Ok);
+    box.exec();
+    return 1;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("batchmp3"));
     QApplication::setApplicationVersion(QStringLiteral(BATCHMP3_VERSION_TEXT));
+    // A file-size limit fails the write it stops (the encoder reports it) instead of killing
+    // the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // Logout, shutdown and Ctrl+C end the program as closing its window does: the encoder is
+    // stopped and its unfinished output removed.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, [] {
+        QApplication::closeAllWindows();
+        QCoreApplication::exit(0);
+    });
 
     For0 *splash = nullptr;
     try {
@@ -18,12 +42,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "batchmp3: %s\n", qPrintable(e.description()));
         return 1;
     }
+    if (!splash->dataFolderProblem().isEmpty())
+        return failWithMessage(splash->dataFolderProblem(), splash->dataFolderProblem());
     QObject::connect(splash, &For0::handOverFailed, [](const QString &missing) {
         const QString text = QStringLiteral("主窗口无法创建，缺少可用的组件：\n%1").arg(missing);
-        std::fprintf(stderr, "batchmp3: %s\n", qPrintable(missing));
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("batchmp3"), text, QMessageBox::Ok);
-        box.exec();
-        QCoreApplication::exit(1);
+        QCoreApplication::exit(failWithMessage(text, missing));
     });
     splash->show();
     return app.exec();

@@ -1,8 +1,11 @@
 #include "converter/dialogs/modopen.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
 
 QStringList SelectedFiles;
 
@@ -32,7 +35,82 @@ QString commonFolder(const QStringList &files)
     return folder;
 }
 
+// Every name the user typed or selected, in that order. Qt's own dialog drops typed names its
+// filter hides whenever a visible file is selected too; the system's dialog keeps them all.
+class OpenFileDialog final : public QFileDialog
+{
+public:
+    using QFileDialog::QFileDialog;
+
+    QStringList chosenFiles() const { return m_chosen; }
+
+    void accept() override
+    {
+        const auto *edit = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        const QStringList names = TypedFileNames(edit ? edit->text() : QString());
+        QStringList files;
+        for (const QString &name : names) {
+            const QFileInfo file(resolve(name));
+            if (file.isDir()) { // a folder typed to open it: Qt's dialog goes there
+                QFileDialog::accept();
+                m_chosen = selectedFiles();
+                return;
+            }
+            if (!file.exists()) {
+                QMessageBox::warning(this, windowTitle(),
+                                     QCoreApplication::translate(
+                                         "QFileDialog", "%1\nFile not found.\nPlease verify the "
+                                                        "correct file name was given.")
+                                         .arg(file.fileName()));
+                return;
+            }
+            files.append(QDir::cleanPath(file.absoluteFilePath()));
+        }
+        if (files.isEmpty()) {
+            QFileDialog::accept();
+            m_chosen = selectedFiles();
+            return;
+        }
+        m_chosen = files;
+        QDialog::accept();
+    }
+
+private:
+    // Selecting a row puts only its name in the box, and the row may be in another folder
+    // than the one shown (a typed path selects it there): such a name is that row's file.
+    QString resolve(const QString &name) const
+    {
+        if (name.startsWith(QStringLiteral("~/")))
+            return QDir::home().absoluteFilePath(name.mid(2));
+        if (QDir::isAbsolutePath(name))
+            return name;
+        for (const QString &path : selectedFiles()) {
+            if (QFileInfo(path).fileName() == name)
+                return path;
+        }
+        return QDir(directory()).absoluteFilePath(name);
+    }
+
+    QStringList m_chosen;
+};
+
 } // namespace
+
+QStringList TypedFileNames(const QString &text)
+{
+    // Several names stand in double quotes: "a.wav" "b.wav".
+    if (!text.contains(u'"')) {
+        const QString name = text.trimmed();
+        return name.isEmpty() ? QStringList() : QStringList{name};
+    }
+    QStringList names;
+    const QStringList parts = text.split(u'"');
+    for (qsizetype i = 1; i < parts.size(); i += 2) {
+        if (!parts.at(i).isEmpty())
+            names.append(parts.at(i));
+    }
+    return names;
+}
 
 QString SelectionAnswer(const QStringList &files)
 {
@@ -52,7 +130,7 @@ QString SelectionAnswer(const QStringList &files)
 QString ShowOpenDialog(QWidget *owner, const QString &title, const QString &pattern,
                        int multiSelect)
 {
-    QFileDialog dialog(owner, title);
+    OpenFileDialog dialog(owner, title);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(multiSelect == 1 ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
@@ -60,7 +138,7 @@ QString ShowOpenDialog(QWidget *owner, const QString &title, const QString &patt
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     QStringList files;
-    for (const QString &file : dialog.selectedFiles())
+    for (const QString &file : dialog.chosenFiles())
         files.append(QDir::cleanPath(file));
     return SelectionAnswer(files);
 }

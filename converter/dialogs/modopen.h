@@ -23,3 +23,6 @@ int SplitSelection(const QString &answer, QChar separator = u'/');
 
 // The raw answer for a set of chosen files (what ShowOpenDialog returns on success).
 QString SelectionAnswer(const QStringList &files);
+
+// The names in an open-file dialog's name box: one name, or several each in double quotes.
+QStringList TypedFileNames(const QString &text);

@@ -11,10 +11,13 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QTimer>
 #include <array>
 #include <chrono>
 #include <exception>
+#include <sys/stat.h>
 #include <type_traits>
 
 using namespace batchtext;
@@ -243,19 +246,24 @@ void Form1::Check1_Click()
 {
     if (Check1()->Value() == 1) {
         Label2()->setForeColor(White);
-        Text1()->setEnabled(true);
-        setButtonEnabled(2, true);
+        setFolderControlsEnabled(true);
         Text1()->setFocus();
         Text2()->setAlignment(0);
         showText(Text2(), UserFolderLine + Text1()->Text());
     } else {
         Text2()->setFocus();
         Label2()->setForeColor(Silver);
-        Text1()->setEnabled(false);
-        setButtonEnabled(2, false);
+        setFolderControlsEnabled(false);
         Text2()->setAlignment(0);
         showText(Text2(), DefaultFolderLine);
     }
+}
+
+// Text1 and the browse button go with Check1: usable only while it is ticked.
+void Form1::setFolderControlsEnabled(bool enabled)
+{
+    Text1()->setEnabled(enabled);
+    setButtonEnabled(2, enabled);
 }
 
 void Form1::ZTbutton2_Click()
@@ -297,11 +305,15 @@ void Form1::ZTbutton3_Click()
         return;
     }
     rt::setTag(List2(), QString()); // positions of the files skipped in this batch
+    m_batchOutputs.clear();
+    m_pendingOutput.clear();
     try {
         setButtonEnabled(3, false);
         setButtonEnabled(1, false);
         setButtonEnabled(5, false);
         Check1()->setEnabled(false);
+        // A folder chosen mid-batch would split the outputs over two folders.
+        setFolderControlsEnabled(false);
         Frame3()->setEnabled(false);
         Timer1()->start();
         LblTotal()->setVisible(true);
@@ -325,9 +337,15 @@ void Form1::FileStart()
             throw rt::ComError(rt::ErrInvalidCall,
                                QStringLiteral("no output name for \"%1\"").arg(input));
         const QString folder = Check1()->Value() == 1 ? Text1()->Text() : ParsePath(input);
+        const QString output = folder + *name;
+        if (writtenThisBatch(output))
+            throw rt::ComError(
+                rt::ErrFileAlreadyOpen,
+                QStringLiteral("\"%1\" was written earlier in this batch").arg(output));
         rt::setTag(Label3(), QString::number(clockMs())); // the time figure counts from here
-        Mp3().open(input, folder + *name);
+        Mp3().open(input, output);
         Mp3().encode();
+        m_pendingOutput = output;
         Label3()->setCaption(ConvertingPrefix + *name);
     } catch (const std::exception &) {
         noteSkipped(List2()->ListIndex());
@@ -356,13 +374,33 @@ void Form1::Mp3_ThreadEnded()
     // An encoder stopped by the window's unload may still report its end: no batch, no step.
     if (!batchRunning())
         return;
+    struct stat st = {};
+    if (!m_pendingOutput.isEmpty() &&
+        ::stat(QFile::encodeName(m_pendingOutput).constData(), &st) == 0)
+        m_batchOutputs.append(
+            {QDir::cleanPath(m_pendingOutput), quint64(st.st_dev), quint64(st.st_ino)});
+    m_pendingOutput.clear();
     FileFinishedHandling();
+}
+
+bool Form1::writtenThisBatch(const QString &output) const
+{
+    const QString path = QDir::cleanPath(output);
+    struct stat st = {};
+    const bool exists = ::stat(QFile::encodeName(output).constData(), &st) == 0;
+    for (const WrittenFile &written : m_batchOutputs) {
+        if (written.path == path ||
+            (exists && written.device == quint64(st.st_dev) && written.inode == quint64(st.st_ino)))
+            return true;
+    }
+    return false;
 }
 
 // A file that fails while it is encoded has not been converted either: the completion message
 // must not count it as done. The batch still advances on ThreadEnded.
 void Form1::Mp3_Failure()
 {
+    m_pendingOutput.clear();
     if (batchRunning())
         noteSkipped(List2()->ListIndex());
 }
@@ -385,15 +423,16 @@ void Form1::FileFinishedHandling()
 
 void Form1::FileFinished()
 {
+    // In full width: a list may hold more than 32 767 files.
     const double position = rt::tag(ZTbutton(3)).toDouble();
-    const qint16 last = qint16(List2()->ListCount() - 1);
+    const int last = List2()->ListCount() - 1;
     if (position >= double(last)) {
         CompleteBatch();
         return;
     }
     const double next = position + 1;
     rt::setTag(ZTbutton(3), NumberText(next));
-    const qint16 index = qint16(next);
+    const int index = int(next);
     List2()->setListIndex(index);
     List1()->setListIndex(index);
     FileStart();
@@ -409,6 +448,7 @@ void Form1::CompleteBatch()
     setButtonEnabled(1, true);
     setButtonEnabled(5, true);
     Check1()->setEnabled(true);
+    setFolderControlsEnabled(userFolder);
     Frame3()->setEnabled(true);
     Timer1()->stop();
     LblTotal()->setVisible(false);

@@ -76,7 +76,21 @@ private:
     void CompleteBatch();
     void noteSkipped(int position);
     QStringList skippedFiles() const;
+    void setFolderControlsEnabled(bool enabled);
+    bool writtenThisBatch(const QString &output) const;
 
     const rt::Registry *m_registry;
     rt::FormLoader m_loader;
+
+    // The outputs this batch has written, by path and by file identity (other spellings, a
+    // case-insensitive file system): a later file with the same output is skipped, not
+    // allowed to replace one converted moments before.
+    struct WrittenFile
+    {
+        QString path;
+        quint64 device = 0;
+        quint64 inode = 0;
+    };
+    QList<WrittenFile> m_batchOutputs;
+    QString m_pendingOutput; // the file being encoded, until it ends well
 };

@@ -2,6 +2,7 @@
 
 #include "runtime/controls.h"
 #include "runtime/formloader.h"
+#include "runtime/systemfolder.h"
 
 #include <QList>
 
@@ -18,6 +19,15 @@ public:
     explicit For0(QWidget *parent = nullptr);
 
     QString GetSystemPath() const;
+    // Set when the program's data folder cannot be had: the message for the user, else "".
+    QString dataFolderProblem() const { return m_dataFolderProblem; }
+
+    // The registration tool shipped with the program: beside it in a build folder, in the
+    // install's libexec folder once installed; "" when neither is there. Never looked up on
+    // PATH, where a relative entry would run whatever the current folder holds.
+    static QString registrationTool();
+    // The user's message for a data folder that cannot be created or written.
+    static QString DataFolderMessage(const rt::FolderProblem &problem);
 
 signals:
     // The main window could not be created; the message names what is missing.
@@ -27,7 +37,11 @@ private:
     void Form_Load();
     void Timer1_Timer();
     void startRegistration(const QString &libraryFile);
+    void handOverWhenRegistered();
+    void handOver();
 
     rt::FormLoader m_loader;
     QList<rt::HiddenProcess *> m_registrations;
+    QString m_dataFolderProblem;
+    bool m_handedOver = false;
 };

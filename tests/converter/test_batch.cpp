@@ -1,6 +1,7 @@
 #include "converter/encoder/mp3enc.h"
 #include "converter/main/form1.h"
 #include "converter/main/maker.h"
+#include "converter/startup/quitsignals.h"
 #include "formfixture.h"
 #include "modaldriver.h"
 
@@ -12,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <csignal>
 #include <functional>
 #include <sndfile.h>
 
@@ -381,6 +383,106 @@ private slots:
         QCOMPARE(status(), WelcomeText);
     }
 
+    // Two inputs with one output name: the first one's MP3 stays; the second is not converted
+    // and is named as such. An MP3 from before the batch is still replaced.
+    void sameOutputNameTwice_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<bool>("chosenFolder");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("two folders into one")
+            << QStringList{"cdA/track01.wav", "cdB/track01.wav"} << true << "out/track01.mp3";
+        QTest::newRow("case of the ending") << QStringList{"a.wav", "a.WAV"} << false << "a.mp3";
+        QTest::newRow("leading blank") << QStringList{" a.wav", "a.wav"} << false << "a.mp3";
+    }
+    void sameOutputNameTwice()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(bool, chosenFolder);
+        QFETCH(QString, output);
+        QVERIFY(QDir().mkpath(path(QStringLiteral("out"))));
+        QVERIFY(QDir().mkpath(path(QStringLiteral("cdA"))));
+        QVERIFY(QDir().mkpath(path(QStringLiteral("cdB"))));
+        {
+            QFile before(path(output));
+            QVERIFY(before.open(QIODevice::WriteOnly));
+            before.write("from an earlier day");
+        }
+        const QStringList inputs{wav(names[0], 1.0), wav(names[1], 2.0)};
+        for (const QString &input : inputs) {
+            c<rt::ListBox>(QStringLiteral("List2"))->AddItem(input);
+            c<rt::ListBox>(QStringLiteral("List1"))->AddItem(input);
+        }
+        if (chosenFolder) {
+            auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
+            QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
+            modaldriver::answerFolderDialog(path(QStringLiteral("out")));
+            clickButton(*m_form, QStringLiteral("ZTbutton2"));
+            QVERIFY(modaldriver::waitForNoModal());
+        }
+        const QList<MessageSeen> seen = runBatch(1);
+        QVERIFY2(seen.value(0).text.endsWith(QStringLiteral("\r\n其中1个文件未能转换：\r\n") +
+                                             inputs[1]),
+                 qPrintable(seen.value(0).text));
+        QCOMPARE(decodedFrames(path(output), m_dir->path()), qint64(44100)); // the first one's
+    }
+
+    // The output folder's controls are locked with the rest while a batch runs, and come back
+    // as they were.
+    void folderControlsLockedDuringBatch_data()
+    {
+        QTest::addColumn<bool>("chosenFolder");
+        QTest::newRow("folder chosen") << true;
+        QTest::newRow("next to the WAVs") << false;
+    }
+    void folderControlsLockedDuringBatch()
+    {
+        QFETCH(bool, chosenFolder);
+        addFiles({wav(QStringLiteral("a.wav"), 3), wav(QStringLiteral("b.wav"))});
+        if (chosenFolder) {
+            auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
+            QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
+        }
+        auto *text1 = c<QWidget>(QStringLiteral("Text1"));
+        QCOMPARE(text1->isEnabled(), chosenFolder);
+        QCOMPARE(buttonEnabled(*m_form, QStringLiteral("ZTbutton2")), chosenFolder);
+        bool everUnlocked = false;
+        int looks = 0;
+        runBatch(1, [&] {
+            if (!running())
+                return;
+            ++looks;
+            everUnlocked |=
+                text1->isEnabled() || buttonEnabled(*m_form, QStringLiteral("ZTbutton2"));
+        });
+        QVERIFY(looks > 0);
+        QVERIFY(!everUnlocked);
+        QCOMPARE(text1->isEnabled(), chosenFolder);
+        QCOMPARE(buttonEnabled(*m_form, QStringLiteral("ZTbutton2")), chosenFolder);
+    }
+
+    // Past 32 767 entries every file is still tried: the last one is converted.
+    void moreFilesThanSixteenBits()
+    {
+        const QString first = wav(QStringLiteral("first.wav"), 0.5);
+        const QString last = wav(QStringLiteral("last.wav"), 0.5);
+        auto *list1 = c<rt::ListBox>(QStringLiteral("List1"));
+        auto *list2 = c<rt::ListBox>(QStringLiteral("List2"));
+        constexpr int Count = 32770;
+        for (int i = 0; i < Count; ++i) {
+            const QString file = i == 0           ? first
+                                 : i == Count - 1 ? last
+                                                  : path(QStringLiteral("missing.wav"));
+            list2->AddItem(file);
+            list1->AddItem(file);
+        }
+        const QList<MessageSeen> seen = runBatch(1);
+        QVERIFY2(seen.value(0).text.contains(QStringLiteral("其中%1个文件未能转换").arg(Count - 2)),
+                 qPrintable(seen.value(0).text.left(200)));
+        QVERIFY(QFile::exists(path(QStringLiteral("first.mp3"))));
+        QVERIFY(QFile::exists(path(QStringLiteral("last.mp3"))));
+    }
+
     // A file whose output cannot be finished (its folder vanishes mid-file) is no success either.
     void failureWhileEncoding()
     {
@@ -508,6 +610,37 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("an older a.mp3"));
         m_form.reset(); // the window and its components go cleanly
+    }
+
+    // SIGTERM mid-file reaches the program as a Qt signal, which closes the windows as the
+    // program does: the encoder stops and leaves nothing behind.
+    void quitSignalMidFile()
+    {
+        const QString a = wav(QStringLiteral("a.wav"), 120);
+        addFiles({a});
+        QuitSignals quitSignals;
+        int received = 0;
+        connect(&quitSignals, &QuitSignals::received, this, [&](int signalNumber) {
+            received = signalNumber;
+            QApplication::closeAllWindows();
+        });
+        QTimer poll;
+        bool raised = false;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (!raised && status().startsWith(QStringLiteral("已完成："))) {
+                raised = true;
+                std::raise(SIGTERM);
+            }
+        });
+        poll.start(2);
+        clickButton(*m_form, QStringLiteral("ZTbutton3"));
+        QVERIFY(QTest::qWaitFor([&] { return received != 0; }, 60000));
+        poll.stop();
+        QCOMPARE(received, int(SIGTERM));
+        QVERIFY(!m_form->isVisible());
+        QTest::qWait(300);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                 QStringList{"a.wav"});
     }
 };
 

@@ -131,6 +131,69 @@ private slots:
                  QSet<QString>(files.begin(), files.end()));
     }
 
+    void typedFileNames_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("one") << QStringLiteral("a.wav") << QStringList{"a.wav"};
+        QTest::newRow("one with blanks") << QStringLiteral("歌 曲.wav") << QStringList{"歌 曲.wav"};
+        QTest::newRow("quoted, in order") << QStringLiteral("\"b.wav\" \"a.wav\" \"c d.wav\"")
+                                          << QStringList{"b.wav", "a.wav", "c d.wav"};
+        QTest::newRow("empty") << QString() << QStringList{};
+    }
+    void typedFileNames()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, names);
+        QCOMPARE(TypedFileNames(text), names);
+    }
+
+    // Typed names come back, every one and in the order typed, even those the filter hides
+    // while a visible file is selected in the list.
+    void openDialogKeepsEveryTypedName()
+    {
+        QTemporaryDir dir;
+        const QStringList names{"a.wav", "b.mp3", "ab"};
+        for (const QString &name : names)
+            touch(dir.filePath(name));
+        modaldriver::whenModal([&](QWidget *modal) {
+            auto *dialog = qobject_cast<QFileDialog *>(modal);
+            dialog->setDirectory(dir.path());
+            dialog->selectFile(dir.filePath(QStringLiteral("a.wav")));
+            QTest::qWait(200); // the folder's listing arrives from a worker thread
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+                ->setText(QStringLiteral("\"a.wav\" \"b.mp3\" \"ab\""));
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        SplitSelection(ShowOpenDialog(nullptr, QStringLiteral("t"), QStringLiteral("*.wav"), 1));
+        QCOMPARE(SelectedFiles,
+                 (QStringList{dir.filePath("a.wav"), dir.filePath("b.mp3"), dir.filePath("ab")}));
+    }
+
+    // A typed name that does not exist gets the dialog's "not found" message; it stays open.
+    void openDialogSaysNotFound()
+    {
+        QTemporaryDir dir;
+        touch(dir.filePath(QStringLiteral("a.wav")));
+        modaldriver::MessageSeen seen;
+        modaldriver::whenModal([&](QWidget *modal) {
+            auto *dialog = qobject_cast<QFileDialog *>(modal);
+            dialog->setDirectory(dir.path());
+            QTest::qWait(200); // typed once the folder's listing is there, as a user would
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+                ->setText(QStringLiteral("\"a.wav\" \"missing.wav\""));
+            modaldriver::answerMessageBox(&seen);
+            QMetaObject::invokeMethod(dialog, "accept");
+            const bool stillOpen = dialog->isVisible();
+            dialog->reject();
+            QVERIFY2(stillOpen, "a missing file was accepted");
+        });
+        QCOMPARE(ShowOpenDialog(nullptr, QStringLiteral("t"), QStringLiteral("*.wav"), 1),
+                 QString());
+        QVERIFY(seen.shown);
+        QVERIFY2(seen.text.contains(QStringLiteral("missing.wav")), qPrintable(seen.text));
+    }
+
     void browseForFolder_data()
     {
         QTest::addColumn<QString>("choice"); // "" cancels; "<tmp>" a fresh folder

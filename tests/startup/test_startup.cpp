@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
+#include <csignal>
 
 namespace {
 
@@ -148,7 +149,128 @@ private slots:
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 1);
         const QString err = QString::fromLocal8Bit(program.readAllStandardError());
-        QVERIFY2(err.contains(QStringLiteral("ZantoXP按扭.ZTbutton")), qPrintable(err));
+        if (how == QLatin1String("blocked")) {
+            QVERIFY2(err.contains(QStringLiteral("ZantoXP按扭.ZTbutton")), qPrintable(err));
+        } else { // says which folder, and why, in the program's language
+            QVERIFY2(err.contains(QStringLiteral("无法创建或写入程序的数据文件夹")) &&
+                         err.contains(QStringLiteral("not-a-folder/zanto-runtime")) &&
+                         err.contains(QStringLiteral("原因：")),
+                     qPrintable(err));
+        }
+    }
+
+    // While the hand-over waits for slow registrations, the start-up window stays on screen.
+    void splashStaysWhileRegistrationsRun()
+    {
+        testsupport::IsolatedDataHome home;
+        QTemporaryDir bin;
+        const QString copy = bin.filePath(QStringLiteral("batchmp3"));
+        QVERIFY(
+            QFile::copy(QDir(testsupport::binDir()).filePath(QStringLiteral("batchmp3")), copy));
+        const QString slowTool = bin.filePath(QStringLiteral("regsvr32"));
+        {
+            QFile tool(slowTool);
+            QVERIFY(tool.open(QIODevice::WriteOnly));
+            tool.write(QStringLiteral("#!/bin/sh\nsleep 3\nexec '%1' \"$@\"\n")
+                           .arg(QDir(testsupport::binDir()).filePath(QStringLiteral("regsvr32")))
+                           .toUtf8());
+        }
+        QVERIFY(QFile::setPermissions(slowTool, QFile::permissions(slowTool) | QFile::ExeOwner));
+        QProcess program;
+        program.setProgram(copy);
+        program.start();
+        QVERIFY(program.waitForStarted());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!waitForWindow(QStringLiteral("^Form3$"), 5000, &program).isEmpty());
+        QTest::qWait(int(qMax<qint64>(0, 2500 - clock.elapsed())));
+        QVERIFY2(!findWindow(QStringLiteral("^Form3$")).isEmpty(), "the splash went early");
+        QVERIFY(findWindow(MainTitle).isEmpty());
+        QVERIFY(!waitForWindow(MainTitle, 30000, &program).isEmpty());
+        QVERIFY(clock.elapsed() >= 3000);
+        QVERIFY(findWindow(QStringLiteral("^Form3$")).isEmpty());
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+    }
+
+    // Logout, shutdown and Ctrl+C end the program as closing its window does, with status 0.
+    void endsCleanlyOnQuitSignals_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void endsCleanlyOnQuitSignals()
+    {
+        QFETCH(int, signalNumber);
+        testsupport::IsolatedDataHome home;
+        QProcess program;
+        start(program);
+        QVERIFY(!waitForWindow(MainTitle, 30000, &program).isEmpty());
+        QCOMPARE(::kill(pid_t(program.processId()), signalNumber), 0);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+    }
+
+    // A stale or planted entry claiming one of our classes cannot stop the program; the
+    // registrations at start remove it.
+    void plantedRegistryEntryCannotStopTheProgram()
+    {
+        testsupport::IsolatedDataHome home;
+        const rt::Registry registry;
+        QFile planted(QDir(registry.folder()).filePath(QStringLiteral("0-planted.json")));
+        QVERIFY(planted.open(QIODevice::WriteOnly));
+        planted.write(R"({"clsid": "{00000000-0000-0000-0000-00000000000A}",
+                          "progId": "MP3ENCLib.Mp3Enc", "library": "/nonexistent/Mp3Enc.ocx"})");
+        planted.close();
+        QProcess program;
+        start(program);
+        QVERIFY2(!waitForWindow(MainTitle, 30000, &program).isEmpty(), "no main window");
+        QVERIFY(!planted.exists());
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+    }
+
+    // The registration tool is run from beside the program or from the install's libexec
+    // folder, never found on PATH (where "." would run whatever the current folder holds).
+    void registrationToolNeverFromPath()
+    {
+        testsupport::IsolatedDataHome home;
+        QTemporaryDir prefix;
+        const QString binFolder = prefix.filePath(QStringLiteral("bin"));
+        const QString libexec = prefix.filePath(QStringLiteral("libexec/batchmp3"));
+        const QString cwd = prefix.filePath(QStringLiteral("somewhere"));
+        for (const QString &folder : {binFolder, libexec, cwd})
+            QVERIFY(QDir().mkpath(folder));
+        const QString copy = QDir(binFolder).filePath(QStringLiteral("batchmp3"));
+        QVERIFY(
+            QFile::copy(QDir(testsupport::binDir()).filePath(QStringLiteral("batchmp3")), copy));
+        const QString marker = prefix.filePath(QStringLiteral("planted tool ran"));
+        const QString planted = QDir(cwd).filePath(QStringLiteral("regsvr32"));
+        {
+            QFile tool(planted);
+            QVERIFY(tool.open(QIODevice::WriteOnly));
+            tool.write(QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
+        }
+        QVERIFY(QFile::setPermissions(planted, QFile::permissions(planted) | QFile::ExeOwner));
+
+        // The tool in libexec: registered from there, the main window comes.
+        QVERIFY(QFile::copy(QDir(testsupport::binDir()).filePath(QStringLiteral("regsvr32")),
+                            QDir(libexec).filePath(QStringLiteral("regsvr32"))));
+        QProcess program;
+        program.setProgram(copy);
+        program.setWorkingDirectory(cwd);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), QStringLiteral(".:/usr/bin:/bin"));
+        program.setProcessEnvironment(env);
+        program.start();
+        QVERIFY(program.waitForStarted());
+        QVERIFY2(!waitForWindow(MainTitle, 30000, &program).isEmpty(), "no main window");
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        QVERIFY(!QFileInfo::exists(marker));
     }
 };
 
