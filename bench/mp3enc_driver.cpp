@@ -1,6 +1,8 @@
 // Benchmark driver for the encoder component. Creates the component through the registry, as
 // the converter does, and converts the pairs it reads from standard input one after another.
 //   mp3enc_driver gen <out.wav> <seconds> <seed>    music-like 44.1 kHz stereo 16-bit WAV
+//   mp3enc_driver genfloat <out.wav> <seconds> <seed>   the same as 32-bit float
+//   mp3enc_driver uncache <file>                    drops the file from the page cache
 //   mp3enc_driver encode <kbps>                     stdin: "<in>\t<out>" lines; prints wall, cpu s
 //   mp3enc_driver stop <in> <out> <after ms>        prints how long Stop took, in ms
 // Every mode ends with a line "maxrss <kB>", the peak resident memory of the process.
@@ -16,11 +18,13 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
 #include <iostream>
 #include <random>
 #include <sndfile.h>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -46,13 +50,13 @@ public:
 
 // Chords of decaying harmonic notes over a bass line, a little noise for cymbals: enough
 // spectral movement that the encoder works as it does on music.
-int generate(const char *path, double seconds, unsigned seed)
+int generate(const char *path, double seconds, unsigned seed, int subtype = SF_FORMAT_PCM_16)
 {
     constexpr int Rate = 44100;
     SF_INFO info{};
     info.samplerate = Rate;
     info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.format = SF_FORMAT_WAV | subtype;
     SNDFILE *file = sf_open(path, SFM_WRITE, &info);
     if (!file)
         return 1;
@@ -149,6 +153,17 @@ int stopAfter(const QString &in, const QString &out, int afterMs)
     return 0;
 }
 
+// A cold start for the next reader: written back, then dropped from the page cache.
+int uncache(const char *path)
+{
+    const int fd = ::open(path, O_RDONLY);
+    if (fd < 0)
+        return 1;
+    const bool ok = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    ::close(fd);
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -158,6 +173,10 @@ int main(int argc, char **argv)
     int status = 2;
     if (args.size() == 5 && args[1] == "gen") {
         status = generate(argv[2], args[3].toDouble(), args[4].toUInt());
+    } else if (args.size() == 5 && args[1] == "genfloat") {
+        status = generate(argv[2], args[3].toDouble(), args[4].toUInt(), SF_FORMAT_FLOAT);
+    } else if (args.size() == 3 && args[1] == "uncache") {
+        status = uncache(argv[2]);
     } else {
         QTemporaryDir home; // a registry of its own
         qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
