@@ -2,6 +2,7 @@
 
 #include "runtime/formloader.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -87,6 +88,16 @@ ListBox::ListBox(QWidget *parent) : QListWidget(parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSortingEnabled(false);
     connect(this, &QListWidget::itemClicked, this, [this] { emit Click(); });
+}
+
+// Moving the selection from the keyboard (arrows, Home, End, Page Up/Down, a typed letter) is a
+// Click too, as a mouse click on the entry is.
+void ListBox::keyPressEvent(QKeyEvent *event)
+{
+    const int before = currentRow();
+    QListWidget::keyPressEvent(event);
+    if (currentRow() != before && currentRow() >= 0)
+        emit Click();
 }
 
 void ListBox::AddItem(const QString &item)

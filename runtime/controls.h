@@ -64,6 +64,9 @@ public:
 
 signals:
     void Click();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 };
 
 class RT_EXPORT TextBox : public QLineEdit

@@ -232,6 +232,39 @@ private slots:
         QCOMPARE(text2->cursorPosition(), int(a.size()));
     }
 
+    // Moving the selection with the keys is a click too: the status line follows it.
+    void list1Keys()
+    {
+        QStringList files;
+        for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+            files << touch(m_dir.filePath(QString::fromLatin1(name)));
+        addFiles(files);
+        auto *list1 = c<rt::ListBox>(QStringLiteral("List1"));
+        auto *text2 = c<rt::TextBox>(QStringLiteral("Text2"));
+        QTest::mouseClick(list1->viewport(), Qt::LeftButton, {},
+                          list1->visualItemRect(list1->item(0)).center());
+        QCOMPARE(status(), files[0]);
+        const struct
+        {
+            Qt::Key key;
+            int row;
+        } steps[] = {{Qt::Key_Down, 1}, {Qt::Key_End, 3},      {Qt::Key_Up, 2},
+                     {Qt::Key_Home, 0}, {Qt::Key_PageDown, 3}, {Qt::Key_PageUp, 0}};
+        for (const auto &step : steps) {
+            text2->setText(QString());
+            text2->setAlignment(0);
+            QTest::keyClick(list1, step.key);
+            QCOMPARE(list1->ListIndex(), step.row);
+            QCOMPARE(status(), files[step.row]);
+            QCOMPARE(statusAlignment(), 1);
+            QCOMPARE(text2->cursorPosition(), int(files[step.row].size()));
+        }
+        // A key that moves nothing is no click.
+        text2->setText(QString());
+        QTest::keyClick(list1, Qt::Key_Up);
+        QCOMPARE(status(), QString());
+    }
+
     void check1OnAndOff()
     {
         auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
