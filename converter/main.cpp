@@ -1,3 +1,4 @@
+#include "converter/main/qttranslations.h"
 #include "converter/startup/for0.h"
 #include "runtime/comerror.h"
 
@@ -10,6 +11,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("batchmp3"));
     QApplication::setApplicationVersion(QStringLiteral(BATCHMP3_VERSION_TEXT));
+    if (!LoadQtChinese(app))
+        std::fprintf(stderr, "batchmp3: Qt's Chinese translations are not installed\n");
 
     For0 *splash = nullptr;
     try {

@@ -7,6 +7,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libsndfile1-dev libmp3lame-dev
     fonts-wqy-microhei
+    # Qt's own dialog and button texts in Chinese
+    qt6-translations-l10n
     # tests: the reference encoder and a decoder, a real X server, window tools
     lame mpg123 xvfb xauth x11-utils xdotool imagemagick
 )

@@ -5,5 +5,6 @@ target_sources(batchmp3core PRIVATE
     main/maker.h
     main/msgbox.cpp main/msgbox.h
     main/pathhelpers.cpp main/pathhelpers.h
+    main/qttranslations.cpp main/qttranslations.h
     main/ztbuttonbinding.h
 )
