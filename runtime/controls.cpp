@@ -1,6 +1,7 @@
 #include "runtime/controls.h"
 
 #include "runtime/formloader.h"
+#include "runtime/windowframe.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -73,6 +74,22 @@ void Form::setPicture(const QPixmap &picture)
 {
     m_picture = picture;
     update();
+}
+
+void Form::setSizingBorderOnly(bool on)
+{
+    m_sizingBorderOnly = on;
+    // An icon of its own, an empty one: otherwise an owned window shows its owner's.
+    if (on)
+        setWindowIcon(QIcon());
+}
+
+void Form::showEvent(QShowEvent *event)
+{
+    // Sent before the window is mapped, so the window manager frames it as asked from the start.
+    if (m_sizingBorderOnly && isWindow())
+        applySizingBorderOnly(this);
+    QWidget::showEvent(event);
 }
 
 void Form::paintEvent(QPaintEvent *)

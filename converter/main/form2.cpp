@@ -28,7 +28,7 @@ void fitTextToBox(QLabel *label)
 } // namespace
 
 Form2::Form2(const rt::Registry *registry, QWidget *owner)
-    : rt::Form(owner, Qt::Window), m_loader(registry)
+    : rt::Form(owner, Qt::Dialog), m_loader(registry) // a dialog: kept above its owner
 {
     m_loader.load(FormDescription, this);
     if (auto *button = m_loader.host(QStringLiteral("ZTbutton1")))
