@@ -3,9 +3,13 @@
 #include "runtime/formloader.h"
 #include "runtime/windowframe.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
+#include <algorithm>
 
 namespace rt {
 
@@ -252,8 +256,49 @@ void CheckBox::setForeColor(quint32 bgr)
     setFore(this, bgr);
 }
 
+namespace {
+
+// Option circles of the size the small 8.25 pt options have, so each fits a row 12-13 px high;
+// the label keeps its place (the room the circle gives up goes to the spacing).
+class SmallIndicatorStyle : public QProxyStyle
+{
+public:
+    static constexpr int Indicator = 11;
+
+    int pixelMetric(PixelMetric metric, const QStyleOption *option,
+                    const QWidget *widget) const override
+    {
+        const int base = QProxyStyle::pixelMetric(metric, option, widget);
+        switch (metric) {
+        case PM_ExclusiveIndicatorWidth:
+        case PM_ExclusiveIndicatorHeight:
+            return std::min(base, Indicator);
+        case PM_RadioButtonLabelSpacing:
+            return base + QProxyStyle::pixelMetric(PM_ExclusiveIndicatorWidth, option, widget) -
+                   std::min(QProxyStyle::pixelMetric(PM_ExclusiveIndicatorWidth, option, widget),
+                            Indicator);
+        default:
+            return base;
+        }
+    }
+};
+
+QStyle *smallIndicatorStyle()
+{
+    // One for the whole program, gone with the application.
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = new SmallIndicatorStyle;
+        style->setParent(QCoreApplication::instance());
+    }
+    return style;
+}
+
+} // namespace
+
 OptionButton::OptionButton(int index, QWidget *parent) : QRadioButton(parent), m_index(index)
 {
+    setStyle(smallIndicatorStyle());
     connect(this, &QRadioButton::clicked, this, [this] { emit Click(m_index); });
 }
 

@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
+#include <QStyleOption>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -345,6 +347,39 @@ private slots:
         QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::BitRate).toInt(), bitRate);
         QCOMPARE(status(), QStringLiteral("MP3格式的Bit比率为:%1").arg(bitRate));
         QCOMPARE(statusAlignment(), 1); // left as it was
+    }
+
+    // Each option circle fits its row and Frame3, apart from the next one; the texts stay
+    // where the application style puts them.
+    void bitRateCirclesFitTheirRows()
+    {
+        auto *frame3 = c<QGroupBox>(QStringLiteral("Frame3"));
+        QStyleOptionGroupBox box;
+        box.initFrom(frame3);
+        box.rect = frame3->rect();
+        box.subControls = QStyle::SC_GroupBoxFrame;
+        const QRect frame = frame3->style()->subControlRect(QStyle::CC_GroupBox, &box,
+                                                            QStyle::SC_GroupBoxFrame, frame3);
+        QRect previous;
+        for (int k = 0; k < 7; ++k) {
+            auto *option = c<QRadioButton>(QStringLiteral("Opt(%1)").arg(k));
+            QStyleOptionButton opt;
+            opt.initFrom(option);
+            opt.text = option->text();
+            const QRect circle = option->style()
+                                     ->subElementRect(QStyle::SE_RadioButtonIndicator, &opt, option)
+                                     .translated(option->pos());
+            QVERIFY2(circle.height() < option->height(), qPrintable(QString::number(k)));
+            QVERIFY(circle.top() >= option->y() && circle.bottom() <= option->geometry().bottom());
+            QVERIFY(circle.left() > frame.left() && circle.bottom() < frame.bottom());
+            QVERIFY2(!circle.intersects(previous), qPrintable(QString::number(k)));
+            previous = circle;
+            const QRect text =
+                option->style()->subElementRect(QStyle::SE_RadioButtonContents, &opt, option);
+            QCOMPARE(text.left(), QApplication::style()
+                                      ->subElementRect(QStyle::SE_RadioButtonContents, &opt, option)
+                                      .left());
+        }
     }
 
     // About: the info line, then the modal About window that its button closes.
