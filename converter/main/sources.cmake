@@ -1,5 +1,6 @@
 target_sources(batchmp3core PRIVATE
     main/batchtext.cpp main/batchtext.h
+    main/fittext.cpp main/fittext.h
     main/form1.cpp main/form1.h
     main/form2.cpp main/form2.h
     main/maker.h

@@ -132,6 +132,11 @@ private slots:
         // Labels fit their text.
         auto *label1 = c<rt::Label>(QStringLiteral("Label1"));
         QCOMPARE(label1->size(), label1->sizeHint());
+        // Label2 ends before Text1 begins: its colon is not under the box.
+        auto *label2 = c<rt::Label>(QStringLiteral("Label2"));
+        QCOMPARE(label2->size(), label2->sizeHint());
+        QVERIFY2(label2->geometry().right() < c<QWidget>(QStringLiteral("Text1"))->x(),
+                 qPrintable(QString::number(label2->geometry().right())));
     }
 
     // Load: the program's folder with a trailing separator, and the encoder's defaults.
