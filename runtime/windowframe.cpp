@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QWidget>
+#include <cstdlib>
 #include <xcb/xcb.h>
 
 namespace rt {
