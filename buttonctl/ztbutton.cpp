@@ -2,6 +2,7 @@
 
 #include "buttonctl/clsgradient.h"
 #include "buttonctl/modxpbutton.h"
+#include "buttonctl/virtualkey.h"
 #include "buttonctl/ztbuttonlib.h"
 #include "runtime/comerror.h"
 #include "runtime/controls.h"
@@ -103,61 +104,6 @@ qint16 vbButton(Qt::MouseButtons buttons)
 {
     return qint16((buttons & Qt::LeftButton ? 1 : 0) | (buttons & Qt::RightButton ? 2 : 0) |
                   (buttons & Qt::MiddleButton ? 4 : 0));
-}
-
-// The platform's virtual-key code of a key.
-qint16 virtualKey(int key)
-{
-    if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
-        return qint16(key);
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
-        return qint16(0x70 + key - Qt::Key_F1);
-    switch (key) {
-    case Qt::Key_Space:
-        return 32;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 13;
-    case Qt::Key_Escape:
-        return 27;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-        return 9;
-    case Qt::Key_Backspace:
-        return 8;
-    case Qt::Key_Shift:
-        return 16;
-    case Qt::Key_Control:
-        return 17;
-    case Qt::Key_Alt:
-        return 18;
-    case Qt::Key_Pause:
-        return 19;
-    case Qt::Key_CapsLock:
-        return 20;
-    case Qt::Key_PageUp:
-        return 33;
-    case Qt::Key_PageDown:
-        return 34;
-    case Qt::Key_End:
-        return 35;
-    case Qt::Key_Home:
-        return 36;
-    case Qt::Key_Left:
-        return 37;
-    case Qt::Key_Up:
-        return 38;
-    case Qt::Key_Right:
-        return 39;
-    case Qt::Key_Down:
-        return 40;
-    case Qt::Key_Insert:
-        return 45;
-    case Qt::Key_Delete:
-        return 46;
-    default:
-        return key > 0 && key < 0x80 ? qint16(key) : 0;
-    }
 }
 
 } // namespace
@@ -395,8 +341,12 @@ void ZTbutton::UserControl_KeyPress(qint16 KeyAscii)
     QVariantList args{KeyAscii};
     if (!raise(ztbutton::EventKeyPress, args))
         return;
-    if (args.value(0).toInt() == 13)
-        UserControl_Click();
+    // Enabled was tested once, above: a host that disables the button in its KeyPress
+    // handler still gets the Click for Enter.
+    if (args.value(0).toInt() == 13) {
+        QVariantList none;
+        raise(ztbutton::EventClick, none);
+    }
 }
 
 void ZTbutton::UserControl_KeyUp(qint16 KeyCode, qint16 Shift)
@@ -493,7 +443,7 @@ void ZTbutton::keyPressEvent(QKeyEvent *event)
 {
     event->accept();
     QPointer<ZTbutton> self(this);
-    UserControl_KeyDown(virtualKey(event->key()), vbShift(event->modifiers()));
+    UserControl_KeyDown(virtualKey(event->key(), event->modifiers()), vbShift(event->modifiers()));
     if (self && !event->text().isEmpty())
         UserControl_KeyPress(qint16(event->text().at(0).unicode()));
 }
@@ -504,7 +454,7 @@ void ZTbutton::keyReleaseEvent(QKeyEvent *event)
     // A held key repeats its key-down only.
     if (event->isAutoRepeat())
         return;
-    UserControl_KeyUp(virtualKey(event->key()), vbShift(event->modifiers()));
+    UserControl_KeyUp(virtualKey(event->key(), event->modifiers()), vbShift(event->modifiers()));
 }
 
 void ZTbutton::mousePressEvent(QMouseEvent *event)

@@ -1,3 +1,4 @@
+#include "converter/main/qttranslations.h"
 #include "converter/startup/for0.h"
 #include "converter/startup/quitsignals.h"
 #include "runtime/comerror.h"
@@ -24,6 +25,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("batchmp3"));
     QApplication::setApplicationVersion(QStringLiteral(BATCHMP3_VERSION_TEXT));
+    if (!LoadQtChinese(app))
+        std::fprintf(stderr, "batchmp3: Qt's Chinese translations are not installed\n");
     // A file-size limit fails the write it stops (the encoder reports it) instead of killing
     // the program.
     std::signal(SIGXFSZ, SIG_IGN);

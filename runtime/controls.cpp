@@ -1,9 +1,15 @@
 #include "runtime/controls.h"
 
 #include "runtime/formloader.h"
+#include "runtime/windowframe.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
+#include <algorithm>
 
 namespace rt {
 
@@ -74,6 +80,22 @@ void Form::setPicture(const QPixmap &picture)
     update();
 }
 
+void Form::setSizingBorderOnly(bool on)
+{
+    m_sizingBorderOnly = on;
+    // An icon of its own, an empty one: otherwise an owned window shows its owner's.
+    if (on)
+        setWindowIcon(QIcon());
+}
+
+void Form::showEvent(QShowEvent *event)
+{
+    // Sent before the window is mapped, so the window manager frames it as asked from the start.
+    if (m_sizingBorderOnly && isWindow())
+        applySizingBorderOnly(this);
+    QWidget::showEvent(event);
+}
+
 void Form::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -87,6 +109,16 @@ ListBox::ListBox(QWidget *parent) : QListWidget(parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSortingEnabled(false);
     connect(this, &QListWidget::itemClicked, this, [this] { emit Click(); });
+}
+
+// Moving the selection from the keyboard (arrows, Home, End, Page Up/Down, a typed letter) is a
+// Click too, as a mouse click on the entry is.
+void ListBox::keyPressEvent(QKeyEvent *event)
+{
+    const int before = currentRow();
+    QListWidget::keyPressEvent(event);
+    if (currentRow() != before && currentRow() >= 0)
+        emit Click();
 }
 
 void ListBox::AddItem(const QString &item)
@@ -224,8 +256,49 @@ void CheckBox::setForeColor(quint32 bgr)
     setFore(this, bgr);
 }
 
+namespace {
+
+// Option circles of the size the small 8.25 pt options have, so each fits a row 12-13 px high;
+// the label keeps its place (the room the circle gives up goes to the spacing).
+class SmallIndicatorStyle : public QProxyStyle
+{
+public:
+    static constexpr int Indicator = 11;
+
+    int pixelMetric(PixelMetric metric, const QStyleOption *option,
+                    const QWidget *widget) const override
+    {
+        const int base = QProxyStyle::pixelMetric(metric, option, widget);
+        switch (metric) {
+        case PM_ExclusiveIndicatorWidth:
+        case PM_ExclusiveIndicatorHeight:
+            return std::min(base, Indicator);
+        case PM_RadioButtonLabelSpacing:
+            return base + QProxyStyle::pixelMetric(PM_ExclusiveIndicatorWidth, option, widget) -
+                   std::min(QProxyStyle::pixelMetric(PM_ExclusiveIndicatorWidth, option, widget),
+                            Indicator);
+        default:
+            return base;
+        }
+    }
+};
+
+QStyle *smallIndicatorStyle()
+{
+    // One for the whole program, gone with the application.
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = new SmallIndicatorStyle;
+        style->setParent(QCoreApplication::instance());
+    }
+    return style;
+}
+
+} // namespace
+
 OptionButton::OptionButton(int index, QWidget *parent) : QRadioButton(parent), m_index(index)
 {
+    setStyle(smallIndicatorStyle());
     connect(this, &QRadioButton::clicked, this, [this] { emit Click(m_index); });
 }
 

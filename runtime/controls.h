@@ -41,12 +41,17 @@ public:
     ~Form() override;
     void setBackColor(quint32 bgr);
     void setPicture(const QPixmap &picture);
+    // A sizing border only: no title bar, no caption, no icon.
+    void setSizingBorderOnly(bool on);
+    bool sizingBorderOnly() const { return m_sizingBorderOnly; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     QPixmap m_picture;
+    bool m_sizingBorderOnly = false;
 };
 
 class RT_EXPORT ListBox : public QListWidget
@@ -64,6 +69,9 @@ public:
 
 signals:
     void Click();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 };
 
 class RT_EXPORT TextBox : public QLineEdit

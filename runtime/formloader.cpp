@@ -317,8 +317,11 @@ void applyWindow(const QJsonObject &d, Form *form, const Builder &builder)
     if (border == QLatin1String("none"))
         flags |= Qt::FramelessWindowHint;
     else if (border == QLatin1String("sizable-notitle"))
-        flags = (flags | Qt::CustomizeWindowHint) & ~Qt::WindowTitleHint;
+        // No title and no title-bar buttons (any of those brings the title bar back); the
+        // border itself is asked of the window manager when the window is shown.
+        flags = Qt::WindowFlags(form->windowType() | Qt::Window) | Qt::CustomizeWindowHint;
     form->setWindowFlags(flags);
+    form->setSizingBorderOnly(border == QLatin1String("sizable-notitle"));
     if (border == QLatin1String("sizable") || border == QLatin1String("sizable-notitle"))
         form->resize(client);
     else

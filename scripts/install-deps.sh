@@ -4,11 +4,15 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
     libsndfile1-dev libmp3lame-dev
     fonts-wqy-microhei
+    # Qt's own dialog and button texts in Chinese
+    qt6-translations-l10n
     # tests: the reference encoder and a decoder, a real X server, window tools
     lame mpg123 xvfb xauth x11-utils xdotool imagemagick
+    # a real window manager, for the frame the About window gets
+    openbox
 )
 
 missing=()

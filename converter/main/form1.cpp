@@ -3,6 +3,7 @@
 #include "converter/dialogs/modopen.h"
 #include "converter/dialogs/module1.h"
 #include "converter/main/batchtext.h"
+#include "converter/main/fittext.h"
 #include "converter/main/form2.h"
 #include "converter/main/maker.h"
 #include "converter/main/msgbox.h"
@@ -98,6 +99,8 @@ Form1::Form1(const rt::Registry *registry, QWidget *parent)
     : rt::Form(parent), m_registry(registry), m_loader(registry)
 {
     m_loader.load(FormDescription, this);
+    // Label2 ends where Text1 begins, so the box does not cover its colon.
+    FitTextToWidth(Label2(), Text1()->x() - Label2()->x());
     wireEvents();
     Form_Load();
 }

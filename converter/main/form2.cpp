@@ -1,5 +1,6 @@
 #include "converter/main/form2.h"
 
+#include "converter/main/fittext.h"
 #include "converter/main/maker.h"
 #include "converter/main/ztbuttonbinding.h"
 #include "runtime/comerror.h"
@@ -11,30 +12,17 @@
 namespace {
 
 const QString FormDescription = QStringLiteral(":/forms/form2.json");
-constexpr qreal SmallestPointSize = 8.0;
-
-// The description wraps inside a fixed box. A substituted font may need more room than the one
-// asked for by name, so it steps down until the whole text fits rather than being cut off.
-void fitTextToBox(QLabel *label)
-{
-    QFont font = label->font();
-    while (font.pointSizeF() > SmallestPointSize &&
-           label->heightForWidth(label->width()) > label->height()) {
-        font.setPointSizeF(font.pointSizeF() - 0.5);
-        label->setFont(font);
-    }
-}
 
 } // namespace
 
 Form2::Form2(const rt::Registry *registry, QWidget *owner)
-    : rt::Form(owner, Qt::Window), m_loader(registry)
+    : rt::Form(owner, Qt::Dialog), m_loader(registry) // a dialog: kept above its owner
 {
     m_loader.load(FormDescription, this);
     if (auto *button = m_loader.host(QStringLiteral("ZTbutton1")))
         button->onEvent(ZTbuttonBinding::Click, [this](QVariantList &) { ZTbutton1_Click(); });
     if (auto *description = m_loader.control<rt::Label>(QStringLiteral("Label1")))
-        fitTextToBox(description);
+        FitTextToBox(description);
     if (auto *link = m_loader.control<rt::Label>(QStringLiteral("Label2")))
         connect(link, &rt::Label::Click, this, &Form2::Label2_Click);
 }

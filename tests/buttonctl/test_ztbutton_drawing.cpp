@@ -55,6 +55,35 @@ private slots:
         QCOMPARE(image.pixel(5, 0), qRgb(1, 2, 3));
     }
 
+    // Black to white at every size up to 300: the first row or column is the start colour,
+    // each step runs evenly, and the end colour lies at the excluded edge, so the last row
+    // drawn never reaches it.
+    void gradientRunsTheWholeLength_data()
+    {
+        QTest::addColumn<int>("direction");
+        QTest::newRow("top to bottom") << int(TopToBottom);
+        QTest::newRow("left to right") << int(LeftToRight);
+    }
+
+    void gradientRunsTheWholeLength()
+    {
+        QFETCH(int, direction);
+        for (int n = 1; n <= 300; ++n) {
+            const bool down = direction == TopToBottom;
+            QImage image = down ? canvas(2, n) : canvas(n, 2);
+            clsGradient g;
+            g.DefineRect(0, 0, image.width(), image.height());
+            g.DrawGradient(&image, direction, 0x000000, 0xFFFFFF);
+            for (int i = 0; i < n; ++i) {
+                const int value = qRed(down ? image.pixel(1, i) : image.pixel(i, 1));
+                const double ideal = 255.0 * i / n;
+                QVERIFY2(
+                    value >= ideal - 1 && value <= ideal + 1 && value < 255,
+                    qPrintable(QStringLiteral("length %1, step %2: %3").arg(n).arg(i).arg(value)));
+            }
+        }
+    }
+
     void gradientFlatAndEmpty_data()
     {
         QTest::addColumn<QRect>("rect"); // left, top, right, bottom as x, y, width, height

@@ -188,6 +188,74 @@ private:
         }
     }
 
+    // Every pixel of the window's region: a frame line's colour where a line ends up on top, a
+    // dot where one is, the border where the outline runs, and the background elsewhere, so a
+    // line one pixel too long or starting one pixel early shows where nothing else explains it.
+    void checkEveryPixel(const QImage &image, const QImage &outline, const PixelMap &owners,
+                         const PixelMap &dots, const quint32 *frame, quint32 border, quint32 top,
+                         quint32 bottom)
+    {
+        const QRegion region = m_widget->mask();
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (!region.contains(QPoint(x, y)))
+                    continue;
+                const quint32 got = bgrAt(image, x, y);
+                QString what;
+                bool ok = false;
+                if (dots.count({x, y})) {
+                    what = QStringLiteral("dot");
+                    ok = got == 0;
+                } else if (const auto it = owners.find({x, y}); it != owners.end()) {
+                    what = QStringLiteral("line %1").arg(it->second);
+                    ok = got == frame[it->second - 1];
+                } else if (bgrAt(outline, x, y) == DisabledBorder) {
+                    what = QStringLiteral("border");
+                    ok = got == border;
+                } else {
+                    what = QStringLiteral("background");
+                    ok = near(got, lerp(top, bottom, y, image.height()), 2);
+                }
+                QVERIFY2(ok, qPrintable(QStringLiteral("%1 at %2,%3 is %4")
+                                            .arg(what)
+                                            .arg(x)
+                                            .arg(y)
+                                            .arg(got, 6, 16, QLatin1Char('0'))));
+            }
+        }
+    }
+
+    // The default corners (RoundedValue 5): the outline box runs to W-2, H-2; its corner pixel
+    // is outside the region, the two beside it are border, the one inside it is not.
+    void checkCorners(const QImage &image, quint32 border)
+    {
+        const int w = image.width(), h = image.height();
+        const QRegion region = m_widget->mask();
+        struct Corner
+        {
+            QPoint outside, side1, side2, inside;
+        };
+        const Corner corners[] = {
+            {{0, 0}, {1, 0}, {0, 1}, {1, 1}},
+            {{w - 2, 0}, {w - 3, 0}, {w - 2, 1}, {w - 3, 1}},
+            {{0, h - 2}, {1, h - 2}, {0, h - 3}, {1, h - 3}},
+            {{w - 2, h - 2}, {w - 3, h - 2}, {w - 2, h - 3}, {w - 3, h - 3}},
+        };
+        for (const Corner &c : corners) {
+            QVERIFY(!region.contains(c.outside));
+            QVERIFY(bgrAt(image, c.outside.x(), c.outside.y()) != border);
+            QCOMPARE(bgrAt(image, c.side1.x(), c.side1.y()), border);
+            QCOMPARE(bgrAt(image, c.side2.x(), c.side2.y()), border);
+            QVERIFY(region.contains(c.inside));
+            QVERIFY(bgrAt(image, c.inside.x(), c.inside.y()) != border);
+        }
+        // The last column and row are not the button's.
+        for (int y = 0; y < h; ++y)
+            QVERIFY(!region.contains(QPoint(w - 1, y)));
+        for (int x = 0; x < w; ++x)
+            QVERIFY(!region.contains(QPoint(x, h - 1)));
+    }
+
 private slots:
     void initTestCase() { QVERIFY(registerButtonLibrary()); }
 
@@ -283,6 +351,18 @@ private slots:
         // Two redraws give the same pixels as one.
         m_button->putProperty(Caption, QString());
         QCOMPARE(surface(*m_button), image);
+
+        // The disabled look of the same button draws the same outline over a flat fill: where
+        // its border runs, the border runs here.
+        QImage outline = image;
+        if (look != Disabled) {
+            m_button->putProperty(Enabled, false);
+            outline = surface(*m_button);
+            m_button->putProperty(Enabled, true);
+        }
+        checkEveryPixel(image, outline, owners, dots ? dotAt : PixelMap(), frame, border, top,
+                        bottom);
+        checkCorners(image, border);
     }
 
     // Hover wins over focus and hides the dots; once the pointer leaves, focus shows again.
@@ -299,6 +379,83 @@ private slots:
         image = surface(*m_button);
         QCOMPARE(bgrAt(image, 58, 1), Styles[0].focus[0]);
         QCOMPARE(bgrAt(image, 3, 2), 0u);
+    }
+
+    // MouseEnters and MouseLeaves come after the flag has changed and the button has been
+    // redrawn: a handler that looks at the button sees the look the event announces.
+    void hoverEventsAfterTheRedraw()
+    {
+        place(116, 45, 1);
+        quint32 seenOnEnter = 0, seenOnLeave = 0, shownOnEnter = 0;
+        m_site->handler = [&](rt::DispId id, QVariantList &) {
+            if (id == MouseEnters) {
+                seenOnEnter = bgrAt(surface(*m_button), 58, 1);
+                shownOnEnter = bgrAt(m_widget->grab().toImage(), 58, 1);
+            } else if (id == MouseLeaves) {
+                seenOnLeave = bgrAt(surface(*m_button), 58, 1);
+            }
+        };
+        hover();
+        QCOMPARE(seenOnEnter, Styles[0].hover[0]);
+        QCOMPARE(shownOnEnter, Styles[0].hover[0]);
+        QCursor::setPos(QPoint(2, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(m_site->count(MouseLeaves), 1, 1000);
+        QVERIFY(near(seenOnLeave, lerp(Styles[0].top, Styles[0].bottom, 1, 45), 2));
+    }
+
+    // The caption's ink: ForeColor while enabled, 0xBAC7C9 while disabled, in every style
+    // (the converter disables its buttons during every batch).
+    void captionInk_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<bool>("enabled");
+        for (int style = 1; style <= 3; ++style) {
+            QTest::addRow("style %d enabled", style) << style << true;
+            QTest::addRow("style %d disabled", style) << style << false;
+        }
+    }
+
+    void captionInk()
+    {
+        QFETCH(int, style);
+        QFETCH(bool, enabled);
+        constexpr quint32 Fore = 0x2020C0; // a red no look of any style uses
+        place(116, 45, style);
+        m_button->putProperty(ForeColor, qint32(Fore));
+        m_button->putProperty(Enabled, enabled);
+        const QImage plain = surface(*m_button);
+        m_button->putProperty(Caption, QStringLiteral("开始转换"));
+        const QImage image = surface(*m_button);
+        const quint32 ink = enabled ? Fore : DisabledBorder;
+        const QRect box = difference(image, plain);
+        QVERIFY(!box.isEmpty());
+        // Text edges blend the ink into what is under it: each inked pixel lies on the way from
+        // the background to the ink colour, the same share of the way in every channel.
+        double strongest = 0;
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            for (int x = box.left(); x <= box.right(); ++x) {
+                const quint32 got = bgrAt(image, x, y), back = bgrAt(plain, x, y);
+                if (got == back)
+                    continue;
+                double lo = 2, hi = -1;
+                for (int shift = 0; shift < 24; shift += 8) {
+                    const int g = int((got >> shift) & 0xFF), b = int((back >> shift) & 0xFF),
+                              i = int((ink >> shift) & 0xFF);
+                    if (std::abs(i - b) < 40)
+                        continue;
+                    const double share = double(g - b) / double(i - b);
+                    lo = std::min(lo, share);
+                    hi = std::max(hi, share);
+                }
+                QVERIFY2(lo >= -0.05 && hi <= 1.05 && hi - lo <= 0.12,
+                         qPrintable(QStringLiteral("ink at %1,%2 is %3")
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(got, 6, 16, QLatin1Char('0'))));
+                strongest = std::max(strongest, lo);
+            }
+        }
+        QVERIFY2(strongest > 0.6, qPrintable(QString::number(strongest)));
     }
 
     void region()

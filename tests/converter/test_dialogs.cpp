@@ -1,11 +1,14 @@
 #include "converter/dialogs/modopen.h"
 #include "converter/dialogs/module1.h"
+#include "converter/main/msgbox.h"
 #include "modaldriver.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -236,6 +239,40 @@ private slots:
             QVERIFY2(stillOpen, "a file was accepted as a folder");
         });
         QCOMPARE(BrowseForFolder(nullptr, QStringLiteral("t")), QString());
+    }
+
+    // A message box is wide enough for its whole title beside the title bar's icon and
+    // buttons, however short its prompt.
+    void messageBoxShowsItsWholeTitle_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("prompt");
+        QTest::newRow("empty list")
+            << QStringLiteral("末添加文件到列表") << QStringLiteral("请添要转换的WAV文件");
+        QTest::newRow("short prompt")
+            << QStringLiteral("一个相当长的标题，比提示长得多的标题") << QStringLiteral("好");
+    }
+
+    void messageBoxShowsItsWholeTitle()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, prompt);
+        int width = 0;
+        QFont font;
+        modaldriver::whenModal([&](QWidget *modal) {
+            width = modal->width();
+            font = modal->font();
+            if (auto *box = qobject_cast<QMessageBox *>(modal))
+                box->button(QMessageBox::Ok)->click();
+            else
+                modal->close();
+        });
+        MsgBox(nullptr, prompt, MsgExclamation, title);
+        QVERIFY(modaldriver::waitForNoModal());
+        font.setBold(true);
+        const int titleWidth = QFontMetrics(font).horizontalAdvance(title);
+        QVERIFY2(width >= titleWidth + 100,
+                 qPrintable(QStringLiteral("%1 for a title of %2").arg(width).arg(titleWidth)));
     }
 };
 

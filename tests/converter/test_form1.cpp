@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
+#include <QStyleOption>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -130,6 +132,11 @@ private slots:
         // Labels fit their text.
         auto *label1 = c<rt::Label>(QStringLiteral("Label1"));
         QCOMPARE(label1->size(), label1->sizeHint());
+        // Label2 ends before Text1 begins: its colon is not under the box.
+        auto *label2 = c<rt::Label>(QStringLiteral("Label2"));
+        QCOMPARE(label2->size(), label2->sizeHint());
+        QVERIFY2(label2->geometry().right() < c<QWidget>(QStringLiteral("Text1"))->x(),
+                 qPrintable(QString::number(label2->geometry().right())));
     }
 
     // Load: the program's folder with a trailing separator, and the encoder's defaults.
@@ -232,6 +239,39 @@ private slots:
         QCOMPARE(text2->cursorPosition(), int(a.size()));
     }
 
+    // Moving the selection with the keys is a click too: the status line follows it.
+    void list1Keys()
+    {
+        QStringList files;
+        for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+            files << touch(m_dir.filePath(QString::fromLatin1(name)));
+        addFiles(files);
+        auto *list1 = c<rt::ListBox>(QStringLiteral("List1"));
+        auto *text2 = c<rt::TextBox>(QStringLiteral("Text2"));
+        QTest::mouseClick(list1->viewport(), Qt::LeftButton, {},
+                          list1->visualItemRect(list1->item(0)).center());
+        QCOMPARE(status(), files[0]);
+        const struct
+        {
+            Qt::Key key;
+            int row;
+        } steps[] = {{Qt::Key_Down, 1}, {Qt::Key_End, 3},      {Qt::Key_Up, 2},
+                     {Qt::Key_Home, 0}, {Qt::Key_PageDown, 3}, {Qt::Key_PageUp, 0}};
+        for (const auto &step : steps) {
+            text2->setText(QString());
+            text2->setAlignment(0);
+            QTest::keyClick(list1, step.key);
+            QCOMPARE(list1->ListIndex(), step.row);
+            QCOMPARE(status(), files[step.row]);
+            QCOMPARE(statusAlignment(), 1);
+            QCOMPARE(text2->cursorPosition(), int(files[step.row].size()));
+        }
+        // A key that moves nothing is no click.
+        text2->setText(QString());
+        QTest::keyClick(list1, Qt::Key_Up);
+        QCOMPARE(status(), QString());
+    }
+
     void check1OnAndOff()
     {
         auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
@@ -312,6 +352,39 @@ private slots:
         QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::BitRate).toInt(), bitRate);
         QCOMPARE(status(), QStringLiteral("MP3格式的Bit比率为:%1").arg(bitRate));
         QCOMPARE(statusAlignment(), 1); // left as it was
+    }
+
+    // Each option circle fits its row and Frame3, apart from the next one; the texts stay
+    // where the application style puts them.
+    void bitRateCirclesFitTheirRows()
+    {
+        auto *frame3 = c<QGroupBox>(QStringLiteral("Frame3"));
+        QStyleOptionGroupBox box;
+        box.initFrom(frame3);
+        box.rect = frame3->rect();
+        box.subControls = QStyle::SC_GroupBoxFrame;
+        const QRect frame = frame3->style()->subControlRect(QStyle::CC_GroupBox, &box,
+                                                            QStyle::SC_GroupBoxFrame, frame3);
+        QRect previous;
+        for (int k = 0; k < 7; ++k) {
+            auto *option = c<QRadioButton>(QStringLiteral("Opt(%1)").arg(k));
+            QStyleOptionButton opt;
+            opt.initFrom(option);
+            opt.text = option->text();
+            const QRect circle = option->style()
+                                     ->subElementRect(QStyle::SE_RadioButtonIndicator, &opt, option)
+                                     .translated(option->pos());
+            QVERIFY2(circle.height() < option->height(), qPrintable(QString::number(k)));
+            QVERIFY(circle.top() >= option->y() && circle.bottom() <= option->geometry().bottom());
+            QVERIFY(circle.left() > frame.left() && circle.bottom() < frame.bottom());
+            QVERIFY2(!circle.intersects(previous), qPrintable(QString::number(k)));
+            previous = circle;
+            const QRect text =
+                option->style()->subElementRect(QStyle::SE_RadioButtonContents, &opt, option);
+            QCOMPARE(text.left(), QApplication::style()
+                                      ->subElementRect(QStyle::SE_RadioButtonContents, &opt, option)
+                                      .left());
+        }
     }
 
     // About: the info line, then the modal About window that its button closes.
