@@ -47,6 +47,20 @@ QVector<int> SndFileReader::channelMap() const
     return map;
 }
 
+bool SndFileReader::isFloat() const
+{
+    const int subtype = m_format & SF_FORMAT_SUBMASK;
+    return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+}
+
+bool SndFileReader::seek(std::int64_t frame)
+{
+    if (sf_seek(m_file, frame, SEEK_SET) == frame)
+        return true;
+    m_error = QString::fromLocal8Bit(sf_strerror(m_file));
+    return false;
+}
+
 std::int64_t SndFileReader::read(int *interleaved, std::int64_t frames)
 {
     // Scaling float samples needs the file's peak, which libsndfile finds by reading the whole

@@ -25,6 +25,11 @@ public:
     int sampleRate() const { return m_sampleRate; }
     // Speaker of each channel (SF_CHANNEL_MAP_*), empty when the file names none.
     QVector<int> channelMap() const;
+    // Float and double samples, which are read scaled by the file's peak.
+    bool isFloat() const;
+
+    // Moves the read position to `frame`; false on failure.
+    bool seek(std::int64_t frame);
 
     // Reads up to `frames` interleaved frames; returns how many were read, -1 on a read error.
     std::int64_t read(int *interleaved, std::int64_t frames);

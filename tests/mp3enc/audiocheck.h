@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+// Signals that make the encoder work hard, and measures of how a decode differs from them.
+namespace audiocheck {
+
+// Tones, a noise floor and drum-like bursts (which force short blocks) for `seconds` seconds.
+bool writeBusyWav(const QString &path, double seconds, int sampleRate, int channels);
+
+struct Pcm
+{
+    std::vector<float> samples; // interleaved
+    int channels = 0;
+    int sampleRate = 0;
+    qint64 frames() const { return channels ? qint64(samples.size()) / channels : 0; }
+};
+// Reads any WAV, or decodes an MP3 with mpg123 (gapless) into `scratch` first.
+Pcm readWav(const QString &path);
+Pcm decodeMp3(const QString &mp3, const QString &scratch);
+
+// Squared error of `a` against `reference` per block of `block` frames.
+std::vector<double> blockErrors(const Pcm &a, const Pcm &reference, int block);
+// Signal to noise ratio of `a` against `reference`, in dB.
+double snr(const Pcm &a, const Pcm &reference);
+
+QByteArray readAll(const QString &path);
+
+} // namespace audiocheck
