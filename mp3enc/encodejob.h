@@ -38,7 +38,8 @@ public:
     // rate is kept; `settings` are the ones the encoder was set up with.
     void allowSegments(const QString &inputPath, const LameEncoder::Settings &settings,
                        SegmentOptions options);
-    bool segmented() const { return m_parallel != nullptr; }
+    // The segmented encode run() tries first, if any.
+    const ParallelEncode *parallel() const { return m_parallel.get(); }
 
     int frameCount() const { return m_encoder->totalFrames(); }
 

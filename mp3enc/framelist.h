@@ -15,14 +15,22 @@ public:
     {
         mp3frame::Header header;
         mp3frame::SideInfo side;
-        std::size_t headOffset = 0; // header, checksum and side information
-        std::size_t dataOffset = 0; // main data, whole bytes
-        int dataBytes = 0;
+        std::size_t streamOffset = 0; // where the frame starts in the parsed bytes
+        std::size_t headOffset = 0;   // header, checksum and side information
+        std::size_t dataOffset = 0;   // main data, whole bytes
+        int dataBytes = 0;            // -1: it lies before the bytes parsed
     };
 
+    enum Start
+    {
+        StreamStart, // the encoder's first frame
+        TagFirst,    // the encoder's first frame is its info tag: left out
+        MidStream    // a cut: the first frames' main data may lie before it
+    };
     // False when the bytes are not a clean sequence of Layer III frames whose main data lies
-    // within the stream. `skipFirst` drops a leading info-tag frame.
-    bool parse(const unsigned char *bytes, std::size_t size, bool skipFirst);
+    // within them. A frame cut off at the end (an encoder still running) is kept when its own
+    // data is complete.
+    bool parse(const unsigned char *bytes, std::size_t size, Start start);
 
     std::size_t size() const { return m_frames.size(); }
     const Frame &operator[](std::size_t i) const { return m_frames[i]; }

@@ -95,6 +95,7 @@ bool rebuild(std::vector<unsigned char> &frame, const Stream &s)
         s.totalBytes > 0xFFFFFFFFLL)
         return false;
 
+    frame[3] = static_cast<unsigned char>((frame[3] & 0xCF) | ((s.modeExtension & 3) << 4));
     putBigEndian(t + FramesAt, std::uint64_t(s.audioFrames), 4);
     putBigEndian(t + BytesAt, std::uint64_t(s.totalBytes), 4);
     const auto toc = constantRateToc(s.audioFrames, s.kbps);

@@ -1,10 +1,9 @@
 #include "mp3enc/parallelencode.h"
 
-#include "mp3enc/channelmixer.h"
 #include "mp3enc/framelist.h"
 #include "mp3enc/infotag.h"
 #include "mp3enc/repacker.h"
-#include "mp3enc/sndfilereader.h"
+#include "mp3enc/segmentencoder.h"
 #include "mp3enc/tempoutput.h"
 #include "runtime/comerror.h"
 
@@ -19,6 +18,7 @@ struct SegmentOutput
     FrameList frames;
     std::int64_t first = 0;         // frame number of frames[0] in the whole stream
     std::vector<unsigned char> tag; // first segment: the encoder's info-tag frame, if any
+    SegmentEncoder encoder;         // kept, to run on when no frame of the next seam joins
 };
 
 namespace {
@@ -89,15 +89,35 @@ public:
             const FrameList::Frame *lastB = frame(b, s - 1);
             if (!next || !lastA || !lastB)
                 return -1;
-            // The joined stream must leave the next encoder at least the reservoir it had.
-            if (!refuseAll && m_repacker.freeBefore(next->header) >= next->side.mainDataBegin &&
-                sameWindows(*lastA, *lastB))
+            if (!refuseAll && sameWindows(*lastA, *lastB) && fitsFrom(b, s))
                 return s;
             if (!append(a, s))
                 return -1;
             m_next = s + 1;
         }
         return -1;
+    }
+
+    // Whether `b`'s frames from `s` on fit the joined stream. Where it leaves them less
+    // reservoir than their encoder had, their data sits later; that debt is paid off only where
+    // the encoder left bytes unused or reached the reservoir's limit, and every frame until then
+    // must still end within itself.
+    bool fitsFrom(const SegmentOutput &b, std::int64_t s) const
+    {
+        Repacker trial = m_repacker;
+        std::vector<unsigned char> scratch;
+        for (std::int64_t k = s;; ++k) {
+            const FrameList::Frame *f = frame(b, k);
+            if (!f)
+                return true; // the next seam starts from whatever is left
+            if (trial.freeBefore(f->header) >= f->side.mainDataBegin)
+                return true; // from here on the frames sit where their encoder put them
+            const auto i = std::size_t(k - b.first);
+            if (!trial.append(f->header, b.frames.head(i), b.frames.data(i), f->dataBytes))
+                return false;
+            scratch.clear();
+            trial.takeFinished(scratch);
+        }
     }
 
     void restart(std::int64_t next, const Repacker &repacker)
@@ -107,6 +127,7 @@ public:
     }
     std::int64_t next() const { return m_next; }
     int kbps() const { return m_kbps; }
+    int modeExtension() const { return m_modeExtension; }
     const Repacker &repacker() const { return m_repacker; }
 
     bool writeFinished(bool last)
@@ -133,7 +154,7 @@ private:
     bool append(const SegmentOutput &segment, std::int64_t number)
     {
         const FrameList::Frame *f = frame(segment, number);
-        if (!f)
+        if (!f || f->dataBytes < 0)
             return false;
         if (m_kbps == 0) {
             m_kbps = f->header.kbps;
@@ -147,6 +168,7 @@ private:
         const std::size_t i = std::size_t(number - segment.first);
         if (!m_repacker.append(h, segment.frames.head(i), segment.frames.data(i), f->dataBytes))
             return false;
+        m_modeExtension = (segment.frames.head(i)[3] >> 4) & 3;
         m_progress(int(number + 1));
         return true;
     }
@@ -157,6 +179,7 @@ private:
     std::int64_t m_next = 0;
     int m_kbps = 0;
     int m_rate = 0;
+    int m_modeExtension = 0;
     std::vector<unsigned char> m_buffer;
     std::uint16_t m_crc = 0;
     std::int64_t m_bytes = 0;
@@ -179,7 +202,8 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
                                                 const EncodeJob::Progress &progress)
 {
     const auto &segments = m_plan.segments;
-    m_retries = 0;
+    m_joinedAll = false;
+    m_extended = 0;
     m_seams.clear();
     startWorkers(stop);
     struct WorkersStop
@@ -191,11 +215,11 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
     TempOutput out;
     if (!out.create(outputPath))
         return writeFailed(out);
-    const auto stopped = EncodeResult{EncodeResult::Stopped, 0, {}};
+    const auto stoppedResult = EncodeResult{EncodeResult::Stopped, 0, {}};
 
     std::unique_ptr<SegmentOutput> a = take(0, stop);
     if (!a)
-        return stopped;
+        return stoppedResult;
     if (a->result.status != EncodeResult::Done)
         return a->result;
     if (!a->usable)
@@ -209,37 +233,41 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
     for (std::size_t i = 1; i < segments.size(); ++i) {
         std::unique_ptr<SegmentOutput> b = take(i, stop);
         if (!b)
-            return stopped;
+            return stoppedResult;
         if (b->result.status != EncodeResult::Done)
             return b->result;
         if (!b->usable || !join.appendUpTo(*a, segments[i].windowStart))
             return std::nullopt;
+        // What is final now stays so whatever the seam, and need not be copied for a retry.
+        if (!join.writeFinished(false))
+            return writeFailed(out);
         const Repacker before = join.repacker();
-        const auto refuse = [&](int attempt) {
-            return m_options.refuseSeams && m_options.refuseSeams(i, attempt);
-        };
-        std::int64_t seam = join.findSeam(*a, *b, SegmentPlan::Window, refuse(0));
-        if (seam < 0) {
-            // The reservoir or the windows never agreed: the next encoder starts elsewhere.
+        const bool refuse = m_options.refuseSeams && m_options.refuseSeams(i);
+        const std::int64_t seam = join.findSeam(*a, *b, SegmentPlan::Window, refuse);
+        if (seam >= 0) {
+            m_seams.push_back(seam);
+            a = std::move(b);
+        } else {
+            // The reservoirs or the windows never agreed. The earlier encoder runs on over this
+            // segment: its frames continue the joined ones exactly, and the next seam is tried
+            // against them.
             join.restart(segments[i].windowStart, before);
-            b = encodeSegment(i, m_plan.retryStart(i), stop);
-            if (stop.load())
-                return stopped;
-            if (b->result.status != EncodeResult::Done)
-                return b->result;
-            if (!b->usable)
+            const std::int64_t keep = join.next() - SegmentPlan::Window;
+            a->encoder.dropBefore(keep, a->frames, a->first);
+            b.reset();
+            const EncodeResult ran =
+                a->encoder.encodeTo(endSample(i), [&] { return stopped(stop); });
+            if (ran.status != EncodeResult::Done)
+                return ran;
+            if (!a->encoder.parse(&a->frames, &a->first) ||
+                std::int64_t(a->frames.size()) + a->first < segments[i].endFrame)
                 return std::nullopt;
-            seam = join.findSeam(*a, *b, SegmentPlan::Window, refuse(1));
-            if (seam < 0)
-                return std::nullopt;
-            ++m_retries;
+            ++m_extended;
         }
-        m_seams.push_back(seam);
-        a = std::move(b);
         if (!join.writeFinished(false))
             return writeFailed(out);
         if (stop.load())
-            return stopped;
+            return stoppedResult;
     }
     if (!join.appendUpTo(*a, m_totalFrames) ||
         std::int64_t(a->frames.size()) + a->first != m_totalFrames)
@@ -252,6 +280,7 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
     stream.totalBytes = std::int64_t(tag.size()) + join.audioBytes();
     stream.musicCrc = join.musicCrc();
     stream.kbps = join.kbps();
+    stream.modeExtension = join.modeExtension();
     stream.delay = EncoderDelay;
     stream.padding =
         int(m_totalFrames * m_samplesPerFrame - EncoderDelay - std::int64_t(m_settings.frames));
@@ -260,71 +289,48 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
     if ((!tag.empty() && !out.writeAt(0, tag.data(), tag.size())) || !out.commit())
         return writeFailed(out);
     progress(int(m_totalFrames));
+    m_joinedAll = true;
     return EncodeResult{};
 }
 
+std::int64_t ParallelEncode::endSample(std::size_t i) const
+{
+    // The encoder looks a frame or two ahead, and writes a frame's header only once the data of
+    // the frames after it has filled the reservoir up to it: as many frames as 511 bytes span.
+    const auto total = std::int64_t(m_settings.frames);
+    const bool mpeg1 = m_samplesPerFrame == 1152;
+    const int frameBytes =
+        (mpeg1 ? 144000 : 72000) * m_settings.kbps /
+        (m_settings.outSampleRate ? m_settings.outSampleRate : m_settings.sampleRate);
+    const int area = std::max(1, frameBytes - 4 - 32);
+    const std::int64_t margin = 3 + (511 + area - 1) / area;
+    return i + 1 == m_plan.segments.size()
+               ? total
+               : std::min(total, (m_plan.segments[i].endFrame + margin) * m_samplesPerFrame);
+}
+
+bool ParallelEncode::stopped(const std::atomic<bool> &stop) const
+{
+    return stop.load(std::memory_order_relaxed) || m_abort.load(std::memory_order_relaxed);
+}
+
 std::unique_ptr<SegmentOutput> ParallelEncode::encodeSegment(std::size_t i,
-                                                             std::int64_t encoderStart,
                                                              const std::atomic<bool> &stop) const
 {
     const Segment &segment = m_plan.segments[i];
-    const bool last = i + 1 == m_plan.segments.size();
-    const auto total = std::int64_t(m_settings.frames);
-    const std::int64_t from = encoderStart * m_samplesPerFrame;
-    // A few frames past the last one needed cover the encoder's look-ahead.
-    const std::int64_t to =
-        last ? total : std::min(total, (segment.endFrame + 3) * m_samplesPerFrame);
-
-    SndFileReader reader;
-    if (!reader.open(m_inputPath))
-        return segmentFailed(rt::ErrDeviceIO, reader.errorText());
-    if (reader.frames() != total || (reader.channels() == 1) != (m_settings.channels == 1))
-        return segmentFailed(rt::ErrDeviceIO, QStringLiteral("the input file changed"));
-    if (!reader.seek(from))
-        return segmentFailed(rt::ErrDeviceIO, reader.errorText());
-
-    LameEncoder encoder;
-    LameEncoder::Settings settings = m_settings;
-    settings.frames = std::uint64_t(to - from);
-    settings.infoTag = i == 0;
-    settings.replayGain = false;
-    QString error;
-    if (!encoder.init(settings, &error))
-        return segmentFailed(rt::ErrDeviceIO, error);
-
-    const int channels = reader.channels();
-    const ChannelMixer mixer(channels, reader.channelMap());
-    const int block = channels <= 2 ? 2304 : std::max(1152, 16384 / channels);
-    std::vector<int> interleaved(std::size_t(block) * std::size_t(channels));
-    std::vector<int> left(static_cast<std::size_t>(block)), right(static_cast<std::size_t>(block));
-    std::vector<unsigned char> mp3;
     auto out = std::make_unique<SegmentOutput>();
-    for (std::int64_t done = from; done < to;) {
-        if (stop.load(std::memory_order_relaxed) || m_abort.load(std::memory_order_relaxed)) {
-            out->result.status = EncodeResult::Stopped;
-            return out;
-        }
-        const auto want = int(std::min<std::int64_t>(block, to - done));
-        const std::int64_t got = reader.read(interleaved.data(), want);
-        if (got != want)
-            return segmentFailed(rt::ErrDeviceIO,
-                                 got < 0 ? reader.errorText()
-                                         : QStringLiteral("the input file ended early"));
-        mixer.split(interleaved.data(), want, left.data(), right.data());
-        if (!encoder.encode(left.data(), right.data(), want, mp3))
-            return segmentFailed(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
-        done += want;
-    }
-    if (!encoder.flush(mp3))
-        return segmentFailed(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
-
-    out->first = encoderStart;
-    if (i == 0) // none when the frames are too small for it
-        out->tag = encoder.lametagFrame();
-    const std::int64_t needed = segment.endFrame - encoderStart;
-    out->usable = out->frames.parse(mp3.data(), mp3.size(), !out->tag.empty()) &&
-                  (last ? std::int64_t(out->frames.size()) == needed
-                        : std::int64_t(out->frames.size()) >= needed);
+    out->result = out->encoder.open(m_inputPath, m_settings, segment.encoderStart, i == 0);
+    if (out->result.status == EncodeResult::Done)
+        out->result = out->encoder.encodeTo(endSample(i), [&] { return stopped(stop); });
+    if (out->result.status != EncodeResult::Done)
+        return out;
+    if (i == 0)
+        out->tag = out->encoder.tag();
+    const bool last = i + 1 == m_plan.segments.size();
+    const bool spoilt = m_options.spoilSegment && m_options.spoilSegment(i);
+    out->usable = !spoilt && out->encoder.parse(&out->frames, &out->first) &&
+                  (last ? std::int64_t(out->frames.size()) + out->first == segment.endFrame
+                        : std::int64_t(out->frames.size()) + out->first >= segment.endFrame);
     return out;
 }
 
@@ -370,7 +376,7 @@ void ParallelEncode::work(const std::atomic<bool> &stop)
         }
         std::unique_ptr<SegmentOutput> result;
         try {
-            result = encodeSegment(i, m_plan.segments[i].encoderStart, stop);
+            result = encodeSegment(i, stop);
         } catch (const std::exception &e) { // out of memory: fail the file
             result = segmentFailed(rt::ErrOverflow, QString::fromLocal8Bit(e.what()));
         }

@@ -18,7 +18,8 @@ struct SegmentOutput;
 
 // Encodes one file as segments on a pool of threads and joins them, in order, into one stream
 // with the frames, sizes and info tag the whole-file encode would have. Memory stays bounded:
-// only a few segments are encoded ahead of the join.
+// only a few segments are encoded ahead of the join, and an encoder that runs on over the next
+// segment forgets what is joined.
 class ParallelEncode
 {
 public:
@@ -36,15 +37,21 @@ public:
                                     const EncodeJob::Progress &progress);
 
     const SegmentPlan &plan() const { return m_plan; }
-    // Seams made on the second try, and their frames, after run().
-    int retries() const { return m_retries; }
+    // After run(): whether the segments were joined, how many seams found no frame to join at
+    // (the earlier segment's encoder then ran on over the next), and the frames where the seams
+    // are.
+    bool joined() const { return m_joinedAll; }
+    int extended() const { return m_extended; }
     const std::vector<std::int64_t> &seams() const { return m_seams; }
 
 private:
     class Join;
 
-    std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i, std::int64_t encoderStart,
+    std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i,
                                                  const std::atomic<bool> &stop) const;
+    // Input sample up to which segment i's encoder must run.
+    std::int64_t endSample(std::size_t i) const;
+    bool stopped(const std::atomic<bool> &stop) const;
     void startWorkers(const std::atomic<bool> &stop);
     void stopWorkers();
     void work(const std::atomic<bool> &stop);
@@ -56,7 +63,8 @@ private:
     int m_samplesPerFrame;
     SegmentPlan m_plan;
     SegmentOptions m_options; // threads > 1
-    int m_retries = 0;
+    bool m_joinedAll = false;
+    int m_extended = 0;
     std::vector<std::int64_t> m_seams;
 
     std::mutex m_mutex;

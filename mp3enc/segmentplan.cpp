@@ -19,7 +19,7 @@ SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int
     const std::int64_t minFrames =
         (std::int64_t(MinSeconds) * sampleRate + samplesPerFrame - 1) / samplesPerFrame;
     const std::int64_t count = totalFrames / minFrames;
-    if (count < 2 || totalFrames / count < 4 * (plan.period + MinPreRoll + Window)) {
+    if (count < 2 || totalFrames / count < 2 * (MinPreRoll + Window)) {
         plan.segments.push_back({0, 0, totalFrames});
         return plan;
     }
@@ -33,9 +33,4 @@ SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int
         plan.segments[i].endFrame = plan.segments[i + 1].windowStart + Window;
     plan.segments.back().endFrame = totalFrames;
     return plan;
-}
-
-std::int64_t SegmentPlan::retryStart(std::size_t i) const
-{
-    return roundDown(segments[i].windowStart - RetryPreRoll, period);
 }

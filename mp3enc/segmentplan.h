@@ -22,10 +22,8 @@ struct Segment
 struct SegmentPlan
 {
     // A fresh encoder saves bits into its reservoir for its first frames; on dense music it
-    // takes a few dozen frames to spend them down to what the whole-file encode holds there,
-    // on noise a few hundred.
+    // takes a few dozen frames to spend them down to what the whole-file encode holds there.
     static constexpr int MinPreRoll = 32;
-    static constexpr int RetryPreRoll = 192;
     static constexpr int Window = 16;
     static constexpr int MinSeconds = 15;
 
@@ -36,14 +34,13 @@ struct SegmentPlan
     // so the output does not depend on the machine.
     static SegmentPlan make(std::int64_t totalFrames, int samplesPerFrame, int sampleRate,
                             int period);
-    // An earlier start for segment i's encoder, for a second try at its seam.
-    std::int64_t retryStart(std::size_t i) const;
 };
 
 struct SegmentOptions
 {
     int threads = 0; // 0: every core; 1: the file in one piece
-    // Tests: refuse every frame of segment i's seam window on the given try (0 or 1), to force
-    // the second try and the fall-back to one piece.
-    std::function<bool(std::size_t segment, int attempt)> refuseSeams;
+    // Tests: refuse every frame of segment i's seam window, so the earlier encoder runs on; or
+    // treat segment i's bytes as unusable, so the file is encoded in one piece.
+    std::function<bool(std::size_t segment)> refuseSeams;
+    std::function<bool(std::size_t segment)> spoilSegment;
 };

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 // Signals that make the encoder work hard, and measures of how a decode differs from them.
@@ -27,5 +28,7 @@ std::vector<double> blockErrors(const Pcm &a, const Pcm &reference, int block);
 double snr(const Pcm &a, const Pcm &reference);
 
 QByteArray readAll(const QString &path);
+// What a tool writes on its error output; "failed" when it does not run to a clean exit.
+QString toolErrors(const QString &program, const QStringList &args);
 
 } // namespace audiocheck
