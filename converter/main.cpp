@@ -1,7 +1,9 @@
+#include "converter/encoder/mp3enc.h"
 #include "converter/startup/for0.h"
 #include "runtime/comerror.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -10,6 +12,24 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("batchmp3"));
     QApplication::setApplicationVersion(QStringLiteral(BATCHMP3_VERSION_TEXT));
+
+    QCommandLineParser options;
+    const QCommandLineOption threads(QStringLiteral("threads"),
+                                     QStringLiteral("Cores one file is encoded on: 0 all (the "
+                                                    "default), 1 one piece as the lame command "
+                                                    "writes it."),
+                                     QStringLiteral("N"));
+    options.addOption(threads);
+    options.parse(QCoreApplication::arguments());
+    if (options.isSet(threads)) {
+        bool ok = false;
+        const int n = options.value(threads).toInt(&ok);
+        if (!ok || n < 0 || n > 256) {
+            std::fprintf(stderr, "batchmp3: --threads needs a number from 0 to 256\n");
+            return 2;
+        }
+        Mp3Enc::setThreadsOption(n);
+    }
 
     For0 *splash = nullptr;
     try {

@@ -219,9 +219,11 @@ void TestMp3EncSegments::compareWithReference(const QString &ours, const QString
         const std::int64_t at = (seam * spf - 576) / Block; // the seam in the gapless decode
         for (std::int64_t k = std::max<std::int64_t>(0, at - 8 * spf / Block);
              k < std::min<std::int64_t>(std::int64_t(eo.size()), at + 8 * spf / Block); ++k) {
+            // Independent quantisation stays within 1.5 times the reference's error per block
+            // here; joined after a one-frame pre-roll and without the window check, 2.9 times.
             const double floor = 1e-6;
             const double ratio = (eo[std::size_t(k)] + floor) / (er[std::size_t(k)] + floor);
-            QVERIFY2(ratio < 3.0, qPrintable(QStringLiteral("error %1 x the reference's at "
+            QVERIFY2(ratio < 2.0, qPrintable(QStringLiteral("error %1 x the reference's at "
                                                             "block %2, seam at frame %3")
                                                  .arg(ratio)
                                                  .arg(k)
