@@ -231,16 +231,19 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
 
     Join join(out, progress);
     for (std::size_t i = 1; i < segments.size(); ++i) {
+        // Up to the window the frames are the earlier segment's whatever the seam: joined and
+        // written while the next segment is still being encoded.
+        if (!join.appendUpTo(*a, segments[i].windowStart))
+            return std::nullopt;
+        if (!join.writeFinished(false))
+            return writeFailed(out);
         std::unique_ptr<SegmentOutput> b = take(i, stop);
         if (!b)
             return stoppedResult;
         if (b->result.status != EncodeResult::Done)
             return b->result;
-        if (!b->usable || !join.appendUpTo(*a, segments[i].windowStart))
+        if (!b->usable)
             return std::nullopt;
-        // What is final now stays so whatever the seam, and need not be copied for a retry.
-        if (!join.writeFinished(false))
-            return writeFailed(out);
         const Repacker before = join.repacker();
         const bool refuse = m_options.refuseSeams && m_options.refuseSeams(i);
         const std::int64_t seam = join.findSeam(*a, *b, SegmentPlan::Window, refuse);
