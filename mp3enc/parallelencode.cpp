@@ -251,21 +251,10 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
             m_seams.push_back(seam);
             a = std::move(b);
         } else {
-            // The reservoirs or the windows never agreed. The earlier encoder runs on over this
-            // segment: its frames continue the joined ones exactly, and the next seam is tried
-            // against them.
             join.restart(segments[i].windowStart, before);
-            const std::int64_t keep = join.next() - SegmentPlan::Window;
-            a->encoder.dropBefore(keep, a->frames, a->first);
             b.reset();
-            const EncodeResult ran =
-                a->encoder.encodeTo(endSample(i), [&] { return stopped(stop); });
-            if (ran.status != EncodeResult::Done)
+            if (auto ran = runOn(*a, i, join, stop); !ran || ran->status != EncodeResult::Done)
                 return ran;
-            if (!a->encoder.parse(&a->frames, &a->first) ||
-                std::int64_t(a->frames.size()) + a->first < segments[i].endFrame)
-                return std::nullopt;
-            ++m_extended;
         }
         if (!join.writeFinished(false))
             return writeFailed(out);
@@ -277,7 +266,33 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
         return std::nullopt;
     if (!join.writeFinished(true))
         return writeFailed(out);
+    if (!tag.empty() && !rebuildTag(tag, join))
+        return std::nullopt;
+    if ((!tag.empty() && !out.writeAt(0, tag.data(), tag.size())) || !out.commit())
+        return writeFailed(out);
+    progress(int(m_totalFrames));
+    m_joinedAll = true;
+    return EncodeResult{};
+}
 
+std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::size_t i, Join &join,
+                                                  const std::atomic<bool> &stop)
+{
+    // The reservoirs or the windows never agreed. The earlier encoder runs on over segment i:
+    // its frames continue the joined ones exactly, and the next seam is tried against them.
+    a.encoder.dropBefore(join.next() - SegmentPlan::Window, a.frames, a.first);
+    const EncodeResult ran = a.encoder.encodeTo(endSample(i), [&] { return stopped(stop); });
+    if (ran.status != EncodeResult::Done)
+        return ran;
+    if (!a.encoder.parse(&a.frames, &a.first) ||
+        std::int64_t(a.frames.size()) + a.first < m_plan.segments[i].endFrame)
+        return std::nullopt;
+    ++m_extended;
+    return ran;
+}
+
+bool ParallelEncode::rebuildTag(std::vector<unsigned char> &tag, const Join &join) const
+{
     infotag::Stream stream;
     stream.audioFrames = m_totalFrames;
     stream.totalBytes = std::int64_t(tag.size()) + join.audioBytes();
@@ -287,13 +302,7 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
     stream.delay = EncoderDelay;
     stream.padding =
         int(m_totalFrames * m_samplesPerFrame - EncoderDelay - std::int64_t(m_settings.frames));
-    if (!tag.empty() && !infotag::rebuild(tag, stream))
-        return std::nullopt;
-    if ((!tag.empty() && !out.writeAt(0, tag.data(), tag.size())) || !out.commit())
-        return writeFailed(out);
-    progress(int(m_totalFrames));
-    m_joinedAll = true;
-    return EncodeResult{};
+    return infotag::rebuild(tag, stream);
 }
 
 std::int64_t ParallelEncode::endSample(std::size_t i) const
@@ -323,6 +332,10 @@ std::unique_ptr<SegmentOutput> ParallelEncode::encodeSegment(std::size_t i,
     const Segment &segment = m_plan.segments[i];
     auto out = std::make_unique<SegmentOutput>();
     out->result = out->encoder.open(m_inputPath, m_settings, segment.encoderStart, i == 0);
+    if (out->encoder.seekFailed()) {
+        out->result = {}; // not usable: the file is encoded in one piece
+        return out;
+    }
     if (out->result.status == EncodeResult::Done)
         out->result = out->encoder.encodeTo(endSample(i), [&] { return stopped(stop); });
     if (out->result.status != EncodeResult::Done)

@@ -47,6 +47,9 @@ public:
 private:
     class Join;
 
+    std::optional<EncodeResult> runOn(SegmentOutput &a, std::size_t i, Join &join,
+                                      const std::atomic<bool> &stop);
+    bool rebuildTag(std::vector<unsigned char> &tag, const Join &join) const;
     std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i,
                                                  const std::atomic<bool> &stop) const;
     // Input sample up to which segment i's encoder must run.

@@ -24,8 +24,10 @@ EncodeResult SegmentEncoder::open(const QString &path, const LameEncoder::Settin
         return failed(m_reader.errorText());
     if (m_reader.frames() != m_total || (m_reader.channels() == 1) != (settings.channels == 1))
         return failed(QStringLiteral("the input file changed"));
-    if (!m_reader.seek(m_position))
+    if (!m_reader.seek(m_position)) {
+        m_seekFailed = true;
         return failed(m_reader.errorText());
+    }
     LameEncoder::Settings own = settings;
     own.frames = std::uint64_t(m_total - m_position);
     own.infoTag = infoTag;

@@ -29,7 +29,8 @@ public:
     void dropBefore(std::int64_t frame, const FrameList &frames, std::int64_t first);
     // The info-tag frame for the start of the file; empty when the encoder wrote none.
     std::vector<unsigned char> tag() const { return m_encoder.lametagFrame(); }
-    int samplesPerFrame() const { return m_samplesPerFrame; }
+    // Some codecs inside WAV files cannot seek: such a file is encoded in one piece.
+    bool seekFailed() const { return m_seekFailed; }
 
 private:
     SndFileReader m_reader;
@@ -42,5 +43,6 @@ private:
     std::int64_t m_firstFrame = 0; // number of the first frame in m_bytes
     bool m_infoTag = false;
     bool m_cut = false; // bytes before m_firstFrame dropped
+    bool m_seekFailed = false;
     std::vector<int> m_interleaved, m_left, m_right;
 };
