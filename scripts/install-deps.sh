@@ -7,8 +7,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libsndfile1-dev libmp3lame-dev
     fonts-wqy-microhei
-    # tests: the reference encoder and a decoder, a real X server, window tools
-    lame mpg123 xvfb xauth x11-utils xdotool imagemagick
+    # tests: the reference encoder and two decoders, a real X server, window tools
+    lame mpg123 ffmpeg xvfb xauth x11-utils xdotool imagemagick
 )
 
 missing=()
