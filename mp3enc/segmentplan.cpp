@@ -16,8 +16,8 @@ SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int
 {
     SegmentPlan plan;
     plan.period = std::max(1, period);
-    const std::int64_t minFrames =
-        (std::int64_t(MinSeconds) * sampleRate + samplesPerFrame - 1) / samplesPerFrame;
+    // Whole frames of MinSeconds, rounded down: 90 s make six segments, not five.
+    const std::int64_t minFrames = std::int64_t(MinSeconds) * sampleRate / samplesPerFrame;
     const std::int64_t count = totalFrames / minFrames;
     if (count < 2 || totalFrames / count < 2 * (MinPreRoll + Window)) {
         plan.segments.push_back({0, 0, totalFrames});
