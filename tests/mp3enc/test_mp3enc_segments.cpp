@@ -388,7 +388,8 @@ void TestMp3EncSegments::threadsProperty()
                  frames);
         const QByteArray ours = audiocheck::readAll(mp3), lame = audiocheck::readAll(theirs);
         QCOMPARE(ours.size(), lame.size());
-        QCOMPARE(ours == lame, n == 1);
+        // Every core: in segments unless the machine has only one.
+        QCOMPARE(ours == lame, n == 1 || std::thread::hardware_concurrency() <= 1);
         QFile::remove(mp3);
     }
     EncoderFixture encoder;
