@@ -74,6 +74,22 @@ Pcm decodeMp3(const QString &mp3, const QString &scratch)
     return readWav(wav);
 }
 
+qint64 ffmpegFrames(const QString &mp3, int channels)
+{
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), mp3,
+                   QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
+    qint64 bytes = 0;
+    while (process.waitForReadyRead(60000))
+        bytes += process.readAllStandardOutput().size();
+    process.waitForFinished(60000);
+    bytes += process.readAllStandardOutput().size();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return -1;
+    return bytes / (2 * channels);
+}
+
 std::vector<double> blockErrors(const Pcm &a, const Pcm &reference, int block)
 {
     std::vector<double> errors;

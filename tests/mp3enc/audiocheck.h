@@ -21,6 +21,8 @@ struct Pcm
 // Reads any WAV, or decodes an MP3 with mpg123 (gapless) into `scratch` first.
 Pcm readWav(const QString &path);
 Pcm decodeMp3(const QString &mp3, const QString &scratch);
+// How many frames ffmpeg decodes from an MP3 (it reads the info tag's delay and padding too).
+qint64 ffmpegFrames(const QString &mp3, int channels);
 
 // Squared error of `a` against `reference` per block of `block` frames.
 std::vector<double> blockErrors(const Pcm &a, const Pcm &reference, int block);
