@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """One file on every core: the encoder component in segments against the lame command.
 
-Usage: parallel_bench.py BIN_DIR [WORK_DIR] [--skip-large]
+Usage: parallel_bench.py BIN_DIR [WORK_DIR] [--skip-large] [--only long|batch|memory]
 BIN_DIR holds Mp3Enc.ocx, ZTbutton.ocx, mp3enc_driver and batch_driver (a Release build).
 
 For 1, 2 and all cores (the component's Threads 1, 2 and 0):
@@ -137,6 +137,10 @@ def memory(bin_dir, work):
 
 
 def main():
+    only = None
+    if "--only" in sys.argv:
+        only = sys.argv[sys.argv.index("--only") + 1]
+        sys.argv.remove(only)
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
     if not args or shutil.which("lame") is None:
         sys.exit(__doc__)
@@ -144,9 +148,11 @@ def main():
     work = tempfile.mkdtemp(prefix="parallel bench ", dir=args[1] if len(args) > 1 else None)
     print(f"cores: {os.cpu_count()}, load average: {os.getloadavg()[0]:.2f}")
     try:
-        one_long_file(bin_dir, work)
-        batch(bin_dir, work)
-        if "--skip-large" not in sys.argv:
+        if only in (None, "long"):
+            one_long_file(bin_dir, work)
+        if only in (None, "batch"):
+            batch(bin_dir, work)
+        if only == "memory" or (only is None and "--skip-large" not in sys.argv):
             memory(bin_dir, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
