@@ -4,6 +4,7 @@
 //   batch_driver <list file>     one WAV path a line; outputs go next to their WAVs
 // Prints "seconds <start click to completion message>", "ticks <n>" and "max_tick_gap_ms <ms>",
 // the longest time between two ticks of the window's arrow timer during the batch.
+#include "converter/encoder/mp3enc.h"
 #include "converter/main/form1.h"
 #include "runtime/regsvr.h"
 
@@ -50,10 +51,12 @@ int main(int argc, char *argv[])
     QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: batch_driver <list file>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: batch_driver <list file> [threads]\n");
         return 2;
     }
+    if (argc == 3) // as the program's --threads
+        Mp3Enc::setThreadsOption(QString::fromLocal8Bit(argv[2]).toInt());
     const QStringList files = readList(QString::fromLocal8Bit(argv[1]));
     if (files.isEmpty() || !registerBeside(QStringLiteral("ZTbutton.ocx")) ||
         !registerBeside(QStringLiteral("Mp3Enc.ocx")))

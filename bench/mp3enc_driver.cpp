@@ -3,7 +3,7 @@
 //   mp3enc_driver gen <out.wav> <seconds> <seed>    music-like 44.1 kHz stereo 16-bit WAV
 //   mp3enc_driver genfloat <out.wav> <seconds> <seed>   the same as 32-bit float
 //   mp3enc_driver uncache <file>                    drops the file from the page cache
-//   mp3enc_driver encode <kbps>                     stdin: "<in>\t<out>" lines; prints wall, cpu s
+//   mp3enc_driver encode <kbps> [threads]           stdin: "<in>\t<out>" lines; prints wall, cpu s
 //   mp3enc_driver stop <in> <out> <after ms>        prints how long Stop took, in ms
 // Every mode ends with a line "maxrss <kB>", the peak resident memory of the process.
 #include "runtime/comerror.h"
@@ -113,11 +113,13 @@ std::unique_ptr<rt::Control> createEncoder(Site *site)
     return rt::createObject(QStringLiteral("MP3ENCLib.Mp3Enc"), site);
 }
 
-int encode(int kbps)
+int encode(int kbps, int threads)
 {
     Site site;
     auto encoder = createEncoder(&site);
     encoder->put(QStringLiteral("BitRate"), kbps * 1000);
+    if (threads >= 0)
+        encoder->put(QStringLiteral("Threads"), threads);
     std::string line;
     while (std::getline(std::cin, line)) {
         const QStringList pair = QString::fromStdString(line).split(u'\t');
@@ -181,8 +183,8 @@ int main(int argc, char **argv)
         QTemporaryDir home; // a registry of its own
         qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
         try {
-            if (args.size() == 3 && args[1] == "encode")
-                status = encode(args[2].toInt());
+            if ((args.size() == 3 || args.size() == 4) && args[1] == "encode")
+                status = encode(args[2].toInt(), args.size() == 4 ? args[3].toInt() : -1);
             else if (args.size() == 5 && args[1] == "stop")
                 status = stopAfter(args[2], args[3], args[4].toInt());
             else

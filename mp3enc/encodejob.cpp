@@ -1,10 +1,13 @@
 #include "mp3enc/encodejob.h"
 
+#include "mp3enc/mp3frame.h"
+#include "mp3enc/parallelencode.h"
 #include "mp3enc/tempoutput.h"
 #include "runtime/comerror.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -35,8 +38,35 @@ EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<Lame
       m_mixer(m_reader->channels(), m_reader->channelMap()), m_outputPath(outputPath)
 {}
 
+EncodeJob::~EncodeJob() = default;
+
+void EncodeJob::allowSegments(const QString &inputPath, const LameEncoder::Settings &settings,
+                              SegmentOptions options)
+{
+    m_parallel.reset();
+    if (options.threads == 0)
+        options.threads = int(std::thread::hardware_concurrency());
+    // Float input is scaled by a peak found over the whole file: read in one piece.
+    // A lowered rate moves the frames against the input: encoded in one piece too.
+    const int rate = m_encoder->outSampleRate();
+    if (options.threads <= 1 || m_reader->isFloat() || rate != m_reader->sampleRate())
+        return;
+    const bool mpeg1 = rate >= 32000;
+    SegmentPlan plan = SegmentPlan::make(frameCount(), mpeg1 ? 1152 : 576, rate,
+                                         mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate));
+    if (plan.segments.size() < 2)
+        return;
+    m_parallel = std::make_unique<ParallelEncode>(inputPath, settings, frameCount(),
+                                                  std::move(plan), std::move(options));
+}
+
 EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progress)
 {
+    if (m_parallel) {
+        if (auto result = m_parallel->run(m_outputPath, stop, progress))
+            return *result;
+        // The segments did not join: encode the file in one piece after all.
+    }
     TempOutput out;
     if (!out.create(m_outputPath))
         return writeFailed(out);

@@ -2,12 +2,15 @@
 
 #include "mp3enc/channelmixer.h"
 #include "mp3enc/lameencoder.h"
+#include "mp3enc/segmentplan.h"
 #include "mp3enc/sndfilereader.h"
 
 #include <QString>
 #include <atomic>
 #include <functional>
 #include <memory>
+
+class ParallelEncode;
 
 struct EncodeResult
 {
@@ -29,6 +32,14 @@ class EncodeJob
 public:
     EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<LameEncoder> encoder,
               const QString &outputPath);
+    ~EncodeJob();
+
+    // Lets run() encode the file in segments on several cores when it is long enough and its
+    // rate is kept; `settings` are the ones the encoder was set up with.
+    void allowSegments(const QString &inputPath, const LameEncoder::Settings &settings,
+                       SegmentOptions options);
+    // The segmented encode run() tries first, if any.
+    const ParallelEncode *parallel() const { return m_parallel.get(); }
 
     int frameCount() const { return m_encoder->totalFrames(); }
 
@@ -40,4 +51,5 @@ private:
     std::unique_ptr<LameEncoder> m_encoder;
     ChannelMixer m_mixer;
     QString m_outputPath;
+    std::unique_ptr<ParallelEncode> m_parallel;
 };

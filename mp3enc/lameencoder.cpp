@@ -24,7 +24,8 @@ bool LameEncoder::init(const Settings &s, QString *error)
         lame_set_num_samples(m_lame, static_cast<unsigned long>(s.frames)) == 0 &&
         lame_set_in_samplerate(m_lame, s.sampleRate) == 0 &&
         lame_set_num_channels(m_lame, s.channels) == 0 && lame_set_brate(m_lame, s.kbps) == 0 &&
-        lame_set_findReplayGain(m_lame, 1) == 0 &&
+        lame_set_findReplayGain(m_lame, s.replayGain ? 1 : 0) == 0 &&
+        lame_set_bWriteVbrTag(m_lame, s.infoTag ? 1 : 0) == 0 &&
         (s.outSampleRate == 0 || lame_set_out_samplerate(m_lame, s.outSampleRate) == 0);
     // lame_init_params may accept what a setter refused, so both results count.
     if (!set || lame_init_params(m_lame) < 0 || lame_get_num_channels(m_lame) != s.channels) {
@@ -69,6 +70,11 @@ size_t LameEncoder::worstCaseBytes(int inputFrames) const
                                 size_t(lame_get_out_samplerate(m_lame)) +
                             1;
     return std::max(size_t(inputFrames) * 5 / 4, mp3Frames * perFrame) + 7200;
+}
+
+int LameEncoder::kbps() const
+{
+    return lame_get_brate(m_lame);
 }
 
 bool LameEncoder::encode(const int *left, const int *right, int frames,

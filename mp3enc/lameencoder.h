@@ -18,6 +18,9 @@ public:
         std::uint64_t frames = 0; // exact length, so the frame count and the info tag are exact
         int kbps = 128;
         int outSampleRate = 0; // 0: LAME picks the rate that suits the bit rate
+        // A part of a file encoded on its own needs neither (its tag is rebuilt for the whole).
+        bool infoTag = true;
+        bool replayGain = true;
     };
 
     LameEncoder();
@@ -29,6 +32,7 @@ public:
     int totalFrames() const;
     int frameNumber() const;
     int outSampleRate() const;
+    int kbps() const;
 
     // Samples are full-scale 32-bit; `right` is ignored for mono. Appends the MP3 bytes to `out`.
     bool encode(const int *left, const int *right, int frames, std::vector<unsigned char> &out);

@@ -26,6 +26,7 @@ namespace {
 constexpr int ErrInvalidFileFormat = 321;
 constexpr int MinBitRate = 8000;
 constexpr int MaxBitRate = 320000;
+constexpr int MaxThreads = 256;
 
 struct DeliveryScope
 {
@@ -171,6 +172,9 @@ QList<rt::MemberInfo> Mp3Enc::members() const
                "Check and open a WAV input and an MP3 output"),
         member(IdGetFrameCount, "GetFrameCount", Method, {},
                "Number of MP3 frames the opened pair gives"),
+        member(IdThreads, "Threads", Property, {},
+               "Cores one file is encoded on, for files opened later: 0 all, 1 the file in one "
+               "piece, exactly as the lame command writes it"),
         member(EventActFrame, "ActFrame", Event, {QStringLiteral("ActFrame")},
                "One more MP3 frame is written"),
         member(EventThreadEnded, "ThreadEnded", Event, {}, "The encode has ended"),
@@ -189,6 +193,8 @@ QVariant Mp3Enc::getProperty(rt::DispId id)
         return m_downMix;
     case IdAllowDownSample:
         return m_allowDownSample;
+    case IdThreads:
+        return m_threads;
     default:
         refuse(rt::ErrNoSuchMember, QStringLiteral("Object doesn't support this property"));
     }
@@ -213,6 +219,16 @@ void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
     case IdAllowDownSample:
         m_allowDownSample = toBool(value);
         break;
+    case IdThreads: {
+        bool ok = false;
+        const int threads = value.toInt(&ok);
+        if (!ok)
+            refuse(rt::ErrTypeMismatch, QStringLiteral("Type mismatch"));
+        if (threads < 0 || threads > MaxThreads)
+            refuse(rt::ErrInvalidCall, QStringLiteral("Threads out of range: %1").arg(threads));
+        m_threads = threads;
+        break;
+    }
     default:
         refuse(rt::ErrNoSuchMember, QStringLiteral("Object doesn't support this property"));
     }
@@ -274,6 +290,9 @@ void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
 
     m_opened = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder),
                                            QFileInfo(outputFile).absoluteFilePath());
+    SegmentOptions segments;
+    segments.threads = m_threads;
+    m_opened->allowSegments(QFileInfo(inputFile).absoluteFilePath(), settings, segments);
     m_frameCount = m_opened->frameCount();
 }
 

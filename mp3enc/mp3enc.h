@@ -25,6 +25,7 @@ public:
         IdStop = 10,
         IdOpen = 11,
         IdGetFrameCount = 12,
+        IdThreads = 13,
     };
     enum : rt::DispId
     {
@@ -63,6 +64,7 @@ private:
     int m_bitRate = 128000;
     bool m_downMix = true;
     bool m_allowDownSample = true;
+    int m_threads = 0; // 0: every core
     int m_frameCount = 0;
     std::unique_ptr<EncodeJob> m_opened;
 

@@ -251,9 +251,18 @@ QVector<int> SndFileReader::channelMap() const
     return m_channelMap;
 }
 
+bool SndFileReader::isFloat() const
+{
+    const int subtype = m_format & SF_FORMAT_SUBMASK;
+    return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+}
+
 bool SndFileReader::seek(std::int64_t frame)
 {
-    return sf_seek(m_file, frame, SEEK_SET) == frame;
+    if (sf_seek(m_file, frame, SEEK_SET) == frame)
+        return true;
+    m_error = QString::fromLocal8Bit(sf_strerror(m_file));
+    return false;
 }
 
 std::int64_t SndFileReader::read(int *interleaved, std::int64_t frames)
@@ -263,8 +272,7 @@ std::int64_t SndFileReader::read(int *interleaved, std::int64_t frames)
     // cancel flag cuts that scan short.
     if (!m_scaleChosen) {
         m_scaleChosen = true;
-        const int subtype = m_format & SF_FORMAT_SUBMASK;
-        if (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE)
+        if (isFloat())
             sf_command(m_file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
     }
     const sf_count_t n = sf_readf_int(m_file, interleaved, frames);

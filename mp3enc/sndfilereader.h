@@ -29,6 +29,8 @@ public:
     // True when the data chunk's declared size could not describe the file (past 4 GiB) and the
     // samples are read up to the end of the file instead.
     bool readsToEnd() const { return m_readsToEnd; }
+    // Float and double samples, which are read scaled by the file's peak.
+    bool isFloat() const;
 
     // Once `*cancel` is set every read of the file comes back empty, so a long read inside
     // libsndfile (the float peak scan) ends within one block.

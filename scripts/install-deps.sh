@@ -9,8 +9,8 @@ packages=(
     fonts-wqy-microhei
     # Qt's own dialog and button texts in Chinese
     qt6-translations-l10n
-    # tests: the reference encoder and a decoder, a real X server, window tools
-    lame mpg123 xvfb xauth x11-utils xdotool imagemagick
+    # tests: the reference encoder and two decoders, a real X server, window tools
+    lame mpg123 ffmpeg xvfb xauth x11-utils xdotool imagemagick
     # a real window manager, for the frame the About window gets
     openbox
 )

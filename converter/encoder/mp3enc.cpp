@@ -32,6 +32,25 @@ void Binding::setAllowDownSample(bool on)
     control()->putProperty(AllowDownSample, on);
 }
 
+void Binding::setThreads(qint32 threads)
+{
+    control()->putProperty(Threads, threads);
+}
+
+namespace {
+int g_threadsOption = -1;
+}
+
+void setThreadsOption(int threads)
+{
+    g_threadsOption = threads;
+}
+
+int threadsOption()
+{
+    return g_threadsOption;
+}
+
 qint16 Binding::open(const QString &inputFile, const QString &outputFile)
 {
     return qint16(control()->invoke(Open, {inputFile, outputFile}).toInt());

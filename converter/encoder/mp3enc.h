@@ -23,6 +23,7 @@ inline constexpr rt::DispId Encode = 9;
 inline constexpr rt::DispId Stop = 10;
 inline constexpr rt::DispId Open = 11;
 inline constexpr rt::DispId GetFrameCount = 12;
+inline constexpr rt::DispId Threads = 13;
 
 // Events.
 inline constexpr rt::DispId ActFrame = 1;
@@ -38,6 +39,7 @@ public:
     void setBitRate(qint32 bitsPerSecond);
     void setDownMix(bool on);
     void setAllowDownSample(bool on);
+    void setThreads(qint32 threads);
 
     qint16 open(const QString &inputFile, const QString &outputFile);
     qint16 encode();
@@ -48,5 +50,10 @@ private:
     rt::Control *control() const;
     rt::ComponentHost *m_host;
 };
+
+// The program's "--threads N" (cores one file is encoded on; -1 when not given), handed to the
+// encoder when the main window loads.
+void setThreadsOption(int threads);
+int threadsOption();
 
 } // namespace Mp3Enc

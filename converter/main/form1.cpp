@@ -184,6 +184,11 @@ void Form1::Form_Load()
         Mp3().setDownMix(true);
     } catch (const std::exception &) {
     }
+    try {
+        if (Mp3Enc::threadsOption() >= 0)
+            Mp3().setThreads(Mp3Enc::threadsOption());
+    } catch (const std::exception &) {
+    }
 }
 
 void Form1::Form_Unload()

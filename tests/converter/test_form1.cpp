@@ -147,6 +147,17 @@ private slots:
             folder += u'/';
         QCOMPARE(c<rt::TextBox>(QStringLiteral("Text1"))->Text(), folder);
         QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::BitRate).toInt(), 128000);
+        QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::Threads).toInt(), 0);
+    }
+
+    // The program's --threads reaches the encoder when the window loads.
+    void loadWithThreadsOption()
+    {
+        m_form.reset();
+        Mp3Enc::setThreadsOption(1);
+        m_form = openForm1();
+        Mp3Enc::setThreadsOption(-1);
+        QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::Threads).toInt(), 1);
     }
 
     // Tab walks the controls in their tab positions.

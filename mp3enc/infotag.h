@@ -1,0 +1,38 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The encoder's info-tag frame (the "Info" header and its extension) rewritten for a stream
+// joined from several encoders. Pure functions over bytes.
+namespace infotag {
+
+// Bytes from the "Info" word to the end of the tag's own checksum.
+inline constexpr int Size = 156;
+
+struct Stream
+{
+    std::int64_t audioFrames = 0;
+    std::int64_t totalBytes = 0; // the tag frame and the audio frames
+    std::uint16_t musicCrc = 0;  // over the audio frames
+    int kbps = 0;
+    int delay = 0;   // samples before the input's first
+    int padding = 0; // samples after its last
+    // The tag frame's header carries the last audio frame's mode extension.
+    int modeExtension = 0;
+};
+
+// The checksum the tag uses for the music and for itself (CRC-16, polynomial 0x8005 reflected).
+std::uint16_t crc16(const unsigned char *bytes, std::size_t size, std::uint16_t crc = 0);
+// The seek table the encoder writes for `frames` frames of one bit rate.
+std::array<unsigned char, 100> constantRateToc(std::int64_t frames, int kbps);
+
+// Rewrites the header's mode extension, frame count, byte count, seek table, delay and padding,
+// music length and checksum, leaves ReplayGain "not set" (it described one part of the input) and
+// recomputes the tag's own checksum. False when the frame is not laid out as expected; it is then
+// unchanged.
+bool rebuild(std::vector<unsigned char> &frame, const Stream &stream);
+
+} // namespace infotag

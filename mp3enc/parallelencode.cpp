@@ -1,0 +1,418 @@
+#include "mp3enc/parallelencode.h"
+
+#include "mp3enc/framelist.h"
+#include "mp3enc/infotag.h"
+#include "mp3enc/repacker.h"
+#include "mp3enc/segmentencoder.h"
+#include "mp3enc/tempoutput.h"
+#include "runtime/comerror.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+struct SegmentOutput
+{
+    EncodeResult result;
+    bool usable = false; // false: the encoder's bytes were not what the join expects
+    FrameList frames;
+    std::int64_t first = 0;         // frame number of frames[0] in the whole stream
+    std::vector<unsigned char> tag; // first segment: the encoder's info-tag frame, if any
+    SegmentEncoder encoder;         // kept, to run on when no frame of the next seam joins
+};
+
+namespace {
+
+// The info tag describes the whole-file encoder's delay: its 576 samples of lead-in.
+constexpr int EncoderDelay = 576;
+
+EncodeResult failed(int number, const QString &text)
+{
+    return {EncodeResult::Failed, number, text};
+}
+
+EncodeResult writeFailed(const TempOutput &out)
+{
+    const int e = out.errorNumber();
+    const bool full = e == ENOSPC || e == EDQUOT || e == EFBIG;
+    return failed(full ? rt::ErrDiskFull : rt::ErrDeviceIO, out.errorText());
+}
+
+std::unique_ptr<SegmentOutput> segmentFailed(int number, const QString &text)
+{
+    auto out = std::make_unique<SegmentOutput>();
+    out->result = failed(number, text);
+    return out;
+}
+
+// Frames of two encoders can meet where both chose the same window for the granule before the
+// seam: the decoder overlaps that granule with the next one, whose window follows from it.
+bool sameWindows(const FrameList::Frame &a, const FrameList::Frame &b)
+{
+    if (a.header.channels != b.header.channels || a.header.granules != b.header.granules)
+        return false;
+    const int gr = a.header.granules - 1;
+    for (int ch = 0; ch < a.header.channels; ++ch) {
+        if (a.side.blockType[gr][ch] != b.side.blockType[gr][ch] ||
+            a.side.mixedBlock[gr][ch] != b.side.mixedBlock[gr][ch])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// The serial side: lays the segments' frames down in order and writes them out.
+class ParallelEncode::Join
+{
+public:
+    Join(TempOutput &out, const EncodeJob::Progress &progress) : m_out(out), m_progress(progress) {}
+
+    // False when a frame is missing or its size is not the one-piece encode's.
+    bool appendUpTo(const SegmentOutput &segment, std::int64_t end)
+    {
+        for (; m_next < end; ++m_next) {
+            if (!append(segment, m_next))
+                return false;
+        }
+        return true;
+    }
+
+    // The first frame of the window where `b` can take over from `a`, or -1.
+    std::int64_t findSeam(const SegmentOutput &a, const SegmentOutput &b, std::int64_t window,
+                          bool refuseAll)
+    {
+        const std::int64_t start = m_next;
+        for (std::int64_t s = start; s < start + window; ++s) {
+            const FrameList::Frame *next = frame(b, s);
+            const FrameList::Frame *lastA = frame(a, s - 1);
+            const FrameList::Frame *lastB = frame(b, s - 1);
+            if (!next || !lastA || !lastB)
+                return -1;
+            if (!refuseAll && sameWindows(*lastA, *lastB) && fitsFrom(b, s))
+                return s;
+            if (!append(a, s))
+                return -1;
+            m_next = s + 1;
+        }
+        return -1;
+    }
+
+    // Whether `b`'s frames from `s` on fit the joined stream. Where it leaves them less
+    // reservoir than their encoder had, their data sits later; that debt is paid off only where
+    // the encoder left bytes unused or reached the reservoir's limit, and every frame until then
+    // must still end within itself.
+    bool fitsFrom(const SegmentOutput &b, std::int64_t s) const
+    {
+        Repacker trial = m_repacker;
+        std::vector<unsigned char> scratch;
+        for (std::int64_t k = s;; ++k) {
+            const FrameList::Frame *f = frame(b, k);
+            if (!f)
+                return true; // the next seam starts from whatever is left
+            if (trial.freeBefore(f->header) >= f->side.mainDataBegin)
+                return true; // from here on the frames sit where their encoder put them
+            const auto i = std::size_t(k - b.first);
+            if (!trial.append(f->header, b.frames.head(i), b.frames.data(i), f->dataBytes))
+                return false;
+            scratch.clear();
+            trial.takeFinished(scratch);
+        }
+    }
+
+    void restart(std::int64_t next, const Repacker &repacker)
+    {
+        m_next = next;
+        m_repacker = repacker;
+    }
+    std::int64_t next() const { return m_next; }
+    int kbps() const { return m_kbps; }
+    int modeExtension() const { return m_modeExtension; }
+    const Repacker &repacker() const { return m_repacker; }
+
+    bool writeFinished(bool last)
+    {
+        if (last)
+            m_repacker.finish();
+        m_buffer.clear();
+        m_repacker.takeFinished(m_buffer);
+        m_crc = infotag::crc16(m_buffer.data(), m_buffer.size(), m_crc);
+        m_bytes += std::int64_t(m_buffer.size());
+        return m_out.write(m_buffer.data(), m_buffer.size());
+    }
+    std::uint16_t musicCrc() const { return m_crc; }
+    std::int64_t audioBytes() const { return m_bytes; }
+
+private:
+    static const FrameList::Frame *frame(const SegmentOutput &segment, std::int64_t number)
+    {
+        const std::int64_t i = number - segment.first;
+        return i >= 0 && i < std::int64_t(segment.frames.size()) ? &segment.frames[std::size_t(i)]
+                                                                 : nullptr;
+    }
+
+    bool append(const SegmentOutput &segment, std::int64_t number)
+    {
+        const FrameList::Frame *f = frame(segment, number);
+        if (!f || f->dataBytes < 0)
+            return false;
+        if (m_kbps == 0) {
+            m_kbps = f->header.kbps;
+            m_rate = f->header.sampleRate;
+        }
+        // Every encoder must have cut its frames where the one-piece encode does.
+        const mp3frame::Header &h = f->header;
+        if (h.kbps != m_kbps || h.sampleRate != m_rate ||
+            h.padded != mp3frame::lamePadded(number, h.mpeg1, h.kbps, h.sampleRate))
+            return false;
+        const std::size_t i = std::size_t(number - segment.first);
+        if (!m_repacker.append(h, segment.frames.head(i), segment.frames.data(i), f->dataBytes))
+            return false;
+        m_modeExtension = (segment.frames.head(i)[3] >> 4) & 3;
+        m_progress(int(number + 1));
+        return true;
+    }
+
+    TempOutput &m_out;
+    const EncodeJob::Progress &m_progress;
+    Repacker m_repacker;
+    std::int64_t m_next = 0;
+    int m_kbps = 0;
+    int m_rate = 0;
+    int m_modeExtension = 0;
+    std::vector<unsigned char> m_buffer;
+    std::uint16_t m_crc = 0;
+    std::int64_t m_bytes = 0;
+};
+
+ParallelEncode::ParallelEncode(const QString &inputPath, const LameEncoder::Settings &settings,
+                               std::int64_t totalFrames, SegmentPlan plan, SegmentOptions options)
+    : m_inputPath(inputPath), m_settings(settings), m_totalFrames(totalFrames),
+      m_samplesPerFrame(settings.sampleRate >= 32000 ? 1152 : 576), m_plan(std::move(plan)),
+      m_options(std::move(options))
+{}
+
+ParallelEncode::~ParallelEncode()
+{
+    stopWorkers();
+}
+
+std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
+                                                const std::atomic<bool> &stop,
+                                                const EncodeJob::Progress &progress)
+{
+    const auto &segments = m_plan.segments;
+    m_joinedAll = false;
+    m_extended = 0;
+    m_seams.clear();
+    startWorkers(stop);
+    struct WorkersStop
+    {
+        ParallelEncode *self;
+        ~WorkersStop() { self->stopWorkers(); }
+    } workersStop{this};
+
+    TempOutput out;
+    if (!out.create(outputPath))
+        return writeFailed(out);
+    const auto stoppedResult = EncodeResult{EncodeResult::Stopped, 0, {}};
+
+    std::unique_ptr<SegmentOutput> a = take(0, stop);
+    if (!a)
+        return stoppedResult;
+    if (a->result.status != EncodeResult::Done)
+        return a->result;
+    if (!a->usable)
+        return std::nullopt;
+    std::vector<unsigned char> tag = a->tag;
+    const std::vector<unsigned char> placeholder(tag.size(), 0);
+    if (!out.write(placeholder.data(), placeholder.size()))
+        return writeFailed(out);
+
+    Join join(out, progress);
+    for (std::size_t i = 1; i < segments.size(); ++i) {
+        // Up to the window the frames are the earlier segment's whatever the seam: joined and
+        // written while the next segment is still being encoded.
+        if (!join.appendUpTo(*a, segments[i].windowStart))
+            return std::nullopt;
+        if (!join.writeFinished(false))
+            return writeFailed(out);
+        std::unique_ptr<SegmentOutput> b = take(i, stop);
+        if (!b)
+            return stoppedResult;
+        if (b->result.status != EncodeResult::Done)
+            return b->result;
+        if (!b->usable)
+            return std::nullopt;
+        const Repacker before = join.repacker();
+        const bool refuse = m_options.refuseSeams && m_options.refuseSeams(i);
+        const std::int64_t seam = join.findSeam(*a, *b, SegmentPlan::Window, refuse);
+        if (seam >= 0) {
+            m_seams.push_back(seam);
+            a = std::move(b);
+        } else {
+            join.restart(segments[i].windowStart, before);
+            b.reset();
+            if (auto ran = runOn(*a, i, join, stop); !ran || ran->status != EncodeResult::Done)
+                return ran;
+        }
+        if (!join.writeFinished(false))
+            return writeFailed(out);
+        if (stop.load())
+            return stoppedResult;
+    }
+    if (!join.appendUpTo(*a, m_totalFrames) ||
+        std::int64_t(a->frames.size()) + a->first != m_totalFrames)
+        return std::nullopt;
+    if (!join.writeFinished(true))
+        return writeFailed(out);
+    if (!tag.empty() && !rebuildTag(tag, join))
+        return std::nullopt;
+    if ((!tag.empty() && !out.writeAt(0, tag.data(), tag.size())) || !out.commit())
+        return writeFailed(out);
+    progress(int(m_totalFrames));
+    m_joinedAll = true;
+    return EncodeResult{};
+}
+
+std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::size_t i, Join &join,
+                                                  const std::atomic<bool> &stop)
+{
+    // The reservoirs or the windows never agreed. The earlier encoder runs on over segment i:
+    // its frames continue the joined ones exactly, and the next seam is tried against them.
+    a.encoder.dropBefore(join.next() - SegmentPlan::Window, a.frames, a.first);
+    const EncodeResult ran = a.encoder.encodeTo(endSample(i), [&] { return stopped(stop); });
+    if (ran.status != EncodeResult::Done)
+        return ran;
+    if (!a.encoder.parse(&a.frames, &a.first) ||
+        std::int64_t(a.frames.size()) + a.first < m_plan.segments[i].endFrame)
+        return std::nullopt;
+    ++m_extended;
+    return ran;
+}
+
+bool ParallelEncode::rebuildTag(std::vector<unsigned char> &tag, const Join &join) const
+{
+    infotag::Stream stream;
+    stream.audioFrames = m_totalFrames;
+    stream.totalBytes = std::int64_t(tag.size()) + join.audioBytes();
+    stream.musicCrc = join.musicCrc();
+    stream.kbps = join.kbps();
+    stream.modeExtension = join.modeExtension();
+    stream.delay = EncoderDelay;
+    stream.padding =
+        int(m_totalFrames * m_samplesPerFrame - EncoderDelay - std::int64_t(m_settings.frames));
+    return infotag::rebuild(tag, stream);
+}
+
+std::int64_t ParallelEncode::endSample(std::size_t i) const
+{
+    // The encoder looks a frame or two ahead, and writes a frame's header only once the data of
+    // the frames after it has filled the reservoir up to it: as many frames as 511 bytes span.
+    const auto total = std::int64_t(m_settings.frames);
+    const bool mpeg1 = m_samplesPerFrame == 1152;
+    const int frameBytes =
+        (mpeg1 ? 144000 : 72000) * m_settings.kbps /
+        (m_settings.outSampleRate ? m_settings.outSampleRate : m_settings.sampleRate);
+    const int area = std::max(1, frameBytes - 4 - 32);
+    const std::int64_t margin = 3 + (511 + area - 1) / area;
+    return i + 1 == m_plan.segments.size()
+               ? total
+               : std::min(total, (m_plan.segments[i].endFrame + margin) * m_samplesPerFrame);
+}
+
+bool ParallelEncode::stopped(const std::atomic<bool> &stop) const
+{
+    return stop.load(std::memory_order_relaxed) || m_abort.load(std::memory_order_relaxed);
+}
+
+std::unique_ptr<SegmentOutput> ParallelEncode::encodeSegment(std::size_t i,
+                                                             const std::atomic<bool> &stop) const
+{
+    const Segment &segment = m_plan.segments[i];
+    auto out = std::make_unique<SegmentOutput>();
+    out->result = out->encoder.open(m_inputPath, m_settings, segment.encoderStart, i == 0);
+    if (out->encoder.seekFailed()) {
+        out->result = {}; // not usable: the file is encoded in one piece
+        return out;
+    }
+    if (out->result.status == EncodeResult::Done)
+        out->result = out->encoder.encodeTo(endSample(i), [&] { return stopped(stop); });
+    if (out->result.status != EncodeResult::Done)
+        return out;
+    if (i == 0)
+        out->tag = out->encoder.tag();
+    const bool last = i + 1 == m_plan.segments.size();
+    const bool spoilt = m_options.spoilSegment && m_options.spoilSegment(i);
+    out->usable = !spoilt && out->encoder.parse(&out->frames, &out->first) &&
+                  (last ? std::int64_t(out->frames.size()) + out->first == segment.endFrame
+                        : std::int64_t(out->frames.size()) + out->first >= segment.endFrame);
+    return out;
+}
+
+void ParallelEncode::startWorkers(const std::atomic<bool> &stop)
+{
+    stopWorkers();
+    m_abort = false;
+    m_next = 0;
+    m_joined = 0;
+    m_done.clear();
+    m_done.resize(m_plan.segments.size());
+    const int count = std::clamp(m_options.threads, 1, std::max(1, int(m_plan.segments.size())));
+    for (int t = 0; t < count; ++t)
+        m_workers.emplace_back(&ParallelEncode::work, this, std::cref(stop));
+}
+
+void ParallelEncode::stopWorkers()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_abort = true;
+    }
+    m_changed.notify_all();
+    for (std::thread &t : m_workers)
+        t.join();
+    m_workers.clear();
+}
+
+void ParallelEncode::work(const std::atomic<bool> &stop)
+{
+    // Encoded segments wait for the join; a few ahead keep every core busy.
+    const std::size_t ahead = std::size_t(m_options.threads) + 1;
+    for (;;) {
+        std::size_t i = 0;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] {
+                return m_abort || m_next >= m_done.size() || m_next <= m_joined + ahead;
+            });
+            if (m_abort || m_next >= m_done.size())
+                return;
+            i = m_next++;
+        }
+        std::unique_ptr<SegmentOutput> result;
+        try {
+            result = encodeSegment(i, stop);
+        } catch (const std::exception &e) { // out of memory: fail the file
+            result = segmentFailed(rt::ErrOverflow, QString::fromLocal8Bit(e.what()));
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_done[i] = std::move(result);
+        }
+        m_changed.notify_all();
+    }
+}
+
+std::unique_ptr<SegmentOutput> ParallelEncode::take(std::size_t i, const std::atomic<bool> &stop)
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_done[i]) {
+        if (stop.load())
+            return nullptr;
+        m_changed.wait_for(lock, std::chrono::milliseconds(10));
+    }
+    m_joined = i;
+    m_changed.notify_all();
+    return std::move(m_done[i]);
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "mp3enc/encodejob.h"
+#include "mp3enc/lameencoder.h"
+#include "mp3enc/segmentplan.h"
+
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+struct SegmentOutput;
+
+// Encodes one file as segments on a pool of threads and joins them, in order, into one stream
+// with the frames, sizes and info tag the whole-file encode would have. Memory stays bounded:
+// only a few segments are encoded ahead of the join, and an encoder that runs on over the next
+// segment forgets what is joined.
+class ParallelEncode
+{
+public:
+    // `settings` describe the whole file as the one-piece encoder has them; `totalFrames` is its
+    // frame count.
+    ParallelEncode(const QString &inputPath, const LameEncoder::Settings &settings,
+                   std::int64_t totalFrames, SegmentPlan plan, SegmentOptions options);
+    ~ParallelEncode();
+    ParallelEncode(const ParallelEncode &) = delete;
+    ParallelEncode &operator=(const ParallelEncode &) = delete;
+
+    // Empty when the segments could not be joined: nothing is left behind, and the file must be
+    // encoded in one piece.
+    std::optional<EncodeResult> run(const QString &outputPath, const std::atomic<bool> &stop,
+                                    const EncodeJob::Progress &progress);
+
+    const SegmentPlan &plan() const { return m_plan; }
+    // After run(): whether the segments were joined, how many seams found no frame to join at
+    // (the earlier segment's encoder then ran on over the next), and the frames where the seams
+    // are.
+    bool joined() const { return m_joinedAll; }
+    int extended() const { return m_extended; }
+    const std::vector<std::int64_t> &seams() const { return m_seams; }
+
+private:
+    class Join;
+
+    std::optional<EncodeResult> runOn(SegmentOutput &a, std::size_t i, Join &join,
+                                      const std::atomic<bool> &stop);
+    bool rebuildTag(std::vector<unsigned char> &tag, const Join &join) const;
+    std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i,
+                                                 const std::atomic<bool> &stop) const;
+    // Input sample up to which segment i's encoder must run.
+    std::int64_t endSample(std::size_t i) const;
+    bool stopped(const std::atomic<bool> &stop) const;
+    void startWorkers(const std::atomic<bool> &stop);
+    void stopWorkers();
+    void work(const std::atomic<bool> &stop);
+    std::unique_ptr<SegmentOutput> take(std::size_t i, const std::atomic<bool> &stop);
+
+    QString m_inputPath;
+    LameEncoder::Settings m_settings;
+    std::int64_t m_totalFrames;
+    int m_samplesPerFrame;
+    SegmentPlan m_plan;
+    SegmentOptions m_options; // threads > 1
+    bool m_joinedAll = false;
+    int m_extended = 0;
+    std::vector<std::int64_t> m_seams;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::unique_ptr<SegmentOutput>> m_done;
+    std::size_t m_next = 0;   // next segment to encode
+    std::size_t m_joined = 0; // segments the join has taken
+    std::atomic<bool> m_abort{false};
+    std::vector<std::thread> m_workers;
+};

@@ -1,0 +1,71 @@
+#include "mp3enc/repacker.h"
+
+#include <algorithm>
+#include <cstring>
+
+int Repacker::freeBefore(const mp3frame::Header &next) const
+{
+    return int(std::min<std::int64_t>(m_areaEnd - m_dataEnd, next.maxBackBytes()));
+}
+
+bool Repacker::append(const mp3frame::Header &h, const unsigned char *head,
+                      const unsigned char *data, int dataBytes)
+{
+    const int back = freeBefore(h);
+    const int area = h.mainDataBytes();
+    const std::int64_t start = m_areaEnd - back;
+    if (h.crc || start + dataBytes > m_areaEnd + area)
+        return false;
+
+    Pending frame;
+    frame.areaOffset = h.mainDataOffset();
+    frame.areaStart = m_areaEnd;
+    frame.bytes.assign(std::size_t(h.frameBytes), 0);
+    std::memcpy(frame.bytes.data(), head, std::size_t(frame.areaOffset));
+    mp3frame::setMainDataBegin(h, frame.bytes.data() + frame.areaOffset - h.sideInfoBytes, back);
+    m_pending.push_back(std::move(frame));
+
+    // Spread the data over the areas of this frame and the earlier ones it reaches back into.
+    std::int64_t at = start;
+    const std::int64_t end = start + dataBytes;
+    for (Pending &p : m_pending) {
+        const std::int64_t areaEnd =
+            p.areaStart + std::int64_t(p.bytes.size()) - std::int64_t(p.areaOffset);
+        if (at >= areaEnd)
+            continue;
+        const std::int64_t n = std::min(end, areaEnd) - at;
+        if (n <= 0)
+            break;
+        std::memcpy(p.bytes.data() + p.areaOffset + (at - p.areaStart), data + (at - start),
+                    std::size_t(n));
+        at += n;
+    }
+    m_dataEnd = end;
+    m_areaEnd += area;
+    ++m_frames;
+
+    // A frame whose area ends out of reach of any later frame is final.
+    while (!m_pending.empty()) {
+        const Pending &p = m_pending.front();
+        const std::int64_t areaEnd =
+            p.areaStart + std::int64_t(p.bytes.size()) - std::int64_t(p.areaOffset);
+        if (areaEnd > std::max(m_dataEnd, m_areaEnd - 511))
+            break;
+        m_finished.insert(m_finished.end(), p.bytes.begin(), p.bytes.end());
+        m_pending.pop_front();
+    }
+    return true;
+}
+
+void Repacker::finish()
+{
+    for (const Pending &p : m_pending)
+        m_finished.insert(m_finished.end(), p.bytes.begin(), p.bytes.end());
+    m_pending.clear();
+}
+
+void Repacker::takeFinished(std::vector<unsigned char> &out)
+{
+    out.insert(out.end(), m_finished.begin(), m_finished.end());
+    m_finished.clear();
+}

@@ -1,0 +1,36 @@
+#include "mp3enc/segmentplan.h"
+
+#include <algorithm>
+
+namespace {
+
+std::int64_t roundDown(std::int64_t value, int period)
+{
+    return value <= 0 ? 0 : value / period * period;
+}
+
+} // namespace
+
+SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int sampleRate,
+                              int period)
+{
+    SegmentPlan plan;
+    plan.period = std::max(1, period);
+    // Whole frames of MinSeconds, rounded down: 90 s make six segments, not five.
+    const std::int64_t minFrames = std::int64_t(MinSeconds) * sampleRate / samplesPerFrame;
+    const std::int64_t count = totalFrames / minFrames;
+    if (count < 2 || totalFrames / count < 2 * (MinPreRoll + Window)) {
+        plan.segments.push_back({0, 0, totalFrames});
+        return plan;
+    }
+    for (std::int64_t i = 0; i < count; ++i) {
+        Segment s;
+        s.windowStart = i == 0 ? 0 : i * totalFrames / count;
+        s.encoderStart = i == 0 ? 0 : roundDown(s.windowStart - MinPreRoll, plan.period);
+        plan.segments.push_back(s);
+    }
+    for (std::size_t i = 0; i + 1 < plan.segments.size(); ++i)
+        plan.segments[i].endFrame = plan.segments[i + 1].windowStart + Window;
+    plan.segments.back().endFrame = totalFrames;
+    return plan;
+}

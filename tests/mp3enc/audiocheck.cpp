@@ -1,0 +1,139 @@
+#include "tests/mp3enc/audiocheck.h"
+
+#include "tests/mp3enc/encoderfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <cmath>
+#include <random>
+#include <sndfile.h>
+
+namespace audiocheck {
+
+bool writeBusyWav(const QString &path, double seconds, int sampleRate, int channels)
+{
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    std::mt19937 random(12345);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    const auto frames = qint64(seconds * sampleRate);
+    const qint64 beat = sampleRate * 37 / 100; // off the frame grid on purpose
+    std::vector<float> buffer;
+    for (qint64 done = 0; done < frames;) {
+        const qint64 n = std::min<qint64>(beat, frames - done);
+        const double f = 110.0 * std::pow(2.0, double(random() % 24) / 12.0);
+        buffer.assign(std::size_t(n * channels), 0.0f);
+        for (qint64 i = 0; i < n; ++i) {
+            const double t = double(done + i) / sampleRate, local = double(i) / sampleRate;
+            const double hit = std::exp(-40.0 * local);
+            for (int c = 0; c < channels; ++c) {
+                const double tone = std::sin(2 * M_PI * f * (1 + 0.01 * c) * t) +
+                                    0.3 * std::sin(2 * M_PI * 3.01 * f * t);
+                const double v = 0.3 * tone * std::exp(-3.0 * local) + 0.05 * noise(random) +
+                                 0.5 * hit * noise(random);
+                buffer[std::size_t(i * channels + c)] = float(std::clamp(v, -0.99, 0.99));
+            }
+        }
+        if (sf_writef_float(file, buffer.data(), n) != n) {
+            sf_close(file);
+            return false;
+        }
+        done += n;
+    }
+    return sf_close(file) == 0;
+}
+
+Pcm readWav(const QString &path)
+{
+    Pcm pcm;
+    SF_INFO info{};
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file)
+        return pcm;
+    pcm.channels = info.channels;
+    pcm.sampleRate = info.samplerate;
+    pcm.samples.resize(std::size_t(info.frames * info.channels));
+    if (sf_readf_float(file, pcm.samples.data(), info.frames) != info.frames)
+        pcm = {};
+    sf_close(file);
+    return pcm;
+}
+
+Pcm decodeMp3(const QString &mp3, const QString &scratch)
+{
+    const QString wav = QDir(scratch).filePath(QStringLiteral("decoded.wav"));
+    QFile::remove(wav);
+    if (!runTool(QStringLiteral("mpg123"), {QStringLiteral("-q"), QStringLiteral("-w"), wav, mp3}))
+        return {};
+    return readWav(wav);
+}
+
+qint64 ffmpegFrames(const QString &mp3, int channels)
+{
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), mp3,
+                   QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
+    qint64 bytes = 0;
+    while (process.waitForReadyRead(60000))
+        bytes += process.readAllStandardOutput().size();
+    process.waitForFinished(60000);
+    bytes += process.readAllStandardOutput().size();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return -1;
+    return bytes / (2 * channels);
+}
+
+std::vector<double> blockErrors(const Pcm &a, const Pcm &reference, int block)
+{
+    std::vector<double> errors;
+    if (a.channels != reference.channels)
+        return errors;
+    const std::size_t step = std::size_t(block * a.channels);
+    const std::size_t size = std::min(a.samples.size(), reference.samples.size());
+    for (std::size_t at = 0; at + step <= size; at += step) {
+        double sum = 0;
+        for (std::size_t i = at; i < at + step; ++i) {
+            const double d = double(a.samples[i]) - double(reference.samples[i]);
+            sum += d * d;
+        }
+        errors.push_back(sum);
+    }
+    return errors;
+}
+
+double snr(const Pcm &a, const Pcm &reference)
+{
+    double signal = 0, noise = 0;
+    const std::size_t size = std::min(a.samples.size(), reference.samples.size());
+    for (std::size_t i = 0; i < size; ++i) {
+        signal += double(reference.samples[i]) * reference.samples[i];
+        const double d = double(a.samples[i]) - double(reference.samples[i]);
+        noise += d * d;
+    }
+    return 10.0 * std::log10(signal / std::max(noise, 1e-30));
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString toolErrors(const QString &program, const QStringList &args)
+{
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return QStringLiteral("failed: ") + QString::fromLocal8Bit(process.readAllStandardError());
+    return QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+}
+
+} // namespace audiocheck

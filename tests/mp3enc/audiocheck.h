@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+// Signals that make the encoder work hard, and measures of how a decode differs from them.
+namespace audiocheck {
+
+// Tones, a noise floor and drum-like bursts (which force short blocks) for `seconds` seconds.
+bool writeBusyWav(const QString &path, double seconds, int sampleRate, int channels);
+
+struct Pcm
+{
+    std::vector<float> samples; // interleaved
+    int channels = 0;
+    int sampleRate = 0;
+    qint64 frames() const { return channels ? qint64(samples.size()) / channels : 0; }
+};
+// Reads any WAV, or decodes an MP3 with mpg123 (gapless) into `scratch` first.
+Pcm readWav(const QString &path);
+Pcm decodeMp3(const QString &mp3, const QString &scratch);
+// How many frames ffmpeg decodes from an MP3 (it reads the info tag's delay and padding too).
+qint64 ffmpegFrames(const QString &mp3, int channels);
+
+// Squared error of `a` against `reference` per block of `block` frames.
+std::vector<double> blockErrors(const Pcm &a, const Pcm &reference, int block);
+// Signal to noise ratio of `a` against `reference`, in dB.
+double snr(const Pcm &a, const Pcm &reference);
+
+QByteArray readAll(const QString &path);
+// What a tool writes on its error output; "failed" when it does not run to a clean exit.
+QString toolErrors(const QString &program, const QStringList &args);
+
+} // namespace audiocheck

@@ -1,0 +1,414 @@
+// Long files encoded in segments on several threads: the joined file must be what the lame
+// command writes in every way a player sees (frames, size, info tag, exact length), with no
+// error spike where two encoders meet, and nothing left behind when the encode is stopped or
+// fails.
+#include "mp3enc/channelmixer.h"
+#include "mp3enc/encodejob.h"
+#include "mp3enc/framelist.h"
+#include "mp3enc/infotag.h"
+#include "mp3enc/parallelencode.h"
+#include "mp3enc/sndfilereader.h"
+#include "runtime/comerror.h"
+#include "tests/mp3enc/audiocheck.h"
+#include "tests/mp3enc/encoderfixture.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+struct Job
+{
+    std::unique_ptr<EncodeJob> job;
+    LameEncoder::Settings settings;
+};
+
+// What Mp3Enc::Open sets up, with the segment options of the test.
+Job openJob(const QString &wav, const QString &mp3, int kbps, bool allowDownSample,
+            SegmentOptions options)
+{
+    Job result;
+    auto reader = std::make_unique<SndFileReader>();
+    if (!reader->open(wav))
+        return result;
+    LameEncoder::Settings &s = result.settings;
+    s.sampleRate = reader->sampleRate();
+    s.channels = reader->channels() == 1 ? 1 : 2;
+    s.frames = std::uint64_t(reader->frames());
+    s.kbps = kbps;
+    s.outSampleRate = allowDownSample ? 0 : reader->sampleRate();
+    auto encoder = std::make_unique<LameEncoder>();
+    QString error;
+    if (!encoder->init(s, &error))
+        return result;
+    result.job = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder), mp3);
+    result.job->allowSegments(wav, s, std::move(options));
+    return result;
+}
+
+SegmentOptions threads(int n)
+{
+    SegmentOptions options;
+    options.threads = n;
+    return options;
+}
+
+EncodeResult run(
+    EncodeJob &job, const EncodeJob::Progress &progress = [](int) {})
+{
+    std::atomic<bool> stop{false};
+    return job.run(stop, progress);
+}
+
+// The input as the encoder hears it: mixed down to the MP3's channels, full scale 1.0.
+audiocheck::Pcm heard(const QString &wav)
+{
+    audiocheck::Pcm pcm;
+    SndFileReader reader;
+    if (!reader.open(wav))
+        return pcm;
+    ChannelMixer mixer(reader.channels(), reader.channelMap());
+    const auto n = int(reader.frames());
+    std::vector<int> interleaved(std::size_t(n) * std::size_t(reader.channels()));
+    std::vector<int> left(static_cast<std::size_t>(n)), right(static_cast<std::size_t>(n));
+    if (reader.read(interleaved.data(), n) != n)
+        return pcm;
+    mixer.split(interleaved.data(), n, left.data(), right.data());
+    pcm.channels = mixer.outputChannels();
+    pcm.sampleRate = reader.sampleRate();
+    for (int i = 0; i < n; ++i) {
+        pcm.samples.push_back(float(left[std::size_t(i)] / 2147483648.0));
+        if (pcm.channels == 2)
+            pcm.samples.push_back(float(right[std::size_t(i)] / 2147483648.0));
+    }
+    return pcm;
+}
+
+const unsigned char *bytes(const QByteArray &a)
+{
+    return reinterpret_cast<const unsigned char *>(a.constData());
+}
+
+std::size_t tagSize(const QByteArray &mp3)
+{
+    mp3frame::Header h;
+    if (mp3.size() < 200 || !mp3frame::parseHeader(bytes(mp3), &h))
+        return 0;
+    const int info = h.mainDataOffset();
+    return mp3.mid(info, 4) == "Info" ? std::size_t(h.frameBytes) : 0;
+}
+
+} // namespace
+
+class TestMp3EncSegments final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void joinedLikeLame_data();
+    void joinedLikeLame();
+    void fallBacks();
+    void stopLeavesNothing();
+    void failureLeavesNothing();
+    void threadsProperty();
+
+private:
+    QString input(int rate, int channels, double seconds);
+    QString reference(const QString &wav, int kbps, bool allowDownSample, int channels);
+    void compareWithReference(const QString &ours, const QString &theirs, const QString &wav,
+                              const ParallelEncode &parallel);
+
+    QTemporaryDir m_dir;
+    QString m_out; // only outputs: what is left in it after a failure is a leftover
+};
+
+void TestMp3EncSegments::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_out = m_dir.filePath(QStringLiteral("输出 目录"));
+    QVERIFY(QDir().mkpath(m_out));
+}
+
+QString TestMp3EncSegments::input(int rate, int channels, double seconds)
+{
+    const QString path =
+        m_dir.filePath(QStringLiteral("歌 %1 %2 %3.wav").arg(rate).arg(channels).arg(seconds));
+    if (!QFile::exists(path) && !audiocheck::writeBusyWav(path, seconds, rate, channels))
+        return {};
+    return path;
+}
+
+// The lame command's file where it reads the input, else the one-piece encode (byte for byte
+// the command's where both apply).
+QString TestMp3EncSegments::reference(const QString &wav, int kbps, bool allowDownSample,
+                                      int channels)
+{
+    const QString mp3 = m_dir.filePath(QStringLiteral("reference.mp3"));
+    QFile::remove(mp3);
+    if (channels <= 2) {
+        QStringList args{QStringLiteral("--quiet"), QStringLiteral("-b"), QString::number(kbps)};
+        if (!allowDownSample) {
+            SndFileReader reader;
+            if (!reader.open(wav))
+                return {};
+            args << QStringLiteral("--resample") << QString::number(reader.sampleRate() / 1000.0);
+        }
+        return runTool(QStringLiteral("lame"), args << wav << mp3) ? mp3 : QString();
+    }
+    Job serial = openJob(wav, mp3, kbps, allowDownSample, threads(1));
+    return serial.job && run(*serial.job).status == EncodeResult::Done ? mp3 : QString();
+}
+
+void TestMp3EncSegments::compareWithReference(const QString &ours, const QString &theirs,
+                                              const QString &wav, const ParallelEncode &parallel)
+{
+    // Clean for both decoders.
+    QCOMPARE(audiocheck::toolErrors(QStringLiteral("ffmpeg"),
+                                    {QStringLiteral("-v"), QStringLiteral("error"),
+                                     QStringLiteral("-i"), ours, QStringLiteral("-f"),
+                                     QStringLiteral("null"), QStringLiteral("-")}),
+             QString());
+    QCOMPARE(audiocheck::toolErrors(QStringLiteral("mpg123"),
+                                    {QStringLiteral("-q"), QStringLiteral("-t"), ours}),
+             QString());
+
+    // Same frames, same size.
+    const QByteArray a = audiocheck::readAll(ours), b = audiocheck::readAll(theirs);
+    QCOMPARE(a.size(), b.size());
+    const std::size_t tag = tagSize(a);
+    QCOMPARE(tag, tagSize(b));
+    FrameList fa, fb;
+    QVERIFY(fa.parse(bytes(a), std::size_t(a.size()),
+                     tag ? FrameList::TagFirst : FrameList::StreamStart));
+    QVERIFY(fb.parse(bytes(b), std::size_t(b.size()),
+                     tag ? FrameList::TagFirst : FrameList::StreamStart));
+    QCOMPARE(fa.size(), fb.size());
+
+    // The tag: the reference's, but for ReplayGain ("not set") and the checksums of other bytes.
+    if (tag) {
+        const int info = fa[0].header.mainDataOffset();
+        QByteArray expected = b.left(info + 152);
+        expected.replace(info + 131, 8, QByteArray(8, '\0'));
+        QCOMPARE(a.left(info + 152).toHex(), expected.toHex());
+        const std::uint16_t music = infotag::crc16(bytes(a) + tag, std::size_t(a.size()) - tag);
+        QCOMPARE(std::uint8_t(a[info + 152]), std::uint8_t(music >> 8));
+        QCOMPARE(std::uint8_t(a[info + 153]), std::uint8_t(music & 0xFF));
+        const std::uint16_t self = infotag::crc16(bytes(a), std::size_t(info) + 154);
+        QCOMPARE(std::uint8_t(a[info + 154]), std::uint8_t(self >> 8));
+        QCOMPARE(std::uint8_t(a[info + 155]), std::uint8_t(self & 0xFF));
+    }
+
+    // Exactly the input's length, and no worse than the reference anywhere near a seam.
+    const audiocheck::Pcm x = heard(wav);
+    const audiocheck::Pcm o = audiocheck::decodeMp3(ours, m_dir.path());
+    const audiocheck::Pcm r = audiocheck::decodeMp3(theirs, m_dir.path());
+    QCOMPARE(o.frames(), r.frames());
+    QCOMPARE(audiocheck::ffmpegFrames(ours, o.channels),
+             audiocheck::ffmpegFrames(theirs, o.channels));
+    if (tag) { // without one, nothing tells the decoders of the delay and the padding
+        QCOMPARE(o.frames(), x.frames());
+        QCOMPARE(audiocheck::ffmpegFrames(ours, o.channels), x.frames());
+    }
+    const double snrOurs = audiocheck::snr(o, x), snrTheirs = audiocheck::snr(r, x);
+    QVERIFY2(snrOurs > snrTheirs - 0.1,
+             qPrintable(QStringLiteral("SNR %1 dB, lame %2 dB").arg(snrOurs).arg(snrTheirs)));
+    constexpr int Block = 576;
+    const std::vector<double> eo = audiocheck::blockErrors(o, x, Block);
+    const std::vector<double> er = audiocheck::blockErrors(r, x, Block);
+    const int spf = fa[0].header.samplesPerFrame;
+    for (const std::int64_t seam : parallel.seams()) {
+        const std::int64_t at = (seam * spf - 576) / Block; // the seam in the gapless decode
+        for (std::int64_t k = std::max<std::int64_t>(0, at - 8 * spf / Block);
+             k < std::min<std::int64_t>(std::int64_t(eo.size()), at + 8 * spf / Block); ++k) {
+            // Independent quantisation stays within 1.5 times the reference's error per block
+            // here; joined after a one-frame pre-roll and without the window check, 2.9 times.
+            const double floor = 1e-6;
+            const double ratio = (eo[std::size_t(k)] + floor) / (er[std::size_t(k)] + floor);
+            QVERIFY2(ratio < 2.0, qPrintable(QStringLiteral("error %1 x the reference's at "
+                                                            "block %2, seam at frame %3")
+                                                 .arg(ratio)
+                                                 .arg(k)
+                                                 .arg(seam)));
+        }
+    }
+}
+
+void TestMp3EncSegments::joinedLikeLame_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("kbps");
+    QTest::addColumn<bool>("allowDownSample");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<bool>("segmented");
+
+    // The converter's bit rates on 44.1 kHz stereo; the low ones only with the rate kept.
+    for (int kbps : {32, 56, 64, 96})
+        QTest::addRow("44.1 kHz stereo %d, rate kept", kbps)
+            << 44100 << 2 << kbps << false << 31.0 << true;
+    QTest::newRow("44.1 kHz stereo 112") << 44100 << 2 << 112 << true << 31.0 << true;
+    QTest::newRow("44.1 kHz stereo 128, three segments")
+        << 44100 << 2 << 128 << true << 46.0 << true;
+    QTest::newRow("44.1 kHz stereo 256") << 44100 << 2 << 256 << true << 31.0 << true;
+    QTest::newRow("44.1 kHz mono 64, rate kept") << 44100 << 1 << 64 << false << 31.0 << true;
+    QTest::newRow("48 kHz stereo 128") << 48000 << 2 << 128 << true << 31.0 << true;
+    QTest::newRow("32 kHz mono 56") << 32000 << 1 << 56 << true << 31.0 << true;
+    QTest::newRow("22.05 kHz stereo 64") << 22050 << 2 << 64 << true << 31.0 << true;
+    QTest::newRow("16 kHz mono 32, no tag") << 16000 << 1 << 32 << true << 31.0 << true;
+    QTest::newRow("11.025 kHz mono 32") << 11025 << 1 << 32 << true << 31.0 << true;
+    QTest::newRow("5.1 mixed down, 128") << 44100 << 6 << 128 << true << 31.0 << true;
+    // A lowered rate is encoded in one piece, and so is a file under 30 s.
+    QTest::newRow("44.1 kHz resampled at 64") << 44100 << 2 << 64 << true << 31.0 << false;
+    QTest::newRow("29 s") << 44100 << 2 << 128 << true << 29.0 << false;
+}
+
+void TestMp3EncSegments::joinedLikeLame()
+{
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(int, kbps);
+    QFETCH(bool, allowDownSample);
+    QFETCH(double, seconds);
+    QFETCH(bool, segmented);
+    const QString wav = input(rate, channels, seconds);
+    QVERIFY(!wav.isEmpty());
+    const QString ours = QDir(m_out).filePath(QStringLiteral("分段 %1.mp3").arg(kbps));
+    Job job = openJob(wav, ours, kbps, allowDownSample, threads(2));
+    QVERIFY(job.job);
+    QCOMPARE(job.job->parallel() != nullptr, segmented);
+    QCOMPARE(run(*job.job).status, EncodeResult::Done);
+    const QString theirs = reference(wav, kbps, allowDownSample, channels);
+    QVERIFY(!theirs.isEmpty());
+    if (!segmented) {
+        QCOMPARE(fileDigest(ours), fileDigest(theirs));
+        return;
+    }
+    const ParallelEncode &parallel = *job.job->parallel();
+    QVERIFY(parallel.joined());
+    QCOMPARE(parallel.seams().size() + std::size_t(parallel.extended()),
+             parallel.plan().segments.size() - 1);
+    compareWithReference(ours, theirs, wav, parallel);
+    QVERIFY(QFile::remove(ours));
+}
+
+// A window where no frame may join lets the earlier encoder run on over the next segment; when
+// a segment's bytes are not what the join expects, the file is encoded in one piece, exactly as
+// the lame command does, leaving nothing of the first attempt behind.
+void TestMp3EncSegments::fallBacks()
+{
+    const QString wav = input(44100, 2, 46.0);
+    const QString mp3 = QDir(m_out).filePath(QStringLiteral("再试.mp3"));
+    const QString theirs = reference(wav, 128, true, 2);
+    QVERIFY(!theirs.isEmpty());
+
+    SegmentOptions refuse = threads(2);
+    refuse.refuseSeams = [](std::size_t segment) { return segment == 1; };
+    Job ranOn = openJob(wav, mp3, 128, true, refuse);
+    QVERIFY(ranOn.job && ranOn.job->parallel());
+    QCOMPARE(run(*ranOn.job).status, EncodeResult::Done);
+    const ParallelEncode &parallel = *ranOn.job->parallel();
+    QVERIFY(parallel.joined());
+    QCOMPARE(parallel.extended(), 1);
+    QCOMPARE(parallel.seams().size(), std::size_t(1));
+    QVERIFY(parallel.seams()[0] >= parallel.plan().segments[2].windowStart);
+    compareWithReference(mp3, theirs, wav, parallel);
+    const QStringList before = folderEntries(m_out);
+
+    SegmentOptions spoil = threads(2);
+    spoil.spoilSegment = [](std::size_t segment) { return segment == 2; };
+    Job serial = openJob(wav, mp3, 128, true, spoil);
+    QVERIFY(serial.job && serial.job->parallel());
+    int last = 0;
+    QCOMPARE(run(*serial.job, [&](int frame) { last = frame; }).status, EncodeResult::Done);
+    QVERIFY(!serial.job->parallel()->joined());
+    QCOMPARE(last, serial.job->frameCount());
+    QCOMPARE(fileDigest(mp3), fileDigest(theirs));
+    QCOMPARE(folderEntries(m_out), before);
+    QFile::remove(mp3);
+}
+
+// Stopped while segments are being encoded and joined: every worker ends, the run says so, and
+// no file or temporary is left.
+void TestMp3EncSegments::stopLeavesNothing()
+{
+    const QString wav = input(44100, 2, 46.0);
+    const QStringList before = folderEntries(m_out);
+    for (int stopAt : {0, 1, 900}) {
+        const QString mp3 = QDir(m_out).filePath(QStringLiteral("停止.mp3"));
+        Job job = openJob(wav, mp3, 128, true, threads(2));
+        QVERIFY(job.job && job.job->parallel());
+        std::atomic<bool> stop{stopAt == 0};
+        const EncodeResult result = job.job->run(stop, [&](int frame) {
+            if (frame >= stopAt)
+                stop = true;
+        });
+        QCOMPARE(result.status, EncodeResult::Stopped);
+        QCOMPARE(folderEntries(m_out), before);
+    }
+}
+
+// The input shrinks between Open and Encode: the segments' readers fail, the run reports it and
+// leaves nothing.
+void TestMp3EncSegments::failureLeavesNothing()
+{
+    const QString original = input(44100, 2, 46.0);
+    const QString wav = m_dir.filePath(QStringLiteral("会变短.wav"));
+    QFile::remove(wav);
+    QVERIFY(QFile::copy(original, wav));
+    const QStringList before = folderEntries(m_out);
+    Job job = openJob(wav, QDir(m_out).filePath(QStringLiteral("失败.mp3")), 128, true, threads(2));
+    QVERIFY(job.job && job.job->parallel());
+    QFile file(wav);
+    QVERIFY(file.resize(file.size() / 2));
+    const EncodeResult result = run(*job.job);
+    QCOMPARE(result.status, EncodeResult::Failed);
+    QCOMPARE(result.errorNumber, int(rt::ErrDeviceIO));
+    QVERIFY(!result.errorText.isEmpty());
+    QCOMPARE(folderEntries(m_out), before);
+}
+
+// Through the component: Threads is 0 (every core) unless set; 1 gives the lame command's bytes
+// for a long file too; the events are those of a one-piece encode.
+void TestMp3EncSegments::threadsProperty()
+{
+    const QString wav = input(44100, 2, 46.0);
+    const QString theirs = reference(wav, 128, true, 2);
+    QVERIFY(!theirs.isEmpty());
+    for (int n : {1, 0}) {
+        EncoderFixture encoder;
+        QVERIFY(encoder.ok());
+        QCOMPARE(encoder.control->get(QStringLiteral("Threads")).toInt(), 0);
+        encoder.control->put(QStringLiteral("Threads"), n);
+        QCOMPARE(encoder.control->get(QStringLiteral("Threads")).toInt(), n);
+        const QString mp3 = QDir(m_out).filePath(QStringLiteral("组件 %1.mp3").arg(n));
+        QVERIFY(encoder.convert(wav, mp3));
+        QCOMPARE(encoder.site.count(RecordingSite::Failure), 0);
+        QCOMPARE(encoder.site.count(RecordingSite::ThreadEnded), 1);
+        const auto frames = encoder.control->call(QStringLiteral("GetFrameCount")).toInt();
+        QCOMPARE(encoder.site.events.at(encoder.site.events.size() - 2).args.value(0).toInt(),
+                 frames);
+        const QByteArray ours = audiocheck::readAll(mp3), lame = audiocheck::readAll(theirs);
+        QCOMPARE(ours.size(), lame.size());
+        // Every core: in segments unless the machine has only one.
+        QCOMPARE(ours == lame, n == 1 || std::thread::hardware_concurrency() <= 1);
+        QFile::remove(mp3);
+    }
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    for (const QVariant &bad : {QVariant(-1), QVariant(100000), QVariant(QStringLiteral("x"))}) {
+        bool refused = false;
+        try {
+            encoder.control->put(QStringLiteral("Threads"), bad);
+        } catch (const rt::ComError &) {
+            refused = true;
+        }
+        QVERIFY(refused);
+    }
+    QCOMPARE(encoder.control->get(QStringLiteral("Threads")).toInt(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestMp3EncSegments)
+#include "test_mp3enc_segments.moc"
