@@ -274,3 +274,9 @@ std::int64_t SndFileReader::read(int *interleaved, std::int64_t frames)
     }
     return n;
 }
+
+QByteArray SndFileReader::infoString(int type) const
+{
+    const char *text = m_file ? sf_get_string(m_file, type) : nullptr;
+    return text ? QByteArray(text) : QByteArray();
+}

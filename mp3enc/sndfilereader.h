@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QVector>
 #include <atomic>
@@ -38,6 +39,9 @@ public:
     bool seek(std::int64_t frame);
     // Reads up to `frames` interleaved frames; returns how many were read, -1 on a read error.
     std::int64_t read(int *interleaved, std::int64_t frames);
+
+    // A LIST/INFO text (SF_STR_*) as the file stores it; empty when absent.
+    QByteArray infoString(int type) const;
 
     // The file as libsndfile's virtual I/O sees it: a window from `base` to the end.
     struct Source
