@@ -1,3 +1,4 @@
+#include "converter/main/commandline.h"
 #include "converter/encoder/mp3enc.h"
 #include "converter/main/qttranslations.h"
 #include "converter/startup/for0.h"
@@ -29,6 +30,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(BATCHMP3_VERSION_TEXT));
     if (!LoadQtChinese(app))
         std::fprintf(stderr, "batchmp3: Qt's Chinese translations are not installed\n");
+    QGuiApplication::setDesktopFileName(QStringLiteral(BATCHMP3_APP_ID));
+    ReadCommandLine(app);
     // A file-size limit fails the write it stops (the encoder reports it) instead of killing
     // the program.
     std::signal(SIGXFSZ, SIG_IGN);

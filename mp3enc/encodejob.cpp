@@ -1,5 +1,7 @@
 #include "mp3enc/encodejob.h"
 
+#include "mp3enc/id3tag.h"
+#include "mp3enc/infotags.h"
 #include "mp3enc/mp3frame.h"
 #include "mp3enc/parallelencode.h"
 #include "mp3enc/tempoutput.h"
@@ -62,13 +64,14 @@ void EncodeJob::allowSegments(const QString &inputPath, const LameEncoder::Setti
 
 EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progress)
 {
+    const Id3Tags id3 = renderId3Tags(readInfoTags(*m_reader));
     if (m_parallel) {
-        if (auto result = m_parallel->run(m_outputPath, stop, progress))
+        if (auto result = m_parallel->run(m_outputPath, id3, stop, progress))
             return *result;
         // The segments did not join: encode the file in one piece after all.
     }
     TempOutput out;
-    if (!out.create(m_outputPath))
+    if (!out.create(m_outputPath) || !out.write(id3.v2.constData(), size_t(id3.v2.size())))
         return writeFailed(out);
 
     m_reader->setCancel(&stop);
@@ -103,8 +106,10 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
     if (!m_encoder->flush(mp3))
         return failed(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
     const std::vector<unsigned char> tag = m_encoder->lametagFrame();
+    // The info tag replaces the first frame, which follows the ID3v2 tag.
     if (!out.write(mp3.data(), mp3.size()) ||
-        (!tag.empty() && !out.writeAt(0, tag.data(), tag.size())) || !out.commit())
+        !out.write(id3.v1.constData(), size_t(id3.v1.size())) ||
+        (!tag.empty() && !out.writeAt(id3.v2.size(), tag.data(), tag.size())) || !out.commit())
         return writeFailed(out);
     progress(m_encoder->frameNumber());
     return {};

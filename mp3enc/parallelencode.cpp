@@ -1,6 +1,7 @@
 #include "mp3enc/parallelencode.h"
 
 #include "mp3enc/framelist.h"
+#include "mp3enc/id3tag.h"
 #include "mp3enc/infotag.h"
 #include "mp3enc/repacker.h"
 #include "mp3enc/segmentencoder.h"
@@ -197,7 +198,7 @@ ParallelEncode::~ParallelEncode()
     stopWorkers();
 }
 
-std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
+std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const Id3Tags &id3,
                                                 const std::atomic<bool> &stop,
                                                 const EncodeJob::Progress &progress)
 {
@@ -213,7 +214,7 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
     } workersStop{this};
 
     TempOutput out;
-    if (!out.create(outputPath))
+    if (!out.create(outputPath) || !out.write(id3.v2.constData(), size_t(id3.v2.size())))
         return writeFailed(out);
     const auto stoppedResult = EncodeResult{EncodeResult::Stopped, 0, {}};
 
@@ -268,7 +269,9 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath,
         return writeFailed(out);
     if (!tag.empty() && !rebuildTag(tag, join))
         return std::nullopt;
-    if ((!tag.empty() && !out.writeAt(0, tag.data(), tag.size())) || !out.commit())
+    // The info tag takes the place of the first frame, which follows the ID3v2 tag.
+    if (!out.write(id3.v1.constData(), size_t(id3.v1.size())) ||
+        (!tag.empty() && !out.writeAt(id3.v2.size(), tag.data(), tag.size())) || !out.commit())
         return writeFailed(out);
     progress(int(m_totalFrames));
     m_joinedAll = true;

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+struct Id3Tags;
 struct SegmentOutput;
 
 // Encodes one file as segments on a pool of threads and joins them, in order, into one stream
@@ -32,8 +33,9 @@ public:
     ParallelEncode &operator=(const ParallelEncode &) = delete;
 
     // Empty when the segments could not be joined: nothing is left behind, and the file must be
-    // encoded in one piece.
-    std::optional<EncodeResult> run(const QString &outputPath, const std::atomic<bool> &stop,
+    // encoded in one piece. The ID3 tags go in front of the frames and behind them.
+    std::optional<EncodeResult> run(const QString &outputPath, const Id3Tags &id3,
+                                    const std::atomic<bool> &stop,
                                     const EncodeJob::Progress &progress);
 
     const SegmentPlan &plan() const { return m_plan; }

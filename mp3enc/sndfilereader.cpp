@@ -204,6 +204,11 @@ bool SndFileReader::open(const QString &path)
     }
     if (!openAt(0, 0))
         return false;
+    // Taken now: a file read to its end is reopened as raw samples, without its chunks.
+    for (int type = SF_STR_FIRST; type <= SF_STR_LAST; ++type) {
+        if (const char *text = sf_get_string(m_file, type))
+            m_strings.insert(type, QByteArray(text));
+    }
     m_channelMap = QVector<int>(m_channels);
     if (m_channels <= 0 || sf_command(m_file, SFC_GET_CHANNEL_MAP_INFO, m_channelMap.data(),
                                       int(m_channelMap.size() * sizeof(int))) != SF_TRUE)
@@ -281,4 +286,9 @@ std::int64_t SndFileReader::read(int *interleaved, std::int64_t frames)
         return -1;
     }
     return n;
+}
+
+QByteArray SndFileReader::infoString(int type) const
+{
+    return m_strings.value(type);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QVector>
 #include <atomic>
@@ -41,6 +43,9 @@ public:
     // Reads up to `frames` interleaved frames; returns how many were read, -1 on a read error.
     std::int64_t read(int *interleaved, std::int64_t frames);
 
+    // A LIST/INFO text (SF_STR_*) as the file stores it; empty when absent.
+    QByteArray infoString(int type) const;
+
     // The file as libsndfile's virtual I/O sees it: a window from `base` to the end.
     struct Source
     {
@@ -62,6 +67,7 @@ private:
     int m_channels = 0;
     int m_sampleRate = 0;
     QVector<int> m_channelMap;
+    QHash<int, QByteArray> m_strings; // SF_STR_* as the file stores them
     bool m_readsToEnd = false;
     bool m_scaleChosen = false;
     const std::atomic<bool> *m_cancel = nullptr;

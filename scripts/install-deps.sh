@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
-    libsndfile1-dev libmp3lame-dev
+    libsndfile1-dev libmp3lame-dev libtag1-dev
     fonts-wqy-microhei
     # Qt's own dialog and button texts in Chinese
     qt6-translations-l10n
@@ -13,6 +13,8 @@ packages=(
     lame mpg123 ffmpeg xvfb xauth x11-utils xdotool imagemagick
     # a real window manager, for the frame the About window gets
     openbox
+    # tests: reading the tags back, and the validators of the desktop entry and metadata
+    ffmpeg desktop-file-utils appstream
 )
 
 missing=()

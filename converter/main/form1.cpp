@@ -3,10 +3,14 @@
 #include "converter/dialogs/modopen.h"
 #include "converter/dialogs/module1.h"
 #include "converter/main/batchtext.h"
+#include "converter/main/commandline.h"
 #include "converter/main/fittext.h"
 #include "converter/main/form2.h"
+#include "converter/main/installpaths.h"
+#include "converter/main/listdrop.h"
 #include "converter/main/maker.h"
 #include "converter/main/msgbox.h"
+#include "converter/main/wavfiles.h"
 #include "converter/main/ztbuttonbinding.h"
 #include "runtime/comerror.h"
 
@@ -35,6 +39,7 @@ const QString AddedSuffix = QStringLiteral("个wav文件");
 const QString ListCleared = QStringLiteral("列表已清空");
 const QString BrowseTitle = QStringLiteral("请选择您需要保存Mp3的地址");
 const QString BitRatePrefix = QStringLiteral("MP3格式的Bit比率为:");
+const QString NotFoundPrompt = QStringLiteral("以下文件不存在，未添加到列表：");
 
 // Label2's colour by folder mode.
 constexpr quint32 White = 0x00FFFFFF;
@@ -102,6 +107,7 @@ Form1::Form1(const rt::Registry *registry, QWidget *parent)
     // Label2 ends where Text1 begins, so the box does not cover its colon.
     FitTextToWidth(Label2(), Text1()->x() - Label2()->x());
     wireEvents();
+    wireDesktop();
     Form_Load();
 }
 
@@ -155,6 +161,19 @@ void Form1::wireEvents()
     connect(Timer1(), &QTimer::timeout, this, guarded(this, [this] { Timer1_Timer(); }));
 }
 
+// What a desktop program takes from outside: drops on the list, and the command line's files
+// once the window is up.
+void Form1::wireDesktop()
+{
+    new ListDropTarget(
+        List1(), [this] { return !batchRunning(); },
+        guarded(this, [this](const QStringList &files) { AddFiles(files); }));
+    const QStringList arguments = TakeFileArguments();
+    if (!arguments.isEmpty())
+        QTimer::singleShot(0, this,
+                           guarded(this, [this, arguments] { AddArgumentFiles(arguments); }));
+}
+
 void Form1::setButtonEnabled(int n, bool enabled)
 {
     ZTbutton(n)->put(ZTbuttonBinding::Enabled, enabled);
@@ -166,7 +185,7 @@ void Form1::Form_Load()
 {
     // Each step is independent: one that fails is skipped.
     try {
-        QString folder = QCoreApplication::applicationDirPath();
+        QString folder = DefaultOutputFolder(QCoreApplication::applicationDirPath());
         if (!folder.endsWith(dirSeparator()))
             folder += dirSeparator();
         showText(Text1(), folder);
@@ -231,6 +250,26 @@ void Form1::ZTbutton1_Click()
         }
     }
     showText(Text2(), AddedPrefix + QString::number(List2()->ListCount()) + AddedSuffix);
+}
+
+void Form1::AddFiles(const QStringList &files)
+{
+    if (batchRunning())
+        return;
+    for (const QString &file : files) {
+        List2()->AddItem(file);
+        List1()->AddItem(file);
+    }
+    Text2()->setAlignment(0);
+    showText(Text2(), AddedPrefix + QString::number(List2()->ListCount()) + AddedSuffix);
+}
+
+void Form1::AddArgumentFiles(const QStringList &arguments)
+{
+    const ArgumentFiles found = FilesFromArguments(arguments, QDir::currentPath());
+    AddFiles(found.files);
+    if (!found.missing.isEmpty())
+        MsgBox(this, NotFoundPrompt + u'\n' + found.missing.join(u'\n'), MsgExclamation);
 }
 
 void Form1::ZTbutton5_Click()

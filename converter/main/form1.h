@@ -47,6 +47,11 @@ public:
     void Mp3_Failure();
     void Timer1_Timer();
 
+    // Files from a drop or the command line, added as the add button adds them.
+    void AddFiles(const QStringList &files);
+    // The command line's names: existing files and folders are added, the rest named once.
+    void AddArgumentFiles(const QStringList &arguments);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -68,6 +73,7 @@ private:
     Mp3Enc::Binding Mp3() const;
 
     void wireEvents();
+    void wireDesktop();
     void setButtonEnabled(int n, bool enabled);
     bool batchRunning() const;
     void FileStart();

@@ -1,11 +1,15 @@
 target_sources(batchmp3core PRIVATE
     main/batchtext.cpp main/batchtext.h
+    main/commandline.cpp main/commandline.h
     main/fittext.cpp main/fittext.h
     main/form1.cpp main/form1.h
     main/form2.cpp main/form2.h
+    main/installpaths.cpp main/installpaths.h
+    main/listdrop.cpp main/listdrop.h
     main/maker.h
     main/msgbox.cpp main/msgbox.h
     main/pathhelpers.cpp main/pathhelpers.h
     main/qttranslations.cpp main/qttranslations.h
+    main/wavfiles.cpp main/wavfiles.h
     main/ztbuttonbinding.h
 )

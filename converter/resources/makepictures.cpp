@@ -164,7 +164,8 @@ int main(int argc, char *argv[])
     };
     bool ok = save(splash(), "splash.png") && save(background(), "form1_back.png") &&
               save(strip(), "image3.png") && save(hand(), "hand.png");
-    for (int size : {16, 32, 48}) {
+    // 256: the desktop's large icon, from the same emblem.
+    for (int size : {16, 32, 48, 256}) {
         const QString name = QStringLiteral("app_%1.png").arg(size);
         ok = ok &&
              emblem(size, QColor(255, 230, 120), QColor(230, 140, 20)).save(out.filePath(name));

@@ -108,6 +108,7 @@ bool SparseWav::write(const QString &path) const
     putLe(h, quint32(44100 * channels * bitsPerSample / 8), 4);
     putLe(h, quint32(channels * bitsPerSample / 8), 2);
     putLe(h, quint32(bitsPerSample), 2);
+    h.append(before);
     h.append("data");
     putLe(h, declared, 4);
     QFile file(path);

@@ -79,6 +79,7 @@ struct SparseWav
     quint32 declared = 0;
     qint64 dataBytes = 0;
     QByteArray trailer; // written right after the declared data, for chunks that follow it
+    QByteArray before;  // whole chunks between the format and the data chunk
 
     bool write(const QString &path) const;
     qint64 frames() const { return dataBytes / (channels * bitsPerSample / 8); }

@@ -260,6 +260,7 @@ void TestMp3EncFiles::oversizedWaveReadToTheEnd()
     spec.declared = declared;
     spec.dataBytes = dataBytes;
     spec.trailer = trailer;
+    spec.before = QByteArray::fromHex("4c49535410000000494e464f494e414d0400000042696700"); // "Big"
     QVERIFY(spec.write(wav));
     const qint64 frames = toEnd ? spec.frames() : qint64(declared) / 4;
     if (toEnd) { // a recognisable last frame
@@ -272,6 +273,7 @@ void TestMp3EncFiles::oversizedWaveReadToTheEnd()
     QVERIFY(reader.open(wav));
     QCOMPARE(reader.frames(), frames);
     QCOMPARE(reader.readsToEnd(), toEnd);
+    QCOMPARE(reader.infoString(SF_STR_TITLE), QByteArray("Big")); // kept past a raw reopen
     QCOMPARE(reader.channels(), 2);
     QCOMPARE(reader.sampleRate(), 44100);
     QVERIFY(reader.seek(frames - 2));

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QStringList>
+
+class QCoreApplication;
+
+// Reads the program's command line: --help and --version answer and end the program; the
+// rest are files and folders to add ("batchmp3 %F" from the desktop entry).
+void ReadCommandLine(const QCoreApplication &app);
+
+// The file arguments, handed over once: the main window takes them when it is up.
+QStringList TakeFileArguments();
