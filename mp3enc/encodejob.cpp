@@ -20,19 +20,19 @@ int blockFrames(int channels)
     return channels <= 2 ? 2304 : std::max(1152, 16384 / channels);
 }
 
-EncodeResult failed(int number, const QString &text)
+} // namespace
+
+EncodeResult failedResult(int number, const QString &text)
 {
     return {EncodeResult::Failed, number, text};
 }
 
-EncodeResult writeFailed(const TempOutput &out)
+EncodeResult writeFailedResult(const TempOutput &out)
 {
     const int e = out.errorNumber();
     const bool full = e == ENOSPC || e == EDQUOT || e == EFBIG;
-    return failed(full ? rt::ErrDiskFull : rt::ErrDeviceIO, out.errorText());
+    return failedResult(full ? rt::ErrDiskFull : rt::ErrDeviceIO, out.errorText());
 }
-
-} // namespace
 
 EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<LameEncoder> encoder,
                      const QString &outputPath)
@@ -72,7 +72,7 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
     }
     TempOutput out;
     if (!out.create(m_outputPath) || !out.write(id3.v2.constData(), size_t(id3.v2.size())))
-        return writeFailed(out);
+        return writeFailedResult(out);
 
     m_reader->setCancel(&stop);
     const int channels = m_reader->channels();
@@ -89,14 +89,15 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
         if (stop.load(std::memory_order_relaxed))
             return {EncodeResult::Stopped, 0, {}}; // a cancelled read comes back short
         if (got != want)
-            return failed(rt::ErrDeviceIO, got < 0 ? m_reader->errorText()
-                                                   : QStringLiteral("the input file ended early"));
+            return failedResult(rt::ErrDeviceIO,
+                                got < 0 ? m_reader->errorText()
+                                        : QStringLiteral("the input file ended early"));
         m_mixer.split(interleaved.data(), want, left.data(), right.data());
         mp3.clear();
         if (!m_encoder->encode(left.data(), right.data(), want, mp3))
-            return failed(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
+            return failedResult(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
         if (!out.write(mp3.data(), mp3.size()))
-            return writeFailed(out);
+            return writeFailedResult(out);
         done += want;
         if (m_encoder->frameNumber() != reported)
             progress(reported = m_encoder->frameNumber());
@@ -104,13 +105,13 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
 
     mp3.clear();
     if (!m_encoder->flush(mp3))
-        return failed(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
+        return failedResult(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
     const std::vector<unsigned char> tag = m_encoder->lametagFrame();
     // The info tag replaces the first frame, which follows the ID3v2 tag.
     if (!out.write(mp3.data(), mp3.size()) ||
         !out.write(id3.v1.constData(), size_t(id3.v1.size())) ||
         (!tag.empty() && !out.writeAt(id3.v2.size(), tag.data(), tag.size())) || !out.commit())
-        return writeFailed(out);
+        return writeFailedResult(out);
     progress(m_encoder->frameNumber());
     return {};
 }

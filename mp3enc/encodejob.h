@@ -25,6 +25,12 @@ struct EncodeResult
     QString errorText;
 };
 
+class TempOutput;
+
+// The results of a failed encode: an error, and a write that failed (a full disk named as such).
+EncodeResult failedResult(int number, const QString &text);
+EncodeResult writeFailedResult(const TempOutput &out);
+
 // One opened input/output pair, encoded block by block so memory does not grow with the file.
 // Runs on the worker thread; knows nothing of threads or events.
 class EncodeJob

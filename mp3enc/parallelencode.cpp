@@ -27,22 +27,10 @@ namespace {
 // The info tag describes the whole-file encoder's delay: its 576 samples of lead-in.
 constexpr int EncoderDelay = 576;
 
-EncodeResult failed(int number, const QString &text)
-{
-    return {EncodeResult::Failed, number, text};
-}
-
-EncodeResult writeFailed(const TempOutput &out)
-{
-    const int e = out.errorNumber();
-    const bool full = e == ENOSPC || e == EDQUOT || e == EFBIG;
-    return failed(full ? rt::ErrDiskFull : rt::ErrDeviceIO, out.errorText());
-}
-
 std::unique_ptr<SegmentOutput> segmentFailed(int number, const QString &text)
 {
     auto out = std::make_unique<SegmentOutput>();
-    out->result = failed(number, text);
+    out->result = failedResult(number, text);
     return out;
 }
 
@@ -215,7 +203,7 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
 
     TempOutput out;
     if (!out.create(outputPath) || !out.write(id3.v2.constData(), size_t(id3.v2.size())))
-        return writeFailed(out);
+        return writeFailedResult(out);
     const auto stoppedResult = EncodeResult{EncodeResult::Stopped, 0, {}};
 
     std::unique_ptr<SegmentOutput> a = take(0, stop);
@@ -228,7 +216,7 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
     std::vector<unsigned char> tag = a->tag;
     const std::vector<unsigned char> placeholder(tag.size(), 0);
     if (!out.write(placeholder.data(), placeholder.size()))
-        return writeFailed(out);
+        return writeFailedResult(out);
 
     Join join(out, progress);
     for (std::size_t i = 1; i < segments.size(); ++i) {
@@ -237,7 +225,7 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
         if (!join.appendUpTo(*a, segments[i].windowStart))
             return std::nullopt;
         if (!join.writeFinished(false))
-            return writeFailed(out);
+            return writeFailedResult(out);
         std::unique_ptr<SegmentOutput> b = take(i, stop);
         if (!b)
             return stoppedResult;
@@ -258,7 +246,7 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
                 return ran;
         }
         if (!join.writeFinished(false))
-            return writeFailed(out);
+            return writeFailedResult(out);
         if (stop.load())
             return stoppedResult;
     }
@@ -266,13 +254,13 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
         std::int64_t(a->frames.size()) + a->first != m_totalFrames)
         return std::nullopt;
     if (!join.writeFinished(true))
-        return writeFailed(out);
+        return writeFailedResult(out);
     if (!tag.empty() && !rebuildTag(tag, join))
         return std::nullopt;
     // The info tag takes the place of the first frame, which follows the ID3v2 tag.
     if (!out.write(id3.v1.constData(), size_t(id3.v1.size())) ||
         (!tag.empty() && !out.writeAt(id3.v2.size(), tag.data(), tag.size())) || !out.commit())
-        return writeFailed(out);
+        return writeFailedResult(out);
     progress(int(m_totalFrames));
     m_joinedAll = true;
     return EncodeResult{};

@@ -39,4 +39,12 @@ void clickButton(const Form1 &form, const QString &name)
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
 }
 
+QStringList items(const rt::ListBox *list)
+{
+    QStringList all;
+    for (int i = 0; i < list->ListCount(); ++i)
+        all << list->List(i);
+    return all;
+}
+
 } // namespace formfixture

@@ -34,5 +34,7 @@ rt::ComponentHost *host(const Form1 &form, const QString &name);
 bool buttonEnabled(const Form1 &form, const QString &name);
 // A left click in the middle of a hosted button, as the user gives it.
 void clickButton(const Form1 &form, const QString &name);
+// A list box's entries, in order.
+QStringList items(const rt::ListBox *list);
 
 } // namespace formfixture

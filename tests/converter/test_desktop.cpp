@@ -27,14 +27,6 @@ QString touch(const QString &path)
     return path;
 }
 
-QStringList items(const rt::ListBox *list)
-{
-    QStringList all;
-    for (int i = 0; i < list->ListCount(); ++i)
-        all << list->List(i);
-    return all;
-}
-
 QList<QUrl> urls(const QStringList &paths)
 {
     QList<QUrl> all;

@@ -500,12 +500,12 @@ void TestMp3EncControl::stopDuringFloatPeakScan()
     const QString folder = path(QStringLiteral("float"));
     QVERIFY(QDir().mkpath(folder));
     const QString wav = folder + QStringLiteral("/in.wav");
-    SparseWav spec;
-    spec.format = 3;
-    spec.bitsPerSample = 32;
-    spec.dataBytes = qint64(3) << 30;
-    spec.declared = quint32(spec.dataBytes);
-    QVERIFY(spec.write(wav));
+    SparseWav sparse;
+    sparse.format = 3;
+    sparse.bitsPerSample = 32;
+    sparse.dataBytes = qint64(3) << 30;
+    sparse.declared = quint32(sparse.dataBytes);
+    QVERIFY(sparse.write(wav));
 
     EncoderFixture encoder;
     QVERIFY(encoder.ok());

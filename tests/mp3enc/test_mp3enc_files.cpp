@@ -256,13 +256,14 @@ void TestMp3EncFiles::oversizedWaveReadToTheEnd()
     QFETCH(QByteArray, trailer);
     QFETCH(bool, toEnd);
     const QString wav = m_folder + QStringLiteral("/big.wav");
-    SparseWav spec;
-    spec.declared = declared;
-    spec.dataBytes = dataBytes;
-    spec.trailer = trailer;
-    spec.before = QByteArray::fromHex("4c49535410000000494e464f494e414d0400000042696700"); // "Big"
-    QVERIFY(spec.write(wav));
-    const qint64 frames = toEnd ? spec.frames() : qint64(declared) / 4;
+    SparseWav sparse;
+    sparse.declared = declared;
+    sparse.dataBytes = dataBytes;
+    sparse.trailer = trailer;
+    sparse.before =
+        QByteArray::fromHex("4c49535410000000494e464f494e414d0400000042696700"); // "Big"
+    QVERIFY(sparse.write(wav));
+    const qint64 frames = toEnd ? sparse.frames() : qint64(declared) / 4;
     if (toEnd) { // a recognisable last frame
         QFile file(wav);
         QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(file.size() - 4));
@@ -298,15 +299,15 @@ void TestMp3EncFiles::oversizedWaveReadToTheEnd()
 void TestMp3EncFiles::cancelEndsTheFloatPeakScan()
 {
     const QString wav = m_folder + QStringLiteral("/float.wav");
-    SparseWav spec;
-    spec.format = 3;
-    spec.bitsPerSample = 32;
-    spec.dataBytes = 3 * GiB;
-    spec.declared = quint32(spec.dataBytes);
-    QVERIFY(spec.write(wav));
+    SparseWav sparse;
+    sparse.format = 3;
+    sparse.bitsPerSample = 32;
+    sparse.dataBytes = 3 * GiB;
+    sparse.declared = quint32(sparse.dataBytes);
+    QVERIFY(sparse.write(wav));
     SndFileReader reader;
     QVERIFY(reader.open(wav));
-    QCOMPARE(reader.frames(), spec.frames());
+    QCOMPARE(reader.frames(), sparse.frames());
     std::atomic<bool> cancel{false};
     reader.setCancel(&cancel);
 
