@@ -1,5 +1,6 @@
 #include "mp3enc/encodejob.h"
 
+#include "mp3enc/blockfeeder.h"
 #include "mp3enc/id3tag.h"
 #include "mp3enc/infotags.h"
 #include "mp3enc/mp3frame.h"
@@ -11,16 +12,6 @@
 #include <cerrno>
 #include <thread>
 #include <vector>
-
-namespace {
-
-// A few milliseconds of work, so Stop is noticed promptly; fewer frames for wide input.
-int blockFrames(int channels)
-{
-    return channels <= 2 ? 2304 : std::max(1152, 16384 / channels);
-}
-
-} // namespace
 
 EncodeResult failedResult(int number, const QString &text)
 {
@@ -36,8 +27,7 @@ EncodeResult writeFailedResult(const TempOutput &out)
 
 EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<LameEncoder> encoder,
                      const QString &outputPath)
-    : m_reader(std::move(reader)), m_encoder(std::move(encoder)),
-      m_mixer(m_reader->channels(), m_reader->channelMap()), m_outputPath(outputPath)
+    : m_reader(std::move(reader)), m_encoder(std::move(encoder)), m_outputPath(outputPath)
 {}
 
 EncodeJob::~EncodeJob() = default;
@@ -75,27 +65,20 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
         return writeFailedResult(out);
 
     m_reader->setCancel(&stop);
-    const int channels = m_reader->channels();
-    const int block = blockFrames(channels);
-    std::vector<int> interleaved(size_t(block) * size_t(channels));
-    std::vector<int> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
+    BlockFeeder feeder(*m_reader, *m_encoder);
     std::vector<unsigned char> mp3;
     int reported = 0;
     for (std::int64_t done = 0; done < m_reader->frames();) {
         if (stop.load(std::memory_order_relaxed))
             return {EncodeResult::Stopped, 0, {}};
-        const auto want = int(std::min<std::int64_t>(block, m_reader->frames() - done));
-        const std::int64_t got = m_reader->read(interleaved.data(), want);
+        const auto want =
+            int(std::min<std::int64_t>(feeder.blockFrames(), m_reader->frames() - done));
+        mp3.clear();
+        const EncodeResult fed = feeder.feed(want, mp3);
         if (stop.load(std::memory_order_relaxed))
             return {EncodeResult::Stopped, 0, {}}; // a cancelled read comes back short
-        if (got != want)
-            return failedResult(rt::ErrDeviceIO,
-                                got < 0 ? m_reader->errorText()
-                                        : QStringLiteral("the input file ended early"));
-        m_mixer.split(interleaved.data(), want, left.data(), right.data());
-        mp3.clear();
-        if (!m_encoder->encode(left.data(), right.data(), want, mp3))
-            return failedResult(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
+        if (fed.status != EncodeResult::Done)
+            return fed;
         if (!out.write(mp3.data(), mp3.size()))
             return writeFailedResult(out);
         done += want;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "mp3enc/channelmixer.h"
 #include "mp3enc/lameencoder.h"
 #include "mp3enc/segmentplan.h"
 #include "mp3enc/sndfilereader.h"
@@ -55,7 +54,6 @@ public:
 private:
     std::unique_ptr<SndFileReader> m_reader;
     std::unique_ptr<LameEncoder> m_encoder;
-    ChannelMixer m_mixer;
     QString m_outputPath;
     std::unique_ptr<ParallelEncode> m_parallel;
 };

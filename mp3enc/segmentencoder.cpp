@@ -8,7 +8,7 @@ namespace {
 
 EncodeResult failed(const QString &text)
 {
-    return {EncodeResult::Failed, rt::ErrDeviceIO, text};
+    return failedResult(rt::ErrDeviceIO, text);
 }
 
 } // namespace
@@ -35,30 +35,21 @@ EncodeResult SegmentEncoder::open(const QString &path, const LameEncoder::Settin
     QString error;
     if (!m_encoder.init(own, &error))
         return failed(error);
-    m_mixer = std::make_unique<ChannelMixer>(m_reader.channels(), m_reader.channelMap());
+    m_feeder = std::make_unique<BlockFeeder>(m_reader, m_encoder);
     m_infoTag = infoTag;
     return {};
 }
 
 EncodeResult SegmentEncoder::encodeTo(std::int64_t end, const std::function<bool()> &stopped)
 {
-    const int channels = m_reader.channels();
-    const int block = channels <= 2 ? 2304 : std::max(1152, 16384 / channels);
-    m_interleaved.resize(std::size_t(block) * std::size_t(channels));
-    m_left.resize(std::size_t(block));
-    m_right.resize(std::size_t(block));
     end = std::min(end, m_total);
     while (m_position < end) {
         if (stopped())
             return {EncodeResult::Stopped, 0, {}};
-        const auto want = int(std::min<std::int64_t>(block, end - m_position));
-        const std::int64_t got = m_reader.read(m_interleaved.data(), want);
-        if (got != want)
-            return failed(got < 0 ? m_reader.errorText()
-                                  : QStringLiteral("the input file ended early"));
-        m_mixer->split(m_interleaved.data(), want, m_left.data(), m_right.data());
-        if (!m_encoder.encode(m_left.data(), m_right.data(), want, m_bytes))
-            return failed(QStringLiteral("the MP3 encoder failed"));
+        const auto want = int(std::min<std::int64_t>(m_feeder->blockFrames(), end - m_position));
+        if (const EncodeResult fed = m_feeder->feed(want, m_bytes);
+            fed.status != EncodeResult::Done)
+            return fed;
         m_position += want;
         if (m_position == m_total && !m_encoder.flush(m_bytes))
             return failed(QStringLiteral("the MP3 encoder failed"));

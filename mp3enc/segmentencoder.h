@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mp3enc/channelmixer.h"
+#include "mp3enc/blockfeeder.h"
 #include "mp3enc/encodejob.h"
 #include "mp3enc/framelist.h"
 #include "mp3enc/lameencoder.h"
@@ -35,7 +35,7 @@ public:
 private:
     SndFileReader m_reader;
     LameEncoder m_encoder;
-    std::unique_ptr<ChannelMixer> m_mixer;
+    std::unique_ptr<BlockFeeder> m_feeder; // set by open()
     int m_samplesPerFrame = 1152;
     std::int64_t m_position = 0; // next input sample
     std::int64_t m_total = 0;
@@ -44,5 +44,4 @@ private:
     bool m_infoTag = false;
     bool m_cut = false; // bytes before m_firstFrame dropped
     bool m_seekFailed = false;
-    std::vector<int> m_interleaved, m_left, m_right;
 };

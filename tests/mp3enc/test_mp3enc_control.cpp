@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <optional>
 #include <sndfile.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -63,23 +64,34 @@ void verifyCompleteSequence(const RecordingSite &site, int frameCount)
     QCOMPARE(last, frameCount);
 }
 
-// Child process: encode, say so at the first frame, and wait to be killed.
-int killedChild(const char *input, const char *output)
+// In a child process: encodes `input` into `output` through the registry and waits for the
+// end; `onEvent` sees each event as it comes. Returns the events, or nothing on a timeout.
+std::optional<QList<RecordingSite::Event>> encodeInChild(const char *input, const char *output,
+                                                         std::function<void(rt::DispId)> onEvent)
 {
     int argc = 1;
     char name[] = "child";
     char *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     RecordingSite site;
+    site.onEvent = std::move(onEvent);
     auto control = rt::createObject(QStringLiteral("MP3ENCLib.Mp3Enc"), &site);
-    site.onEvent = [](rt::DispId) {
-        std::puts("frame");
-        std::fflush(stdout);
-    };
     control->call(QStringLiteral("Open"),
                   {QString::fromLocal8Bit(input), QString::fromLocal8Bit(output)});
     control->call(QStringLiteral("Encode"));
-    return QTest::qWaitFor([&] { return site.ended(); }, 60000) ? 3 : 4;
+    if (!QTest::qWaitFor([&] { return site.ended(); }, 60000))
+        return std::nullopt;
+    return site.events;
+}
+
+// Child process: encode, say so at the first frame, and wait to be killed.
+int killedChild(const char *input, const char *output)
+{
+    const auto events = encodeInChild(input, output, [](rt::DispId) {
+        std::puts("frame");
+        std::fflush(stdout);
+    });
+    return events ? 3 : 4;
 }
 
 // Child process: encode under a file-size limit, print the events it got, one per line.
@@ -88,18 +100,10 @@ int writeLimitedChild(const char *input, const char *output, long limit)
     const rlimit rl{rlim_t(limit), rlim_t(limit)};
     if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
         return 2;
-    int argc = 1;
-    char name[] = "child";
-    char *argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    RecordingSite site;
-    auto control = rt::createObject(QStringLiteral("MP3ENCLib.Mp3Enc"), &site);
-    control->call(QStringLiteral("Open"),
-                  {QString::fromLocal8Bit(input), QString::fromLocal8Bit(output)});
-    control->call(QStringLiteral("Encode"));
-    if (!QTest::qWaitFor([&] { return site.ended(); }, 60000))
+    const auto events = encodeInChild(input, output, {});
+    if (!events)
         return 3;
-    for (const auto &e : site.events) {
+    for (const auto &e : *events) {
         if (e.id != IdActFrame)
             printf("%d %s\n", e.id, qPrintable(e.args.value(0).toString()));
     }

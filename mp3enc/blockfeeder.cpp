@@ -1,0 +1,27 @@
+#include "mp3enc/blockfeeder.h"
+
+#include "mp3enc/lameencoder.h"
+#include "mp3enc/sndfilereader.h"
+#include "runtime/comerror.h"
+
+#include <algorithm>
+
+BlockFeeder::BlockFeeder(SndFileReader &reader, LameEncoder &encoder)
+    : m_reader(reader), m_encoder(encoder), m_mixer(reader.channels(), reader.channelMap()),
+      m_block(reader.channels() <= 2 ? 2304 : std::max(1152, 16384 / reader.channels())),
+      m_interleaved(std::size_t(m_block) * std::size_t(reader.channels())),
+      m_left(std::size_t(m_block)), m_right(std::size_t(m_block))
+{}
+
+EncodeResult BlockFeeder::feed(int frames, std::vector<unsigned char> &out)
+{
+    const std::int64_t got = m_reader.read(m_interleaved.data(), frames);
+    if (got != frames)
+        return failedResult(rt::ErrDeviceIO, got < 0
+                                                 ? m_reader.errorText()
+                                                 : QStringLiteral("the input file ended early"));
+    m_mixer.split(m_interleaved.data(), frames, m_left.data(), m_right.data());
+    if (!m_encoder.encode(m_left.data(), m_right.data(), frames, out))
+        return failedResult(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
+    return {};
+}

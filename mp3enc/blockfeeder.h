@@ -1,0 +1,31 @@
+#pragma once
+
+#include "mp3enc/channelmixer.h"
+#include "mp3enc/encodejob.h"
+
+#include <vector>
+
+class LameEncoder;
+class SndFileReader;
+
+// Reads the input a block at a time, mixes it to the MP3's channels and hands it to LAME: the
+// step the whole-file encode and every segment's encoder repeat.
+class BlockFeeder
+{
+public:
+    BlockFeeder(SndFileReader &reader, LameEncoder &encoder);
+
+    // Frames of one block: a few milliseconds of work, so Stop is noticed promptly; fewer
+    // frames for wide input.
+    int blockFrames() const { return m_block; }
+    // Encodes the next `frames` input frames (at most blockFrames()), appending the MP3 bytes
+    // LAME gives back to `out`.
+    EncodeResult feed(int frames, std::vector<unsigned char> &out);
+
+private:
+    SndFileReader &m_reader;
+    LameEncoder &m_encoder;
+    ChannelMixer m_mixer;
+    int m_block;
+    std::vector<int> m_interleaved, m_left, m_right;
+};
