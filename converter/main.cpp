@@ -1,12 +1,10 @@
 #include "converter/main/commandline.h"
-#include "converter/encoder/mp3enc.h"
 #include "converter/main/qttranslations.h"
 #include "converter/startup/for0.h"
 #include "converter/startup/quitsignals.h"
 #include "runtime/comerror.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QMessageBox>
 #include <csignal>
 #include <cstdio>
@@ -42,24 +40,6 @@ int main(int argc, char *argv[])
         QApplication::closeAllWindows();
         QCoreApplication::exit(0);
     });
-
-    QCommandLineParser options;
-    const QCommandLineOption threads(QStringLiteral("threads"),
-                                     QStringLiteral("Cores one file is encoded on: 0 all (the "
-                                                    "default), 1 one piece as the lame command "
-                                                    "writes it."),
-                                     QStringLiteral("N"));
-    options.addOption(threads);
-    options.parse(QCoreApplication::arguments());
-    if (options.isSet(threads)) {
-        bool ok = false;
-        const int n = options.value(threads).toInt(&ok);
-        if (!ok || n < 0 || n > 256) {
-            std::fprintf(stderr, "batchmp3: --threads needs a number from 0 to 256\n");
-            return 2;
-        }
-        Mp3Enc::setThreadsOption(n);
-    }
 
     For0 *splash = nullptr;
     try {

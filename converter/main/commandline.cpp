@@ -1,7 +1,11 @@
 #include "converter/main/commandline.h"
 
+#include "converter/encoder/mp3enc.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -19,10 +23,25 @@ void ReadCommandLine(const QCoreApplication &app)
     parser.setApplicationDescription(QStringLiteral("批量把WAV文件转换为MP3文件。"));
     parser.addHelpOption();
     parser.addVersionOption();
+    const QCommandLineOption threads(QStringLiteral("threads"),
+                                     QStringLiteral("Cores one file is encoded on: 0 all (the "
+                                                    "default), 1 one piece as the lame command "
+                                                    "writes it."),
+                                     QStringLiteral("N"));
+    parser.addOption(threads);
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("要添加到列表的WAV文件或文件夹"),
                                  QStringLiteral("[files...]"));
     parser.process(app);
+    if (parser.isSet(threads)) {
+        bool ok = false;
+        const int n = parser.value(threads).toInt(&ok);
+        if (!ok || n < 0 || n > 256) {
+            std::fprintf(stderr, "batchmp3: --threads needs a number from 0 to 256\n");
+            std::exit(2);
+        }
+        Mp3Enc::setThreadsOption(n);
+    }
     pendingFiles() = parser.positionalArguments();
 }
 

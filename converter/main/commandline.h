@@ -4,8 +4,9 @@
 
 class QCoreApplication;
 
-// Reads the program's command line: --help and --version answer and end the program; the
-// rest are files and folders to add ("batchmp3 %F" from the desktop entry).
+// Reads the program's command line: --help and --version answer and end the program;
+// --threads N sets the cores each file is encoded on (a bad N ends the program with status 2);
+// the rest are files and folders to add ("batchmp3 %F" from the desktop entry).
 void ReadCommandLine(const QCoreApplication &app);
 
 // The file arguments, handed over once: the main window takes them when it is up.

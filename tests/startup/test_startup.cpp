@@ -193,6 +193,30 @@ private slots:
         QVERIFY(program.waitForFinished(10000));
     }
 
+    // --threads goes with file names on one command line; a bad count ends with status 2.
+    void threadsOptionWithFiles()
+    {
+        testsupport::IsolatedDataHome home;
+        QProcess bad;
+        bad.setProgram(QDir(testsupport::binDir()).filePath(QStringLiteral("batchmp3")));
+        bad.setArguments({QStringLiteral("--threads"), QStringLiteral("many")});
+        bad.start();
+        QVERIFY(bad.waitForFinished(10000));
+        QCOMPARE(bad.exitCode(), 2);
+
+        const QString wav = QDir(home.path()).filePath(QStringLiteral("a.wav"));
+        QVERIFY(testsupport::writeWav(wav, 4410));
+        QProcess program;
+        program.setProgram(QDir(testsupport::binDir()).filePath(QStringLiteral("batchmp3")));
+        program.setArguments({QStringLiteral("--threads"), QStringLiteral("1"), wav});
+        program.start();
+        QVERIFY(program.waitForStarted());
+        QVERIFY2(!waitForWindow(MainTitle, 30000, &program).isEmpty(), "no main window");
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), 0);
+    }
+
     // Logout, shutdown and Ctrl+C end the program as closing its window does, with status 0.
     void endsCleanlyOnQuitSignals_data()
     {
