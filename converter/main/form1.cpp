@@ -242,14 +242,10 @@ void Form1::ZTbutton1_Click()
     Text2()->setAlignment(0);
     showText(Text2(), AddFilesHint);
     const QString answer = ShowOpenDialog(nullptr, OpenDialogTitle, WavPattern, 1);
-    if (!answer.isEmpty()) {
-        const int highest = SplitSelection(answer, dirSeparator());
-        for (int i = 0; i <= highest; ++i) {
-            List2()->AddItem(SelectedFiles.at(i));
-            List1()->AddItem(SelectedFiles.at(i));
-        }
-    }
-    showText(Text2(), AddedPrefix + QString::number(List2()->ListCount()) + AddedSuffix);
+    QStringList chosen;
+    if (!answer.isEmpty())
+        chosen = SelectedFiles.mid(0, SplitSelection(answer, dirSeparator()) + 1);
+    AddFiles(chosen);
 }
 
 void Form1::AddFiles(const QStringList &files)
