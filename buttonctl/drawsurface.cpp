@@ -5,6 +5,7 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -30,34 +31,62 @@ struct Span
 };
 
 // The rows of the rounded rectangle [left, right) x [top, bottom) whose corners are quarter
-// ellipses of the given width and height; a pixel belongs to it when its centre does.
+// ellipses of the given width and height. The corner rows follow the system's integer ellipse
+// walk (Zingl's error-term stepping over an ellipse whose axes are the width and height less
+// one), not the true curve: at some sizes that is one pixel leaner in a row, and a window
+// shaped by it must show the same corners.
 std::vector<Span> roundedSpans(int left, int top, int right, int bottom, int ew, int eh)
 {
     if (left > right)
         std::swap(left, right);
     if (top > bottom)
         std::swap(top, bottom);
-    ew = std::min(std::abs(ew), right - left);
-    eh = std::min(std::abs(eh), bottom - top);
-    std::vector<Span> rows;
-    rows.reserve(size_t(bottom - top));
-    const double rx = ew / 2.0, ry = eh / 2.0;
-    for (int y = top; y < bottom; ++y) {
-        if (ew < 2 || eh < 2) {
-            rows.push_back({left, right - 1});
-            continue;
+    const qint64 width = qint64(right) - left, height = qint64(bottom) - top;
+    // The bound keeps the error terms well inside 64 bits; no window is that large.
+    constexpr qint64 largest = qint64(1) << 18;
+    ew = int(std::min({std::abs(qint64(ew)), width, largest}));
+    eh = int(std::min({std::abs(qint64(eh)), height, largest}));
+    std::vector<Span> rows(size_t(height), Span{left, right - 1});
+    if (ew < 2 || eh < 2)
+        return rows;
+
+    // inset[y] for the lower half of the ellipse's box, y from eh / 2 (the widest row) down.
+    std::vector<int> inset(size_t(eh), -1);
+    const qint64 a = ew - 1, b = eh - 1;
+    const qint64 stepX = 8 * b * b, stepY = 8 * a * a;
+    qint64 dx = 4 * b * b * (1 - a);
+    qint64 dy = 4 * a * a * (1 + b % 2);
+    qint64 err = dx + dy + a * a * (b % 2);
+    int x = 0, y = eh / 2;
+    inset[size_t(y)] = 0;
+    while (x <= ew / 2) {
+        const qint64 e2 = 2 * err;
+        if (e2 >= dx) {
+            ++x;
+            dx += stepX;
+            err += dx;
         }
-        const double cy = y + 0.5;
-        double dy = 0;
-        if (cy < top + ry)
-            dy = top + ry - cy;
-        else if (cy > bottom - ry)
-            dy = cy - (bottom - ry);
-        const double dx = rx * std::sqrt(std::max(0.0, 1.0 - (dy / ry) * (dy / ry)));
-        const double inset = dy > 0 ? rx - dx : 0.0;
-        rows.push_back({int(std::ceil(left + inset - 0.5 + 1e-9)),
-                        int(std::floor(right - inset - 0.5 - 1e-9))});
+        if (e2 <= dy) {
+            if (++y >= eh)
+                break;
+            dy += stepY;
+            err += dy;
+            inset[size_t(y)] = x;
+        }
     }
+    // A tall, thin ellipse runs out of width before it reaches its last rows: they stay at
+    // the narrowest the corner gets.
+    for (int i = eh / 2 + 1; i < eh; ++i)
+        if (inset[size_t(i)] < 0)
+            inset[size_t(i)] = std::max(inset[size_t(i - 1)], ew / 2);
+
+    auto setRow = [&](qint64 row, int in) {
+        rows[size_t(row)] = Span{left + in, right - 1 - in};
+    };
+    for (int i = 0; i < eh / 2; ++i)
+        setRow(i, inset[size_t(b - i)]);
+    for (int i = eh / 2 + 1; i < eh; ++i)
+        setRow(height - eh + i, inset[size_t(i)]);
     return rows;
 }
 

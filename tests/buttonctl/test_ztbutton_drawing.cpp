@@ -189,6 +189,84 @@ private slots:
         QVERIFY(region.contains(QPoint(0, h / 2)));
         QVERIFY(CreateRoundRectRgn(0, 0, 1, 1, 5, 5).isEmpty());
     }
+
+    // How far each top row of a corner is cut in, as the system's elliptic region cuts it, for
+    // every ellipse size from 0 to 20; the rows after those listed are whole. The true curve
+    // is one pixel fuller in some of these rows (3, 6, 9, 10, 13, 14, 16, 17, 19, 20).
+    void cornerRowsForEveryRadius_data()
+    {
+        QTest::addColumn<int>("rounded");
+        QTest::addColumn<QList<int>>("insets");
+        const QList<QList<int>> table = {
+            {},           {},           {},           {1},          {1},
+            {1},          {2, 1},       {2, 1},       {2, 1},       {3, 1, 1},
+            {3, 2, 1},    {3, 2, 1},    {4, 2, 1, 1}, {4, 3, 2, 1}, {5, 3, 2, 1, 1},
+            {5, 3, 2, 1, 1}, {5, 4, 2, 2, 1}, {6, 4, 3, 2, 1, 1}, {6, 4, 3, 2, 1, 1},
+            {7, 5, 3, 2, 2, 1, 1}, {7, 5, 4, 3, 2, 1, 1}};
+        for (int r = 0; r < table.size(); ++r)
+            QTest::addRow("%d", r) << r << table[r];
+    }
+
+    void cornerRowsForEveryRadius()
+    {
+        QFETCH(int, rounded);
+        QFETCH(QList<int>, insets);
+        const int w = 41, h = 33; // odd and even inner sizes meet in one shape
+        const QRegion region = CreateRoundRectRgn(0, 0, w, h, rounded, rounded);
+        DrawSurface s;
+        s.setBackColor(0xFFFFFF);
+        s.resize(w, h);
+        RoundRect(s.hDC(), 0, 0, w - 1, h - 1, rounded, rounded, 0x000000);
+        for (int y = 0; y < h - 1; ++y) {
+            const int row = std::min(y, h - 2 - y); // the bottom corners mirror the top ones
+            const int in = row < insets.size() ? insets[row] : 0;
+            for (int x = 0; x < w - 1; ++x)
+                QVERIFY2(region.contains(QPoint(x, y)) == (x >= in && x <= w - 2 - in),
+                         qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+            // The border lies on the shape's own edge pixels, so the window shape never cuts
+            // it off and no background shows outside it.
+            int first = 0;
+            while (first < w && bgr(s.image(), first, y) == 0xFFFFFF)
+                ++first;
+            int last = w - 1;
+            while (last >= 0 && bgr(s.image(), last, y) == 0xFFFFFF)
+                --last;
+            QCOMPARE(first, in);
+            QCOMPARE(last, w - 2 - in);
+        }
+    }
+
+    // Ellipses far taller than wide (or wider than tall) still give every row its pixels.
+    void thinEllipsesCoverEveryRow_data()
+    {
+        QTest::addColumn<QSize>("ellipse");
+        QTest::newRow("2 x 9") << QSize(2, 9);
+        QTest::newRow("3 x 40") << QSize(3, 40);
+        QTest::newRow("4 x 44") << QSize(4, 44);
+        QTest::newRow("40 x 3") << QSize(40, 3);
+        QTest::newRow("29 x 2") << QSize(29, 2);
+    }
+
+    void thinEllipsesCoverEveryRow()
+    {
+        QFETCH(QSize, ellipse);
+        const int w = 30, h = 45;
+        const QRegion region =
+            CreateRoundRectRgn(0, 0, w, h, ellipse.width(), ellipse.height());
+        QCOMPARE(region.boundingRect(), QRect(0, 0, w - 1, h - 1));
+        int previous = 0;
+        for (int y = 0; y < (h - 1) / 2; ++y) {
+            int first = 0;
+            while (first < w - 1 && !region.contains(QPoint(first, y)))
+                ++first;
+            QVERIFY2(first <= ellipse.width() / 2, qPrintable(QString::number(y)));
+            if (y > 0)
+                QVERIFY(first <= previous); // cut in less and less towards the middle
+            previous = first;
+            for (int x = first; x < w - 1 - first; ++x)
+                QVERIFY(region.contains(QPoint(x, y)) && region.contains(QPoint(x, h - 2 - y)));
+        }
+    }
 };
 
 QTEST_MAIN(TestZTbuttonDrawing)

@@ -447,6 +447,10 @@ private slots:
         if (chosenFolder) {
             auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
             QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
+            // Not the program's own folder, the default: the build tree stays clean.
+            const QString out = path(QStringLiteral("out"));
+            QVERIFY(QDir().mkpath(out));
+            c<rt::TextBox>(QStringLiteral("Text1"))->setText(out + u'/');
         }
         auto *text1 = c<QWidget>(QStringLiteral("Text1"));
         QCOMPARE(text1->isEnabled(), chosenFolder);
@@ -462,6 +466,8 @@ private slots:
         });
         QVERIFY(looks > 0);
         QVERIFY(!everUnlocked);
+        if (chosenFolder)
+            QVERIFY(QFile::exists(path(QStringLiteral("out/b.mp3"))));
         QCOMPARE(text1->isEnabled(), chosenFolder);
         QCOMPARE(buttonEnabled(*m_form, QStringLiteral("ZTbutton2")), chosenFolder);
     }
