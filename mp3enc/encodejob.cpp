@@ -44,7 +44,7 @@ void EncodeJob::allowSegments(const QString &inputPath, const LameEncoder::Setti
     if (options.threads <= 1 || m_reader->isFloat() || rate != m_reader->sampleRate())
         return;
     const bool mpeg1 = rate >= 32000;
-    SegmentPlan plan = SegmentPlan::make(frameCount(), mpeg1 ? 1152 : 576, rate,
+    SegmentPlan plan = SegmentPlan::make(frameCount(), mp3frame::samplesPerFrame(rate), rate,
                                          mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate));
     if (plan.segments.size() < 2)
         return;

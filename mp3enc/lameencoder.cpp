@@ -1,5 +1,7 @@
 #include "mp3enc/lameencoder.h"
 
+#include "mp3enc/mp3frame.h"
+
 #include <algorithm>
 #include <lame/lame.h>
 
@@ -64,11 +66,9 @@ size_t LameEncoder::worstCaseBytes(int inputFrames) const
     const int frameSamples = lame_get_framesize(m_lame);
     const auto outSamples = size_t(double(inputFrames) * outPerIn) + 1;
     const size_t mp3Frames = outSamples / size_t(frameSamples) + 4;
-    // MPEG-1 frames hold 144 bytes per bit/s per Hz, MPEG-2 and 2.5 half as many; plus padding.
-    const size_t perFrame = (lame_get_version(m_lame) == 1 ? 144 : 72) *
-                                size_t(lame_get_brate(m_lame)) * 1000 /
-                                size_t(lame_get_out_samplerate(m_lame)) +
-                            1;
+    const size_t perFrame = size_t(mp3frame::frameBytes(lame_get_brate(m_lame),
+                                                        lame_get_out_samplerate(m_lame))) +
+                            1; // a padding byte
     return std::max(size_t(inputFrames) * 5 / 4, mp3Frames * perFrame) + 7200;
 }
 

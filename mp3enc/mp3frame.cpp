@@ -56,8 +56,7 @@ bool parseHeader(const unsigned char *b, Header *h)
     h->granules = h->mpeg1 ? 2 : 1;
     h->samplesPerFrame = 576 * h->granules;
     h->sideInfoBytes = h->mpeg1 ? (h->channels == 1 ? 17 : 32) : (h->channels == 1 ? 9 : 17);
-    h->frameBytes =
-        int(bytesPerSecondTimes1000(h->mpeg1, h->kbps) / h->sampleRate) + (h->padded ? 1 : 0);
+    h->frameBytes = frameBytes(h->kbps, h->sampleRate) + (h->padded ? 1 : 0);
     return h->frameBytes >= h->mainDataOffset();
 }
 
@@ -94,6 +93,16 @@ void setMainDataBegin(const Header &h, unsigned char *side, int value)
     } else {
         side[0] = static_cast<unsigned char>(value);
     }
+}
+
+int samplesPerFrame(int sampleRate)
+{
+    return sampleRate >= 32000 ? 1152 : 576;
+}
+
+int frameBytes(int kbps, int sampleRate)
+{
+    return int(bytesPerSecondTimes1000(sampleRate >= 32000, kbps) / sampleRate);
 }
 
 bool lamePadded(std::int64_t index, bool mpeg1, int kbps, int sampleRate)

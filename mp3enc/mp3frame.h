@@ -46,6 +46,12 @@ struct SideInfo
 SideInfo parseSideInfo(const Header &header, const unsigned char *side);
 void setMainDataBegin(const Header &header, unsigned char *side, int value);
 
+// Samples one frame carries at `sampleRate`: 1152 at the MPEG-1 rates (32 kHz and up), 576 at
+// the MPEG-2 and 2.5 rates.
+int samplesPerFrame(int sampleRate);
+// Bytes of an unpadded frame at `kbps` and `sampleRate`, header included.
+int frameBytes(int kbps, int sampleRate);
+
 // The frame size the encoder writes at a constant bit rate: frame `index` (the first audio frame
 // is 0, an info-tag frame before it is not counted) carries a padding byte when the running sum
 // of the fractional byte rate passes a whole byte.

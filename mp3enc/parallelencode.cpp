@@ -177,7 +177,7 @@ private:
 ParallelEncode::ParallelEncode(const QString &inputPath, const LameEncoder::Settings &settings,
                                std::int64_t totalFrames, SegmentPlan plan, SegmentOptions options)
     : m_inputPath(inputPath), m_settings(settings), m_totalFrames(totalFrames),
-      m_samplesPerFrame(settings.sampleRate >= 32000 ? 1152 : 576), m_plan(std::move(plan)),
+      m_samplesPerFrame(mp3frame::samplesPerFrame(settings.sampleRate)), m_plan(std::move(plan)),
       m_options(std::move(options))
 {}
 
@@ -301,10 +301,8 @@ std::int64_t ParallelEncode::endSample(std::size_t i) const
     // The encoder looks a frame or two ahead, and writes a frame's header only once the data of
     // the frames after it has filled the reservoir up to it: as many frames as 511 bytes span.
     const auto total = std::int64_t(m_settings.frames);
-    const bool mpeg1 = m_samplesPerFrame == 1152;
-    const int frameBytes =
-        (mpeg1 ? 144000 : 72000) * m_settings.kbps /
-        (m_settings.outSampleRate ? m_settings.outSampleRate : m_settings.sampleRate);
+    const int frameBytes = mp3frame::frameBytes(
+        m_settings.kbps, m_settings.outSampleRate ? m_settings.outSampleRate : m_settings.sampleRate);
     const int area = std::max(1, frameBytes - 4 - 32);
     const std::int64_t margin = 3 + (511 + area - 1) / area;
     return i + 1 == m_plan.segments.size()

@@ -1,5 +1,6 @@
 #include "mp3enc/segmentencoder.h"
 
+#include "mp3enc/mp3frame.h"
 #include "runtime/comerror.h"
 
 #include <algorithm>
@@ -16,9 +17,8 @@ EncodeResult failed(const QString &text)
 EncodeResult SegmentEncoder::open(const QString &path, const LameEncoder::Settings &settings,
                                   std::int64_t firstFrame, bool infoTag)
 {
-    m_samplesPerFrame = settings.sampleRate >= 32000 ? 1152 : 576;
     m_total = std::int64_t(settings.frames);
-    m_position = firstFrame * m_samplesPerFrame;
+    m_position = firstFrame * mp3frame::samplesPerFrame(settings.sampleRate);
     m_firstFrame = firstFrame;
     if (!m_reader.open(path))
         return failed(m_reader.errorText());

@@ -36,7 +36,6 @@ private:
     SndFileReader m_reader;
     LameEncoder m_encoder;
     std::unique_ptr<BlockFeeder> m_feeder; // set by open()
-    int m_samplesPerFrame = 1152;
     std::int64_t m_position = 0; // next input sample
     std::int64_t m_total = 0;
     std::vector<unsigned char> m_bytes;

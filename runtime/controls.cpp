@@ -273,10 +273,10 @@ public:
         case PM_ExclusiveIndicatorWidth:
         case PM_ExclusiveIndicatorHeight:
             return std::min(base, Indicator);
-        case PM_RadioButtonLabelSpacing:
-            return base + QProxyStyle::pixelMetric(PM_ExclusiveIndicatorWidth, option, widget) -
-                   std::min(QProxyStyle::pixelMetric(PM_ExclusiveIndicatorWidth, option, widget),
-                            Indicator);
+        case PM_RadioButtonLabelSpacing: {
+            const int width = QProxyStyle::pixelMetric(PM_ExclusiveIndicatorWidth, option, widget);
+            return base + width - std::min(width, Indicator);
+        }
         default:
             return base;
         }

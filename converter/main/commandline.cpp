@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 

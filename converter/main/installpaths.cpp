@@ -11,11 +11,22 @@ const QString InstalledTool = QStringLiteral("../libexec/batchmp3/regsvr32");
 
 } // namespace
 
-bool RunsFromInstallPrefix(const QString &programFolder)
+QString RegistrationTool(const QString &programFolder)
 {
     const QDir folder(programFolder);
-    return !QFileInfo(folder.filePath(Tool)).isExecutable() &&
-           QFileInfo(folder.filePath(InstalledTool)).isExecutable();
+    for (const QString &candidate : {Tool, InstalledTool}) {
+        const QFileInfo tool(folder.filePath(candidate));
+        if (tool.isFile() && tool.isExecutable())
+            return QDir::cleanPath(tool.absoluteFilePath());
+    }
+    return {};
+}
+
+bool RunsFromInstallPrefix(const QString &programFolder)
+{
+    const QString tool = RegistrationTool(programFolder);
+    return !tool.isEmpty() &&
+           tool == QDir::cleanPath(QDir(programFolder).absoluteFilePath(InstalledTool));
 }
 
 QString DefaultOutputFolder(const QString &programFolder)

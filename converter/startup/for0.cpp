@@ -1,13 +1,13 @@
 #include "converter/startup/for0.h"
 
 #include "converter/main/form1.h"
+#include "converter/main/installpaths.h"
 #include "converter/startup/modres.h"
 #include "runtime/comerror.h"
 #include "runtime/process.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QTimer>
 #include <cerrno>
 #include <cstring>
@@ -61,18 +61,6 @@ QString For0::DataFolderMessage(const rt::FolderProblem &problem)
                               reasonText(problem.errorNumber));
 }
 
-QString For0::registrationTool()
-{
-    const QDir programFolder(QCoreApplication::applicationDirPath());
-    for (const QString &candidate :
-         {QStringLiteral("regsvr32"), QStringLiteral("../libexec/batchmp3/regsvr32")}) {
-        const QFileInfo tool(programFolder.filePath(candidate));
-        if (tool.isFile() && tool.isExecutable())
-            return QDir::cleanPath(tool.absoluteFilePath());
-    }
-    return {};
-}
-
 void For0::Form_Load()
 {
     // Without a private, writable data folder nothing is written anywhere else: the program
@@ -94,7 +82,7 @@ void For0::Form_Load()
 
 void For0::startRegistration(const QString &libraryFile)
 {
-    const QString tool = registrationTool();
+    const QString tool = RegistrationTool(QCoreApplication::applicationDirPath());
     if (tool.isEmpty())
         return;
     auto *process = new rt::HiddenProcess(this);

@@ -22,10 +22,6 @@ public:
     // Set when the program's data folder cannot be had: the message for the user, else "".
     QString dataFolderProblem() const { return m_dataFolderProblem; }
 
-    // The registration tool shipped with the program: beside it in a build folder, in the
-    // install's libexec folder once installed; "" when neither is there. Never looked up on
-    // PATH, where a relative entry would run whatever the current folder holds.
-    static QString registrationTool();
     // The user's message for a data folder that cannot be created or written.
     static QString DataFolderMessage(const rt::FolderProblem &problem);
 

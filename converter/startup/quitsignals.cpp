@@ -1,6 +1,7 @@
 #include "converter/startup/quitsignals.h"
 
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>

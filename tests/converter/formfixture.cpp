@@ -1,5 +1,10 @@
 #include "formfixture.h"
 
+#include "modaldriver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QtTest>
 
 namespace formfixture {
@@ -45,6 +50,39 @@ QStringList items(const rt::ListBox *list)
     for (int i = 0; i < list->ListCount(); ++i)
         all << list->List(i);
     return all;
+}
+
+QString touch(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        qWarning("cannot create %s", qPrintable(path));
+    return path;
+}
+
+QString Form1Test::status() const
+{
+    return c<rt::TextBox>(QStringLiteral("Text2"))->Text();
+}
+
+void Form1Test::addFiles(const QStringList &files)
+{
+    modaldriver::answerFileDialog(files);
+    clickButton(*m_form, QStringLiteral("ZTbutton1"));
+    QVERIFY(modaldriver::waitForNoModal());
+}
+
+void Form1Test::openWindow()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_form = openForm1();
+}
+
+void Form1Test::closeWindow()
+{
+    m_form.reset();
+    m_dir.reset();
 }
 
 } // namespace formfixture

@@ -3,7 +3,9 @@
 #include "converter/main/form1.h"
 #include "tests/support/testsupport.h"
 
+#include <QObject>
 #include <QString>
+#include <QTemporaryDir>
 #include <memory>
 
 // What the tests that open the real main window share: an isolated data folder with both
@@ -36,5 +38,26 @@ bool buttonEnabled(const Form1 &form, const QString &name);
 void clickButton(const Form1 &form, const QString &name);
 // A list box's entries, in order.
 QStringList items(const rt::ListBox *list);
+// Creates an empty file (and its folder) and returns its path.
+QString touch(const QString &path);
+
+// The state and helpers a test class driving the real main window shares. Each test function
+// gets a fresh window and scratch folder from init() and cleanup().
+class Form1Test : public QObject
+{
+protected:
+    template <class T> T *c(const QString &name) const { return control<T>(*m_form, name); }
+    QString status() const;
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    // Adds `files` through the real dialog, as the user does with the add button.
+    void addFiles(const QStringList &files);
+
+    void openWindow();
+    void closeWindow();
+
+    Environment m_environment;
+    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
 
 } // namespace formfixture

@@ -19,14 +19,6 @@ using namespace formfixture;
 
 namespace {
 
-QString touch(const QString &path)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    return path;
-}
-
 QList<QUrl> urls(const QStringList &paths)
 {
     QList<QUrl> all;
@@ -69,32 +61,17 @@ DropOutcome dragAndDrop(QWidget *target, const QList<QUrl> &dropped)
 
 } // namespace
 
-class TestDesktop final : public QObject
+class TestDesktop final : public Form1Test
 {
     Q_OBJECT
 
-    Environment m_environment;
-    std::unique_ptr<Form1> m_form;
-    std::unique_ptr<QTemporaryDir> m_dir;
-
-    template <class T> T *c(const QString &name) const { return control<T>(*m_form, name); }
-    QString status() const { return c<rt::TextBox>(QStringLiteral("Text2"))->Text(); }
     rt::ListBox *list1() const { return c<rt::ListBox>(QStringLiteral("List1")); }
     rt::ListBox *list2() const { return c<rt::ListBox>(QStringLiteral("List2")); }
-    QString path(const QString &name) const { return m_dir->filePath(name); }
 
 private slots:
     void initTestCase() { QVERIFY(m_environment.setUp()); }
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_form = openForm1();
-    }
-    void cleanup()
-    {
-        m_form.reset();
-        m_dir.reset();
-    }
+    void init() { openWindow(); }
+    void cleanup() { closeWindow(); }
 
     // WAV files and a folder tree dropped on the list are added as the add button adds them:
     // files in the order dropped, a folder's .wav files (any case) sorted by path, anything

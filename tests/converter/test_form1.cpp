@@ -17,45 +17,20 @@
 
 using namespace formfixture;
 
-namespace {
-
-QString touch(const QString &path)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    return path;
-}
-
-} // namespace
-
-class TestForm1 final : public QObject
+class TestForm1 final : public Form1Test
 {
     Q_OBJECT
 
-    Environment m_environment;
-    std::unique_ptr<Form1> m_form;
-    QTemporaryDir m_dir;
-
-    template <class T> T *c(const QString &name) const { return control<T>(*m_form, name); }
-    QString status() const { return c<rt::TextBox>(QStringLiteral("Text2"))->Text(); }
     int statusAlignment() const { return c<rt::TextBox>(QStringLiteral("Text2"))->Alignment(); }
-
-    // Adds `files` through the real dialog, as the user does with the add button.
-    void addFiles(const QStringList &files)
-    {
-        modaldriver::answerFileDialog(files);
-        clickButton(*m_form, QStringLiteral("ZTbutton1"));
-        QVERIFY(modaldriver::waitForNoModal());
-    }
 
 private slots:
     void initTestCase() { QVERIFY(m_environment.setUp()); }
     void init()
     {
-        m_form = openForm1();
+        openWindow();
         QVERIFY(m_form->isActiveWindow());
     }
-    void cleanup() { m_form.reset(); }
+    void cleanup() { closeWindow(); }
 
     // Places in twips / 15, relative to the container.
     void layout_data()
@@ -167,9 +142,9 @@ private slots:
 
     void addFilesAppendsAndCounts()
     {
-        const QStringList first{touch(m_dir.filePath(QStringLiteral("a.wav"))),
-                                touch(m_dir.filePath(QStringLiteral("b c.wav"))),
-                                touch(m_dir.filePath(QStringLiteral("歌曲.wav")))};
+        const QStringList first{touch(path(QStringLiteral("a.wav"))),
+                                touch(path(QStringLiteral("b c.wav"))),
+                                touch(path(QStringLiteral("歌曲.wav")))};
         QString hintWhileOpen;
         QStringList seen;
         modaldriver::whenModal([&](QWidget *) { hintWhileOpen = status(); });
@@ -208,7 +183,7 @@ private slots:
 
     void clearList()
     {
-        addFiles({touch(m_dir.filePath(QStringLiteral("a.wav")))});
+        addFiles({touch(path(QStringLiteral("a.wav")))});
         for (int round = 0; round < 2; ++round) { // the second clears an empty list
             c<rt::TextBox>(QStringLiteral("Text2"))->setAlignment(1);
             clickButton(*m_form, QStringLiteral("ZTbutton5"));
@@ -223,8 +198,8 @@ private slots:
     // the caret at its end.
     void list1Click()
     {
-        const QString a = touch(m_dir.filePath(QStringLiteral("a.wav")));
-        const QString b = touch(m_dir.filePath(QStringLiteral("bb.wav")));
+        const QString a = touch(path(QStringLiteral("a.wav")));
+        const QString b = touch(path(QStringLiteral("bb.wav")));
         addFiles({a});
         addFiles({b});
         auto *list1 = c<rt::ListBox>(QStringLiteral("List1"));
@@ -247,7 +222,7 @@ private slots:
     {
         QStringList files;
         for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"})
-            files << touch(m_dir.filePath(QString::fromLatin1(name)));
+            files << touch(path(QString::fromLatin1(name)));
         addFiles(files);
         auto *list1 = c<rt::ListBox>(QStringLiteral("List1"));
         auto *text2 = c<rt::TextBox>(QStringLiteral("Text2"));
@@ -307,7 +282,7 @@ private slots:
         auto *text1 = c<rt::TextBox>(QStringLiteral("Text1"));
         QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
         QVERIFY(buttonEnabled(*m_form, QStringLiteral("ZTbutton2")));
-        const QString folder = m_dir.filePath(QStringLiteral("输出"));
+        const QString folder = path(QStringLiteral("输出"));
         QVERIFY(QDir().mkpath(folder));
 
         QString title;
