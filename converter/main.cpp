@@ -3,6 +3,7 @@
 #include "converter/startup/for0.h"
 #include "converter/startup/quitsignals.h"
 #include "runtime/comerror.h"
+#include "runtime/filename.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -23,13 +24,15 @@ int failWithMessage(const QString &text, const QString &logged)
 
 int main(int argc, char *argv[])
 {
+    // Without $HOME, Qt would take the file system's root for the user's folders.
+    rt::ensureHomeVariable();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("batchmp3"));
     QApplication::setApplicationVersion(QStringLiteral(BATCHMP3_VERSION_TEXT));
     if (!LoadQtChinese(app))
         std::fprintf(stderr, "batchmp3: Qt's Chinese translations are not installed\n");
     QGuiApplication::setDesktopFileName(QStringLiteral(BATCHMP3_APP_ID));
-    ReadCommandLine(app);
+    ReadCommandLine(argc, argv); // what QApplication left of them
     // A file-size limit fails the write it stops (the encoder reports it) instead of killing
     // the program.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -20,6 +20,8 @@ EncodeResult failedResult(int number, const QString &text)
 
 EncodeResult writeFailedResult(const TempOutput &out)
 {
+    if (out.refusedProtected()) // as Open refuses a protected file
+        return failedResult(rt::ErrPermissionDenied, out.errorText());
     const int e = out.errorNumber();
     const bool full = e == ENOSPC || e == EDQUOT || e == EFBIG;
     return failedResult(full ? rt::ErrDiskFull : rt::ErrDeviceIO, out.errorText());
@@ -32,8 +34,7 @@ EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<Lame
 
 EncodeJob::~EncodeJob() = default;
 
-void EncodeJob::allowSegments(const QString &inputPath, const LameEncoder::Settings &settings,
-                              SegmentOptions options)
+void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOptions options)
 {
     m_parallel.reset();
     if (options.threads == 0)
@@ -48,7 +49,7 @@ void EncodeJob::allowSegments(const QString &inputPath, const LameEncoder::Setti
                                          mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate));
     if (plan.segments.size() < 2)
         return;
-    m_parallel = std::make_unique<ParallelEncode>(inputPath, settings, frameCount(),
+    m_parallel = std::make_unique<ParallelEncode>(*m_reader, settings, frameCount(),
                                                   std::move(plan), std::move(options));
 }
 

@@ -40,9 +40,9 @@ public:
     ~EncodeJob();
 
     // Lets run() encode the file in segments on several cores when it is long enough and its
-    // rate is kept; `settings` are the ones the encoder was set up with.
-    void allowSegments(const QString &inputPath, const LameEncoder::Settings &settings,
-                       SegmentOptions options);
+    // rate is kept; `settings` are the ones the encoder was set up with. The segments read the
+    // file the reader has open, not whatever its name leads to later.
+    void allowSegments(const LameEncoder::Settings &settings, SegmentOptions options);
     // The segmented encode run() tries first, if any.
     const ParallelEncode *parallel() const { return m_parallel.get(); }
 

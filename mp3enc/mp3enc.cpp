@@ -1,12 +1,14 @@
 #include "mp3enc/mp3enc.h"
 
 #include "mp3enc/encodejob.h"
+#include "mp3enc/tempoutput.h"
 #include "runtime/comerror.h"
+#include "runtime/filename.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <immintrin.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,67 +42,62 @@ struct DeliveryScope
     throw rt::ComError(number, text);
 }
 
-bool accessible(const QString &path, int mode)
-{
-    return ::access(QFile::encodeName(path).constData(), mode) == 0;
-}
-
 std::unique_ptr<SndFileReader> openInput(const QString &path)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists())
-        refuse(rt::ErrFileNotFound, QStringLiteral("File not found: %1").arg(path));
-    if (!info.isFile()) // a folder, a device or a pipe, which could block the reader
-        refuse(ErrInvalidFileFormat, QStringLiteral("Not a WAV file: %1").arg(path));
-    if (!accessible(path, R_OK))
-        refuse(rt::ErrPermissionDenied, QStringLiteral("Cannot read %1").arg(path));
+    const QString shown = rt::displayFileName(path);
+    const QByteArray bytes = rt::encodeFileName(path);
+    struct stat st = {};
+    if (path.isEmpty() || ::stat(bytes.constData(), &st) != 0)
+        refuse(rt::ErrFileNotFound, QStringLiteral("File not found: %1").arg(shown));
+    if (!S_ISREG(st.st_mode)) // a folder, a device or a pipe, which could block the reader
+        refuse(ErrInvalidFileFormat, QStringLiteral("Not a WAV file: %1").arg(shown));
+    if (::access(bytes.constData(), R_OK) != 0)
+        refuse(rt::ErrPermissionDenied, QStringLiteral("Cannot read %1").arg(shown));
     auto reader = std::make_unique<SndFileReader>();
     if (!reader->open(path))
         refuse(ErrInvalidFileFormat,
-               QStringLiteral("Not a WAV file: %1 (%2)").arg(path, reader->errorText()));
+               QStringLiteral("Not a WAV file: %1 (%2)").arg(shown, reader->errorText()));
     if (!reader->isWave())
-        refuse(ErrInvalidFileFormat, QStringLiteral("Not a WAV file: %1").arg(path));
+        refuse(ErrInvalidFileFormat, QStringLiteral("Not a WAV file: %1").arg(shown));
     if (reader->frames() <= 0)
-        refuse(ErrInvalidFileFormat, QStringLiteral("The file holds no samples: %1").arg(path));
+        refuse(ErrInvalidFileFormat, QStringLiteral("The file holds no samples: %1").arg(shown));
     return reader;
 }
 
-bool sameFile(const QString &a, const QString &b)
+void checkOutput(const SndFileReader &input, const QString &output)
 {
-    struct stat sa = {};
-    struct stat sb = {};
-    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
-           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
-void checkOutput(const QString &input, const QString &output)
-{
-    const QFileInfo out(output);
-    const QString folder = out.absolutePath();
-    if (output.isEmpty() || !QFileInfo(folder).isDir())
-        refuse(rt::ErrPathNotFound, QStringLiteral("Output folder not found: %1").arg(output));
-    if (!accessible(folder, W_OK | X_OK))
-        refuse(rt::ErrPermissionDenied, QStringLiteral("Cannot write in %1").arg(folder));
-    if (out.fileName().isEmpty() || out.isDir())
-        refuse(rt::ErrPathFileAccess, QStringLiteral("The output names a folder: %1").arg(output));
-    const QByteArray name = QFile::encodeName(out.fileName());
-    const long nameMax = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
-    if (nameMax > 0 && name.size() > nameMax)
+    const QString shown = rt::displayFileName(output);
+    // "dir/" names no file in dir: the folder is checked, and the empty name refused.
+    const QString path = rt::absolutePath(output);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString folder = output.endsWith(u'/') ? path : path.left(std::max<qsizetype>(slash, 1));
+    const QString name = output.endsWith(u'/') ? QString() : path.mid(slash + 1);
+    const QByteArray folderBytes = rt::encodeFileName(folder);
+    const QByteArray outputBytes = rt::encodeFileName(path);
+    struct stat st = {};
+    if (output.isEmpty() || ::stat(folderBytes.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        refuse(rt::ErrPathNotFound, QStringLiteral("Output folder not found: %1").arg(shown));
+    if (::access(folderBytes.constData(), W_OK | X_OK) != 0)
+        refuse(rt::ErrPermissionDenied,
+               QStringLiteral("Cannot write in %1").arg(rt::displayFileName(folder)));
+    const bool exists = !name.isEmpty() && ::stat(outputBytes.constData(), &st) == 0;
+    if (name.isEmpty() || (exists && S_ISDIR(st.st_mode)))
+        refuse(rt::ErrPathFileAccess, QStringLiteral("The output names a folder: %1").arg(shown));
+    const long nameMax = ::pathconf(folderBytes.constData(), _PC_NAME_MAX);
+    if (nameMax > 0 && rt::encodeFileName(name).size() > nameMax)
         refuse(rt::ErrBadFileName,
                QStringLiteral("The output name is longer than the folder allows (%1 bytes): %2")
                    .arg(nameMax)
-                   .arg(output));
-    // Refused as rm would ask first: even for root, who could replace it.
-    struct stat st = {};
-    if (::stat(QFile::encodeName(output).constData(), &st) == 0 &&
-        ((st.st_mode & 0222) == 0 || !accessible(output, W_OK)))
+                   .arg(shown));
+    if (exists && TempOutput::isWriteProtected(AT_FDCWD, outputBytes.constData(), st))
         refuse(rt::ErrPermissionDenied,
-               QStringLiteral("The output file is write-protected: %1").arg(output));
+               QStringLiteral("The output file is write-protected: %1").arg(shown));
     // Inode identity catches other spellings, symbolic and hard links alike.
-    if (sameFile(input, output))
+    struct stat in = {};
+    if (exists && ::fstat(input.descriptor(), &in) == 0 && in.st_dev == st.st_dev &&
+        in.st_ino == st.st_ino)
         refuse(rt::ErrPathFileAccess,
-               QStringLiteral("The output would overwrite the input: %1").arg(output));
+               QStringLiteral("The output would overwrite the input: %1").arg(shown));
 }
 
 // The input's own rate when MP3 has it, else the nearest MP3 rate below it.
@@ -273,9 +270,9 @@ void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
     auto reader = openInput(inputFile);
     if (reader->channels() > 2 && !m_downMix)
         refuse(rt::ErrInvalidCall, QStringLiteral("%1 has %2 channels and DownMix is off")
-                                       .arg(inputFile)
+                                       .arg(rt::displayFileName(inputFile))
                                        .arg(reader->channels()));
-    checkOutput(inputFile, outputFile);
+    checkOutput(*reader, outputFile);
 
     LameEncoder::Settings settings;
     settings.sampleRate = reader->sampleRate();
@@ -289,10 +286,10 @@ void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
         refuse(rt::ErrInvalidCall, error);
 
     m_opened = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder),
-                                           QFileInfo(outputFile).absoluteFilePath());
+                                           rt::absolutePath(outputFile));
     SegmentOptions segments;
     segments.threads = m_threads;
-    m_opened->allowSegments(QFileInfo(inputFile).absoluteFilePath(), settings, segments);
+    m_opened->allowSegments(settings, segments);
     m_frameCount = m_opened->frameCount();
 }
 

@@ -174,9 +174,9 @@ private:
     std::int64_t m_bytes = 0;
 };
 
-ParallelEncode::ParallelEncode(const QString &inputPath, const LameEncoder::Settings &settings,
+ParallelEncode::ParallelEncode(const SndFileReader &input, const LameEncoder::Settings &settings,
                                std::int64_t totalFrames, SegmentPlan plan, SegmentOptions options)
-    : m_inputPath(inputPath), m_settings(settings), m_totalFrames(totalFrames),
+    : m_input(input), m_settings(settings), m_totalFrames(totalFrames),
       m_samplesPerFrame(mp3frame::samplesPerFrame(settings.sampleRate)), m_plan(std::move(plan)),
       m_options(std::move(options))
 {}
@@ -301,8 +301,9 @@ std::int64_t ParallelEncode::endSample(std::size_t i) const
     // The encoder looks a frame or two ahead, and writes a frame's header only once the data of
     // the frames after it has filled the reservoir up to it: as many frames as 511 bytes span.
     const auto total = std::int64_t(m_settings.frames);
-    const int frameBytes = mp3frame::frameBytes(
-        m_settings.kbps, m_settings.outSampleRate ? m_settings.outSampleRate : m_settings.sampleRate);
+    const int frameBytes =
+        mp3frame::frameBytes(m_settings.kbps, m_settings.outSampleRate ? m_settings.outSampleRate
+                                                                       : m_settings.sampleRate);
     const int area = std::max(1, frameBytes - 4 - 32);
     const std::int64_t margin = 3 + (511 + area - 1) / area;
     return i + 1 == m_plan.segments.size()
@@ -320,7 +321,7 @@ std::unique_ptr<SegmentOutput> ParallelEncode::encodeSegment(std::size_t i,
 {
     const Segment &segment = m_plan.segments[i];
     auto out = std::make_unique<SegmentOutput>();
-    out->result = out->encoder.open(m_inputPath, m_settings, segment.encoderStart, i == 0);
+    out->result = out->encoder.open(m_input, m_settings, segment.encoderStart, i == 0);
     if (out->encoder.seekFailed()) {
         out->result = {}; // not usable: the file is encoded in one piece
         return out;

@@ -25,8 +25,8 @@ class ParallelEncode
 {
 public:
     // `settings` describe the whole file as the one-piece encoder has them; `totalFrames` is its
-    // frame count.
-    ParallelEncode(const QString &inputPath, const LameEncoder::Settings &settings,
+    // frame count. Every segment reads the file `input` has open; it must outlive this.
+    ParallelEncode(const SndFileReader &input, const LameEncoder::Settings &settings,
                    std::int64_t totalFrames, SegmentPlan plan, SegmentOptions options);
     ~ParallelEncode();
     ParallelEncode(const ParallelEncode &) = delete;
@@ -62,7 +62,7 @@ private:
     void work(const std::atomic<bool> &stop);
     std::unique_ptr<SegmentOutput> take(std::size_t i, const std::atomic<bool> &stop);
 
-    QString m_inputPath;
+    const SndFileReader &m_input;
     LameEncoder::Settings m_settings;
     std::int64_t m_totalFrames;
     int m_samplesPerFrame;

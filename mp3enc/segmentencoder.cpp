@@ -14,13 +14,13 @@ EncodeResult failed(const QString &text)
 
 } // namespace
 
-EncodeResult SegmentEncoder::open(const QString &path, const LameEncoder::Settings &settings,
+EncodeResult SegmentEncoder::open(const SndFileReader &input, const LameEncoder::Settings &settings,
                                   std::int64_t firstFrame, bool infoTag)
 {
     m_total = std::int64_t(settings.frames);
     m_position = firstFrame * mp3frame::samplesPerFrame(settings.sampleRate);
     m_firstFrame = firstFrame;
-    if (!m_reader.open(path))
+    if (!m_reader.openSame(input))
         return failed(m_reader.errorText());
     if (m_reader.frames() != m_total || (m_reader.channels() == 1) != (settings.channels == 1))
         return failed(QStringLiteral("the input file changed"));

@@ -17,8 +17,9 @@
 class SegmentEncoder
 {
 public:
-    // `settings` describe the whole file; `firstFrame` is where this encoder starts.
-    EncodeResult open(const QString &path, const LameEncoder::Settings &settings,
+    // `settings` describe the whole file; `firstFrame` is where this encoder starts. Reads the
+    // file `input` has open.
+    EncodeResult open(const SndFileReader &input, const LameEncoder::Settings &settings,
                       std::int64_t firstFrame, bool infoTag);
     // Encodes the input up to sample `end`; at the file's end it is flushed as well.
     EncodeResult encodeTo(std::int64_t end, const std::function<bool()> &stopped);
@@ -36,7 +37,7 @@ private:
     SndFileReader m_reader;
     LameEncoder m_encoder;
     std::unique_ptr<BlockFeeder> m_feeder; // set by open()
-    std::int64_t m_position = 0; // next input sample
+    std::int64_t m_position = 0;           // next input sample
     std::int64_t m_total = 0;
     std::vector<unsigned char> m_bytes;
     std::int64_t m_firstFrame = 0; // number of the first frame in m_bytes

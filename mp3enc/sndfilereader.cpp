@@ -1,6 +1,7 @@
 #include "mp3enc/sndfilereader.h"
 
-#include <QFile>
+#include "runtime/filename.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -197,11 +198,34 @@ bool SndFileReader::openAt(std::int64_t base, int rawFormat)
 
 bool SndFileReader::open(const QString &path)
 {
-    m_source.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a pipe without a writer cannot hang the open before it is refused.
+    m_source.fd = ::open(rt::encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (m_source.fd < 0) {
         m_error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
+    struct stat st = {};
+    if (::fstat(m_source.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_notRegular = true;
+        m_error = QStringLiteral("not a regular file");
+        return false;
+    }
+    ::fcntl(m_source.fd, F_SETFL, ::fcntl(m_source.fd, F_GETFL) & ~O_NONBLOCK);
+    return openDescriptor();
+}
+
+bool SndFileReader::openSame(const SndFileReader &opened)
+{
+    m_source.fd = ::fcntl(opened.m_source.fd, F_DUPFD_CLOEXEC, 0);
+    if (m_source.fd < 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    return openDescriptor();
+}
+
+bool SndFileReader::openDescriptor()
+{
     if (!openAt(0, 0))
         return false;
     // Taken now: a file read to its end is reopened as raw samples, without its chunks.

@@ -19,8 +19,17 @@ public:
     SndFileReader(const SndFileReader &) = delete;
     SndFileReader &operator=(const SndFileReader &) = delete;
 
+    // `path` in the runtime's file-name form (rt::encodeFileName). Only a regular file is
+    // opened: a pipe or a device could block the reader or never end.
     bool open(const QString &path);
+    // Reads the file `opened` has open, through the same open file description: whatever
+    // happens to its name meanwhile (replaced, renamed, deleted), this reads the same file.
+    bool openSame(const SndFileReader &opened);
     QString errorText() const { return m_error; }
+    // After a failed open: the path named something that is not a regular file.
+    bool notRegular() const { return m_notRegular; }
+    // The open file, for checks of its identity; -1 before open.
+    int descriptor() const { return m_source.fd; }
 
     bool isWave() const;
     std::int64_t frames() const { return m_frames; }
@@ -57,6 +66,7 @@ public:
     };
 
 private:
+    bool openDescriptor();
     bool openAt(std::int64_t base, int rawFormat);
     void close();
 
@@ -70,6 +80,7 @@ private:
     QHash<int, QByteArray> m_strings; // SF_STR_* as the file stores them
     bool m_readsToEnd = false;
     bool m_scaleChosen = false;
+    bool m_notRegular = false;
     const std::atomic<bool> *m_cancel = nullptr;
     QString m_error;
 };

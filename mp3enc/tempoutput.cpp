@@ -1,8 +1,9 @@
 #include "mp3enc/tempoutput.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "runtime/filename.h"
+
 #include <QRandomGenerator>
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -19,9 +20,13 @@ const QByteArray TemporarySuffix = ".part";
 
 QByteArray temporaryPrefix(const QByteArray &finalName)
 {
-    // Cut on a character boundary, so the temporary's name is still valid UTF-8.
-    const QString name = QFile::decodeName(finalName).left(TemporaryNameChars);
-    return '.' + QFile::encodeName(name) + '.';
+    // Cut on a character boundary, so the temporary's name is still valid UTF-8 where the final
+    // name is.
+    const QString name = rt::decodeFileName(finalName);
+    qsizetype keep = std::min<qsizetype>(name.size(), TemporaryNameChars);
+    if (keep < name.size() && keep > 0 && name.at(keep - 1).isHighSurrogate())
+        --keep;
+    return '.' + rt::encodeFileName(name.left(keep)) + '.';
 }
 
 QByteArray randomTemporaryName(const QByteArray &finalName)
@@ -61,10 +66,11 @@ bool TempOutput::isTemporaryFor(const QByteArray &name, const QByteArray &finalN
 
 bool TempOutput::create(const QString &finalPath)
 {
-    const QFileInfo info(finalPath);
-    m_finalPath = info.absoluteFilePath();
-    m_finalName = QFile::encodeName(info.fileName());
-    m_dirFd = ::open(QFile::encodeName(info.absolutePath()).constData(),
+    const QString path = rt::absolutePath(finalPath);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    m_finalPath = rt::displayFileName(path);
+    m_finalName = rt::encodeFileName(path.mid(slash + 1));
+    m_dirFd = ::open(rt::encodeFileName(path.left(std::max<qsizetype>(slash, 1))).constData(),
                      O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (m_dirFd < 0)
         return fail("cannot open the folder of");
@@ -158,12 +164,37 @@ bool TempOutput::writeAt(long long offset, const void *data, size_t size)
     return write(data, size);
 }
 
+bool TempOutput::isWriteProtected(int dirFd, const char *name, const struct stat &st)
+{
+    return (st.st_mode & 0222) == 0 || ::faccessat(dirFd, name, W_OK, 0) != 0;
+}
+
+// Whether the final name may be taken now; `old` describes what it names (st_mode 0: nothing).
+// The user may have protected the file since the encode was opened.
+bool TempOutput::mayReplace(struct stat *old)
+{
+    *old = {};
+    if (::fstatat(m_dirFd, m_finalName.constData(), old, AT_SYMLINK_NOFOLLOW) != 0) {
+        *old = {};
+        return true;
+    }
+    struct stat target = {};
+    if (::fstatat(m_dirFd, m_finalName.constData(), &target, 0) == 0 &&
+        isWriteProtected(m_dirFd, m_finalName.constData(), target)) {
+        fail("", EACCES);
+        m_protected = true;
+        m_errorText = QStringLiteral("The output file is write-protected: %1").arg(m_finalPath);
+        return false;
+    }
+    return true;
+}
+
 bool TempOutput::commit()
 {
     struct stat old = {};
-    const bool replacing =
-        ::fstatat(m_dirFd, m_finalName.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(old.st_mode);
+    if (!mayReplace(&old))
+        return false;
+    const bool replacing = S_ISREG(old.st_mode);
     if (replacing && ::fchmod(m_fd, old.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
         return fail("cannot set the permissions of");
     // The file replaces one the user had: its bytes must be on the disk before its name is.
@@ -188,6 +219,9 @@ bool TempOutput::linkInPlace(bool replacing)
             return true;
         if (!replacing && errno != EEXIST)
             return fail("cannot create");
+        struct stat appeared = {};
+        if (!replacing && !mayReplace(&appeared)) // made meanwhile by someone else
+            return false;
         for (int attempt = 0; attempt < 100 && m_tempName.isEmpty(); ++attempt) {
             const QByteArray name = randomTemporaryName(m_finalName);
             if (::linkat(AT_FDCWD, procPath(m_fd).constData(), m_dirFd, name.constData(),
@@ -205,9 +239,9 @@ bool TempOutput::linkInPlace(bool replacing)
     return true;
 }
 
-bool TempOutput::fail(const char *what)
+bool TempOutput::fail(const char *what, int error)
 {
-    m_errno = errno ? errno : EIO;
+    m_errno = error ? error : errno ? errno : EIO;
     m_errorText =
         QStringLiteral("%1 %2: %3")
             .arg(QLatin1String(what), m_finalPath, QString::fromLocal8Bit(std::strerror(m_errno)));

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstddef>
+#include <sys/stat.h>
 
 // The MP3 being written, put in place under its final name only when complete, so an
 // unfinished encode never leaves a partial file or harms one that already exists.
@@ -26,10 +27,12 @@ public:
     TempOutput(const TempOutput &) = delete;
     TempOutput &operator=(const TempOutput &) = delete;
 
+    // `finalPath` in the runtime's file-name form (rt::encodeFileName).
     bool create(const QString &finalPath);
     bool write(const void *data, size_t size);
     bool writeAt(long long offset, const void *data, size_t size);
-    // Puts the file in place; a file it replaces passes on its permission bits.
+    // Puts the file in place; a file it replaces passes on its permission bits. A file that was
+    // made write-protected while this one was written is kept: the commit fails with EACCES.
     bool commit();
 
     // After create: whether the file being written has no name yet.
@@ -38,16 +41,22 @@ public:
     // Set when a call above fails: the system error number and a sentence naming the file.
     int errorNumber() const { return m_errno; }
     QString errorText() const { return m_errorText; }
+    // The commit failed because the file it would replace is now write-protected.
+    bool refusedProtected() const { return m_protected; }
 
     // Whether `name` is one of our temporaries for the output called `finalName`.
     static bool isTemporaryFor(const QByteArray &name, const QByteArray &finalName);
+    // Whether the existing file `name` (relative to `dirFd`, or AT_FDCWD), described by `st`,
+    // is one we must not replace: as rm would ask first, even for root, who could.
+    static bool isWriteProtected(int dirFd, const char *name, const struct stat &st);
 
 private:
     bool createUnnamed();
     bool createNamed();
     void removeStaleTemporaries() const;
+    bool mayReplace(struct stat *old);
     bool linkInPlace(bool replacing);
-    bool fail(const char *what);
+    bool fail(const char *what, int error = 0);
     void discard();
 
     Kind m_kind;
@@ -57,5 +66,6 @@ private:
     QByteArray m_tempName;  // within the folder; empty while unnamed
     QString m_finalPath;    // for messages
     int m_errno = 0;
+    bool m_protected = false;
     QString m_errorText;
 };

@@ -1,8 +1,10 @@
 #include "runtime/systemfolder.h"
 
+#include "runtime/filename.h"
 #include "runtime/filetrust.h"
 
 #include <QDir>
+#include <cerrno>
 
 namespace rt {
 
@@ -11,7 +13,13 @@ namespace {
 // Below the XDG data home, so a test isolates everything by setting XDG_DATA_HOME.
 QString runtimeSubfolder(const QString &name, FolderProblem *problem)
 {
-    const QString runtime = QDir(dataHome()).filePath(QStringLiteral("zanto-runtime"));
+    const QString home = dataHome();
+    if (home.isEmpty()) { // no $HOME and no home in the password database
+        if (problem)
+            *problem = {QStringLiteral("~/.local/share"), ENOENT};
+        return {};
+    }
+    const QString runtime = QDir(home).filePath(QStringLiteral("zanto-runtime"));
     const QString path = QDir(runtime).filePath(name);
     for (const QString &folder : {runtime, path}) {
         if (const int error = makePrivateFolder(folder)) {
@@ -30,7 +38,8 @@ QString dataHome()
     const QString configured = qEnvironmentVariable("XDG_DATA_HOME");
     if (!configured.isEmpty() && QDir::isAbsolutePath(configured))
         return QDir::cleanPath(configured);
-    return QDir::cleanPath(QDir::homePath() + QStringLiteral("/.local/share"));
+    const QString home = homeFolder();
+    return home.isEmpty() ? QString() : QDir::cleanPath(home + QStringLiteral("/.local/share"));
 }
 
 QString systemFolder(FolderProblem *problem)

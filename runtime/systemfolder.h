@@ -20,7 +20,7 @@ RT_EXPORT QString systemFolder(FolderProblem *problem = nullptr);
 // Where the component registry keeps its entries, beside the system folder.
 RT_EXPORT QString registryFolder(FolderProblem *problem = nullptr);
 // $XDG_DATA_HOME when it is an absolute path (the XDG rules ignore a relative one), else
-// ~/.local/share.
+// ~/.local/share; "" when there is no home folder at all.
 RT_EXPORT QString dataHome();
 
 } // namespace rt

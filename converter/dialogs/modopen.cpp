@@ -1,5 +1,7 @@
 #include "converter/dialogs/modopen.h"
 
+#include "runtime/filename.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -50,21 +52,24 @@ public:
         const QStringList names = TypedFileNames(edit ? edit->text() : QString());
         QStringList files;
         for (const QString &name : names) {
-            const QFileInfo file(resolve(name));
-            if (file.isDir()) { // a folder typed to open it: Qt's dialog goes there
+            // A name that is not UTF-8 comes with U+FFFD for its bad bytes (pasted as a file
+            // manager shows it): mapped back to the file before it is looked at.
+            const QString path = rt::recoverFileName(QDir::cleanPath(resolve(name)));
+            const rt::FileKind kind = rt::fileKind(path);
+            if (kind == rt::FileKind::Folder) { // a folder typed to open it: Qt's dialog goes there
                 QFileDialog::accept();
                 m_chosen = selectedFiles();
                 return;
             }
-            if (!file.exists()) {
+            if (kind == rt::FileKind::Missing) {
                 QMessageBox::warning(this, windowTitle(),
                                      QCoreApplication::translate(
                                          "QFileDialog", "%1\nFile not found.\nPlease verify the "
                                                         "correct file name was given.")
-                                         .arg(file.fileName()));
+                                         .arg(rt::displayFileName(QFileInfo(path).fileName())));
                 return;
             }
-            files.append(QDir::cleanPath(file.absoluteFilePath()));
+            files.append(path);
         }
         if (files.isEmpty()) {
             QFileDialog::accept();
@@ -139,7 +144,7 @@ QString ShowOpenDialog(QWidget *owner, const QString &title, const QString &patt
         return QString();
     QStringList files;
     for (const QString &file : dialog.chosenFiles())
-        files.append(QDir::cleanPath(file));
+        files.append(rt::recoverFileName(QDir::cleanPath(file)));
     return SelectionAnswer(files);
 }
 

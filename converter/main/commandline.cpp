@@ -1,6 +1,7 @@
 #include "converter/main/commandline.h"
 
 #include "converter/encoder/mp3enc.h"
+#include "runtime/filename.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -18,8 +19,11 @@ QStringList &pendingFiles()
 
 } // namespace
 
-void ReadCommandLine(const QCoreApplication &app)
+void ReadCommandLine(int argc, char **argv)
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(rt::decodeFileName(QByteArray(argv[i])));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("批量把WAV文件转换为MP3文件。"));
     parser.addHelpOption();
@@ -33,7 +37,7 @@ void ReadCommandLine(const QCoreApplication &app)
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("要添加到列表的WAV文件或文件夹"),
                                  QStringLiteral("[files...]"));
-    parser.process(app);
+    parser.process(arguments);
     if (parser.isSet(threads)) {
         bool ok = false;
         const int n = parser.value(threads).toInt(&ok);

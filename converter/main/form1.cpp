@@ -13,11 +13,11 @@
 #include "converter/main/wavfiles.h"
 #include "converter/main/ztbuttonbinding.h"
 #include "runtime/comerror.h"
+#include "runtime/filename.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QTimer>
 #include <array>
 #include <chrono>
@@ -39,7 +39,6 @@ const QString AddedSuffix = QStringLiteral("个wav文件");
 const QString ListCleared = QStringLiteral("列表已清空");
 const QString BrowseTitle = QStringLiteral("请选择您需要保存Mp3的地址");
 const QString BitRatePrefix = QStringLiteral("MP3格式的Bit比率为:");
-const QString NotFoundPrompt = QStringLiteral("以下文件不存在，未添加到列表：");
 
 // Label2's colour by folder mode.
 constexpr quint32 White = 0x00FFFFFF;
@@ -167,7 +166,7 @@ void Form1::wireDesktop()
 {
     new ListDropTarget(
         List1(), [this] { return !batchRunning(); },
-        guarded(this, [this](const QStringList &files) { AddFiles(files); }));
+        guarded(this, [this](const FoundFiles &found) { AddFoundFiles(found); }));
     const QStringList arguments = TakeFileArguments();
     if (!arguments.isEmpty())
         QTimer::singleShot(0, this,
@@ -253,19 +252,26 @@ void Form1::AddFiles(const QStringList &files)
     if (batchRunning())
         return;
     for (const QString &file : files) {
+        // The hidden list keeps the path to open; the visible one a path people can read.
         List2()->AddItem(file);
-        List1()->AddItem(file);
+        List1()->AddItem(rt::displayFileName(file));
     }
     Text2()->setAlignment(0);
     showText(Text2(), AddedPrefix + QString::number(List2()->ListCount()) + AddedSuffix);
 }
 
+void Form1::AddFoundFiles(const FoundFiles &found)
+{
+    if (batchRunning())
+        return;
+    AddFiles(found.files);
+    if (!found.complete())
+        MsgBox(this, NotAddedMessage(found), MsgExclamation);
+}
+
 void Form1::AddArgumentFiles(const QStringList &arguments)
 {
-    const ArgumentFiles found = FilesFromArguments(arguments, QDir::currentPath());
-    AddFiles(found.files);
-    if (!found.missing.isEmpty())
-        MsgBox(this, NotFoundPrompt + u'\n' + found.missing.join(u'\n'), MsgExclamation);
+    AddFoundFiles(FilesFromArguments(arguments, rt::currentFolder()));
 }
 
 void Form1::ZTbutton5_Click()
@@ -389,7 +395,7 @@ void Form1::FileStart()
         Mp3().open(input, output);
         Mp3().encode();
         m_pendingOutput = output;
-        Label3()->setCaption(ConvertingPrefix + *name);
+        Label3()->setCaption(ConvertingPrefix + rt::displayFileName(*name));
     } catch (const std::exception &) {
         noteSkipped(List2()->ListIndex());
         throw;
@@ -400,7 +406,7 @@ void Form1::Mp3_ActFrame(qint32 ActFrame)
 {
     // Progress is display only: a failed read leaves the previous figures standing.
     try {
-        const QString name = StripPath(List2()->Text());
+        const QString name = rt::displayFileName(StripPath(List2()->Text()));
         const qint32 percent = FramePercent(ActFrame, Mp3().frameCount());
         LblActFrame()->setCaption(PercentText(percent));
         bool ok = false;
@@ -419,7 +425,7 @@ void Form1::Mp3_ThreadEnded()
         return;
     struct stat st = {};
     if (!m_pendingOutput.isEmpty() &&
-        ::stat(QFile::encodeName(m_pendingOutput).constData(), &st) == 0)
+        ::stat(rt::encodeFileName(m_pendingOutput).constData(), &st) == 0)
         m_batchOutputs.append(
             {QDir::cleanPath(m_pendingOutput), quint64(st.st_dev), quint64(st.st_ino)});
     m_pendingOutput.clear();
@@ -430,7 +436,7 @@ bool Form1::writtenThisBatch(const QString &output) const
 {
     const QString path = QDir::cleanPath(output);
     struct stat st = {};
-    const bool exists = ::stat(QFile::encodeName(output).constData(), &st) == 0;
+    const bool exists = ::stat(rt::encodeFileName(output).constData(), &st) == 0;
     for (const WrittenFile &written : m_batchOutputs) {
         if (written.path == path ||
             (exists && written.device == quint64(st.st_dev) && written.inode == quint64(st.st_ino)))
@@ -516,7 +522,7 @@ QStringList Form1::skippedFiles() const
     for (const QString &position : positions) {
         const int index = position.toInt();
         if (index >= 0 && index < List2()->ListCount())
-            files.append(List2()->List(index));
+            files.append(rt::displayFileName(List2()->List(index)));
     }
     return files;
 }

@@ -2,6 +2,7 @@
 
 #include "converter/encoder/mp3enc.h"
 #include "converter/main/pathhelpers.h"
+#include "converter/main/wavfiles.h"
 #include "runtime/controls.h"
 #include "runtime/formloader.h"
 
@@ -49,6 +50,8 @@ public:
 
     // Files from a drop or the command line, added as the add button adds them.
     void AddFiles(const QStringList &files);
+    // A drop's or the command line's files, and one message naming what could not be added.
+    void AddFoundFiles(const FoundFiles &found);
     // The command line's names: existing files and folders are added, the rest named once.
     void AddArgumentFiles(const QStringList &arguments);
 

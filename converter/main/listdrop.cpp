@@ -1,13 +1,11 @@
 #include "converter/main/listdrop.h"
 
-#include "converter/main/wavfiles.h"
-
 #include <QAbstractItemView>
 #include <QDropEvent>
 #include <QMimeData>
 
 ListDropTarget::ListDropTarget(QAbstractItemView *list, std::function<bool()> accepting,
-                               std::function<void(const QStringList &)> add)
+                               std::function<void(const FoundFiles &)> add)
     : QObject(list), m_accepting(std::move(accepting)), m_add(std::move(add))
 {
     // Drags reach an item view through its viewport; both are watched so the list's own
@@ -18,10 +16,17 @@ ListDropTarget::ListDropTarget(QAbstractItemView *list, std::function<bool()> ac
     list->viewport()->installEventFilter(this);
 }
 
+QStringList ListDropTarget::localPaths(const QMimeData *data)
+{
+    // The raw list, not QMimeData::urls(): QUrl cannot give back a name that is not UTF-8.
+    static const QString UriList = QStringLiteral("text/uri-list");
+    return data && data->hasFormat(UriList) ? LocalPathsFromUriList(data->data(UriList))
+                                            : QStringList();
+}
+
 bool ListDropTarget::takes(const QDropEvent *event) const
 {
-    const QMimeData *data = event->mimeData();
-    return m_accepting() && data && data->hasUrls() && MayHoldWavFiles(data->urls()) &&
+    return m_accepting() && MayHoldWavFiles(localPaths(event->mimeData())) &&
            (event->possibleActions() & Qt::CopyAction);
 }
 
@@ -49,7 +54,7 @@ bool ListDropTarget::eventFilter(QObject *, QEvent *event)
         }
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
-        m_add(WavFilesFromUrls(drop->mimeData()->urls()));
+        m_add(WavFilesFromPaths(localPaths(drop->mimeData())));
         return true;
     }
     default:

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "converter/main/wavfiles.h"
+
 #include <QObject>
 #include <QStringList>
 #include <functional>
 
 class QAbstractItemView;
 class QDropEvent;
+class QMimeData;
 
 // Lets a list take WAV files and folders dropped from a file manager. Always a copy: a file
 // manager must never delete what it offered as a move. Refused while `accepting` says no.
@@ -14,14 +17,15 @@ class ListDropTarget : public QObject
     Q_OBJECT
 public:
     ListDropTarget(QAbstractItemView *list, std::function<bool()> accepting,
-                   std::function<void(const QStringList &)> add);
+                   std::function<void(const FoundFiles &)> add);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     bool takes(const QDropEvent *event) const;
+    static QStringList localPaths(const QMimeData *data);
 
     std::function<bool()> m_accepting;
-    std::function<void(const QStringList &)> m_add;
+    std::function<void(const FoundFiles &)> m_add;
 };

@@ -1,67 +1,184 @@
 #include "converter/main/wavfiles.h"
 
+#include "runtime/filename.h"
+
 #include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace {
+
+const QString NotFoundPrompt = QStringLiteral("以下文件不存在，未添加到列表：");
+const QString NotRegularPrompt = QStringLiteral("以下不是普通文件（管道、设备等），未添加到列表：");
+const QString UnreadablePrompt = QStringLiteral("没有权限读取以下文件夹，其中的文件未添加到列表：");
+
+using Kind = rt::FileKind;
+
+bool isLink(const QString &path)
+{
+    struct stat st = {};
+    return ::lstat(rt::encodeFileName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+void addFile(FoundFiles &found, const QString &path, Kind kind, const QString &shown)
+{
+    switch (kind) {
+    case Kind::Regular:
+        found.files.append(path);
+        break;
+    case Kind::Special:
+        found.notRegular.append(shown);
+        break;
+    case Kind::Missing:
+        found.missing.append(shown);
+        break;
+    case Kind::Folder:
+        break;
+    }
+}
+
+// `folder`'s entries by their bytes; false when it cannot be listed.
+bool listFolder(const QString &folder, QStringList *names, int *error)
+{
+    DIR *dir = ::opendir(rt::encodeFileName(folder).constData());
+    if (!dir) {
+        *error = errno;
+        return false;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] != '.') // hidden, and "." and ".."
+            names->append(rt::decodeFileName(QByteArray(entry->d_name)));
+    }
+    ::closedir(dir);
+    return true;
+}
+
+void walk(const QString &folder, FoundFiles &found)
+{
+    QStringList names;
+    int error = 0;
+    if (!listFolder(folder, &names, &error)) {
+        (error == ENOENT ? found.missing : found.unreadable).append(folder);
+        return;
+    }
+    for (const QString &name : std::as_const(names)) {
+        const QString path = folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+        const Kind kind = rt::fileKind(path);
+        if (kind == Kind::Folder) {
+            if (!isLink(path)) // a link may lead back up the tree
+                walk(path, found);
+        } else if (IsWavName(name)) {
+            addFile(found, path, kind, path);
+        }
+    }
+}
+
+} // namespace
+
+void FoundFiles::append(const FoundFiles &other)
+{
+    files += other.files;
+    missing += other.missing;
+    notRegular += other.notRegular;
+    unreadable += other.unreadable;
+}
 
 bool IsWavName(const QString &path)
 {
     return path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive);
 }
 
-QStringList WavFilesInFolder(const QString &folder)
+FoundFiles WavFilesUnder(const QString &folder)
 {
-    QStringList found;
-    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (IsWavName(path))
-            found.append(QDir::cleanPath(path));
-    }
-    std::sort(found.begin(), found.end());
+    FoundFiles found;
+    walk(QDir::cleanPath(folder), found);
+    std::sort(found.files.begin(), found.files.end());
     return found;
 }
 
-QStringList WavFilesFromUrls(const QList<QUrl> &urls)
+QStringList WavFilesInFolder(const QString &folder)
 {
-    QStringList files;
-    for (const QUrl &url : urls) {
-        if (!url.isLocalFile())
-            continue;
-        const QFileInfo info(url.toLocalFile());
-        if (info.isDir())
-            files += WavFilesInFolder(info.absoluteFilePath());
-        else if (info.isFile() && IsWavName(info.fileName()))
-            files.append(QDir::cleanPath(info.absoluteFilePath()));
-    }
-    return files;
+    return WavFilesUnder(folder).files;
 }
 
-bool MayHoldWavFiles(const QList<QUrl> &urls)
+QStringList LocalPathsFromUriList(const QByteArray &uriList)
 {
-    return std::any_of(urls.begin(), urls.end(), [](const QUrl &url) {
-        if (!url.isLocalFile())
-            return false;
-        const QFileInfo info(url.toLocalFile());
-        return info.isDir() || (info.isFile() && IsWavName(info.fileName()));
+    QStringList paths;
+    for (QByteArray line : uriList.split('\n')) {
+        line = line.trimmed(); // the list's lines end in CR LF
+        if (line.isEmpty() || line.startsWith('#') || !line.toLower().startsWith("file://"))
+            continue;
+        QByteArray rest = line.mid(7);
+        if (rest.startsWith("localhost/"))
+            rest = rest.mid(9);
+        if (!rest.startsWith('/')) // another machine's file
+            continue;
+        paths.append(QDir::cleanPath(rt::decodeFileName(QByteArray::fromPercentEncoding(rest))));
+    }
+    return paths;
+}
+
+FoundFiles WavFilesFromPaths(const QStringList &paths)
+{
+    FoundFiles found;
+    for (const QString &path : paths) {
+        const Kind kind = rt::fileKind(path);
+        if (kind == Kind::Folder)
+            found.append(WavFilesUnder(path));
+        else if (IsWavName(path))
+            addFile(found, QDir::cleanPath(path), kind, path);
+    }
+    return found;
+}
+
+bool MayHoldWavFiles(const QStringList &paths)
+{
+    return std::any_of(paths.begin(), paths.end(), [](const QString &path) {
+        const Kind kind = rt::fileKind(path);
+        return kind == Kind::Folder || (kind != Kind::Missing && IsWavName(path));
     });
 }
 
-ArgumentFiles FilesFromArguments(const QStringList &arguments, const QString &workingFolder)
+FoundFiles FilesFromArguments(const QStringList &arguments, const QString &workingFolder)
 {
-    ArgumentFiles result;
-    const QDir base(workingFolder);
+    FoundFiles found;
     for (const QString &argument : arguments) {
-        const QFileInfo info(base.absoluteFilePath(argument));
-        if (argument.isEmpty())
-            result.missing.append(argument);
-        else if (info.isDir())
-            result.files += WavFilesInFolder(info.absoluteFilePath());
-        else if (info.isFile())
-            result.files.append(QDir::cleanPath(info.absoluteFilePath()));
-        else
-            result.missing.append(argument);
+        if (argument.isEmpty()) {
+            found.missing.append(argument);
+            continue;
+        }
+        const QString path = rt::absolutePath(argument, workingFolder);
+        const Kind kind = rt::fileKind(path);
+        if (kind != Kind::Folder) {
+            addFile(found, path, kind, argument);
+            continue;
+        }
+        FoundFiles inside = WavFilesUnder(path);
+        // The folder itself, named as it was given.
+        if (inside.unreadable.value(0) == path)
+            inside.unreadable.first() = argument;
+        found.append(inside);
     }
-    return result;
+    return found;
+}
+
+QString NotAddedMessage(const FoundFiles &found)
+{
+    const std::pair<const QString *, const QStringList *> sections[] = {
+        {&NotFoundPrompt, &found.missing},
+        {&NotRegularPrompt, &found.notRegular},
+        {&UnreadablePrompt, &found.unreadable},
+    };
+    QStringList parts;
+    for (const auto &[prompt, names] : sections) {
+        if (names->isEmpty())
+            continue;
+        QString part = *prompt;
+        for (const QString &name : *names)
+            part += u'\n' + rt::displayFileName(name);
+        parts.append(part);
+    }
+    return parts.join(QStringLiteral("\n\n"));
 }

@@ -27,6 +27,8 @@ QString reasonText(int errorNumber)
         return QStringLiteral("没有权限");
     case EPERM:
         return QStringLiteral("文件夹属于其他用户");
+    case ENOENT:
+        return QStringLiteral("没有这个文件夹");
     case ENOTDIR:
         return QStringLiteral("路径中有一项不是文件夹");
     case EROFS:

@@ -4,6 +4,7 @@
 #include "converter/startup/quitsignals.h"
 #include "formfixture.h"
 #include "modaldriver.h"
+#include "runtime/filename.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <csignal>
 #include <functional>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 using namespace formfixture;
 using modaldriver::MessageSeen;
@@ -574,6 +576,42 @@ private slots:
         for (const QString &input : inputs)
             QVERIFY(QFile::exists(
                 QString(input).replace(QStringLiteral(".wav"), QStringLiteral(".mp3"))));
+    }
+
+    // Inputs named in Latin-1 and GBK (a GBK folder too) are converted beside themselves under
+    // the same bytes; the list, the labels and the completion message show the names readably.
+    void byteNamedFiles()
+    {
+        const QByteArray base = QFile::encodeName(m_dir->path());
+        const auto clean = qScopeGuard([&] { testsupport::removeTree(m_dir->path()); });
+        const QList<QByteArray> inputs = {base + "/caf\xE9.wav", base + "/\xD6\xD0/\xCE\xC4.wav",
+                                          base + "/\xB4\xED.wav"};
+        QCOMPARE(::mkdir((base + "/\xD6\xD0").constData(), 0755), 0);
+        QStringList files;
+        for (const QByteArray &input : inputs) {
+            const QString made = input == inputs.last() ? garbage(QStringLiteral("made"))
+                                                        : wav(QStringLiteral("made"), 0.5);
+            QCOMPARE(::rename(QFile::encodeName(made).constData(), input.constData()), 0);
+            files << rt::decodeFileName(input);
+        }
+        m_form->AddFiles(files);
+        const QString shown = m_dir->path() + QStringLiteral("/caf\\xE9.wav");
+        QCOMPARE(c<rt::ListBox>(QStringLiteral("List1"))->List(0), shown);
+        QStringList captions;
+        const QList<MessageSeen> seen = runBatch(1, [&] {
+            const QString caption = c<rt::Label>(QStringLiteral("Label3"))->Caption();
+            if (!captions.contains(caption))
+                captions << caption;
+        });
+        QVERIFY2(captions.contains(QStringLiteral("正在转换：caf\\xE9.mp3")),
+                 qPrintable(captions.join(u'|')));
+        QCOMPARE(seen.value(0).text, DefaultFolderDone +
+                                         QStringLiteral("\r\n其中1个文件未能转换：\r\n") +
+                                         m_dir->path() + QStringLiteral("/\\xB4\\xED.wav"));
+        for (const QByteArray &output : {base + "/caf\xE9.mp3", base + "/\xD6\xD0/\xCE\xC4.mp3"}) {
+            struct stat st = {};
+            QVERIFY2(::stat(output.constData(), &st) == 0 && st.st_size > 1000, output.constData());
+        }
     }
 
     // Closing the window mid-file stops the encoder: no partial MP3, an existing one untouched,

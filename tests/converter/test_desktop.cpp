@@ -1,10 +1,12 @@
 // What the main window takes from the desktop: files dropped on the list, files on the command
 // line, and where its output folder starts when it is installed.
+#include "converter/main/commandline.h"
 #include "converter/main/form1.h"
 #include "converter/main/installpaths.h"
 #include "converter/main/wavfiles.h"
 #include "formfixture.h"
 #include "modaldriver.h"
+#include "runtime/filename.h"
 
 #include <QApplication>
 #include <QDir>
@@ -14,6 +16,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace formfixture;
 
@@ -27,6 +31,36 @@ QList<QUrl> urls(const QStringList &paths)
     return all;
 }
 
+// What a file manager puts on the clipboard for a drag: the names' bytes, percent-encoded.
+QByteArray uriList(const QList<QByteArray> &paths)
+{
+    QByteArray list;
+    for (const QByteArray &path : paths)
+        list += "file://" + path.toPercentEncoding("/") + "\r\n";
+    return list;
+}
+
+QList<QByteArray> encoded(const QStringList &paths)
+{
+    QList<QByteArray> all;
+    for (const QString &path : paths)
+        all << rt::encodeFileName(path);
+    return all;
+}
+
+// Root reads every folder; as nobody, for a while, the permission bits count.
+struct Unprivileged
+{
+    Unprivileged() : m_was(::geteuid()) { m_ok = m_was != 0 || ::seteuid(65534) == 0; }
+    ~Unprivileged()
+    {
+        if (m_was == 0)
+            (void)!::seteuid(0);
+    }
+    uid_t m_was;
+    bool m_ok;
+};
+
 struct DropOutcome
 {
     bool enterAccepted = false;
@@ -35,11 +69,14 @@ struct DropOutcome
 };
 
 // A file manager's drag over the list and its drop, offering copy or move as file managers do.
-DropOutcome dragAndDrop(QWidget *target, const QList<QUrl> &dropped)
+DropOutcome dragAndDrop(QWidget *target, const QList<QUrl> &dropped, const QByteArray &rawList = {})
 {
     DropOutcome outcome;
     QMimeData data;
-    data.setUrls(dropped);
+    if (rawList.isEmpty())
+        data.setUrls(dropped);
+    else
+        data.setData(QStringLiteral("text/uri-list"), rawList);
     const QPoint at = target->rect().center();
     const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
     QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
@@ -244,6 +281,94 @@ private slots:
         if (QFileInfo(locked).isWritable())
             QSKIP("running with rights that write anywhere (root)");
         QCOMPARE(DefaultOutputFolder(locked), home);
+    }
+
+    // Names that are not UTF-8 (Latin-1, GBK, in a folder's name too) reach the list as their
+    // bytes from argv, a drop, a dropped folder and a folder on the command line; the visible
+    // list shows them readably.
+    void byteNamesFromEveryRoute()
+    {
+        const QByteArray base = QFile::encodeName(path(QStringLiteral("字节")));
+        const auto clean =
+            qScopeGuard([&] { testsupport::removeTree(path(QStringLiteral("字节"))); });
+        QVERIFY(QDir().mkpath(path(QStringLiteral("字节"))));
+        const QByteArray folder = base + "/\xD6\xD0\xCE\xC4";
+        const QList<QByteArray> files = {base + "/caf\xE9.wav", folder + "/\xB8\xE8.WAV"};
+        QVERIFY(::mkdir(folder.constData(), 0755) == 0);
+        for (const QByteArray &file : files)
+            QVERIFY(testsupport::touchBytes(file));
+        const QStringList shown = {rt::displayFileName(rt::decodeFileName(files[0])),
+                                   rt::displayFileName(rt::decodeFileName(files[1]))};
+        QVERIFY(shown[0].endsWith(QStringLiteral("/caf\\xE9.wav")));
+        const auto verifyAdded = [&] {
+            QCOMPARE(encoded(items(list2())), files);
+            QCOMPARE(items(list1()), shown);
+            QCOMPARE(status(), QStringLiteral("已添加2个wav文件"));
+        };
+
+        QByteArray program = "batchmp3", file = files[0], dir = folder;
+        char *argv[] = {program.data(), file.data(), dir.data()};
+        ReadCommandLine(3, argv);
+        m_form->AddArgumentFiles(TakeFileArguments());
+        verifyAdded();
+
+        clickButton(*m_form, QStringLiteral("ZTbutton5"));
+        QVERIFY(dragAndDrop(list1()->viewport(), {}, uriList({files[0], folder})).dropAccepted);
+        verifyAdded();
+        clickButton(*m_form, QStringLiteral("ZTbutton5"));
+        QVERIFY(dragAndDrop(list1()->viewport(), {}, uriList(files)).dropAccepted);
+        verifyAdded();
+    }
+
+    // A pipe, a device, a link to one and a folder we may not read add nothing, and the message
+    // says what each is, whether given on the command line or dropped.
+    void specialFilesNamed()
+    {
+        const QString fifo = path(QStringLiteral("管道.wav"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0644) == 0);
+        const QString zero = path(QStringLiteral("zero.wav"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
+        const QString a = touch(path(QStringLiteral("a.wav")));
+        const QString locked = path(QStringLiteral("锁住"));
+        touch(locked + QStringLiteral("/inside.wav"));
+        QVERIFY(::chmod(QFile::encodeName(locked).constData(), 0) == 0);
+        QVERIFY(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755) == 0);
+        const auto unlock =
+            qScopeGuard([&] { ::chmod(QFile::encodeName(locked).constData(), 0755); });
+
+        FoundFiles found;
+        {
+            Unprivileged nobody;
+            QVERIFY(nobody.m_ok);
+            found = FilesFromArguments({fifo, QStringLiteral("zero.wav"), QStringLiteral("锁住"),
+                                        QStringLiteral("/dev/null"), a, QStringLiteral("无.wav")},
+                                       m_dir->path());
+        }
+        QCOMPARE(found.files, QStringList{a});
+        QCOMPARE(found.notRegular,
+                 (QStringList{fifo, QStringLiteral("zero.wav"), QStringLiteral("/dev/null")}));
+        QCOMPARE(found.unreadable, QStringList{QStringLiteral("锁住")});
+        QCOMPARE(found.missing, QStringList{QStringLiteral("无.wav")});
+
+        modaldriver::MessageSeen seen;
+        modaldriver::answerMessageBox(&seen);
+        m_form->AddFoundFiles(found);
+        QVERIFY(modaldriver::waitForNoModal());
+        QCOMPARE(seen.text,
+                 QStringLiteral("以下文件不存在，未添加到列表：\n无.wav\n\n"
+                                "以下不是普通文件（管道、设备等），未添加到列表：\n") +
+                     fifo +
+                     QStringLiteral("\nzero.wav\n/dev/null\n\n"
+                                    "没有权限读取以下文件夹，其中的文件未添加到列表：\n锁住"));
+        QCOMPARE(items(list2()), QStringList{a});
+
+        // Dropped, a pipe is named too; the drag is taken, as it carries a .wav name.
+        modaldriver::answerMessageBox(&seen);
+        QVERIFY(dragAndDrop(list1()->viewport(), urls({fifo})).dropAccepted);
+        QVERIFY(modaldriver::waitForNoModal());
+        QVERIFY2(seen.text.contains(QStringLiteral("不是普通文件")) && seen.text.contains(fifo),
+                 qPrintable(seen.text));
+        QCOMPARE(items(list2()), QStringList{a});
     }
 
     // A folder link that points back up is not followed round and round.

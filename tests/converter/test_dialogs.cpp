@@ -2,6 +2,8 @@
 #include "converter/dialogs/module1.h"
 #include "converter/main/msgbox.h"
 #include "modaldriver.h"
+#include "runtime/filename.h"
+#include "tests/support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -132,6 +134,34 @@ private slots:
         QCOMPARE(SplitSelection(answer), int(names.size()) - 1);
         QCOMPARE(QSet<QString>(SelectedFiles.begin(), SelectedFiles.end()),
                  QSet<QString>(files.begin(), files.end()));
+    }
+
+    // Qt's dialog does not list a name that is not UTF-8; pasted into its name box as a file
+    // manager shows it (U+FFFD for each bad byte), it comes back as the file itself.
+    void openDialogTakesByteNames()
+    {
+        QTemporaryDir dir;
+        const auto clean = qScopeGuard([&] { testsupport::removeTree(dir.path()); });
+        const QByteArray base = QFile::encodeName(dir.path());
+        const QList<QByteArray> names = {"caf\xE9.wav", "\xD6\xD0\xCE\xC4.wav"};
+        QStringList pasted;
+        for (const QByteArray &name : names) {
+            QVERIFY(testsupport::touchBytes(base + '/' + name));
+            pasted << u'"' + QFile::decodeName(name) + u'"';
+        }
+        modaldriver::whenModal([&](QWidget *modal) {
+            auto *dialog = qobject_cast<QFileDialog *>(modal);
+            dialog->setDirectory(dir.path());
+            QTest::qWait(200); // pasted once the folder's listing is there, as a user would
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+                ->setText(pasted.join(u' '));
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        SplitSelection(ShowOpenDialog(nullptr, QStringLiteral("t"), QStringLiteral("*.wav"), 1));
+        QList<QByteArray> chosen;
+        for (const QString &file : SelectedFiles)
+            chosen << rt::encodeFileName(file);
+        QCOMPARE(chosen, (QList<QByteArray>{base + '/' + names[0], base + '/' + names[1]}));
     }
 
     void typedFileNames_data()

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sndfile.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -131,6 +132,8 @@ private slots:
     void readFailure_data();
     void readFailure();
     void writeFailure();
+    void protectedWhileEncoding_data();
+    void protectedWhileEncoding();
     void killedMidFile();
     void stopDuringFloatPeakScan();
 
@@ -186,6 +189,7 @@ void TestMp3EncControl::refusals_data()
     QTest::newRow("missing input")
         << path(QStringLiteral("none.wav")) << out << true << int(rt::ErrFileNotFound);
     QTest::newRow("folder as input") << m_dir.path() << out << true << 321;
+    QTest::newRow("pipe as input") << path(QStringLiteral("pipe.wav")) << out << true << 321;
     QTest::newRow("text file as input") << path(QStringLiteral("text.wav")) << out << true << 321;
     QTest::newRow("no samples") << path(QStringLiteral("empty.wav")) << out << true << 321;
     QTest::newRow("output is the input")
@@ -229,6 +233,7 @@ void TestMp3EncControl::refusals()
             testsupport::writeWav(path(QStringLiteral("six.wav")), 4410, 6, 44100,
                                   SF_FORMAT_WAVEX | SF_FORMAT_PCM_16));
     QFile::link(m_short, path(QStringLiteral("link.mp3")));
+    ::mkfifo(QFile::encodeName(path(QStringLiteral("pipe.wav"))).constData(), 0644);
     if (!QFile::exists(path(QStringLiteral("hard.mp3"))))
         QCOMPARE(::link(QFile::encodeName(m_short).constData(),
                         QFile::encodeName(path(QStringLiteral("hard.mp3"))).constData()),
@@ -475,6 +480,43 @@ void TestMp3EncControl::writeFailure()
     verifyOldOutputAlone(folder, out);
     QVERIFY(!QTest::currentTestFailed());
     QDir(folder).removeRecursively();
+}
+
+void TestMp3EncControl::protectedWhileEncoding_data()
+{
+    QTest::addColumn<int>("threads");
+    QTest::newRow("one piece") << 1;
+    QTest::newRow("segments") << 0;
+}
+
+// Protection is checked again when the MP3 is put in place: an output made write-protected
+// while it was being re-encoded is kept, and the file fails as a protected file fails at Open.
+void TestMp3EncControl::protectedWhileEncoding()
+{
+    QFETCH(int, threads);
+    const QString folder = path(QStringLiteral("protecting"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString out = folder + QStringLiteral("/out.mp3");
+    QVERIFY(writeText(out, Existing));
+    const auto clean = qScopeGuard([&] {
+        QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QDir(folder).removeRecursively();
+    });
+
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    encoder.control->put(QStringLiteral("Threads"), threads);
+    encoder.site.onEvent = [&](rt::DispId id) {
+        if (id == IdActFrame && encoder.site.count(IdActFrame) == 1)
+            QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    };
+    QVERIFY(encoder.convert(m_long, out, 120000));
+    QCOMPARE(encoder.site.count(IdFailure), 1);
+    const auto &failure = encoder.site.events[encoder.site.events.size() - 2];
+    QCOMPARE(failure.args.value(0).toInt(), int(rt::ErrPermissionDenied));
+    QVERIFY2(failure.args.value(1).toString().contains(QStringLiteral("write-protected")),
+             qPrintable(failure.args.value(1).toString()));
+    verifyOldOutputAlone(folder, out);
 }
 
 // SIGKILL mid-file: the unnamed output vanishes with the process; the old file stays whole.

@@ -14,6 +14,7 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -44,7 +45,7 @@ Job openJob(const QString &wav, const QString &mp3, int kbps, bool allowDownSamp
     if (!encoder->init(s, &error))
         return result;
     result.job = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder), mp3);
-    result.job->allowSegments(wav, s, std::move(options));
+    result.job->allowSegments(s, std::move(options));
     return result;
 }
 
@@ -113,6 +114,8 @@ private slots:
     void fallBacks();
     void stopLeavesNothing();
     void failureLeavesNothing();
+    void inputReplacedOrDeleted_data();
+    void inputReplacedOrDeleted();
     void threadsProperty();
 
 private:
@@ -368,6 +371,65 @@ void TestMp3EncSegments::failureLeavesNothing()
     QCOMPARE(result.errorNumber, int(rt::ErrDeviceIO));
     QVERIFY(!result.errorText.isEmpty());
     QCOMPARE(folderEntries(m_out), before);
+}
+
+void TestMp3EncSegments::inputReplacedOrDeleted_data()
+{
+    QTest::addColumn<bool>("replace");
+    QTest::addColumn<int>("atFrame"); // 0: between Open and Encode
+    for (int at : {0, 1, 600})
+        QTest::addRow("replaced at frame %d", at) << true << at;
+    for (int at : {0, 600})
+        QTest::addRow("deleted at frame %d", at) << false << at;
+}
+
+// Every segment reads the file Open opened. Saved over (an editor renames its new file over the
+// old one) or deleted at any moment, the input still gives exactly the MP3 it gives untouched.
+// Six segments, so some are opened only after the change whenever it comes.
+void TestMp3EncSegments::inputReplacedOrDeleted()
+{
+    QFETCH(bool, replace);
+    QFETCH(int, atFrame);
+    const QString original = input(44100, 2, 91.0);
+    const QString untouched = m_dir.filePath(QStringLiteral("未动.mp3"));
+    if (!QFile::exists(untouched)) {
+        Job job = openJob(original, untouched, 128, true, threads(2));
+        QVERIFY(job.job && job.job->parallel());
+        QCOMPARE(run(*job.job).status, EncodeResult::Done);
+    }
+    // Another recording of the same length and channels.
+    const QString other = m_dir.filePath(QStringLiteral("另一个.wav"));
+    QVERIFY(QFile::exists(other) || testsupport::writeWav(other, 91 * 44100, 2));
+    const QString wav = m_dir.filePath(QStringLiteral("被改动.wav"));
+    QFile::remove(wav);
+    QVERIFY(QFile::copy(original, wav));
+
+    const QString mp3 = QDir(m_out).filePath(QStringLiteral("改动.mp3"));
+    Job job = openJob(wav, mp3, 128, true, threads(2));
+    QVERIFY(job.job && job.job->parallel());
+    bool done = false;
+    const auto change = [&] {
+        done = true;
+        if (!replace)
+            return QFile::remove(wav);
+        const QString saved = wav + QStringLiteral(".new");
+        return QFile::copy(other, saved) && ::rename(QFile::encodeName(saved).constData(),
+                                                     QFile::encodeName(wav).constData()) == 0;
+    };
+    if (atFrame == 0)
+        QVERIFY(change());
+    bool changed = atFrame == 0;
+    QCOMPARE(run(*job.job,
+                 [&](int frame) {
+                     if (!done && frame >= atFrame)
+                         changed = change();
+                 })
+                 .status,
+             EncodeResult::Done);
+    QVERIFY(changed);
+    QVERIFY(job.job->parallel()->joined());
+    QCOMPARE(fileDigest(mp3), fileDigest(untouched));
+    QFile::remove(mp3);
 }
 
 // Through the component: Threads is 0 (every core) unless set; 1 gives the lame command's bytes

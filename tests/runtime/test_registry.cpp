@@ -1,3 +1,4 @@
+#include "runtime/filename.h"
 #include "runtime/payload.h"
 #include "runtime/process.h"
 #include "runtime/registry.h"
@@ -8,7 +9,9 @@
 #include <QProcess>
 #include <QtTest>
 #include <cerrno>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -192,6 +195,23 @@ private slots:
         qputenv("HOME", savedHome);
         QCOMPARE(system, homeDir.path() + QStringLiteral("/.local/share/zanto-runtime/system"));
         QVERIFY(!QFileInfo::exists(QStringLiteral("relative")));
+    }
+
+    // Without HOME (a service, "env -i") the home folder is the password database's, never the
+    // file system's root; the program sets HOME from it so Qt's own folders agree.
+    void noHomeVariable()
+    {
+        const QByteArray savedHome = qgetenv("HOME");
+        testsupport::IsolatedDataHome isolated;
+        const auto restore = qScopeGuard([&] { qputenv("HOME", savedHome); });
+        qunsetenv("XDG_DATA_HOME");
+        qunsetenv("HOME");
+        const passwd *entry = ::getpwuid(::getuid());
+        QVERIFY(entry && entry->pw_dir[0] == '/');
+        const QString home = QDir::cleanPath(QFile::decodeName(entry->pw_dir));
+        QCOMPARE(rt::dataHome(), QDir::cleanPath(home + QStringLiteral("/.local/share")));
+        rt::ensureHomeVariable();
+        QCOMPARE(QDir::homePath(), home);
     }
 
     // The reason a data folder cannot be had comes back with the folder that failed.

@@ -5,7 +5,11 @@
 #include <QDir>
 #include <QtTest>
 #include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <ftw.h>
 #include <sndfile.h>
+#include <unistd.h>
 #include <vector>
 
 namespace testsupport {
@@ -23,6 +27,20 @@ IsolatedDataHome::~IsolatedDataHome()
         qputenv("XDG_DATA_HOME", m_previous);
     else
         qunsetenv("XDG_DATA_HOME");
+}
+
+bool touchBytes(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    return fd >= 0 && ::close(fd) == 0;
+}
+
+void removeTree(const QString &folder)
+{
+    ::nftw(
+        QFile::encodeName(folder).constData(),
+        [](const char *path, const struct stat *, int, FTW *) { return std::remove(path), 0; }, 16,
+        FTW_DEPTH | FTW_PHYS);
 }
 
 QString binDir()

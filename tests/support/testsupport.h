@@ -33,4 +33,10 @@ bool registerBuiltComponent(const QString &fileName);
 bool writeWav(const QString &path, int frames, int channels = 2, int sampleRate = 44100,
               int format = 0);
 
+// Creates an empty file at `path`, given as bytes (any name, UTF-8 or not).
+bool touchBytes(const QByteArray &path);
+// Removes `folder` and everything in it by their bytes: Qt's own removal cannot name files
+// whose names are not UTF-8.
+void removeTree(const QString &folder);
+
 } // namespace testsupport
