@@ -13,13 +13,16 @@ BlockFeeder::BlockFeeder(SndFileReader &reader, LameEncoder &encoder)
       m_left(std::size_t(m_block)), m_right(std::size_t(m_block))
 {}
 
-EncodeResult BlockFeeder::feed(int frames, std::vector<unsigned char> &out)
+EncodeResult BlockFeeder::feed(int frames, std::vector<unsigned char> &out, int *fed)
 {
     const std::int64_t got = m_reader.read(m_interleaved.data(), frames);
-    if (got != frames)
+    if (got != frames && !(fed && got >= 0 && m_reader.lengthIsEstimate()))
         return failedResult(rt::ErrDeviceIO, got < 0
                                                  ? m_reader.errorText()
                                                  : QStringLiteral("the input file ended early"));
+    if (fed)
+        *fed = int(got);
+    frames = int(got);
     m_mixer.split(m_interleaved.data(), frames, m_left.data(), m_right.data());
     if (!m_encoder.encode(m_left.data(), m_right.data(), frames, out))
         return failedResult(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));

@@ -19,8 +19,9 @@ public:
     // frames for wide input.
     int blockFrames() const { return m_block; }
     // Encodes the next `frames` input frames (at most blockFrames()), appending the MP3 bytes
-    // LAME gives back to `out`.
-    EncodeResult feed(int frames, std::vector<unsigned char> &out);
+    // LAME gives back to `out`. Where the input's length is only an estimate, fewer frames at
+    // its end are its real end: they are encoded and `*fed` says how many (else `frames`).
+    EncodeResult feed(int frames, std::vector<unsigned char> &out, int *fed = nullptr);
 
 private:
     SndFileReader &m_reader;

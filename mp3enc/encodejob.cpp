@@ -1,8 +1,8 @@
 #include "mp3enc/encodejob.h"
 
+#include "mp3enc/audiotags.h"
 #include "mp3enc/blockfeeder.h"
 #include "mp3enc/id3tag.h"
-#include "mp3enc/infotags.h"
 #include "mp3enc/mp3frame.h"
 #include "mp3enc/parallelencode.h"
 #include "mp3enc/tempoutput.h"
@@ -18,6 +18,14 @@ EncodeResult failedResult(int number, const QString &text)
     return {EncodeResult::Failed, number, text};
 }
 
+namespace {
+
+// An Ogg stream may end a block short of what its pages promise; more than that is a damaged
+// file, which fails like a cut-short WAV.
+constexpr std::int64_t MaxShortfall = 8192;
+
+} // namespace
+
 EncodeResult writeFailedResult(const TempOutput &out)
 {
     if (out.refusedProtected()) // as Open refuses a protected file
@@ -29,7 +37,8 @@ EncodeResult writeFailedResult(const TempOutput &out)
 
 EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<LameEncoder> encoder,
                      const QString &outputPath)
-    : m_reader(std::move(reader)), m_encoder(std::move(encoder)), m_outputPath(outputPath)
+    : m_reader(std::move(reader)), m_encoder(std::move(encoder)), m_outputPath(outputPath),
+      m_frameCount(m_encoder->totalFrames())
 {}
 
 EncodeJob::~EncodeJob() = default;
@@ -55,7 +64,7 @@ void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOpti
 
 EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progress)
 {
-    const Id3Tags id3 = renderId3Tags(readInfoTags(*m_reader));
+    const Id3Tags id3 = renderId3Tags(readAudioTags(*m_reader));
     if (m_parallel) {
         if (auto result = m_parallel->run(m_outputPath, id3, stop, progress))
             return *result;
@@ -75,16 +84,22 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
         const auto want =
             int(std::min<std::int64_t>(feeder.blockFrames(), m_reader->frames() - done));
         mp3.clear();
-        const EncodeResult fed = feeder.feed(want, mp3);
+        int got = want;
+        const EncodeResult fed = feeder.feed(want, mp3, &got);
         if (stop.load(std::memory_order_relaxed))
             return {EncodeResult::Stopped, 0, {}}; // a cancelled read comes back short
         if (fed.status != EncodeResult::Done)
             return fed;
         if (!out.write(mp3.data(), mp3.size()))
             return writeFailedResult(out);
-        done += want;
+        done += got;
         if (m_encoder->frameNumber() != reported)
             progress(reported = m_encoder->frameNumber());
+        if (got < want) { // an estimated length: the input really ends here
+            if (m_reader->frames() - done > MaxShortfall)
+                return failedResult(rt::ErrDeviceIO, QStringLiteral("the input file ended early"));
+            break;
+        }
     }
 
     mp3.clear();
@@ -96,6 +111,8 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
         !out.write(id3.v1.constData(), size_t(id3.v1.size())) ||
         (!tag.empty() && !out.writeAt(id3.v2.size(), tag.data(), tag.size())) || !out.commit())
         return writeFailedResult(out);
+    // LAME's count came from the estimated length; the file holds what was encoded.
+    m_frameCount = m_encoder->frameNumber();
     progress(m_encoder->frameNumber());
     return {};
 }

@@ -46,7 +46,8 @@ public:
     // The segmented encode run() tries first, if any.
     const ParallelEncode *parallel() const { return m_parallel.get(); }
 
-    int frameCount() const { return m_encoder->totalFrames(); }
+    // Exact; for an input whose length is only an estimate, exact once run() has ended.
+    int frameCount() const { return m_frameCount; }
 
     using Progress = std::function<void(int frame)>;
     EncodeResult run(const std::atomic<bool> &stop, const Progress &progress);
@@ -56,4 +57,5 @@ private:
     std::unique_ptr<LameEncoder> m_encoder;
     QString m_outputPath;
     std::unique_ptr<ParallelEncode> m_parallel;
+    int m_frameCount;
 };

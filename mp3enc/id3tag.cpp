@@ -1,8 +1,9 @@
 #include "mp3enc/id3tag.h"
 
-#include "mp3enc/infotags.h"
+#include "mp3enc/audiotags.h"
 
 #include <QRegularExpression>
+#include <taglib/attachedpictureframe.h>
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v1tag.h>
@@ -54,21 +55,38 @@ void addComment(TagLib::ID3v2::Tag &tag, const QString &text)
     tag.addFrame(frame);
 }
 
+void addPicture(TagLib::ID3v2::Tag &tag, const AudioTags::Picture &picture)
+{
+    if (picture.data.isEmpty())
+        return;
+    auto *frame = new TagLib::ID3v2::AttachedPictureFrame;
+    frame->setTextEncoding(encodingFor(picture.description));
+    frame->setMimeType(TagLib::String(picture.mimeType.toStdString(), TagLib::String::Latin1));
+    frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    frame->setDescription(toTagLib(picture.description));
+    frame->setPicture(TagLib::ByteVector(picture.data.constData(), uint(picture.data.size())));
+    tag.addFrame(frame);
+}
+
 QByteArray toBytes(const TagLib::ByteVector &data)
 {
     return QByteArray(data.data(), int(data.size()));
 }
 
-QByteArray renderV2(const InfoTags &tags)
+QByteArray renderV2(const AudioTags &tags)
 {
     TagLib::ID3v2::Tag tag;
     addText(tag, "TIT2", tags.title);
     addText(tag, "TPE1", tags.artist);
     addText(tag, "TALB", tags.album);
+    addText(tag, "TPE2", tags.albumArtist);
     addText(tag, "TDRC", tags.date);
     addText(tag, "TRCK", tags.track);
+    addText(tag, "TPOS", tags.disc);
     addText(tag, "TCON", tags.genre);
+    addText(tag, "TCOM", tags.composer);
     addComment(tag, tags.comment);
+    addPicture(tag, tags.cover);
     return tag.isEmpty() ? QByteArray() : toBytes(tag.render());
 }
 
@@ -90,7 +108,7 @@ unsigned int leadingNumber(const QString &text, unsigned int max)
     return value <= max ? value : 0;
 }
 
-QByteArray renderV1(const InfoTags &tags)
+QByteArray renderV1(const AudioTags &tags)
 {
     TagLib::ID3v1::Tag tag;
     tag.setTitle(fitting(tags.title, V1TextWidth));
@@ -109,7 +127,7 @@ QByteArray renderV1(const InfoTags &tags)
 
 } // namespace
 
-Id3Tags renderId3Tags(const InfoTags &tags)
+Id3Tags renderId3Tags(const AudioTags &tags)
 {
     if (tags.isEmpty())
         return {};

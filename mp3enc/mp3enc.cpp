@@ -50,15 +50,15 @@ std::unique_ptr<SndFileReader> openInput(const QString &path)
     if (path.isEmpty() || ::stat(bytes.constData(), &st) != 0)
         refuse(rt::ErrFileNotFound, QStringLiteral("File not found: %1").arg(shown));
     if (!S_ISREG(st.st_mode)) // a folder, a device or a pipe, which could block the reader
-        refuse(ErrInvalidFileFormat, QStringLiteral("Not a WAV file: %1").arg(shown));
+        refuse(ErrInvalidFileFormat, QStringLiteral("Not a regular file: %1").arg(shown));
     if (::access(bytes.constData(), R_OK) != 0)
         refuse(rt::ErrPermissionDenied, QStringLiteral("Cannot read %1").arg(shown));
     auto reader = std::make_unique<SndFileReader>();
     if (!reader->open(path))
         refuse(ErrInvalidFileFormat,
-               QStringLiteral("Not a WAV file: %1 (%2)").arg(shown, reader->errorText()));
-    if (!reader->isWave())
-        refuse(ErrInvalidFileFormat, QStringLiteral("Not a WAV file: %1").arg(shown));
+               QStringLiteral("Not an audio file: %1 (%2)").arg(shown, reader->errorText()));
+    if (!reader->isEncodable())
+        refuse(ErrInvalidFileFormat, QStringLiteral("Already an MP3 file: %1").arg(shown));
     if (reader->frames() <= 0)
         refuse(ErrInvalidFileFormat, QStringLiteral("The file holds no samples: %1").arg(shown));
     return reader;
@@ -166,7 +166,7 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         member(IdEncode, "Encode", Method, {}, "Start encoding the opened pair in the background"),
         member(IdStop, "Stop", Method, {}, "End a running encode and discard its output"),
         member(IdOpen, "Open", Method, {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
-               "Check and open a WAV input and an MP3 output"),
+               "Check and open an audio input (WAV, FLAC, AIFF, Ogg, ...) and an MP3 output"),
         member(IdGetFrameCount, "GetFrameCount", Method, {},
                "Number of MP3 frames the opened pair gives"),
         member(IdThreads, "Threads", Property, {},
@@ -368,6 +368,8 @@ void Mp3Enc::runWorker(std::unique_ptr<EncodeJob> job, quint64 generation)
     EncodeResult result;
     try {
         result = job->run(m_stop, progress);
+        if (result.status == EncodeResult::Done)
+            m_frameCount.store(job->frameCount());
     } catch (const std::exception &e) { // out of memory: fail this file, not the host
         result = {EncodeResult::Failed, rt::ErrOverflow, QString::fromLocal8Bit(e.what())};
     }

@@ -10,7 +10,7 @@
 class EncodeJob;
 class EventPump;
 
-// The encoder component "MP3ENCLib.Mp3Enc": converts one WAV file to MP3 at a time on a worker
+// The encoder component "MP3ENCLib.Mp3Enc": converts one audio file to MP3 at a time on a worker
 // thread and reports on the thread that created it.
 class Mp3Enc final : public rt::Control
 {
@@ -45,7 +45,7 @@ public:
     void Open(const QString &inputFile, const QString &outputFile);
     void Encode();
     void Stop();
-    int GetFrameCount() const { return m_frameCount; }
+    int GetFrameCount() const { return m_frameCount.load(); }
 
 private:
     friend class EventPump;
@@ -65,7 +65,9 @@ private:
     bool m_downMix = true;
     bool m_allowDownSample = true;
     int m_threads = 0; // 0: every core
-    int m_frameCount = 0;
+    // Set by Open; made exact by the worker, before its last ActFrame, where the input's length
+    // was only an estimate.
+    std::atomic<int> m_frameCount{0};
     std::unique_ptr<EncodeJob> m_opened;
 
     EventPump *m_pump;

@@ -2,6 +2,7 @@
 
 #include "runtime/filename.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -262,17 +264,16 @@ bool SndFileReader::openDescriptor()
     return true;
 }
 
-bool SndFileReader::isWave() const
+bool SndFileReader::lengthIsEstimate() const
 {
-    switch (m_format & SF_FORMAT_TYPEMASK) {
-    case SF_FORMAT_WAV:
-    case SF_FORMAT_WAVEX:
-    case SF_FORMAT_RF64:
-    case SF_FORMAT_W64:
-        return true;
-    default:
-        return false;
-    }
+    const int codec = m_format & SF_FORMAT_SUBMASK;
+    return codec == SF_FORMAT_VORBIS || codec == SF_FORMAT_OPUS;
+}
+
+bool SndFileReader::isEncodable() const
+{
+    return (m_format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG &&
+           (m_format & SF_FORMAT_SUBMASK) != SF_FORMAT_MPEG_LAYER_III;
 }
 
 QVector<int> SndFileReader::channelMap() const
@@ -282,8 +283,15 @@ QVector<int> SndFileReader::channelMap() const
 
 bool SndFileReader::isFloat() const
 {
-    const int subtype = m_format & SF_FORMAT_SUBMASK;
-    return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+    switch (m_format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_VORBIS:
+    case SF_FORMAT_OPUS:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool SndFileReader::seek(std::int64_t frame)

@@ -31,7 +31,10 @@ public:
     // The open file, for checks of its identity; -1 before open.
     int descriptor() const { return m_source.fd; }
 
-    bool isWave() const;
+    // libsndfile's SF_FORMAT_* of the file: container and codec.
+    int format() const { return m_format; }
+    // Every kind libsndfile reads but MP3, which would only be encoded again.
+    bool isEncodable() const;
     std::int64_t frames() const { return m_frames; }
     int channels() const { return m_channels; }
     int sampleRate() const { return m_sampleRate; }
@@ -40,7 +43,11 @@ public:
     // True when the data chunk's declared size could not describe the file (past 4 GiB) and the
     // samples are read up to the end of the file instead.
     bool readsToEnd() const { return m_readsToEnd; }
-    // Float and double samples, which are read scaled by the file's peak.
+    // An Ogg stream's length is read off its pages, which may promise a block more than the
+    // decoder gives (seen in released Vorbis files whose first page starts before zero).
+    bool lengthIsEstimate() const;
+    // Float and double samples, and the lossy codecs that decode to floats (Vorbis, Opus): read
+    // scaled by the file's peak, as a float WAV is.
     bool isFloat() const;
 
     // Once `*cancel` is set every read of the file comes back empty, so a long read inside

@@ -161,6 +161,18 @@ QString ListBox::List(int index) const
     return it ? it->text() : QString();
 }
 
+QString ListBox::ItemData(int index) const
+{
+    const QListWidgetItem *it = item(index);
+    return it ? it->data(Qt::UserRole).toString() : QString();
+}
+
+void ListBox::setItemData(int index, const QString &data)
+{
+    if (QListWidgetItem *it = item(index))
+        it->setData(Qt::UserRole, data);
+}
+
 TextBox::TextBox(QWidget *parent) : QLineEdit(parent)
 {
     setFrame(true);

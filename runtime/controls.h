@@ -66,6 +66,9 @@ public:
     void setListIndex(int index); // raises Click, also when code writes it
     QString Text() const;         // the selected entry, "" when none
     QString List(int index) const;
+    // A text kept with an entry and never shown (the forms runtime keeps a number there).
+    QString ItemData(int index) const;
+    void setItemData(int index, const QString &data);
 
 signals:
     void Click();

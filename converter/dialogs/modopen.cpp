@@ -1,5 +1,6 @@
 #include "converter/dialogs/modopen.h"
 
+#include "converter/main/audiofiles.h"
 #include "runtime/filename.h"
 
 #include <QCoreApplication>
@@ -14,6 +15,8 @@ QStringList SelectedFiles;
 namespace {
 
 const QString SoundFilter = QStringLiteral("声音 (*.wav)");
+// Offered after the WAV filter: every kind the encoder reads.
+const QString AllAudioLabel = QStringLiteral("所有支持的音频文件");
 const QString DefaultPattern = QStringLiteral("*.wav");
 
 QString nameFilter(const QString &pattern)
@@ -139,7 +142,8 @@ QString ShowOpenDialog(QWidget *owner, const QString &title, const QString &patt
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(multiSelect == 1 ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
-    dialog.setNameFilter(nameFilter(pattern));
+    dialog.setNameFilters(
+        {nameFilter(pattern), AllAudioLabel + QStringLiteral(" (") + AudioNamePatterns() + u')'});
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     QStringList files;

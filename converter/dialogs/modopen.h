@@ -10,10 +10,11 @@ class QWidget;
 // The chosen files as full paths, from index 0; each SplitSelection replaces it completely.
 extern QStringList SelectedFiles;
 
-// Shows the open-file dialog ("声音 (*.wav)" with `pattern`) titled `title`, several files at
-// once when `multiSelect` is 1. Returns the raw answer: for one file its full path and a NUL;
-// for several the folder, then each name, each followed by a NUL, and one more NUL. "" when the
-// user cancels. There is no length limit: any number of files comes back, names unaltered.
+// Shows the open-file dialog ("声音 (*.wav)" with `pattern`, then a filter for every kind the
+// encoder reads) titled `title`, several files at once when `multiSelect` is 1. Returns the raw
+// answer: for one file its full path and a NUL; for several the folder, then each name, each
+// followed by a NUL, and one more NUL. "" when the user cancels. There is no length limit: any
+// number of files comes back, names unaltered.
 QString ShowOpenDialog(QWidget *owner, const QString &title, const QString &pattern,
                        int multiSelect);
 

@@ -1,5 +1,7 @@
 #include "converter/main/batchtext.h"
 
+#include "converter/main/audiofiles.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -20,6 +22,8 @@ QString TrimBlanks(const QString &s)
 std::optional<QString> OutputFileName(const QString &inputFileName)
 {
     const QString name = TrimBlanks(inputFileName);
+    if (IsOtherAudioName(name))
+        return name.left(name.lastIndexOf(u'.') + 1) + Mp3Ending;
     if (name.size() < 3)
         return std::nullopt;
     return name.left(name.size() - 3) + Mp3Ending;

@@ -37,7 +37,8 @@ QString TrimBlanks(const QString &s);
 
 // The output name for an input file name: blanks trimmed, then the last three characters
 // (normally the "wav" ending in any case) replaced by "mp3". No value when fewer than three
-// characters remain, since such a name cannot be given an ending.
+// characters remain, since such a name cannot be given an ending. A name with the ending of
+// another kind the encoder reads has that whole ending replaced ("a.flac" gives "a.mp3").
 std::optional<QString> OutputFileName(const QString &inputFileName);
 
 // Frame `frame` of `frameCount` in whole percent, halves to even, computed in 64 bits.

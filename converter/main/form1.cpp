@@ -2,6 +2,7 @@
 
 #include "converter/dialogs/modopen.h"
 #include "converter/dialogs/module1.h"
+#include "converter/main/audiofiles.h"
 #include "converter/main/batchtext.h"
 #include "converter/main/commandline.h"
 #include "converter/main/fittext.h"
@@ -10,7 +11,7 @@
 #include "converter/main/listdrop.h"
 #include "converter/main/maker.h"
 #include "converter/main/msgbox.h"
-#include "converter/main/wavfiles.h"
+#include "converter/main/outputfolders.h"
 #include "converter/main/ztbuttonbinding.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
@@ -247,14 +248,15 @@ void Form1::ZTbutton1_Click()
     AddFiles(chosen);
 }
 
-void Form1::AddFiles(const QStringList &files)
+void Form1::AddFiles(const QStringList &files, const QStringList &subfolders)
 {
     if (batchRunning())
         return;
-    for (const QString &file : files) {
+    for (qsizetype i = 0; i < files.size(); ++i) {
         // The hidden list keeps the path to open; the visible one a path people can read.
-        List2()->AddItem(file);
-        List1()->AddItem(rt::displayFileName(file));
+        List2()->AddItem(files[i]);
+        List2()->setItemData(List2()->ListCount() - 1, subfolders.value(i));
+        List1()->AddItem(rt::displayFileName(files[i]));
     }
     Text2()->setAlignment(0);
     showText(Text2(), AddedPrefix + QString::number(List2()->ListCount()) + AddedSuffix);
@@ -264,7 +266,7 @@ void Form1::AddFoundFiles(const FoundFiles &found)
 {
     if (batchRunning())
         return;
-    AddFiles(found.files);
+    AddFiles(found.files, found.subfolders);
     if (!found.complete())
         MsgBox(this, NotAddedMessage(found), MsgExclamation);
 }
@@ -385,7 +387,8 @@ void Form1::FileStart()
         if (!name)
             throw rt::ComError(rt::ErrInvalidCall,
                                QStringLiteral("no output name for \"%1\"").arg(input));
-        const QString folder = Check1()->Value() == 1 ? Text1()->Text() : ParsePath(input);
+        const QString folder =
+            Check1()->Value() == 1 ? OutputFolderFor(List2()->ListIndex()) : ParsePath(input);
         const QString output = folder + *name;
         if (writtenThisBatch(output))
             throw rt::ComError(
@@ -430,6 +433,21 @@ void Form1::Mp3_ThreadEnded()
             {QDir::cleanPath(m_pendingOutput), quint64(st.st_dev), quint64(st.st_ino)});
     m_pendingOutput.clear();
     FileFinishedHandling();
+}
+
+// The chosen output folder, and below it the folder a file was found in below a dropped one,
+// created where missing.
+QString Form1::OutputFolderFor(int position) const
+{
+    const QString subfolder = List2()->ItemData(position);
+    if (subfolder.isEmpty())
+        return Text1()->Text();
+    const std::optional<QString> folder = MakeOutputSubfolder(Text1()->Text(), subfolder);
+    if (!folder)
+        throw rt::ComError(
+            rt::ErrPathNotFound,
+            QStringLiteral("cannot make \"%1\" in \"%2\"").arg(subfolder, Text1()->Text()));
+    return *folder;
 }
 
 bool Form1::writtenThisBatch(const QString &output) const

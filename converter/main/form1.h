@@ -1,8 +1,8 @@
 #pragma once
 
 #include "converter/encoder/mp3enc.h"
+#include "converter/main/audiofiles.h"
 #include "converter/main/pathhelpers.h"
-#include "converter/main/wavfiles.h"
 #include "runtime/controls.h"
 #include "runtime/formloader.h"
 
@@ -48,8 +48,9 @@ public:
     void Mp3_Failure();
     void Timer1_Timer();
 
-    // Files from a drop or the command line, added as the add button adds them.
-    void AddFiles(const QStringList &files);
+    // Files from a drop or the command line, added as the add button adds them; `subfolders`
+    // says where each was found below a folder that was given (kept below the output folder).
+    void AddFiles(const QStringList &files, const QStringList &subfolders = {});
     // A drop's or the command line's files, and one message naming what could not be added.
     void AddFoundFiles(const FoundFiles &found);
     // The command line's names: existing files and folders are added, the rest named once.
@@ -87,6 +88,7 @@ private:
     QStringList skippedFiles() const;
     void setFolderControlsEnabled(bool enabled);
     bool writtenThisBatch(const QString &output) const;
+    QString OutputFolderFor(int position) const;
 
     const rt::Registry *m_registry;
     rt::FormLoader m_loader;

@@ -26,7 +26,7 @@ QStringList ListDropTarget::localPaths(const QMimeData *data)
 
 bool ListDropTarget::takes(const QDropEvent *event) const
 {
-    return m_accepting() && MayHoldWavFiles(localPaths(event->mimeData())) &&
+    return m_accepting() && MayHoldAudioFiles(localPaths(event->mimeData())) &&
            (event->possibleActions() & Qt::CopyAction);
 }
 
@@ -54,7 +54,7 @@ bool ListDropTarget::eventFilter(QObject *, QEvent *event)
         }
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
-        m_add(WavFilesFromPaths(localPaths(drop->mimeData())));
+        m_add(AudioFilesFromPaths(localPaths(drop->mimeData())));
         return true;
     }
     default:

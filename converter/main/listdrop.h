@@ -1,6 +1,6 @@
 #pragma once
 
-#include "converter/main/wavfiles.h"
+#include "converter/main/audiofiles.h"
 
 #include <QObject>
 #include <QStringList>
@@ -10,7 +10,7 @@ class QAbstractItemView;
 class QDropEvent;
 class QMimeData;
 
-// Lets a list take WAV files and folders dropped from a file manager. Always a copy: a file
+// Lets a list take audio files and folders dropped from a file manager. Always a copy: a file
 // manager must never delete what it offered as a move. Refused while `accepting` says no.
 class ListDropTarget : public QObject
 {

@@ -10,6 +10,7 @@ target_sources(batchmp3core PRIVATE
     main/msgbox.cpp main/msgbox.h
     main/pathhelpers.cpp main/pathhelpers.h
     main/qttranslations.cpp main/qttranslations.h
-    main/wavfiles.cpp main/wavfiles.h
+    main/audiofiles.cpp main/audiofiles.h
+    main/outputfolders.cpp main/outputfolders.h
     main/ztbuttonbinding.h
 )

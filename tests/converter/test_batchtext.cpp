@@ -33,6 +33,22 @@ private slots:
                                << "-";
         QTest::newRow("unicode") << "歌曲.wav"
                                  << "歌曲.mp3";
+        // The other kinds the encoder reads lose their whole ending, of 2 to 4 letters, in any
+        // case; an ending of no kind keeps the rule above.
+        QTest::newRow("au") << "a.au"
+                            << "a.mp3";
+        QTest::newRow("ogg") << "a.b.ogg"
+                             << "a.b.mp3";
+        QTest::newRow("FLAC") << "曲 01.FLAC"
+                              << "曲 01.mp3";
+        QTest::newRow("rf64") << "long.rf64"
+                              << "long.mp3";
+        QTest::newRow("aifc, blanks trimmed") << " x.aifc "
+                                              << "x.mp3";
+        QTest::newRow("five letters of no kind") << "x.abcde"
+                                                 << "x.abmp3";
+        QTest::newRow("a kind's ending as the whole name") << "flac"
+                                                           << "fmp3";
     }
     void outputFileName()
     {

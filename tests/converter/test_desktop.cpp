@@ -1,9 +1,9 @@
 // What the main window takes from the desktop: files dropped on the list, files on the command
 // line, and where its output folder starts when it is installed.
+#include "converter/main/audiofiles.h"
 #include "converter/main/commandline.h"
 #include "converter/main/form1.h"
 #include "converter/main/installpaths.h"
-#include "converter/main/wavfiles.h"
 #include "formfixture.h"
 #include "modaldriver.h"
 #include "runtime/filename.h"
@@ -110,9 +110,9 @@ private slots:
     void init() { openWindow(); }
     void cleanup() { closeWindow(); }
 
-    // WAV files and a folder tree dropped on the list are added as the add button adds them:
-    // files in the order dropped, a folder's .wav files (any case) sorted by path, anything
-    // else ignored; always as a copy, whatever the file manager proposed.
+    // Audio files and a folder tree dropped on the list are added as the add button adds them:
+    // files in the order dropped, a folder's audio files (any case) sorted by path, anything
+    // else (an MP3 too) ignored; always as a copy, whatever the file manager proposed.
     void dropFilesAndFolders()
     {
         const QString one = touch(path(QStringLiteral("一 one.wav")));
@@ -122,6 +122,7 @@ private slots:
         const QStringList inTree = {
             touch(tree + QStringLiteral("/a.wav")),
             touch(tree + QStringLiteral("/b.Wav")),
+            touch(tree + QStringLiteral("/c.flac")),
             touch(tree + QStringLiteral("/cd 2/01.wav")),
             touch(tree + QStringLiteral("/cd 2/deep/x.wAV")),
             touch(tree + QStringLiteral("/z.wav")),
@@ -377,7 +378,7 @@ private slots:
         const QString tree = path(QStringLiteral("tree"));
         const QString a = touch(tree + QStringLiteral("/sub/a.wav"));
         QVERIFY(QFile::link(tree, tree + QStringLiteral("/sub/loop")));
-        QCOMPARE(WavFilesInFolder(tree), QStringList{a});
+        QCOMPARE(AudioFilesInFolder(tree), QStringList{a});
     }
 };
 

@@ -1,3 +1,4 @@
+#include "converter/main/outputfolders.h"
 #include "converter/main/pathhelpers.h"
 
 #include <QtTest>
@@ -111,6 +112,45 @@ private slots:
         QCOMPARE(GetFileExt(name), expected);
     }
 
+    void outputSubfolder_data()
+    {
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<QString>("expected"); // below the output folder; "-" refused
+        QTest::newRow("none") << ""
+                              << "";
+        QTest::newRow("made, two deep") << "CD 1/碟 a"
+                                        << "CD 1/碟 a/";
+        QTest::newRow("existing") << "have"
+                                  << "have/";
+        for (const char *bad : {"..", "../up", "a/../b", "a//b", ".", "/abs"})
+            QTest::addRow("%s", bad) << bad << "-";
+        QTest::newRow("a link out of it") << "link/x"
+                                          << "-";
+        QTest::newRow("a file in the way") << "file/x"
+                                           << "-";
+    }
+    // Subfolders are made below the output folder and nowhere else.
+    void outputSubfolder()
+    {
+        QFETCH(QString, relative);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out + QStringLiteral("/have")));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("outside"))));
+        QVERIFY(
+            QFile::link(dir.filePath(QStringLiteral("outside")), out + QStringLiteral("/link")));
+        QFile file(out + QStringLiteral("/file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const std::optional<QString> made = MakeOutputSubfolder(out, relative);
+        QCOMPARE(made.value_or(QStringLiteral("-")),
+                 expected == u'-' ? expected : out + u'/' + expected);
+        if (made)
+            QVERIFY(QFileInfo(*made).isDir());
+        QVERIFY(QDir(dir.filePath(QStringLiteral("outside"))).isEmpty());
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("up"))));
+    }
+
     // Lengths past the 16-bit limit of old still work.
     void longPath()
     {
@@ -120,5 +160,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestPathHelpers)
+QTEST_GUILESS_MAIN(TestPathHelpers)
 #include "test_pathhelpers.moc"

@@ -195,7 +195,7 @@ private slots:
                                   .filePath(QStringLiteral("../libexec/batchmp3/regsvr32"))));
     }
 
-    // desktop-file-validate has nothing to say, and the entry opens WAV files.
+    // desktop-file-validate has nothing to say, and the entry opens the audio files it reads.
     void desktopEntry()
     {
         const QString file = installed(QStringLiteral("share/applications/%1.desktop").arg(AppId));
@@ -204,7 +204,9 @@ private slots:
         QCOMPARE(keys.value(QStringLiteral("Icon")), AppId);
         QCOMPARE(keys.value(QStringLiteral("Categories")), QStringLiteral("AudioVideo;Audio;"));
         QCOMPARE(keys.value(QStringLiteral("MimeType")),
-                 QStringLiteral("audio/x-wav;audio/wav;audio/vnd.wave;"));
+                 QStringLiteral("audio/x-wav;audio/wav;audio/vnd.wave;audio/flac;audio/x-aiff;"
+                                "audio/x-aifc;audio/ogg;audio/x-vorbis+ogg;audio/x-opus+ogg;"
+                                "audio/basic;"));
         QVERIFY(!keys.value(QStringLiteral("Name[zh_CN]")).isEmpty());
         QVERIFY(!keys.value(QStringLiteral("Comment")).isEmpty());
 

@@ -1,9 +1,13 @@
 // A WAV's LIST/INFO tags in the MP3: an ID3v2 tag ahead of frames that stay the lame command's,
 // an ID3v1 tag behind them where the text fits, every field readable by other players.
+#include "mp3enc/audiotags.h"
 #include "mp3enc/id3tag.h"
-#include "mp3enc/infotags.h"
+#include "mp3enc/sndfilereader.h"
 #include "tests/mp3enc/encoderfixture.h"
 
+#include <QBuffer>
+#include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -11,12 +15,23 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sndfile.h>
+#include <taglib/aifffile.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/commentsframe.h>
+#include <taglib/flacfile.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
 
 namespace {
 
 constexpr int Frames = 44100 * 2 + 123;
 
-// The seven INFO fields, in InfoTags' order, with the keys ffprobe and mpg123 show them under.
+// The seven INFO fields, with the keys ffprobe and mpg123 show them under.
 struct Field
 {
     const char *info;
@@ -142,6 +157,126 @@ QMap<QString, QString> mpg123Tags(const QString &mp3)
     return tags;
 }
 
+// What a tagger writes: Vorbis comments and a PICTURE block or METADATA_BLOCK_PICTURE, or an
+// ID3v2 tag with APIC.
+struct TagSet
+{
+    QString title = QStringLiteral("晨曲 Morning");
+    QString artist = QStringLiteral("乐队");
+    QString album = QStringLiteral("第一张专辑");
+    QString albumArtist = QStringLiteral("Various Artists");
+    QString date = QStringLiteral("2019-05-03");
+    QString genre = QStringLiteral("Rock");
+    QString comment = QStringLiteral("现场录音");
+    QString composer = QStringLiteral("作曲家");
+    QByteArray cover; // JPEG
+};
+
+TagLib::String tl(const QString &s)
+{
+    return TagLib::String(s.toStdString(), TagLib::String::UTF8);
+}
+
+TagLib::ByteVector tl(const QByteArray &b)
+{
+    return TagLib::ByteVector(b.constData(), uint(b.size()));
+}
+
+void writeXiph(TagLib::Ogg::XiphComment *x, const TagSet &t)
+{
+    x->addField("TITLE", tl(t.title));
+    x->addField("ARTIST", tl(t.artist));
+    x->addField("ALBUM", tl(t.album));
+    x->addField("ALBUMARTIST", tl(t.albumArtist));
+    x->addField("DATE", tl(t.date));
+    x->addField("TRACKNUMBER", "3");
+    x->addField("TRACKTOTAL", "12");
+    x->addField("DISCNUMBER", "1");
+    x->addField("DISCTOTAL", "2");
+    x->addField("GENRE", tl(t.genre));
+    x->addField("COMMENT", tl(t.comment));
+    x->addField("COMPOSER", tl(t.composer));
+    auto *back = new TagLib::FLAC::Picture; // a second picture that must not win
+    back->setType(TagLib::FLAC::Picture::BackCover);
+    back->setMimeType("image/png");
+    back->setData("\x89PNG not the cover");
+    x->addPicture(back);
+    auto *front = new TagLib::FLAC::Picture;
+    front->setType(TagLib::FLAC::Picture::FrontCover);
+    front->setMimeType("image/jpeg");
+    front->setDescription("cover");
+    front->setData(tl(t.cover));
+    x->addPicture(front);
+}
+
+void writeId3v2(TagLib::ID3v2::Tag *tag, const TagSet &t)
+{
+    const auto text = [tag](const char *id, const QString &value) {
+        auto *frame = new TagLib::ID3v2::TextIdentificationFrame(id, TagLib::String::UTF8);
+        frame->setText(tl(value));
+        tag->addFrame(frame);
+    };
+    text("TIT2", t.title);
+    text("TPE1", t.artist);
+    text("TALB", t.album);
+    text("TPE2", t.albumArtist);
+    text("TDRC", t.date);
+    text("TRCK", QStringLiteral("3/12"));
+    text("TPOS", QStringLiteral("1/2"));
+    text("TCON", t.genre);
+    text("TCOM", t.composer);
+    auto *comment = new TagLib::ID3v2::CommentsFrame(TagLib::String::UTF8);
+    comment->setText(tl(t.comment));
+    tag->addFrame(comment);
+    auto *picture = new TagLib::ID3v2::AttachedPictureFrame;
+    picture->setMimeType("image/jpeg");
+    picture->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    picture->setPicture(tl(t.cover));
+    tag->addFrame(picture);
+}
+
+bool tagFile(const QString &path, const TagSet &t)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (path.endsWith(QLatin1String(".flac"))) {
+        TagLib::FLAC::File f(name.constData());
+        writeXiph(f.xiphComment(true), t);
+        return f.save();
+    }
+    if (path.endsWith(QLatin1String(".ogg"))) {
+        TagLib::Ogg::Vorbis::File f(name.constData());
+        writeXiph(f.tag(), t);
+        return f.save();
+    }
+    if (path.endsWith(QLatin1String(".opus"))) {
+        TagLib::Ogg::Opus::File f(name.constData());
+        writeXiph(f.tag(), t);
+        return f.save();
+    }
+    if (path.endsWith(QLatin1String(".aiff"))) {
+        TagLib::RIFF::AIFF::File f(name.constData());
+        writeId3v2(f.tag(), t);
+        return f.save();
+    }
+    TagLib::RIFF::WAV::File f(name.constData());
+    writeId3v2(f.ID3v2Tag(), t);
+    return f.save();
+}
+
+QByteArray jpegCover()
+{
+    QImage image(600, 600, QImage::Format_RGB32);
+    for (int y = 0; y < 600; ++y) {
+        for (int x = 0; x < 600; ++x)
+            image.setPixel(x, y, qRgb(x * 255 / 600, y * 255 / 600, (x ^ y) & 0xFF));
+    }
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 90);
+    return jpeg;
+}
+
 } // namespace
 
 class TestMp3EncTags final : public QObject
@@ -198,6 +333,10 @@ private slots:
     void id3v1TakesWhatFits_data();
     void id3v1TakesWhatFits();
     void segmentedFileKeepsItsTags();
+    void tagsAndCoverOfEveryKind_data();
+    void tagsAndCoverOfEveryKind();
+    void infoPastLibsndfilesLimits_data();
+    void infoPastLibsndfilesLimits();
 };
 
 void TestMp3EncTags::everyFieldReadsBack_data()
@@ -383,7 +522,14 @@ void TestMp3EncTags::id3v1TakesWhatFits()
     QFETCH(QByteArray, year);
     QFETCH(int, track);
     QFETCH(int, genre);
-    const InfoTags tags{texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6]};
+    AudioTags tags;
+    tags.title = texts[0];
+    tags.artist = texts[1];
+    tags.album = texts[2];
+    tags.date = texts[3];
+    tags.track = texts[4];
+    tags.genre = texts[5];
+    tags.comment = texts[6];
     const Id3Tags rendered = renderId3Tags(tags);
     QVERIFY(rendered.v2.startsWith("ID3"));
     const QByteArray &v1 = rendered.v1;
@@ -428,6 +574,128 @@ void TestMp3EncTags::segmentedFileKeepsItsTags()
     QCOMPARE(probed.value(QStringLiteral("title")).toString(), QStringLiteral("长曲 Long Song"));
     QCOMPARE(probed.value(QStringLiteral("artist")).toString(), QStringLiteral("The Band"));
     QCOMPARE(decode(mp3, m_dir.path()).frames, qint64(44100 * Seconds));
+}
+
+void TestMp3EncTags::tagsAndCoverOfEveryKind_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("ending");
+    QTest::newRow("FLAC") << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << "flac";
+    QTest::newRow("Ogg Vorbis") << (SF_FORMAT_OGG | SF_FORMAT_VORBIS) << "ogg";
+    QTest::newRow("Opus") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << "opus";
+    QTest::newRow("AIFF, ID3 chunk") << (SF_FORMAT_AIFF | SF_FORMAT_PCM_16) << "aiff";
+    QTest::newRow("WAV, id3 chunk") << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << "wav";
+}
+
+// Every field and the front cover of each kind's tags read back from the MP3 in ffprobe and
+// mpg123; the picture's bytes are the input's, typed as JPEG.
+void TestMp3EncTags::tagsAndCoverOfEveryKind()
+{
+    QFETCH(int, format);
+    QFETCH(QString, ending);
+    const bool opus = ending == QLatin1String("opus");
+    const QString input = path(QStringLiteral("带标签.%1").arg(ending));
+    QVERIFY(testsupport::writeWav(input, 48000 * 2, 2, opus ? 48000 : 44100, format));
+    TagSet t;
+    t.cover = jpegCover();
+    QVERIFY(t.cover.startsWith("\xFF\xD8"));
+    QVERIFY(tagFile(input, t));
+
+    const QString mp3 = input + QStringLiteral(".mp3");
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    QVERIFY(encoder.convert(input, mp3));
+    QCOMPARE(encoder.site.count(RecordingSite::Failure), 0);
+
+    const QJsonObject probed = ffprobeTags(mp3);
+    const QList<QPair<const char *, QString>> expected = {{"title", t.title},
+                                                          {"artist", t.artist},
+                                                          {"album", t.album},
+                                                          {"album_artist", t.albumArtist},
+                                                          {"date", t.date},
+                                                          {"track", QStringLiteral("3/12")},
+                                                          {"disc", QStringLiteral("1/2")},
+                                                          {"genre", t.genre},
+                                                          {"comment", t.comment},
+                                                          {"composer", t.composer}};
+    for (const auto &[key, value] : expected)
+        QCOMPARE(probed.value(QLatin1String(key)).toString(), value);
+    const QMap<QString, QString> shown = mpg123Tags(mp3);
+    QCOMPARE(shown.value(QStringLiteral("Title")), t.title);
+    QCOMPARE(shown.value(QStringLiteral("Album")), t.album);
+
+    // The picture: a 600x600 JPEG stream in ffprobe's eyes, its bytes the cover's.
+    const QJsonArray streams =
+        QJsonDocument::fromJson(
+            run(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_streams"),
+                 QStringLiteral("-of"), QStringLiteral("json"), mp3})
+                .toUtf8())
+            .object()
+            .value(QStringLiteral("streams"))
+            .toArray();
+    QCOMPARE(streams.size(), 2);
+    const QJsonObject picture = streams.at(1).toObject();
+    QCOMPARE(picture.value(QStringLiteral("codec_name")).toString(), QStringLiteral("mjpeg"));
+    QCOMPARE(picture.value(QStringLiteral("width")).toInt(), 600);
+    TagLib::MPEG::File file(QFile::encodeName(mp3).constData());
+    const TagLib::ID3v2::FrameList frames = file.ID3v2Tag()->frameListMap()["APIC"];
+    QCOMPARE(frames.size(), 1u);
+    const auto *apic = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame *>(frames.front());
+    QVERIFY(apic);
+    QCOMPARE(apic->mimeType(), TagLib::String("image/jpeg"));
+    QCOMPARE(apic->type(), TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    const TagLib::ByteVector bytes = apic->picture();
+    QCOMPARE(QByteArray(bytes.data(), int(bytes.size())), t.cover);
+}
+
+void TestMp3EncTags::infoPastLibsndfilesLimits_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("artist");
+    QTest::addColumn<QString>("comment");
+    QList<QByteArray> many;
+    for (int i = 0; i < 39; ++i)
+        many << subChunk("IX" + QByteArray::number(10 + i), "extra");
+    QTest::newRow("33 fields, the title last")
+        << infoChunk(many.mid(0, 32) << subChunk("INAM", "Title 33")) << "Title 33"
+        << ""
+        << "";
+    QTest::newRow("41 fields") << infoChunk(QList<QByteArray>{subChunk("IART", "First")} + many
+                                            << subChunk("INAM", "Last"))
+                               << "Last"
+                               << "First"
+                               << "";
+    const QByteArray long3000(3000, 'c');
+    QTest::newRow("3000-byte comment")
+        << infoChunk({subChunk("ICMT", long3000), subChunk("INAM", "After")}) << "After"
+        << "" << QString::fromLatin1(long3000);
+    QTest::newRow("unpadded odd-length field")
+        << infoChunk(
+               {"IART" + le32(3) + "abc", subChunk("INAM", "Name"), subChunk("ICMT", "Comment")})
+        << "Name"
+        << "abc"
+        << "Comment";
+}
+
+// libsndfile loses the title past 32 fields, every tag past 39, a comment of 3000 bytes, and
+// reads an unpadded odd-length text into the next field: the INFO reader does none of that.
+void TestMp3EncTags::infoPastLibsndfilesLimits()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QString, title);
+    QFETCH(QString, artist);
+    QFETCH(QString, comment);
+    const QString wav = path(QStringLiteral("多 %1.wav").arg(QTest::currentDataTag()));
+    QVERIFY(writeWav(wav));
+    QVERIFY(appendChunk(wav, list));
+    SndFileReader reader;
+    QVERIFY(reader.open(wav));
+    const AudioTags tags = readAudioTags(reader);
+    QCOMPARE(tags.title, title);
+    QCOMPARE(tags.artist, artist);
+    QCOMPARE(tags.comment, comment);
 }
 
 QTEST_GUILESS_MAIN(TestMp3EncTags)

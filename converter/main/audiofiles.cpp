@@ -1,4 +1,4 @@
-#include "converter/main/wavfiles.h"
+#include "converter/main/audiofiles.h"
 
 #include "runtime/filename.h"
 
@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
+#include <iterator>
+#include <numeric>
 #include <sys/stat.h>
 
 namespace {
@@ -16,17 +18,23 @@ const QString UnreadablePrompt = QStringLiteral("没有权限读取以下文件�
 
 using Kind = rt::FileKind;
 
+// The kinds the encoder reads besides WAV, by the endings their files carry.
+constexpr const char *OtherAudioEndings[] = {"flac", "aif", "aiff", "aifc", "ogg", "oga",
+                                             "opus", "w64", "rf64", "caf",  "au",  "snd"};
+
 bool isLink(const QString &path)
 {
     struct stat st = {};
     return ::lstat(rt::encodeFileName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-void addFile(FoundFiles &found, const QString &path, Kind kind, const QString &shown)
+void addFile(FoundFiles &found, const QString &path, Kind kind, const QString &shown,
+             const QString &subfolder = QString())
 {
     switch (kind) {
     case Kind::Regular:
         found.files.append(path);
+        found.subfolders.append(subfolder);
         break;
     case Kind::Special:
         found.notRegular.append(shown);
@@ -55,7 +63,8 @@ bool listFolder(const QString &folder, QStringList *names, int *error)
     return true;
 }
 
-void walk(const QString &folder, FoundFiles &found)
+// `subfolder`: where `folder` is below the folder the walk started in.
+void walk(const QString &folder, const QString &subfolder, FoundFiles &found)
 {
     QStringList names;
     int error = 0;
@@ -68,9 +77,9 @@ void walk(const QString &folder, FoundFiles &found)
         const Kind kind = rt::fileKind(path);
         if (kind == Kind::Folder) {
             if (!isLink(path)) // a link may lead back up the tree
-                walk(path, found);
-        } else if (IsWavName(name)) {
-            addFile(found, path, kind, path);
+                walk(path, subfolder.isEmpty() ? name : subfolder + u'/' + name, found);
+        } else if (IsAudioName(name)) {
+            addFile(found, path, kind, path, subfolder);
         }
     }
 }
@@ -80,6 +89,7 @@ void walk(const QString &folder, FoundFiles &found)
 void FoundFiles::append(const FoundFiles &other)
 {
     files += other.files;
+    subfolders += other.subfolders;
     missing += other.missing;
     notRegular += other.notRegular;
     unreadable += other.unreadable;
@@ -90,17 +100,51 @@ bool IsWavName(const QString &path)
     return path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive);
 }
 
-FoundFiles WavFilesUnder(const QString &folder)
+bool IsOtherAudioName(const QString &path)
 {
-    FoundFiles found;
-    walk(QDir::cleanPath(folder), found);
-    std::sort(found.files.begin(), found.files.end());
-    return found;
+    const qsizetype dot = path.lastIndexOf(u'.');
+    if (dot < 0 || path.indexOf(u'/', dot) >= 0)
+        return false;
+    const QStringView ending = QStringView(path).sliced(dot + 1);
+    return std::any_of(std::begin(OtherAudioEndings), std::end(OtherAudioEndings),
+                       [ending](const char *known) {
+                           return ending.compare(QLatin1String(known), Qt::CaseInsensitive) == 0;
+                       });
 }
 
-QStringList WavFilesInFolder(const QString &folder)
+bool IsAudioName(const QString &path)
 {
-    return WavFilesUnder(folder).files;
+    return IsWavName(path) || IsOtherAudioName(path);
+}
+
+QString AudioNamePatterns()
+{
+    QStringList patterns{QStringLiteral("*.wav")};
+    for (const char *ending : OtherAudioEndings)
+        patterns << QStringLiteral("*.") + QLatin1String(ending);
+    return patterns.join(u' ');
+}
+
+FoundFiles AudioFilesUnder(const QString &folder)
+{
+    FoundFiles found;
+    walk(QDir::cleanPath(folder), QString(), found);
+    // Sorted by path, each file keeping its subfolder.
+    QList<qsizetype> order(found.files.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&found](qsizetype a, qsizetype b) { return found.files[a] < found.files[b]; });
+    FoundFiles sorted = found;
+    for (qsizetype i = 0; i < order.size(); ++i) {
+        sorted.files[i] = found.files[order[i]];
+        sorted.subfolders[i] = found.subfolders[order[i]];
+    }
+    return sorted;
+}
+
+QStringList AudioFilesInFolder(const QString &folder)
+{
+    return AudioFilesUnder(folder).files;
 }
 
 QStringList LocalPathsFromUriList(const QByteArray &uriList)
@@ -120,24 +164,24 @@ QStringList LocalPathsFromUriList(const QByteArray &uriList)
     return paths;
 }
 
-FoundFiles WavFilesFromPaths(const QStringList &paths)
+FoundFiles AudioFilesFromPaths(const QStringList &paths)
 {
     FoundFiles found;
     for (const QString &path : paths) {
         const Kind kind = rt::fileKind(path);
         if (kind == Kind::Folder)
-            found.append(WavFilesUnder(path));
-        else if (IsWavName(path))
+            found.append(AudioFilesUnder(path));
+        else if (IsAudioName(path))
             addFile(found, QDir::cleanPath(path), kind, path);
     }
     return found;
 }
 
-bool MayHoldWavFiles(const QStringList &paths)
+bool MayHoldAudioFiles(const QStringList &paths)
 {
     return std::any_of(paths.begin(), paths.end(), [](const QString &path) {
         const Kind kind = rt::fileKind(path);
-        return kind == Kind::Folder || (kind != Kind::Missing && IsWavName(path));
+        return kind == Kind::Folder || (kind != Kind::Missing && IsAudioName(path));
     });
 }
 
@@ -155,7 +199,7 @@ FoundFiles FilesFromArguments(const QStringList &arguments, const QString &worki
             addFile(found, path, kind, argument);
             continue;
         }
-        FoundFiles inside = WavFilesUnder(path);
+        FoundFiles inside = AudioFilesUnder(path);
         // The folder itself, named as it was given.
         if (inside.unreadable.value(0) == path)
             inside.unreadable.first() = argument;

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class SndFileReader;
+
+// The tags of an input as far as they go into an MP3.
+struct AudioTags
+{
+    QString title;
+    QString artist;
+    QString album;
+    QString albumArtist;
+    QString date;
+    QString track; // "7" or "7/12"
+    QString disc;  // "1" or "1/2"
+    QString genre;
+    QString comment;
+    QString composer;
+
+    struct Picture
+    {
+        QByteArray mimeType; // "image/jpeg", "image/png"
+        QByteArray data;     // empty: no picture
+        QString description;
+        bool front = false; // the file calls it the front cover
+    };
+    Picture cover; // the front cover, else the first picture the file holds
+
+    bool isEmpty() const;
+};
+
+// INFO text has no declared encoding: valid UTF-8 is taken as UTF-8, anything else as
+// GB18030, which is what Chinese Windows tools write.
+QString decodeInfoText(const QByteArray &bytes);
+
+// The tags of the file `reader` has open (not whatever its name leads to now), read with TagLib:
+// FLAC and Ogg Vorbis/Opus comments and pictures, the ID3v2 tag of an AIFF or a WAV, a WAV's
+// LIST/INFO. For other containers, and fields TagLib does not find, the text libsndfile read.
+AudioTags readAudioTags(const SndFileReader &reader);
