@@ -615,20 +615,22 @@ private slots:
     }
 
     // A dropped tree keeps its folders below the chosen output folder, so CD1/01 and CD2/01 both
-    // arrive. A file linked from outside goes where its link is; a folder link in the tree is not
-    // followed, and one already in the output folder leading out of it refuses its file.
+    // arrive; "CD..5" is a name like any other. A file linked from outside goes where its link
+    // is; a folder link in the tree is not followed, and one already in the output folder leading
+    // out of it refuses its file.
     void folderTreeKeptBelowOutputFolder()
     {
         const QString music = path(QStringLiteral("Music")), out = path(QStringLiteral("OUT")),
                       outside = path(QStringLiteral("outside"));
         for (const QString &folder :
              {music + QStringLiteral("/CD1"), music + QStringLiteral("/CD2"),
-              music + QStringLiteral("/CD3"), out, outside})
+              music + QStringLiteral("/CD3"), music + QStringLiteral("/CD..5"), out, outside})
             QVERIFY(QDir().mkpath(folder));
         wav(QStringLiteral("Music/CD1/01.wav"), 0.5);
         QVERIFY(testsupport::writeWav(music + QStringLiteral("/CD2/01.flac"), 22050, 2, 44100,
                                       SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
         const QString refused = wav(QStringLiteral("Music/CD3/01.wav"), 0.5);
+        wav(QStringLiteral("Music/CD..5/01.wav"), 0.5);
         wav(QStringLiteral("outside/linked.wav"), 0.5);
         QVERIFY(QFile::link(outside + QStringLiteral("/linked.wav"),
                             music + QStringLiteral("/CD2/02.wav")));
@@ -636,7 +638,7 @@ private slots:
         QVERIFY(QFile::link(outside, out + QStringLiteral("/CD3")));
         const FoundFiles found = AudioFilesFromPaths({music});
         QCOMPARE(found.subfolders,
-                 (QStringList{"CD1", "CD2", "CD2", "CD3"})); // not CD2/away/linked.wav
+                 (QStringList{"CD..5", "CD1", "CD2", "CD2", "CD3"})); // not CD2/away/linked.wav
         m_form->AddFoundFiles(found);
 
         auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
@@ -648,7 +650,7 @@ private slots:
         QCOMPARE(seen.value(0).text, Done + QStringLiteral("MP3输出目录为：") + out +
                                          QStringLiteral("/\r\n其中1个文件未能转换：\r\n") +
                                          refused);
-        for (const char *made : {"/CD1/01.mp3", "/CD2/01.mp3", "/CD2/02.mp3"})
+        for (const char *made : {"/CD1/01.mp3", "/CD2/01.mp3", "/CD2/02.mp3", "/CD..5/01.mp3"})
             QVERIFY2(QFile::exists(out + QLatin1String(made)), made);
         QCOMPARE(QDir(outside).entryList(QDir::Files), QStringList{"linked.wav"});
     }
