@@ -13,6 +13,15 @@ BlockFeeder::BlockFeeder(SndFileReader &reader, LameEncoder &encoder)
       m_left(std::size_t(m_block)), m_right(std::size_t(m_block))
 {}
 
+EncodeResult BlockFeeder::feedSilence(int frames, std::vector<unsigned char> &out)
+{
+    std::fill_n(m_left.begin(), frames, 0);
+    std::fill_n(m_right.begin(), frames, 0);
+    if (!m_encoder.encode(m_left.data(), m_right.data(), frames, out))
+        return failedResult(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
+    return {};
+}
+
 EncodeResult BlockFeeder::feed(int frames, std::vector<unsigned char> &out, int *fed)
 {
     const std::int64_t got = m_reader.read(m_interleaved.data(), frames);

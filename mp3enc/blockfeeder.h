@@ -22,6 +22,8 @@ public:
     // LAME gives back to `out`. Where the input's length is only an estimate, fewer frames at
     // its end are its real end: they are encoded and `*fed` says how many (else `frames`).
     EncodeResult feed(int frames, std::vector<unsigned char> &out, int *fed = nullptr);
+    // Encodes `frames` frames of digital silence instead of input (at most blockFrames()).
+    EncodeResult feedSilence(int frames, std::vector<unsigned char> &out);
 
 private:
     SndFileReader &m_reader;

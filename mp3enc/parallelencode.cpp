@@ -55,7 +55,9 @@ bool sameWindows(const FrameList::Frame &a, const FrameList::Frame &b)
 class ParallelEncode::Join
 {
 public:
-    Join(TempOutput &out, const EncodeJob::Progress &progress) : m_out(out), m_progress(progress) {}
+    Join(TempOutput &out, const EncodeJob::Progress &progress, std::int64_t totalFrames)
+        : m_out(out), m_progress(progress), m_totalFrames(totalFrames)
+    {}
 
     // False when a frame is missing or its size is not the one-piece encode's.
     bool appendUpTo(const SegmentOutput &segment, std::int64_t end)
@@ -67,9 +69,10 @@ public:
         return true;
     }
 
-    // The first frame of the window where `b` can take over from `a`, or -1.
+    // The first frame of the window where `b` can take over from `a`, or -1. `refused` frames
+    // are not tried.
     std::int64_t findSeam(const SegmentOutput &a, const SegmentOutput &b, std::int64_t window,
-                          bool refuseAll)
+                          const std::function<bool(std::int64_t)> &refused)
     {
         const std::int64_t start = m_next;
         for (std::int64_t s = start; s < start + window; ++s) {
@@ -78,7 +81,7 @@ public:
             const FrameList::Frame *lastB = frame(b, s - 1);
             if (!next || !lastA || !lastB)
                 return -1;
-            if (!refuseAll && sameWindows(*lastA, *lastB) && fitsFrom(b, s))
+            if (!(refused && refused(s)) && sameWindows(*lastA, *lastB) && fitsFrom(b, s))
                 return s;
             if (!append(a, s))
                 return -1;
@@ -93,31 +96,23 @@ public:
     // must still end within itself.
     bool fitsFrom(const SegmentOutput &b, std::int64_t s) const
     {
-        Repacker trial = m_repacker;
-        std::vector<unsigned char> scratch;
+        Repacker::Position at = m_repacker.position();
         for (std::int64_t k = s;; ++k) {
             const FrameList::Frame *f = frame(b, k);
+            // A debt left at the end of the segment would stay in the stream, and the earlier
+            // encoder's frames could no longer follow there if the next seam had to run it on.
             if (!f)
-                return true; // the next seam starts from whatever is left
-            if (trial.freeBefore(f->header) >= f->side.mainDataBegin)
+                return k >= m_totalFrames;
+            if (Repacker::freeBefore(at, f->header) >= f->side.mainDataBegin)
                 return true; // from here on the frames sit where their encoder put them
-            const auto i = std::size_t(k - b.first);
-            if (!trial.append(f->header, b.frames.head(i), b.frames.data(i), f->dataBytes))
+            if (!Repacker::advance(at, f->header, f->dataBytes))
                 return false;
-            scratch.clear();
-            trial.takeFinished(scratch);
         }
     }
 
-    void restart(std::int64_t next, const Repacker &repacker)
-    {
-        m_next = next;
-        m_repacker = repacker;
-    }
     std::int64_t next() const { return m_next; }
     int kbps() const { return m_kbps; }
     int modeExtension() const { return m_modeExtension; }
-    const Repacker &repacker() const { return m_repacker; }
 
     bool writeFinished(bool last)
     {
@@ -164,6 +159,7 @@ private:
 
     TempOutput &m_out;
     const EncodeJob::Progress &m_progress;
+    std::int64_t m_totalFrames;
     Repacker m_repacker;
     std::int64_t m_next = 0;
     int m_kbps = 0;
@@ -194,6 +190,7 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
     m_joinedAll = false;
     m_extended = 0;
     m_seams.clear();
+    m_serialFrames.clear();
     startWorkers(stop);
     struct WorkersStop
     {
@@ -218,7 +215,7 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
     if (!out.write(placeholder.data(), placeholder.size()))
         return writeFailedResult(out);
 
-    Join join(out, progress);
+    Join join(out, progress, m_totalFrames);
     for (std::size_t i = 1; i < segments.size(); ++i) {
         // Up to the window the frames are the earlier segment's whatever the seam: joined and
         // written while the next segment is still being encoded.
@@ -233,18 +230,9 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
             return b->result;
         if (!b->usable)
             return std::nullopt;
-        const Repacker before = join.repacker();
-        const bool refuse = m_options.refuseSeams && m_options.refuseSeams(i);
-        const std::int64_t seam = join.findSeam(*a, *b, SegmentPlan::Window, refuse);
-        if (seam >= 0) {
-            m_seams.push_back(seam);
-            a = std::move(b);
-        } else {
-            join.restart(segments[i].windowStart, before);
-            b.reset();
-            if (auto ran = runOn(*a, i, join, stop); !ran || ran->status != EncodeResult::Done)
-                return ran;
-        }
+        const std::optional<EncodeResult> joined = joinNext(a, std::move(b), i, join, stop);
+        if (!joined || joined->status != EncodeResult::Done)
+            return joined;
         if (!join.writeFinished(false))
             return writeFailedResult(out);
         if (stop.load())
@@ -263,22 +251,67 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
         return writeFailedResult(out);
     progress(int(m_totalFrames));
     m_joinedAll = true;
+
     return EncodeResult{};
 }
 
-std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::size_t i, Join &join,
-                                                  const std::atomic<bool> &stop)
+// Joins segment i (`b`) to the stream, which has `a`'s frames up to its window. Where no frame of
+// the window joins, the earlier encoder runs on a few frames at a time and each new frame is tried
+// against the later segment's, which are already there; only when none of those joins does it
+// run on over the whole segment. `a` becomes whichever encoder's frames go on.
+std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutput> &a,
+                                                     std::unique_ptr<SegmentOutput> b,
+                                                     std::size_t i, Join &join,
+                                                     const std::atomic<bool> &stop)
 {
-    // The reservoirs or the windows never agreed. The earlier encoder runs on over segment i:
-    // its frames continue the joined ones exactly, and the next seam is tried against them.
+    std::function<bool(std::int64_t)> refuse;
+    if (m_options.refuseSeam)
+        refuse = [this, i](std::int64_t frame) { return m_options.refuseSeam(i, frame); };
+    std::int64_t seam = join.findSeam(*a, *b, SegmentPlan::Window, refuse);
+    const std::int64_t bEnd = b->first + std::int64_t(b->frames.size());
+    std::int64_t serial = 0;
+    while (seam < 0 && join.next() + 1 < bEnd) {
+        if (stopped(stop))
+            return EncodeResult{EncodeResult::Stopped, 0, {}};
+        const std::int64_t until = std::min(join.next() + RunOnStep, bEnd - 1);
+        if (auto ran = runOn(*a, until, join, stop, &serial);
+            !ran || ran->status != EncodeResult::Done)
+            return ran;
+        const std::int64_t tried = join.next();
+        seam = join.findSeam(*a, *b, until - tried, refuse);
+        if (seam < 0 && join.next() == tried)
+            return std::nullopt; // a frame of the earlier encoder's would not follow its own
+    }
+    if (seam >= 0) {
+        m_seams.push_back(seam);
+        m_serialFrames.push_back(serial);
+        a = std::move(b);
+        return EncodeResult{};
+    }
+    b.reset();
+    if (auto ran = runOn(*a, m_plan.segments[i].endFrame, join, stop, &serial);
+        !ran || ran->status != EncodeResult::Done)
+        return ran;
+    ++m_extended;
+    m_serialFrames.push_back(serial);
+    return EncodeResult{};
+}
+
+// The earlier encoder runs on until its frames reach `until`: they continue the joined ones
+// exactly. `*serial` counts the frames it encodes on the joining thread.
+std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::int64_t until,
+                                                  const Join &join, const std::atomic<bool> &stop,
+                                                  std::int64_t *serial)
+{
+    const std::int64_t had = a.first + std::int64_t(a.frames.size());
     a.encoder.dropBefore(join.next() - SegmentPlan::Window, a.frames, a.first);
-    const EncodeResult ran = a.encoder.encodeTo(endSample(i), [&] { return stopped(stop); });
+    const EncodeResult ran = a.encoder.encodeTo(sampleFor(until), [&] { return stopped(stop); });
     if (ran.status != EncodeResult::Done)
         return ran;
     if (!a.encoder.parse(&a.frames, &a.first) ||
-        std::int64_t(a.frames.size()) + a.first < m_plan.segments[i].endFrame)
+        std::int64_t(a.frames.size()) + a.first < std::min(until, m_totalFrames))
         return std::nullopt;
-    ++m_extended;
+    *serial += std::max<std::int64_t>(0, a.first + std::int64_t(a.frames.size()) - had);
     return ran;
 }
 
@@ -296,7 +329,7 @@ bool ParallelEncode::rebuildTag(std::vector<unsigned char> &tag, const Join &joi
     return infotag::rebuild(tag, stream);
 }
 
-std::int64_t ParallelEncode::endSample(std::size_t i) const
+std::int64_t ParallelEncode::sampleFor(std::int64_t frame) const
 {
     // The encoder looks a frame or two ahead, and writes a frame's header only once the data of
     // the frames after it has filled the reservoir up to it: as many frames as 511 bytes span.
@@ -306,9 +339,12 @@ std::int64_t ParallelEncode::endSample(std::size_t i) const
                                                                        : m_settings.sampleRate);
     const int area = std::max(1, frameBytes - 4 - 32);
     const std::int64_t margin = 3 + (511 + area - 1) / area;
-    return i + 1 == m_plan.segments.size()
-               ? total
-               : std::min(total, (m_plan.segments[i].endFrame + margin) * m_samplesPerFrame);
+    return frame >= m_totalFrames ? total : std::min(total, (frame + margin) * m_samplesPerFrame);
+}
+
+std::int64_t ParallelEncode::endSample(std::size_t i) const
+{
+    return sampleFor(i + 1 == m_plan.segments.size() ? m_totalFrames : m_plan.segments[i].endFrame);
 }
 
 bool ParallelEncode::stopped(const std::atomic<bool> &stop) const
@@ -321,7 +357,8 @@ std::unique_ptr<SegmentOutput> ParallelEncode::encodeSegment(std::size_t i,
 {
     const Segment &segment = m_plan.segments[i];
     auto out = std::make_unique<SegmentOutput>();
-    out->result = out->encoder.open(m_input, m_settings, segment.encoderStart, i == 0);
+    out->result = out->encoder.open(m_input, m_settings, segment.encoderStart, i == 0,
+                                    int(segment.audioStart - segment.encoderStart));
     if (out->encoder.seekFailed()) {
         out->result = {}; // not usable: the file is encoded in one piece
         return out;

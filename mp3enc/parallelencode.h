@@ -39,22 +39,32 @@ public:
                                     const EncodeJob::Progress &progress);
 
     const SegmentPlan &plan() const { return m_plan; }
-    // After run(): whether the segments were joined, how many seams found no frame to join at
-    // (the earlier segment's encoder then ran on over the next), and the frames where the seams
-    // are.
+    // After run(): whether the segments were joined, how many segments had no frame to join at
+    // (the earlier segment's encoder then ran on over the whole of one), the frames where the
+    // seams are, and for every seam the frames the earlier encoder ran on for on the joining
+    // thread (0 where a frame of the window joined).
     bool joined() const { return m_joinedAll; }
     int extended() const { return m_extended; }
     const std::vector<std::int64_t> &seams() const { return m_seams; }
+    const std::vector<std::int64_t> &serialFrames() const { return m_serialFrames; }
 
 private:
     class Join;
 
-    std::optional<EncodeResult> runOn(SegmentOutput &a, std::size_t i, Join &join,
-                                      const std::atomic<bool> &stop);
+    // Frames the earlier encoder runs on for between two tries of a seam.
+    static constexpr int RunOnStep = 4;
+
+    std::optional<EncodeResult> joinNext(std::unique_ptr<SegmentOutput> &a,
+                                         std::unique_ptr<SegmentOutput> b, std::size_t i,
+                                         Join &join, const std::atomic<bool> &stop);
+    std::optional<EncodeResult> runOn(SegmentOutput &a, std::int64_t until, const Join &join,
+                                      const std::atomic<bool> &stop, std::int64_t *serial);
     bool rebuildTag(std::vector<unsigned char> &tag, const Join &join) const;
     std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i,
                                                  const std::atomic<bool> &stop) const;
-    // Input sample up to which segment i's encoder must run.
+    // Input sample up to which an encoder must run for its frames to reach `frame`; for
+    // segment i's encoder, its end.
+    std::int64_t sampleFor(std::int64_t frame) const;
     std::int64_t endSample(std::size_t i) const;
     bool stopped(const std::atomic<bool> &stop) const;
     void startWorkers(const std::atomic<bool> &stop);
@@ -71,6 +81,7 @@ private:
     bool m_joinedAll = false;
     int m_extended = 0;
     std::vector<std::int64_t> m_seams;
+    std::vector<std::int64_t> m_serialFrames;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

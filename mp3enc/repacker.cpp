@@ -3,19 +3,28 @@
 #include <algorithm>
 #include <cstring>
 
-int Repacker::freeBefore(const mp3frame::Header &next) const
+int Repacker::freeBefore(const Position &at, const mp3frame::Header &next)
 {
-    return int(std::min<std::int64_t>(m_areaEnd - m_dataEnd, next.maxBackBytes()));
+    return int(std::min<std::int64_t>(at.areaEnd - at.dataEnd, next.maxBackBytes()));
+}
+
+bool Repacker::advance(Position &at, const mp3frame::Header &h, int dataBytes)
+{
+    const std::int64_t start = at.areaEnd - freeBefore(at, h);
+    if (h.crc || start + dataBytes > at.areaEnd + h.mainDataBytes())
+        return false;
+    at = {at.areaEnd + h.mainDataBytes(), start + dataBytes};
+    return true;
 }
 
 bool Repacker::append(const mp3frame::Header &h, const unsigned char *head,
                       const unsigned char *data, int dataBytes)
 {
-    const int back = freeBefore(h);
-    const int area = h.mainDataBytes();
-    const std::int64_t start = m_areaEnd - back;
-    if (h.crc || start + dataBytes > m_areaEnd + area)
+    Position after = position();
+    if (!advance(after, h, dataBytes))
         return false;
+    const int back = freeBefore(h);
+    const std::int64_t start = m_areaEnd - back;
 
     Pending frame;
     frame.areaOffset = h.mainDataOffset();
@@ -40,8 +49,8 @@ bool Repacker::append(const mp3frame::Header &h, const unsigned char *head,
                     std::size_t(n));
         at += n;
     }
-    m_dataEnd = end;
-    m_areaEnd += area;
+    m_areaEnd = after.areaEnd;
+    m_dataEnd = after.dataEnd;
     ++m_frames;
 
     // A frame whose area ends out of reach of any later frame is final.

@@ -12,8 +12,19 @@
 class Repacker
 {
 public:
-    // Bytes the stream has free before the next frame's own main data area, within reach.
-    int freeBefore(const mp3frame::Header &next) const;
+    // Where the stream stands: reservoir bytes laid down, and the end of the last frame's data.
+    struct Position
+    {
+        std::int64_t areaEnd = 0;
+        std::int64_t dataEnd = 0;
+    };
+    Position position() const { return {m_areaEnd, m_dataEnd}; }
+    // Bytes free before the next frame's own main data area, within reach.
+    static int freeBefore(const Position &at, const mp3frame::Header &next);
+    int freeBefore(const mp3frame::Header &next) const { return freeBefore(position(), next); }
+    // Moves `at` past a frame as append() lays it down, without its bytes; false when its data
+    // does not fit (then `at` is unchanged). Trying a join costs no copies this way.
+    static bool advance(Position &at, const mp3frame::Header &header, int dataBytes);
     // `head` is the frame's header, checksum and side information. False when the data does not
     // fit the frame, which cannot happen for frames from a valid stream appended in the encoder's
     // order unless the reservoir holds less than the frame's encoder had.

@@ -15,16 +15,18 @@ EncodeResult failed(const QString &text)
 } // namespace
 
 EncodeResult SegmentEncoder::open(const SndFileReader &input, const LameEncoder::Settings &settings,
-                                  std::int64_t firstFrame, bool infoTag)
+                                  std::int64_t firstFrame, bool infoTag, int silentFrames)
 {
     m_total = std::int64_t(settings.frames);
-    m_position = firstFrame * mp3frame::samplesPerFrame(settings.sampleRate);
+    const int spf = mp3frame::samplesPerFrame(settings.sampleRate);
+    m_position = firstFrame * spf;
+    m_silentEnd = std::min(m_total, (firstFrame + silentFrames) * spf);
     m_firstFrame = firstFrame;
     if (!m_reader.openSame(input))
         return failed(m_reader.errorText());
     if (m_reader.frames() != m_total || (m_reader.channels() == 1) != (settings.channels == 1))
         return failed(QStringLiteral("the input file changed"));
-    if (!m_reader.seek(m_position)) {
+    if (!m_reader.seek(std::max(m_position, m_silentEnd))) {
         m_seekFailed = true;
         return failed(m_reader.errorText());
     }
@@ -46,8 +48,11 @@ EncodeResult SegmentEncoder::encodeTo(std::int64_t end, const std::function<bool
     while (m_position < end) {
         if (stopped())
             return {EncodeResult::Stopped, 0, {}};
-        const auto want = int(std::min<std::int64_t>(m_feeder->blockFrames(), end - m_position));
-        if (const EncodeResult fed = m_feeder->feed(want, m_bytes);
+        const bool silent = m_position < m_silentEnd;
+        const auto want = int(std::min<std::int64_t>(m_feeder->blockFrames(),
+                                                     (silent ? m_silentEnd : end) - m_position));
+        if (const EncodeResult fed =
+                silent ? m_feeder->feedSilence(want, m_bytes) : m_feeder->feed(want, m_bytes);
             fed.status != EncodeResult::Done)
             return fed;
         m_position += want;

@@ -18,9 +18,10 @@ class SegmentEncoder
 {
 public:
     // `settings` describe the whole file; `firstFrame` is where this encoder starts. Reads the
-    // file `input` has open.
+    // file `input` has open. The first `silentFrames` frames are fed silence instead (see
+    // SegmentPlan::LeadIn).
     EncodeResult open(const SndFileReader &input, const LameEncoder::Settings &settings,
-                      std::int64_t firstFrame, bool infoTag);
+                      std::int64_t firstFrame, bool infoTag, int silentFrames = 0);
     // Encodes the input up to sample `end`; at the file's end it is flushed as well.
     EncodeResult encodeTo(std::int64_t end, const std::function<bool()> &stopped);
     // Parses what the encoder has written; `*first` is the number of frames[0].
@@ -38,6 +39,7 @@ private:
     LameEncoder m_encoder;
     std::unique_ptr<BlockFeeder> m_feeder; // set by open()
     std::int64_t m_position = 0;           // next input sample
+    std::int64_t m_silentEnd = 0;          // input samples before it are fed as silence
     std::int64_t m_total = 0;
     std::vector<unsigned char> m_bytes;
     std::int64_t m_firstFrame = 0; // number of the first frame in m_bytes

@@ -18,7 +18,7 @@ SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int
     plan.period = std::max(1, period);
     // Whole frames of MinSeconds, rounded down: 90 s make six segments, not five.
     const std::int64_t minFrames = std::int64_t(MinSeconds) * sampleRate / samplesPerFrame;
-    const std::int64_t count = totalFrames / minFrames;
+    const std::int64_t count = std::min<std::int64_t>(totalFrames / minFrames, MaxSegments);
     if (count < 2 || totalFrames / count < 2 * (MinPreRoll + Window)) {
         plan.segments.push_back({0, 0, totalFrames});
         return plan;
@@ -26,7 +26,8 @@ SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int
     for (std::int64_t i = 0; i < count; ++i) {
         Segment s;
         s.windowStart = i == 0 ? 0 : i * totalFrames / count;
-        s.encoderStart = i == 0 ? 0 : roundDown(s.windowStart - MinPreRoll, plan.period);
+        s.audioStart = i == 0 ? 0 : s.windowStart - MinPreRoll;
+        s.encoderStart = i == 0 ? 0 : roundDown(s.audioStart - LeadIn, plan.period);
         plan.segments.push_back(s);
     }
     for (std::size_t i = 0; i + 1 < plan.segments.size(); ++i)

@@ -8,30 +8,41 @@
 // Where a file is cut for encoding on several cores, in frames of the output.
 //
 // Segment i > 0 joins segment i-1 at one frame of its seam window [windowStart, windowStart +
-// Window). Its encoder starts `preRoll` >= MinPreRoll frames earlier, at a multiple of the
-// padding period, so its frames have the sizes the whole-file encode gives them and its bit
-// reservoir has settled by the window. Every segment but the last encodes up to the end of the
-// next one's window.
+// Window), or, where no frame there joins, at one a little later. Its encoder starts at a
+// multiple of the padding period, so its frames have the sizes the whole-file encode gives them;
+// it hears silence up to MinPreRoll frames before the window and the music from there, so its
+// state has settled by the window. Every segment but the last encodes up to the end of the next
+// one's window.
 struct Segment
 {
     std::int64_t encoderStart = 0;
+    std::int64_t audioStart = 0;  // the encoder hears silence before this frame
     std::int64_t windowStart = 0; // 0 for the first segment
     std::int64_t endFrame = 0;    // exclusive
 };
 
 struct SegmentPlan
 {
-    // A fresh encoder saves bits into its reservoir for its first frames; on dense music it
-    // takes a few dozen frames to spend them down to what the whole-file encode holds there.
-    static constexpr int MinPreRoll = 32;
+    // The encoder weighs each frame's perceptual entropy against a running average over the last
+    // 19 frames, and its ATH adjustment comes down to a quieter level only gradually. A fresh
+    // encoder starts both at its own defaults: on music quieter or simpler than those it spends
+    // less, fills its bit reservoir, and on dense music drains it so slowly that its reservoir
+    // stays hundreds of bytes above the whole-file encode's: no frame of it could follow that
+    // stream. Silence first brings the ATH adjustment to its floor, from where it rises to the
+    // music's level at once; the music then fills the running average within 19 frames.
+    static constexpr int LeadIn = 16;
+    static constexpr int MinPreRoll = 24;
     static constexpr int Window = 16;
     static constexpr int MinSeconds = 15;
+    // Every seam costs a pre-roll and a window twice over: a long file is cut into this many
+    // segments at most, which still keeps many cores busy.
+    static constexpr int MaxSegments = 24;
 
     std::vector<Segment> segments;
     int period = 1;
 
-    // As many segments of at least MinSeconds as the file holds, whatever the number of cores,
-    // so the output does not depend on the machine.
+    // As many segments of at least MinSeconds as the file holds, up to MaxSegments, whatever the
+    // number of cores, so the output does not depend on the machine.
     static SegmentPlan make(std::int64_t totalFrames, int samplesPerFrame, int sampleRate,
                             int period);
 };
@@ -39,8 +50,8 @@ struct SegmentPlan
 struct SegmentOptions
 {
     int threads = 0; // 0: every core; 1: the file in one piece
-    // Tests: refuse every frame of segment i's seam window, so the earlier encoder runs on; or
-    // treat segment i's bytes as unusable, so the file is encoded in one piece.
-    std::function<bool(std::size_t segment)> refuseSeams;
+    // Tests: refuse joining segment i at a frame, so the earlier encoder runs on; or treat
+    // segment i's bytes as unusable, so the file is encoded in one piece.
+    std::function<bool(std::size_t segment, std::int64_t frame)> refuseSeam;
     std::function<bool(std::size_t segment)> spoilSegment;
 };

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <array>
 #include <cmath>
 #include <random>
 #include <sndfile.h>
@@ -39,6 +40,45 @@ bool writeBusyWav(const QString &path, double seconds, int sampleRate, int chann
                                  0.5 * hit * noise(random);
                 buffer[std::size_t(i * channels + c)] = float(std::clamp(v, -0.99, 0.99));
             }
+        }
+        if (sf_writef_float(file, buffer.data(), n) != n) {
+            sf_close(file);
+            return false;
+        }
+        done += n;
+    }
+    return sf_close(file) == 0;
+}
+
+bool writePinkNoiseWav(const QString &path, double seconds, int sampleRate, int channels)
+{
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    std::mt19937 random(4242);
+    std::uniform_real_distribution<double> white(-1.0, 1.0);
+    // Paul Kellet's filter: white noise through seven first-order sections, -3 dB an octave.
+    std::vector<std::array<double, 7>> state(std::size_t(channels), std::array<double, 7>{});
+    const auto frames = qint64(seconds * sampleRate);
+    std::vector<float> buffer(std::size_t(4096 * channels));
+    for (qint64 done = 0; done < frames;) {
+        const qint64 n = std::min<qint64>(4096, frames - done);
+        for (qint64 i = 0; i < n * channels; ++i) {
+            auto &b = state[std::size_t(i % channels)];
+            const double w = white(random);
+            b[0] = 0.99886 * b[0] + w * 0.0555179;
+            b[1] = 0.99332 * b[1] + w * 0.0750759;
+            b[2] = 0.96900 * b[2] + w * 0.1538520;
+            b[3] = 0.86650 * b[3] + w * 0.3104856;
+            b[4] = 0.55000 * b[4] + w * 0.5329522;
+            b[5] = -0.7616 * b[5] - w * 0.0168980;
+            const double pink = b[0] + b[1] + b[2] + b[3] + b[4] + b[5] + b[6] + w * 0.5362;
+            b[6] = w * 0.115926;
+            buffer[std::size_t(i)] = float(std::clamp(0.25 * pink / 3.0, -0.99, 0.99));
         }
         if (sf_writef_float(file, buffer.data(), n) != n) {
             sf_close(file);

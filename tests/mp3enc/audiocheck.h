@@ -10,6 +10,9 @@ namespace audiocheck {
 
 // Tones, a noise floor and drum-like bursts (which force short blocks) for `seconds` seconds.
 bool writeBusyWav(const QString &path, double seconds, int sampleRate, int channels);
+// Pink noise at a quarter of full scale: dense material, on which an encoder started mid-file
+// keeps a fuller bit reservoir than the whole-file encode for a long time.
+bool writePinkNoiseWav(const QString &path, double seconds, int sampleRate, int channels);
 
 struct Pcm
 {

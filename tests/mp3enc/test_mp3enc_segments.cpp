@@ -20,6 +20,9 @@
 
 namespace {
 
+// A third of a 15 s segment: far less than running the earlier encoder over all of it.
+constexpr std::int64_t MaxSerialFrames = 192;
+
 struct Job
 {
     std::unique_ptr<EncodeJob> job;
@@ -111,7 +114,9 @@ private slots:
     void initTestCase();
     void joinedLikeLame_data();
     void joinedLikeLame();
+    void fallBacks_data();
     void fallBacks();
+    void denseMaterialJoins();
     void stopLeavesNothing();
     void failureLeavesNothing();
     void inputReplacedOrDeleted_data();
@@ -297,27 +302,51 @@ void TestMp3EncSegments::joinedLikeLame()
     QVERIFY(QFile::remove(ours));
 }
 
-// A window where no frame may join lets the earlier encoder run on over the next segment; when
-// a segment's bytes are not what the join expects, the file is encoded in one piece, exactly as
-// the lame command does, leaving nothing of the first attempt behind.
+void TestMp3EncSegments::fallBacks_data()
+{
+    QTest::addColumn<int>("refusedAfter"); // frames past segment 1's window start; -1: all
+    QTest::newRow("window refused: a few steps on") << SegmentPlan::Window + 9;
+    QTest::newRow("whole segment refused") << -1;
+}
+
+// Where no frame of a window joins, the earlier encoder runs on in steps of a few frames until
+// one does, or over the whole of the next segment when none does; when a segment's bytes are
+// not what the join expects, the file is encoded in one piece, exactly as the lame command does,
+// leaving nothing of the first attempt behind.
 void TestMp3EncSegments::fallBacks()
 {
+    QFETCH(int, refusedAfter);
     const QString wav = input(44100, 2, 46.0);
     const QString mp3 = QDir(m_out).filePath(QStringLiteral("再试.mp3"));
     const QString theirs = reference(wav, 128, true, 2);
     QVERIFY(!theirs.isEmpty());
 
     SegmentOptions refuse = threads(2);
-    refuse.refuseSeams = [](std::size_t segment) { return segment == 1; };
+    std::int64_t refusedUntil = 0;
+    refuse.refuseSeam = [&](std::size_t segment, std::int64_t frame) {
+        return segment == 1 && (refusedAfter < 0 || frame < refusedUntil);
+    };
     Job ranOn = openJob(wav, mp3, 128, true, refuse);
     QVERIFY(ranOn.job && ranOn.job->parallel());
-    QCOMPARE(run(*ranOn.job).status, EncodeResult::Done);
     const ParallelEncode &parallel = *ranOn.job->parallel();
+    refusedUntil = parallel.plan().segments[1].windowStart + refusedAfter;
+    QCOMPARE(run(*ranOn.job).status, EncodeResult::Done);
     QVERIFY(parallel.joined());
-    QCOMPARE(parallel.extended(), 1);
-    QCOMPARE(parallel.seams().size(), std::size_t(1));
-    QVERIFY(parallel.seams()[0] >= parallel.plan().segments[2].windowStart);
+    const std::vector<std::int64_t> &ranSerially = parallel.serialFrames();
+    if (refusedAfter < 0) {
+        QCOMPARE(parallel.extended(), 1);
+        QCOMPARE(parallel.seams().size(), std::size_t(1));
+        QVERIFY(parallel.seams()[0] >= parallel.plan().segments[2].windowStart);
+    } else {
+        QCOMPARE(parallel.extended(), 0);
+        QVERIFY(parallel.seams()[0] >= refusedUntil);
+        // Serial work: the frames past the window up to the seam, in whole steps.
+        QVERIFY2(ranSerially[0] >= refusedAfter - SegmentPlan::Window && ranSerially[0] <= 32,
+                 qPrintable(QString::number(ranSerially[0])));
+    }
     compareWithReference(mp3, theirs, wav, parallel);
+    if (refusedAfter >= 0)
+        return;
     const QStringList before = folderEntries(m_out);
 
     SegmentOptions spoil = threads(2);
@@ -330,6 +359,32 @@ void TestMp3EncSegments::fallBacks()
     QCOMPARE(last, serial.job->frameCount());
     QCOMPARE(fileDigest(mp3), fileDigest(theirs));
     QCOMPARE(folderEntries(m_out), before);
+    QFile::remove(mp3);
+}
+
+// Dense material: every seam joins, none by running the earlier encoder over a whole segment.
+// Where no frame of a window joins, the earlier encoder runs on for a few steps until one does.
+void TestMp3EncSegments::denseMaterialJoins()
+{
+    const QString wav = m_dir.filePath(QStringLiteral("粉红噪声.wav"));
+    QVERIFY(QFile::exists(wav) || audiocheck::writePinkNoiseWav(wav, 91.0, 44100, 2));
+    const QString mp3 = QDir(m_out).filePath(QStringLiteral("密集.mp3"));
+    Job job = openJob(wav, mp3, 128, true, threads(2));
+    QVERIFY(job.job && job.job->parallel());
+    QCOMPARE(run(*job.job).status, EncodeResult::Done);
+    const ParallelEncode &parallel = *job.job->parallel();
+    QVERIFY(parallel.joined());
+    QCOMPARE(parallel.extended(), 0);
+    QCOMPARE(parallel.seams().size(), parallel.plan().segments.size() - 1);
+    QStringList serial;
+    for (const std::int64_t frames : parallel.serialFrames()) {
+        serial << QString::number(frames);
+        QVERIFY2(frames <= MaxSerialFrames, qPrintable(serial.join(u' ')));
+    }
+    qInfo("frames run on serially at each seam: %s", qPrintable(serial.join(u' ')));
+    const QString theirs = reference(wav, 128, true, 2);
+    QVERIFY(!theirs.isEmpty());
+    compareWithReference(mp3, theirs, wav, parallel);
     QFile::remove(mp3);
 }
 
