@@ -77,6 +77,11 @@ int LameEncoder::kbps() const
     return lame_get_brate(m_lame);
 }
 
+float LameEncoder::scale() const
+{
+    return lame_get_scale(m_lame);
+}
+
 bool LameEncoder::encode(const int *left, const int *right, int frames,
                          std::vector<unsigned char> &out)
 {

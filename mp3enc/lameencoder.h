@@ -33,6 +33,8 @@ public:
     int frameNumber() const;
     int outSampleRate() const;
     int kbps() const;
+    // The factor LAME applies to every input sample, set by its bit-rate presets.
+    float scale() const;
 
     // Samples are full-scale 32-bit; `right` is ignored for mono. Appends the MP3 bytes to `out`.
     bool encode(const int *left, const int *right, int frames, std::vector<unsigned char> &out);
