@@ -20,7 +20,7 @@ SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int
     const std::int64_t minFrames = std::int64_t(MinSeconds) * sampleRate / samplesPerFrame;
     const std::int64_t count = std::min<std::int64_t>(totalFrames / minFrames, MaxSegments);
     if (count < 2 || totalFrames / count < 2 * (MinPreRoll + Window)) {
-        plan.segments.push_back({0, 0, totalFrames});
+        plan.segments.push_back({.endFrame = totalFrames});
         return plan;
     }
     for (std::int64_t i = 0; i < count; ++i) {
