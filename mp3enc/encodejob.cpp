@@ -58,8 +58,8 @@ void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOpti
                                          mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate));
     if (plan.segments.size() < 2)
         return;
-    m_parallel = std::make_unique<ParallelEncode>(*m_reader, settings, frameCount(),
-                                                  std::move(plan), std::move(options));
+    m_parallel = std::make_unique<ParallelEncode>(
+        *m_reader, settings, m_encoder->scale(), frameCount(), std::move(plan), std::move(options));
 }
 
 EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progress)

@@ -34,11 +34,19 @@ void putBigEndian(unsigned char *at, std::uint64_t value, int bytes)
 
 std::uint16_t crc16(const unsigned char *bytes, std::size_t size, std::uint16_t crc)
 {
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
-    }
+    // A byte at a time: the music checksum runs over every byte of the file.
+    static const auto table = [] {
+        std::array<std::uint16_t, 256> t{};
+        for (unsigned n = 0; n < 256; ++n) {
+            auto c = std::uint16_t(n);
+            for (int bit = 0; bit < 8; ++bit)
+                c = (c & 1) ? std::uint16_t((c >> 1) ^ 0xA001) : std::uint16_t(c >> 1);
+            t[n] = c;
+        }
+        return t;
+    }();
+    for (std::size_t i = 0; i < size; ++i)
+        crc = std::uint16_t((crc >> 8) ^ table[(crc ^ bytes[i]) & 0xFF]);
     return crc;
 }
 
@@ -101,7 +109,7 @@ bool rebuild(std::vector<unsigned char> &frame, const Stream &s)
     const auto toc = constantRateToc(s.audioFrames, s.kbps);
     std::memcpy(t + TocAt, toc.data(), toc.size());
     std::memset(t + PeakAt, 0, 4);
-    std::memset(t + RadioGainAt, 0, 2);
+    putBigEndian(t + RadioGainAt, s.radioGain, 2);
     std::memset(t + AudiophileGainAt, 0, 2);
     putBigEndian(t + DelayPaddingAt, (std::uint64_t(s.delay) << 12) | std::uint64_t(s.padding), 3);
     putBigEndian(t + MusicLengthAt, std::uint64_t(s.totalBytes), 4);

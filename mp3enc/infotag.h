@@ -22,6 +22,7 @@ struct Stream
     int padding = 0; // samples after its last
     // The tag frame's header carries the last audio frame's mode extension.
     int modeExtension = 0;
+    std::uint16_t radioGain = 0; // the ReplayGain field, 0 for "not set"
 };
 
 // The checksum the tag uses for the music and for itself (CRC-16, polynomial 0x8005 reflected).
@@ -30,9 +31,9 @@ std::uint16_t crc16(const unsigned char *bytes, std::size_t size, std::uint16_t 
 std::array<unsigned char, 100> constantRateToc(std::int64_t frames, int kbps);
 
 // Rewrites the header's mode extension, frame count, byte count, seek table, delay and padding,
-// music length and checksum, leaves ReplayGain "not set" (it described one part of the input) and
-// recomputes the tag's own checksum. False when the frame is not laid out as expected; it is then
-// unchanged.
+// radio gain, music length and checksum (the peak and audiophile gain stay "not set", as the
+// encoder leaves them) and recomputes the tag's own checksum. False when the frame is not laid out
+// as expected; it is then unchanged.
 bool rebuild(std::vector<unsigned char> &frame, const Stream &stream);
 
 } // namespace infotag

@@ -3,6 +3,7 @@
 #include "mp3enc/framelist.h"
 #include "mp3enc/id3tag.h"
 #include "mp3enc/infotag.h"
+#include "mp3enc/loudness.h"
 #include "mp3enc/repacker.h"
 #include "mp3enc/segmentencoder.h"
 #include "mp3enc/tempoutput.h"
@@ -171,8 +172,9 @@ private:
 };
 
 ParallelEncode::ParallelEncode(const SndFileReader &input, const LameEncoder::Settings &settings,
-                               std::int64_t totalFrames, SegmentPlan plan, SegmentOptions options)
-    : m_input(input), m_settings(settings), m_totalFrames(totalFrames),
+                               float lameScale, std::int64_t totalFrames, SegmentPlan plan,
+                               SegmentOptions options)
+    : m_input(input), m_settings(settings), m_lameScale(lameScale), m_totalFrames(totalFrames),
       m_samplesPerFrame(mp3frame::samplesPerFrame(settings.sampleRate)), m_plan(std::move(plan)),
       m_options(std::move(options))
 {}
@@ -197,6 +199,22 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
         ParallelEncode *self;
         ~WorkersStop() { self->stopWorkers(); }
     } workersStop{this};
+    // The loudness of the whole input, for the info tag: one pass of its own beside the segments,
+    // as the segments' encoders each hear only a part.
+    std::atomic<bool> quitAnalysis{false};
+    std::optional<std::uint16_t> radioGain;
+    std::thread analysis([&] { radioGain = radioGainOf(m_input, m_lameScale, quitAnalysis); });
+    struct AnalysisStop
+    {
+        std::atomic<bool> &quit;
+        std::thread &thread;
+        ~AnalysisStop()
+        {
+            quit = true;
+            if (thread.joinable())
+                thread.join();
+        }
+    } analysisStop{quitAnalysis, analysis};
 
     TempOutput out;
     if (!out.create(outputPath) || !out.write(id3.v2.constData(), size_t(id3.v2.size())))
@@ -243,7 +261,11 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
         return std::nullopt;
     if (!join.writeFinished(true))
         return writeFailedResult(out);
-    if (!tag.empty() && !rebuildTag(tag, join))
+    analysis.join();
+    if (!radioGain)
+        return stop.load() ? stoppedResult
+                           : failedResult(rt::ErrDeviceIO, QStringLiteral("cannot read the input"));
+    if (!tag.empty() && !rebuildTag(tag, join, *radioGain))
         return std::nullopt;
     // The info tag takes the place of the first frame, which follows the ID3v2 tag.
     if (!out.write(id3.v1.constData(), size_t(id3.v1.size())) ||
@@ -315,7 +337,8 @@ std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::int64_t
     return ran;
 }
 
-bool ParallelEncode::rebuildTag(std::vector<unsigned char> &tag, const Join &join) const
+bool ParallelEncode::rebuildTag(std::vector<unsigned char> &tag, const Join &join,
+                                std::uint16_t radioGain) const
 {
     infotag::Stream stream;
     stream.audioFrames = m_totalFrames;
@@ -324,6 +347,7 @@ bool ParallelEncode::rebuildTag(std::vector<unsigned char> &tag, const Join &joi
     stream.kbps = join.kbps();
     stream.modeExtension = join.modeExtension();
     stream.delay = EncoderDelay;
+    stream.radioGain = radioGain;
     stream.padding =
         int(m_totalFrames * m_samplesPerFrame - EncoderDelay - std::int64_t(m_settings.frames));
     return infotag::rebuild(tag, stream);

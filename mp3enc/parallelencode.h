@@ -25,9 +25,11 @@ class ParallelEncode
 {
 public:
     // `settings` describe the whole file as the one-piece encoder has them; `totalFrames` is its
-    // frame count. Every segment reads the file `input` has open; it must outlive this.
+    // frame count, `lameScale` the factor the encoder scales samples by. Every segment reads the
+    // file `input` has open; it must outlive this.
     ParallelEncode(const SndFileReader &input, const LameEncoder::Settings &settings,
-                   std::int64_t totalFrames, SegmentPlan plan, SegmentOptions options);
+                   float lameScale, std::int64_t totalFrames, SegmentPlan plan,
+                   SegmentOptions options);
     ~ParallelEncode();
     ParallelEncode(const ParallelEncode &) = delete;
     ParallelEncode &operator=(const ParallelEncode &) = delete;
@@ -59,7 +61,8 @@ private:
                                          Join &join, const std::atomic<bool> &stop);
     std::optional<EncodeResult> runOn(SegmentOutput &a, std::int64_t until, const Join &join,
                                       const std::atomic<bool> &stop, std::int64_t *serial);
-    bool rebuildTag(std::vector<unsigned char> &tag, const Join &join) const;
+    bool rebuildTag(std::vector<unsigned char> &tag, const Join &join,
+                    std::uint16_t radioGain) const;
     std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i,
                                                  const std::atomic<bool> &stop) const;
     // Input sample up to which an encoder must run for its frames to reach `frame`; for
@@ -74,6 +77,7 @@ private:
 
     const SndFileReader &m_input;
     LameEncoder::Settings m_settings;
+    float m_lameScale;
     std::int64_t m_totalFrames;
     int m_samplesPerFrame;
     SegmentPlan m_plan;

@@ -105,28 +105,56 @@ float butterStep(const float *x, const float *y, const Filters &f)
     return in - out;
 }
 
-// Filters `n` <= MaxCall samples of one channel, appending the squares of the output.
-void filterChannel(ChannelHistory &h, const float *x, std::size_t n, const Filters &f,
-                   std::vector<float> &squares)
+// One channel's filter memories followed by the new samples, so every step reads its
+// predecessors in place, as LAME lays them out.
+struct Lane
 {
-    // Each filter's memory followed by the new samples, so every step reads its predecessors in
-    // place, as LAME lays them out.
-    std::array<float, Order + MaxCall> in, yule;
+    std::array<float, Order + MaxCall> in;
+    std::array<float, Order + MaxCall> yule;
     std::array<float, 2 + MaxCall> butter;
-    std::copy(h.input.begin(), h.input.end(), in.begin());
-    std::copy(x, x + n, in.begin() + Order);
-    std::copy(h.yule.begin(), h.yule.end(), yule.begin());
-    std::copy(h.butter.begin(), h.butter.end(), butter.begin());
-    for (std::size_t i = 0; i < n; ++i) {
+
+    void load(const ChannelHistory &h, const float *x, std::size_t n)
+    {
+        std::copy(h.input.begin(), h.input.end(), in.begin());
+        std::copy(x, x + n, in.begin() + Order);
+        std::copy(h.yule.begin(), h.yule.end(), yule.begin());
+        std::copy(h.butter.begin(), h.butter.end(), butter.begin());
+    }
+    float step(std::size_t i, const Filters &f)
+    {
         float *y = &yule[Order + i];
         *y = yuleStep(&in[Order + i], y, f);
         float *z = &butter[2 + i];
         *z = butterStep(y, z, f);
-        squares.push_back(*z * *z);
+        return *z * *z;
     }
-    std::copy(in.begin() + n, in.begin() + n + Order, h.input.begin());
-    std::copy(yule.begin() + n, yule.begin() + n + Order, h.yule.begin());
-    std::copy(butter.begin() + n, butter.begin() + n + 2, h.butter.begin());
+    void store(ChannelHistory &h, std::size_t n) const
+    {
+        std::copy(in.begin() + std::ptrdiff_t(n), in.begin() + std::ptrdiff_t(n) + Order,
+                  h.input.begin());
+        std::copy(yule.begin() + std::ptrdiff_t(n), yule.begin() + std::ptrdiff_t(n) + Order,
+                  h.yule.begin());
+        std::copy(butter.begin() + std::ptrdiff_t(n), butter.begin() + std::ptrdiff_t(n) + 2,
+                  h.butter.begin());
+    }
+};
+
+// Filters `n` <= MaxCall samples of both channels, appending the squares of the outputs. The
+// channels go through one loop: their steps do not depend on each other, so they overlap.
+void filterChannels(History &h, const float *left, const float *right, std::size_t n,
+                    const Filters &f, std::array<std::vector<float>, 2> &squares)
+{
+    thread_local Lane lanes[2];
+    lanes[0].load(h[0], left, n);
+    lanes[1].load(h[1], right, n);
+    for (auto &s : squares)
+        s.reserve(s.size() + n);
+    for (std::size_t i = 0; i < n; ++i) {
+        squares[0].push_back(lanes[0].step(i, f));
+        squares[1].push_back(lanes[1].step(i, f));
+    }
+    lanes[0].store(h[0], n);
+    lanes[1].store(h[1], n);
 }
 
 // LAME sums a piece in float: the first (length mod 4) squares one by one, then in fours.
@@ -261,8 +289,7 @@ void Analysis::startCall(std::int64_t length)
 // `n` samples that end at or before nextBoundary().
 void Analysis::filterRun(const float *left, const float *right, std::size_t n)
 {
-    filterChannel(m_history[0], left, n, *m_filters, m_squares[0]);
-    filterChannel(m_history[1], right, n, *m_filters, m_squares[1]);
+    filterChannels(m_history, left, right, n, *m_filters, m_squares);
     m_position += std::int64_t(n);
     const bool blockEnd = m_position % m_block == 0;
     if (blockEnd || m_position == m_callEnd || m_position == m_callStart + Order)
