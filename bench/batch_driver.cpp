@@ -1,7 +1,8 @@
 // Benchmark driver for the batch: one batch of the listed WAV files through the real main
 // window (offscreen), with the component libraries beside this program registered in a private
 // data folder, as the program's start-up does.
-//   batch_driver <list file>     one WAV path a line; outputs go next to their WAVs
+//   batch_driver <list file> [threads] [kbps]   one WAV path a line; outputs go next to their
+//                                               WAVs; kbps one of the window's seven (128)
 // Prints "seconds <start click to completion message>", "ticks <n>" and "max_tick_gap_ms <ms>",
 // the longest time between two ticks of the window's arrow timer during the batch.
 #include "converter/encoder/mp3enc.h"
@@ -16,7 +17,9 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -51,12 +54,20 @@ int main(int argc, char *argv[])
     QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
     QApplication app(argc, argv);
-    if (argc != 2 && argc != 3) {
-        std::fprintf(stderr, "usage: batch_driver <list file> [threads]\n");
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "usage: batch_driver <list file> [threads] [kbps]\n");
         return 2;
     }
-    if (argc == 3) // as the program's --threads
+    if (argc >= 3) // as the program's --threads
         Mp3Enc::setThreadsOption(QString::fromLocal8Bit(argv[2]).toInt());
+    // The window's seven bit rates, as its option buttons offer them.
+    constexpr int Rates[] = {32, 56, 64, 96, 112, 128, 256};
+    const int kbps = argc == 4 ? QString::fromLocal8Bit(argv[3]).toInt() : 128;
+    const auto option = std::find(std::begin(Rates), std::end(Rates), kbps);
+    if (option == std::end(Rates)) {
+        std::fprintf(stderr, "batch_driver: %d is not one of the window's bit rates\n", kbps);
+        return 2;
+    }
     const QStringList files = readList(QString::fromLocal8Bit(argv[1]));
     if (files.isEmpty() || !registerBeside(QStringLiteral("ZTbutton.ocx")) ||
         !registerBeside(QStringLiteral("Mp3Enc.ocx")))
@@ -64,6 +75,7 @@ int main(int argc, char *argv[])
 
     Form1 form;
     form.show();
+    form.Opt_Click(int(option - std::begin(Rates)));
     auto *list1 = form.loader().control<rt::ListBox>(QStringLiteral("List1"));
     auto *list2 = form.loader().control<rt::ListBox>(QStringLiteral("List2"));
     for (const QString &file : files) {

@@ -1,22 +1,33 @@
 #!/usr/bin/env python3
-"""One file on every core: the encoder component in segments against the lame command.
+"""Every core through the real main window: the encoder component against the lame command.
 
-Usage: parallel_bench.py BIN_DIR [WORK_DIR] [--skip-large] [--only long|batch|memory]
+Usage: parallel_bench.py BIN_DIR [WORK_DIR] [--skip-large] [--rounds N]
+                         [--only long|dense|real|pluck|float|lowrate|batch|memory]
 BIN_DIR holds Mp3Enc.ocx, ZTbutton.ocx, mp3enc_driver and batch_driver (a Release build).
+Needs lame, mpg123, ffmpeg and sox (scripts/install-deps.sh installs them).
 
-For 1, 2 and all cores (the component's Threads 1, 2 and 0):
-1. One 10-minute 44.1 kHz stereo WAV at 128 kbit/s through the component, against
-   "lame -b 128" (target: at most 0.60 of its time with every core). Wall and CPU time of each;
-   every output is checked: the lame command's size, clean for ffmpeg and mpg123, exactly the
-   input's length when decoded.
-2. Ten 90 s WAVs through the real main window, click to completion message, against
-   "lame -b 128" on the same files one after another (target: at most 0.60).
-3. Peak memory of a fresh process converting a 2 GiB WAV against a 10 MiB one, every core
-   (target: at most 1.2 times).
-Machine load from other processes moves the figures: the load average is printed.
+Each case runs through the window (batch_driver: click to completion message) with 1, 2 and all
+cores (the component's Threads 1, 2 and 0), against "lame -b N" on the same files one after
+another. The machine's speed drifts: lame and ours are timed in alternation, N rounds (3), and
+the medians reported. Every output is checked: the lame command's size and radio gain, clean
+for ffmpeg and mpg123, exactly the input's length when decoded.
+1. long: one 10-minute WAV of generated music at 128 kbit/s (target: at most 0.60).
+2. dense: 10 minutes of pink noise, "sox -n ... synth 600 pinknoise vol 0.25" (target: at most
+   0.60, and CPU time at most 1.15 times the one-piece encode's).
+3. real: the CC-licensed soundtrack Debian ships in hyperrogue-music, decoded by ffmpeg, as one
+   batch (target: at most 0.60).
+4. pluck: ten 90 s WAVs of plucked notes, "sox ... synth 90 pluck C4 pluck A4 tremolo 3 40"
+   (target: at most 0.60).
+5. float: a 10-minute 32-bit float WAV at 128 kbit/s; lowrate: a 10-minute 44.1 kHz WAV at 64
+   and at 96 kbit/s, where the encoder lowers the rate (targets: at most 0.65).
+6. batch: ten 90 s WAVs of generated music (target: at most 0.60).
+7. memory: peak memory of a fresh process converting a 2 GiB WAV against a 10 MiB one, every
+   core (target: at most 1.2 times).
 """
+import glob
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -25,6 +36,8 @@ import time
 RATE = 44100
 BYTES_PER_SECOND = RATE * 2 * 2
 CORES = (1, 2, 0)
+ROUNDS = 3
+SOUNDTRACK = "/usr/share/hyperrogue/music"
 
 
 def run_timed(args, **kw):
@@ -40,55 +53,155 @@ def run_timed(args, **kw):
     return wall, float(user) + float(system), int(peak), out
 
 
-def generate(bin_dir, path, seconds, seed):
-    subprocess.run([os.path.join(bin_dir, "mp3enc_driver"), "gen", path, str(seconds),
-                    str(seed)], check=True, stdout=subprocess.DEVNULL)
-    os.sync()
+def generate(bin_dir, path, seconds, seed, kind="gen"):
+    subprocess.run([os.path.join(bin_dir, "mp3enc_driver"), kind, path, str(seconds), str(seed)],
+                   check=True, stdout=subprocess.DEVNULL)
+
+
+def sox(path, *effects):
+    subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "2", "-b", "16", path, "synth"] +
+                   list(effects), check=True)
+
+
+def frames_of(wav):
+    out = subprocess.run(["soxi", "-s", wav], capture_output=True, text=True, check=True).stdout
+    return int(out)
 
 
 def decoded_frames(mp3, work):
     wav = os.path.join(work, "decoded.wav")
     subprocess.run(["mpg123", "-q", "-w", wav, mp3], check=True)
-    with open(wav, "rb") as f:
-        data = f.read()
+    frames = frames_of(wav)
     os.remove(wav)
-    at = data.find(b"data")
-    return int.from_bytes(data[at + 4:at + 8], "little") // 4
+    return frames
 
 
-def check(mp3, reference, wav_seconds_frames, work):
+def radio_gain(mp3):
+    with open(mp3, "rb") as f:
+        head = f.read(4096)
+    at = max(head.find(b"Info"), head.find(b"Xing"))
+    return head[at + 135:at + 137] if at >= 0 else b""
+
+
+def check(mp3, reference, frames, work):
     problems = []
     if os.path.getsize(mp3) != os.path.getsize(reference):
         problems.append("size differs from lame's")
+    if radio_gain(mp3) != radio_gain(reference):
+        problems.append("radio gain differs from lame's")
     errors = subprocess.run(["ffmpeg", "-v", "error", "-i", mp3, "-f", "null", "-"],
                             capture_output=True, text=True).stderr.strip()
     errors += subprocess.run(["mpg123", "-q", "-t", mp3], capture_output=True,
                              text=True).stderr.strip()
     if errors:
         problems.append("decoder errors: " + errors[:200])
-    if decoded_frames(mp3, work) != wav_seconds_frames:
+    if decoded_frames(mp3, work) != frames:
         problems.append("decoded length differs from the input's")
-    return "valid" if not problems else "; ".join(problems)
+    return problems
 
 
-def one_long_file(bin_dir, work):
+def lame_batch(wavs, kbps):
+    start = time.perf_counter()
+    for wav in wavs:
+        subprocess.run(["lame", "-b", str(kbps), "--quiet", wav, wav[:-3] + "lame.mp3"],
+                       check=True)
+    return time.perf_counter() - start
+
+
+def window_batch(bin_dir, work, wavs, cores, kbps):
+    """Click to completion message, and the process's CPU time, through the real window."""
+    listing = os.path.join(work, "list.txt")
+    with open(listing, "w", encoding="utf-8") as f:
+        f.write("\n".join(wavs) + "\n")
+    _, cpu, _, out = run_timed([os.path.join(bin_dir, "batch_driver"), listing, str(cores),
+                                str(kbps)])
+    figures = dict(line.split() for line in out.splitlines() if len(line.split()) == 2)
+    return float(figures["seconds"]), cpu, int(figures["max_tick_gap_ms"])
+
+
+def measure(bin_dir, work, label, wavs, kbps, target, cpu_target=None):
+    """Alternates lame and ours for every core count; prints medians and checks the outputs."""
+    lame_walls, ours = [], {cores: [] for cores in CORES}
+    for _ in range(ROUNDS):
+        lame_walls.append(lame_batch(wavs, kbps))
+        for cores in CORES:
+            ours[cores].append(window_batch(bin_dir, work, wavs, cores, kbps))
+    lame_wall = statistics.median(lame_walls)
+    print(f"{label}: lame -b {kbps} one after another {lame_wall:.2f} s (median of {ROUNDS})")
+    one_piece_cpu = statistics.median(run[1] for run in ours[1])
+    for cores in CORES:
+        wall = statistics.median(run[0] for run in ours[cores])
+        cpu = statistics.median(run[1] for run in ours[cores])
+        gap = max(run[2] for run in ours[cores])
+        line = (f"  Threads {cores}: {wall:.2f} s, ratio {wall / lame_wall:.3f} (target <= "
+                f"{target:.2f} with every core); CPU {cpu:.2f} s, {cpu / one_piece_cpu:.3f} of "
+                f"one piece")
+        if cpu_target:
+            line += f" (target <= {cpu_target:.2f})"
+        print(line + f"; arrow gap {gap} ms")
+    problems = []
+    for wav in wavs:
+        problems += check(wav[:-3] + "mp3", wav[:-3] + "lame.mp3", frames_of(wav), work)
+    print("  outputs: " + ("valid" if not problems else "; ".join(sorted(set(problems)))))
+    for wav in wavs:
+        for ending in ("mp3", "lame.mp3"):
+            if os.path.exists(wav[:-3] + ending):
+                os.remove(wav[:-3] + ending)
+
+
+def long_file(bin_dir, work):
     wav = os.path.join(work, "ten minutes.wav")
     generate(bin_dir, wav, 600, 42)
-    frames = (os.path.getsize(wav) - 44) // 4
-    lame_mp3 = wav[:-3] + "lame.mp3"
-    lame_wall, lame_cpu, _, _ = run_timed(["lame", "-b", "128", "--quiet", wav, lame_mp3])
-    print(f"10-minute file: lame -b 128 {lame_wall:.2f} s wall, {lame_cpu:.2f} s CPU")
-    for cores in CORES:
-        mp3 = wav[:-3] + f"ours {cores}.mp3"
-        _, _, _, out = run_timed([os.path.join(bin_dir, "mp3enc_driver"), "encode", "128",
-                                  str(cores)], input=f"{wav}\t{mp3}\n")
-        line = next(l for l in out.splitlines() if l.startswith("seconds")).split()
-        wall, cpu = float(line[1]), float(line[3])
-        print(f"  Threads {cores}: {wall:.2f} s wall, {cpu:.2f} s CPU, ratio {wall / lame_wall:.3f}"
-              f" (target <= 0.60 with every core), {check(mp3, lame_mp3, frames, work)}")
-        os.remove(mp3)
+    measure(bin_dir, work, "10-minute generated music", [wav], 128, 0.60)
     os.remove(wav)
-    os.remove(lame_mp3)
+
+
+def dense(bin_dir, work):
+    wav = os.path.join(work, "dense.wav")
+    sox(wav, "600", "pinknoise", "vol", "0.25")
+    measure(bin_dir, work, "10 minutes of pink noise", [wav], 128, 0.60, cpu_target=1.15)
+    os.remove(wav)
+
+
+def real(bin_dir, work):
+    tracks = sorted(glob.glob(os.path.join(SOUNDTRACK, "*.ogg")))
+    if not tracks:
+        print(f"real recordings: none in {SOUNDTRACK} (apt-get install hyperrogue-music)")
+        return
+    wavs = []
+    for track in tracks:
+        wav = os.path.join(work, os.path.basename(track)[:-3] + "wav")
+        if subprocess.run(["ffmpeg", "-v", "error", "-i", track, "-c:a", "pcm_s16le", wav],
+                          capture_output=True).returncode == 0:
+            wavs.append(wav)
+    minutes = sum(frames_of(w) for w in wavs) / RATE / 60
+    measure(bin_dir, work, f"{len(wavs)} soundtrack recordings ({minutes:.0f} min)", wavs, 128,
+            0.60)
+    for wav in wavs:
+        os.remove(wav)
+
+
+def pluck(bin_dir, work):
+    wavs = []
+    for i, (a, b) in enumerate(zip("CDEFGABCDE", "ABCDEFGABC")):
+        wav = os.path.join(work, f"pluck {i}.wav")
+        sox(wav, "90", "pluck", f"{a}4", "pluck", f"{b}4", "tremolo", "3", "40", "vol", "0.7")
+        wavs.append(wav)
+    measure(bin_dir, work, "ten 90 s plucked notes", wavs, 128, 0.60)
+    for wav in wavs:
+        os.remove(wav)
+
+
+def float_and_low_rates(bin_dir, work, which):
+    wav = os.path.join(work, "ten minutes.wav")
+    if which == "float":
+        generate(bin_dir, wav, 600, 43, "genfloat")
+        measure(bin_dir, work, "10-minute 32-bit float WAV", [wav], 128, 0.65)
+    else:
+        generate(bin_dir, wav, 600, 44)
+        for kbps in (64, 96):
+            measure(bin_dir, work, f"10-minute WAV, rate lowered", [wav], kbps, 0.65)
+    os.remove(wav)
 
 
 def batch(bin_dir, work):
@@ -97,29 +210,9 @@ def batch(bin_dir, work):
         wav = os.path.join(work, f"music {i}.wav")
         generate(bin_dir, wav, 90, 2000 + i)
         wavs.append(wav)
-    start = time.perf_counter()
-    for wav in wavs:
-        subprocess.run(["lame", "-b", "128", "--quiet", wav, wav[:-3] + "lame.mp3"], check=True)
-    lame_wall = time.perf_counter() - start
-    print(f"ten 90 s files: lame -b 128 one after another {lame_wall:.2f} s")
-    listing = os.path.join(work, "list.txt")
-    with open(listing, "w", encoding="utf-8") as f:
-        f.write("\n".join(wavs) + "\n")
-    for cores in CORES:
-        wall, cpu, _, out = run_timed([os.path.join(bin_dir, "batch_driver"), listing,
-                                       str(cores)])
-        figures = dict(line.split() for line in out.splitlines() if len(line.split()) == 2)
-        seconds = float(figures["seconds"])
-        sizes = all(os.path.getsize(w[:-3] + "mp3") == os.path.getsize(w[:-3] + "lame.mp3")
-                    for w in wavs)
-        print(f"  Threads {cores}: click to message {seconds:.2f} s, ratio {seconds / lame_wall:.3f}"
-              f" (target <= 0.60 with every core); process {wall:.2f} s wall, {cpu:.2f} s CPU;"
-              f" {'sizes equal lame' if sizes else 'SIZES DIFFER'}")
-        for w in wavs:
-            os.remove(w[:-3] + "mp3")
+    measure(bin_dir, work, "ten 90 s generated files", wavs, 128, 0.60)
     for w in wavs:
         os.remove(w)
-        os.remove(w[:-3] + "lame.mp3")
 
 
 def memory(bin_dir, work):
@@ -137,21 +230,33 @@ def memory(bin_dir, work):
 
 
 def main():
+    global ROUNDS
     only = None
     if "--only" in sys.argv:
         only = sys.argv[sys.argv.index("--only") + 1]
         sys.argv.remove(only)
+    if "--rounds" in sys.argv:
+        ROUNDS = int(sys.argv[sys.argv.index("--rounds") + 1])
+        sys.argv.remove(str(ROUNDS))
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
-    if not args or shutil.which("lame") is None:
+    if not args or not all(shutil.which(t) for t in ("lame", "mpg123", "ffmpeg", "sox")):
         sys.exit(__doc__)
     bin_dir = os.path.abspath(args[0])
     work = tempfile.mkdtemp(prefix="parallel bench ", dir=args[1] if len(args) > 1 else None)
     print(f"cores: {os.cpu_count()}, load average: {os.getloadavg()[0]:.2f}")
+    cases = {
+        "long": lambda: long_file(bin_dir, work),
+        "dense": lambda: dense(bin_dir, work),
+        "real": lambda: real(bin_dir, work),
+        "pluck": lambda: pluck(bin_dir, work),
+        "float": lambda: float_and_low_rates(bin_dir, work, "float"),
+        "lowrate": lambda: float_and_low_rates(bin_dir, work, "lowrate"),
+        "batch": lambda: batch(bin_dir, work),
+    }
     try:
-        if only in (None, "long"):
-            one_long_file(bin_dir, work)
-        if only in (None, "batch"):
-            batch(bin_dir, work)
+        for name, case in cases.items():
+            if only in (None, name):
+                case()
         if only == "memory" or (only is None and "--skip-large" not in sys.argv):
             memory(bin_dir, work)
     finally:

@@ -48,24 +48,35 @@ void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOpti
     m_parallel.reset();
     if (options.threads == 0)
         options.threads = int(std::thread::hardware_concurrency());
-    // Float input is scaled by a peak found over the whole file: read in one piece.
-    // A lowered rate moves the frames against the input: encoded in one piece too.
-    const int rate = m_encoder->outSampleRate();
-    if (options.threads <= 1 || m_reader->isFloat() || rate != m_reader->sampleRate())
+    // Float input whose scaling only libsndfile knows (double, Opus), and a length that is only
+    // an estimate, keep the file in one piece.
+    if (options.threads <= 1 || m_reader->lengthIsEstimate() ||
+        (m_reader->isFloat() && !m_reader->scalesItself()))
         return;
+    const int rate = m_encoder->outSampleRate();
     const bool mpeg1 = rate >= 32000;
-    SegmentPlan plan = SegmentPlan::make(frameCount(), mp3frame::samplesPerFrame(rate), rate,
-                                         mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate));
+    const int spf = mp3frame::samplesPerFrame(rate);
+    SegmentPlan plan = SegmentPlan::make(
+        frameCount(), spf, rate, mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate),
+        SegmentPlan::alignmentFor(spf, m_reader->sampleRate(), rate));
     if (plan.segments.size() < 2)
         return;
+    // Every piece at the rate the whole-file encoder chose for itself.
+    LameEncoder::Settings pieces = settings;
+    pieces.outSampleRate = rate;
     m_parallel = std::make_unique<ParallelEncode>(
-        *m_reader, settings, m_encoder->scale(), frameCount(), std::move(plan), std::move(options));
+        *m_reader, pieces, m_encoder->scale(), frameCount(), std::move(plan), std::move(options));
 }
 
 EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progress)
 {
     const Id3Tags id3 = renderId3Tags(readAudioTags(*m_reader));
     if (m_parallel) {
+        // Float input is scaled by its peak: found once, for every piece.
+        m_reader->setCancel(&stop);
+        if (m_reader->scalesItself() && !m_reader->floatPeak() && !m_reader->findFloatPeak())
+            return stop.load() ? EncodeResult{EncodeResult::Stopped, 0, {}}
+                               : failedResult(rt::ErrDeviceIO, m_reader->errorText());
         if (auto result = m_parallel->run(m_outputPath, id3, stop, progress))
             return *result;
         // The segments did not join: encode the file in one piece after all.

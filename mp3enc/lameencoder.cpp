@@ -8,6 +8,12 @@
 LameEncoder::LameEncoder() : m_lame(lame_init())
 {}
 
+std::int64_t LameEncoder::Settings::inputSampleAt(std::int64_t frame) const
+{
+    const int rate = outSampleRate ? outSampleRate : sampleRate;
+    return frame * mp3frame::samplesPerFrame(rate) * sampleRate / rate;
+}
+
 LameEncoder::~LameEncoder()
 {
     if (m_lame)
@@ -70,6 +76,11 @@ size_t LameEncoder::worstCaseBytes(int inputFrames) const
                                                         lame_get_out_samplerate(m_lame))) +
                             1; // a padding byte
     return std::max(size_t(inputFrames) * 5 / 4, mp3Frames * perFrame) + 7200;
+}
+
+int LameEncoder::encoderPadding() const
+{
+    return lame_get_encoder_padding(m_lame);
 }
 
 int LameEncoder::kbps() const

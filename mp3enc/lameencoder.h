@@ -13,6 +13,10 @@ class LameEncoder
 public:
     struct Settings
     {
+        // The input sample where output frame `frame` begins; only whole at frames where the
+        // two rates meet (see SegmentPlan's alignment).
+        std::int64_t inputSampleAt(std::int64_t frame) const;
+
         int sampleRate = 44100;
         int channels = 2;         // 1 or 2: wider input is mixed down before it gets here
         std::uint64_t frames = 0; // exact length, so the frame count and the info tag are exact
@@ -35,6 +39,8 @@ public:
     int kbps() const;
     // The factor LAME applies to every input sample, set by its bit-rate presets.
     float scale() const;
+    // Samples of silence the encoder put after the input's last, once flushed.
+    int encoderPadding() const;
 
     // Samples are full-scale 32-bit; `right` is ignored for mono. Appends the MP3 bytes to `out`.
     bool encode(const int *left, const int *right, int frames, std::vector<unsigned char> &out);

@@ -12,6 +12,8 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
     SndFileReader reader;
     if (!reader.openSame(input))
         return std::nullopt;
+    if (input.floatPeak())
+        reader.setFloatPeak(*input.floatPeak());
     reader.setCancel(&stop);
     const ChannelMixer mixer(reader.channels(), reader.channelMap());
     const int channels = mixer.outputChannels();

@@ -175,7 +175,9 @@ ParallelEncode::ParallelEncode(const SndFileReader &input, const LameEncoder::Se
                                float lameScale, std::int64_t totalFrames, SegmentPlan plan,
                                SegmentOptions options)
     : m_input(input), m_settings(settings), m_lameScale(lameScale), m_totalFrames(totalFrames),
-      m_samplesPerFrame(mp3frame::samplesPerFrame(settings.sampleRate)), m_plan(std::move(plan)),
+      m_samplesPerFrame(mp3frame::samplesPerFrame(settings.outSampleRate ? settings.outSampleRate
+                                                                         : settings.sampleRate)),
+      m_plan(std::move(plan)),
       m_options(std::move(options))
 {}
 
@@ -265,7 +267,8 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
     if (!radioGain)
         return stop.load() ? stoppedResult
                            : failedResult(rt::ErrDeviceIO, QStringLiteral("cannot read the input"));
-    if (!tag.empty() && !rebuildTag(tag, join, *radioGain))
+    // The encoder that reached the end knows the padding after the input's last sample.
+    if (!tag.empty() && !rebuildTag(tag, join, *radioGain, a->encoder.padding()))
         return std::nullopt;
     // The info tag takes the place of the first frame, which follows the ID3v2 tag.
     if (!out.write(id3.v1.constData(), size_t(id3.v1.size())) ||
@@ -338,7 +341,7 @@ std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::int64_t
 }
 
 bool ParallelEncode::rebuildTag(std::vector<unsigned char> &tag, const Join &join,
-                                std::uint16_t radioGain) const
+                                std::uint16_t radioGain, int padding) const
 {
     infotag::Stream stream;
     stream.audioFrames = m_totalFrames;
@@ -348,8 +351,7 @@ bool ParallelEncode::rebuildTag(std::vector<unsigned char> &tag, const Join &joi
     stream.modeExtension = join.modeExtension();
     stream.delay = EncoderDelay;
     stream.radioGain = radioGain;
-    stream.padding =
-        int(m_totalFrames * m_samplesPerFrame - EncoderDelay - std::int64_t(m_settings.frames));
+    stream.padding = padding;
     return infotag::rebuild(tag, stream);
 }
 
@@ -363,7 +365,8 @@ std::int64_t ParallelEncode::sampleFor(std::int64_t frame) const
                                                                        : m_settings.sampleRate);
     const int area = std::max(1, frameBytes - 4 - 32);
     const std::int64_t margin = 3 + (511 + area - 1) / area;
-    return frame >= m_totalFrames ? total : std::min(total, (frame + margin) * m_samplesPerFrame);
+    return frame >= m_totalFrames ? total
+                                  : std::min(total, m_settings.inputSampleAt(frame + margin));
 }
 
 std::int64_t ParallelEncode::endSample(std::size_t i) const

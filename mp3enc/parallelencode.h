@@ -61,8 +61,8 @@ private:
                                          Join &join, const std::atomic<bool> &stop);
     std::optional<EncodeResult> runOn(SegmentOutput &a, std::int64_t until, const Join &join,
                                       const std::atomic<bool> &stop, std::int64_t *serial);
-    bool rebuildTag(std::vector<unsigned char> &tag, const Join &join,
-                    std::uint16_t radioGain) const;
+    bool rebuildTag(std::vector<unsigned char> &tag, const Join &join, std::uint16_t radioGain,
+                    int padding) const;
     std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i,
                                                  const std::atomic<bool> &stop) const;
     // Input sample up to which an encoder must run for its frames to reach `frame`; for

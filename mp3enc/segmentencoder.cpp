@@ -18,12 +18,13 @@ EncodeResult SegmentEncoder::open(const SndFileReader &input, const LameEncoder:
                                   std::int64_t firstFrame, bool infoTag, int silentFrames)
 {
     m_total = std::int64_t(settings.frames);
-    const int spf = mp3frame::samplesPerFrame(settings.sampleRate);
-    m_position = firstFrame * spf;
-    m_silentEnd = std::min(m_total, (firstFrame + silentFrames) * spf);
+    m_position = settings.inputSampleAt(firstFrame);
+    m_silentEnd = std::min(m_total, settings.inputSampleAt(firstFrame + silentFrames));
     m_firstFrame = firstFrame;
     if (!m_reader.openSame(input))
         return failed(m_reader.errorText());
+    if (input.floatPeak())
+        m_reader.setFloatPeak(*input.floatPeak()); // one peak for every piece of the file
     if (m_reader.frames() != m_total || (m_reader.channels() == 1) != (settings.channels == 1))
         return failed(QStringLiteral("the input file changed"));
     if (!m_reader.seek(std::max(m_position, m_silentEnd))) {

@@ -31,6 +31,8 @@ public:
     void dropBefore(std::int64_t frame, const FrameList &frames, std::int64_t first);
     // The info-tag frame for the start of the file; empty when the encoder wrote none.
     std::vector<unsigned char> tag() const { return m_encoder.lametagFrame(); }
+    // Samples of silence the encoder put after the input's last, once it reached the end.
+    int padding() const { return m_encoder.encoderPadding(); }
     // Some codecs inside WAV files cannot seek: such a file is encoded in one piece.
     bool seekFailed() const { return m_seekFailed; }
 

@@ -1,6 +1,7 @@
 #include "mp3enc/segmentplan.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace {
 
@@ -11,11 +12,20 @@ std::int64_t roundDown(std::int64_t value, int period)
 
 } // namespace
 
+int SegmentPlan::alignmentFor(int samplesPerFrame, int inputRate, int outputRate)
+{
+    // Frame f starts at input sample f * samplesPerFrame * p / q, with p/q the rates' ratio in
+    // lowest terms: whole where q divides f * samplesPerFrame * p.
+    const int g = std::gcd(inputRate, outputRate);
+    const std::int64_t p = inputRate / g, q = outputRate / g;
+    return int(q / std::gcd(q, samplesPerFrame * p));
+}
+
 SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int sampleRate,
-                              int period)
+                              int period, int alignment)
 {
     SegmentPlan plan;
-    plan.period = std::max(1, period);
+    plan.period = std::lcm(std::max(1, period), std::max(1, alignment));
     // Whole frames of MinSeconds, rounded down: 90 s make six segments, not five.
     const std::int64_t minFrames = std::int64_t(MinSeconds) * sampleRate / samplesPerFrame;
     const std::int64_t count = std::min<std::int64_t>(totalFrames / minFrames, MaxSegments);

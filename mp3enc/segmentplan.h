@@ -43,8 +43,12 @@ struct SegmentPlan
 
     // As many segments of at least MinSeconds as the file holds, up to MaxSegments, whatever the
     // number of cores, so the output does not depend on the machine.
+    // `alignment`: frames where the input and the output rate meet on a whole input sample
+    // (1 where the rate is kept), so an encoder may start there.
     static SegmentPlan make(std::int64_t totalFrames, int samplesPerFrame, int sampleRate,
-                            int period);
+                            int period, int alignment = 1);
+    // The alignment for output frames of `samplesPerFrame` at `outputRate` from `inputRate`.
+    static int alignmentFor(int samplesPerFrame, int inputRate, int outputRate);
 };
 
 struct SegmentOptions

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -302,17 +303,83 @@ bool SndFileReader::seek(std::int64_t frame)
     return false;
 }
 
+bool SndFileReader::scalesItself() const
+{
+    const int codec = m_format & SF_FORMAT_SUBMASK;
+    return codec == SF_FORMAT_FLOAT || codec == SF_FORMAT_VORBIS;
+}
+
+bool SndFileReader::findFloatPeak()
+{
+    const sf_count_t at = sf_seek(m_file, 0, SEEK_CUR);
+    if (at < 0 || sf_seek(m_file, 0, SEEK_SET) != 0)
+        return false;
+    constexpr sf_count_t Block = 4096;
+    m_floats.resize(std::size_t(Block * m_channels));
+    double largest = 0.0;
+    for (sf_count_t n; (n = sf_readf_float(m_file, m_floats.data(), Block)) > 0;) {
+        for (sf_count_t i = 0; i < n * m_channels; ++i)
+            largest = std::max(largest, double(std::fabs(m_floats[std::size_t(i)])));
+    }
+    if ((m_cancel && m_cancel->load(std::memory_order_relaxed)) ||
+        sf_error(m_file) != SF_ERR_NO_ERROR || sf_seek(m_file, at, SEEK_SET) != at)
+        return false;
+    // libsndfile's headroom, so the peak lands a hair under full scale.
+    m_floatPeak = (32768.0 / 32767.0) * largest;
+    return true;
+}
+
+bool SndFileReader::silentFromStart()
+{
+    constexpr sf_count_t Block = 4096;
+    m_floats.resize(std::size_t(Block * m_channels));
+    bool silent = true;
+    for (sf_count_t n; silent && (n = sf_readf_float(m_file, m_floats.data(), Block)) > 0;)
+        silent = std::all_of(m_floats.begin(), m_floats.begin() + n * m_channels,
+                             [](float x) { return x == 0.0f; });
+    sf_seek(m_file, 0, SEEK_SET);
+    return silent;
+}
+
+// The scaling is chosen on the first read (the encoder's thread): it may read the whole file.
+bool SndFileReader::chooseScaling()
+{
+    m_scaleChosen = true;
+    if (!isFloat())
+        return true;
+    if (scalesItself())
+        return m_floatPeak || findFloatPeak();
+    // libsndfile divides by the peak: a silent file would come out at full negative scale.
+    if (!silentFromStart())
+        sf_command(m_file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    return true;
+}
+
+// libsndfile's own arithmetic for each codec, so a piece reads what the whole file would.
+std::int64_t SndFileReader::readScaled(int *interleaved, std::int64_t frames)
+{
+    m_floats.resize(std::size_t(frames * m_channels));
+    const sf_count_t n = sf_readf_float(m_file, m_floats.data(), frames);
+    const double peak = *m_floatPeak;
+    const bool vorbis = (m_format & SF_FORMAT_SUBMASK) == SF_FORMAT_VORBIS;
+    const float scale = peak > 0 ? float(0x7FFFFFFF / peak) : 1.0f;
+    const float inverse = peak > 0 ? float(1.0 / peak) : 1.0f;
+    for (sf_count_t i = 0; i < n * m_channels; ++i) {
+        const float x = m_floats[std::size_t(i)];
+        interleaved[i] = int(vorbis ? std::lrintf((x * inverse) * 2147483647.0f)
+                                    : std::lrintf(scale * x));
+    }
+    return n;
+}
+
 std::int64_t SndFileReader::read(int *interleaved, std::int64_t frames)
 {
-    // Scaling float samples needs the file's peak, which libsndfile finds by reading the whole
-    // file: done on the first read (the encoder's thread), and only where it matters. The
-    // cancel flag cuts that scan short.
-    if (!m_scaleChosen) {
-        m_scaleChosen = true;
-        if (isFloat())
-            sf_command(m_file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    if (!m_scaleChosen && !chooseScaling()) {
+        m_error = QStringLiteral("cannot read the file to find its peak");
+        return -1;
     }
-    const sf_count_t n = sf_readf_int(m_file, interleaved, frames);
+    const sf_count_t n = scalesItself() ? readScaled(interleaved, frames)
+                                        : sf_readf_int(m_file, interleaved, frames);
     if (n < frames && sf_error(m_file) != SF_ERR_NO_ERROR) {
         m_error = QString::fromLocal8Bit(sf_strerror(m_file));
         return -1;

@@ -6,6 +6,8 @@
 #include <QVector>
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 struct sf_private_tag;
 
@@ -47,8 +49,17 @@ public:
     // decoder gives (seen in released Vorbis files whose first page starts before zero).
     bool lengthIsEstimate() const;
     // Float and double samples, and the lossy codecs that decode to floats (Vorbis, Opus): read
-    // scaled by the file's peak, as a float WAV is.
+    // scaled so the file's peak is full scale, as the encoder command reads a float WAV.
     bool isFloat() const;
+    // Float and Vorbis samples are scaled here, exactly as libsndfile would, so the readers of
+    // the pieces of one file can share one peak; double and Opus samples are left to libsndfile.
+    bool scalesItself() const;
+    // The peak the scaling of float input divides by: 32768/32767 times the largest magnitude
+    // (0 for silence, which is then read as silence). Found by reading the whole file once, on
+    // the first read unless given; false when the read is cancelled or fails.
+    bool findFloatPeak();
+    std::optional<double> floatPeak() const { return m_floatPeak; }
+    void setFloatPeak(double peak) { m_floatPeak = peak; }
 
     // Once `*cancel` is set every read of the file comes back empty, so a long read inside
     // libsndfile (the float peak scan) ends within one block.
@@ -74,6 +85,9 @@ public:
 
 private:
     bool openDescriptor();
+    bool chooseScaling();
+    bool silentFromStart();
+    std::int64_t readScaled(int *interleaved, std::int64_t frames);
     bool openAt(std::int64_t base, int rawFormat);
     void close();
 
@@ -87,6 +101,8 @@ private:
     QHash<int, QByteArray> m_strings; // SF_STR_* as the file stores them
     bool m_readsToEnd = false;
     bool m_scaleChosen = false;
+    std::optional<double> m_floatPeak;
+    std::vector<float> m_floats; // read before scaling
     bool m_notRegular = false;
     const std::atomic<bool> *m_cancel = nullptr;
     QString m_error;

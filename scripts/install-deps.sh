@@ -13,8 +13,8 @@ packages=(
     lame mpg123 ffmpeg xvfb xauth x11-utils xdotool imagemagick
     # a real window manager, for the frame the About window gets
     openbox
-    # tests: FLAC's own decoder, the reference for FLAC input
-    flac
+    # tests: FLAC's own decoder, the reference for FLAC input; benchmarks: sox's test signals
+    flac sox
     # tests: reading the tags back, and the validators of the desktop entry and metadata
     ffmpeg desktop-file-utils appstream
 )

@@ -12,12 +12,12 @@
 
 namespace audiocheck {
 
-bool writeBusyWav(const QString &path, double seconds, int sampleRate, int channels)
+bool writeBusyWav(const QString &path, double seconds, int sampleRate, int channels, int subtype)
 {
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.format = SF_FORMAT_WAV | subtype;
     SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
     if (!file)
         return false;

@@ -8,8 +8,10 @@
 // Signals that make the encoder work hard, and measures of how a decode differs from them.
 namespace audiocheck {
 
-// Tones, a noise floor and drum-like bursts (which force short blocks) for `seconds` seconds.
-bool writeBusyWav(const QString &path, double seconds, int sampleRate, int channels);
+// Tones, a noise floor and drum-like bursts (which force short blocks) for `seconds` seconds,
+// as 16-bit samples or another libsndfile subtype.
+bool writeBusyWav(const QString &path, double seconds, int sampleRate, int channels,
+                  int subtype = 0x0002 /* SF_FORMAT_PCM_16 */);
 // Pink noise at a quarter of full scale: dense material, on which an encoder started mid-file
 // keeps a fuller bit reservoir than the whole-file encode for a long time.
 bool writePinkNoiseWav(const QString &path, double seconds, int sampleRate, int channels);

@@ -16,6 +16,7 @@
 #include <QtTest>
 #include <cstdio>
 #include <cstring>
+#include <sndfile.h>
 #include <thread>
 
 namespace {
@@ -124,7 +125,7 @@ private slots:
     void threadsProperty();
 
 private:
-    QString input(int rate, int channels, double seconds);
+    QString input(int rate, int channels, double seconds, int subtype = SF_FORMAT_PCM_16);
     QString reference(const QString &wav, int kbps, bool allowDownSample, int channels);
     void compareWithReference(const QString &ours, const QString &theirs, const QString &wav,
                               const ParallelEncode &parallel);
@@ -140,11 +141,11 @@ void TestMp3EncSegments::initTestCase()
     QVERIFY(QDir().mkpath(m_out));
 }
 
-QString TestMp3EncSegments::input(int rate, int channels, double seconds)
+QString TestMp3EncSegments::input(int rate, int channels, double seconds, int subtype)
 {
-    const QString path =
-        m_dir.filePath(QStringLiteral("歌 %1 %2 %3.wav").arg(rate).arg(channels).arg(seconds));
-    if (!QFile::exists(path) && !audiocheck::writeBusyWav(path, seconds, rate, channels))
+    const QString path = m_dir.filePath(
+        QStringLiteral("歌 %1 %2 %3 %4.wav").arg(rate).arg(channels).arg(seconds).arg(subtype));
+    if (!QFile::exists(path) && !audiocheck::writeBusyWav(path, seconds, rate, channels, subtype))
         return {};
     return path;
 }
@@ -250,25 +251,44 @@ void TestMp3EncSegments::joinedLikeLame_data()
     QTest::addColumn<bool>("allowDownSample");
     QTest::addColumn<double>("seconds");
     QTest::addColumn<bool>("segmented");
+    QTest::addColumn<int>("subtype");
 
     // The converter's bit rates on 44.1 kHz stereo; the low ones only with the rate kept.
     for (int kbps : {32, 56, 64, 96})
         QTest::addRow("44.1 kHz stereo %d, rate kept", kbps)
-            << 44100 << 2 << kbps << false << 31.0 << true;
-    QTest::newRow("44.1 kHz stereo 112") << 44100 << 2 << 112 << true << 31.0 << true;
+            << 44100 << 2 << kbps << false << 31.0 << true << int(SF_FORMAT_PCM_16);
+    QTest::newRow("44.1 kHz stereo 112")
+        << 44100 << 2 << 112 << true << 31.0 << true << int(SF_FORMAT_PCM_16);
     QTest::newRow("44.1 kHz stereo 128, three segments")
-        << 44100 << 2 << 128 << true << 46.0 << true;
-    QTest::newRow("44.1 kHz stereo 256") << 44100 << 2 << 256 << true << 31.0 << true;
-    QTest::newRow("44.1 kHz mono 64, rate kept") << 44100 << 1 << 64 << false << 31.0 << true;
-    QTest::newRow("48 kHz stereo 128") << 48000 << 2 << 128 << true << 31.0 << true;
-    QTest::newRow("32 kHz mono 56") << 32000 << 1 << 56 << true << 31.0 << true;
-    QTest::newRow("22.05 kHz stereo 64") << 22050 << 2 << 64 << true << 31.0 << true;
-    QTest::newRow("16 kHz mono 32, no tag") << 16000 << 1 << 32 << true << 31.0 << true;
-    QTest::newRow("11.025 kHz mono 32") << 11025 << 1 << 32 << true << 31.0 << true;
-    QTest::newRow("5.1 mixed down, 128") << 44100 << 6 << 128 << true << 31.0 << true;
-    // A lowered rate is encoded in one piece, and so is a file under 30 s.
-    QTest::newRow("44.1 kHz resampled at 64") << 44100 << 2 << 64 << true << 31.0 << false;
-    QTest::newRow("29 s") << 44100 << 2 << 128 << true << 29.0 << false;
+        << 44100 << 2 << 128 << true << 46.0 << true << int(SF_FORMAT_PCM_16);
+    QTest::newRow("44.1 kHz stereo 256")
+        << 44100 << 2 << 256 << true << 31.0 << true << int(SF_FORMAT_PCM_16);
+    QTest::newRow("44.1 kHz mono 64, rate kept")
+        << 44100 << 1 << 64 << false << 31.0 << true << int(SF_FORMAT_PCM_16);
+    QTest::newRow("48 kHz stereo 128")
+        << 48000 << 2 << 128 << true << 31.0 << true << int(SF_FORMAT_PCM_16);
+    QTest::newRow("32 kHz mono 56")
+        << 32000 << 1 << 56 << true << 31.0 << true << int(SF_FORMAT_PCM_16);
+    QTest::newRow("22.05 kHz stereo 64")
+        << 22050 << 2 << 64 << true << 31.0 << true << int(SF_FORMAT_PCM_16);
+    QTest::newRow("16 kHz mono 32, no tag")
+        << 16000 << 1 << 32 << true << 31.0 << true << int(SF_FORMAT_PCM_16);
+    QTest::newRow("11.025 kHz mono 32")
+        << 11025 << 1 << 32 << true << 31.0 << true << int(SF_FORMAT_PCM_16);
+    QTest::newRow("5.1 mixed down, 128")
+        << 44100 << 6 << 128 << true << 31.0 << true << int(SF_FORMAT_PCM_16);
+    // Where the encoder lowers the rate: 16, 24 and 32 kHz from 44.1 kHz, 32 kHz from 48 kHz.
+    for (int kbps : {32, 56, 96})
+        QTest::addRow("44.1 kHz stereo %d, resampled", kbps)
+            << 44100 << 2 << kbps << true << 31.0 << true << int(SF_FORMAT_PCM_16);
+    QTest::newRow("48 kHz mono 112, resampled")
+        << 48000 << 1 << 112 << true << 31.0 << true << int(SF_FORMAT_PCM_16);
+    QTest::newRow("32-bit float 128")
+        << 44100 << 2 << 128 << true << 31.0 << true << int(SF_FORMAT_FLOAT);
+    QTest::newRow("32-bit float 64, resampled")
+        << 44100 << 2 << 64 << true << 31.0 << true << int(SF_FORMAT_FLOAT);
+    // A file under 30 s is encoded in one piece.
+    QTest::newRow("29 s") << 44100 << 2 << 128 << true << 29.0 << false << int(SF_FORMAT_PCM_16);
 }
 
 void TestMp3EncSegments::joinedLikeLame()
@@ -279,7 +299,8 @@ void TestMp3EncSegments::joinedLikeLame()
     QFETCH(bool, allowDownSample);
     QFETCH(double, seconds);
     QFETCH(bool, segmented);
-    const QString wav = input(rate, channels, seconds);
+    QFETCH(int, subtype);
+    const QString wav = input(rate, channels, seconds, subtype);
     QVERIFY(!wav.isEmpty());
     const QString ours = QDir(m_out).filePath(QStringLiteral("分段 %1.mp3").arg(kbps));
     Job job = openJob(wav, ours, kbps, allowDownSample, threads(2));
@@ -392,9 +413,15 @@ void TestMp3EncSegments::stopLeavesNothing()
 {
     const QString wav = input(44100, 2, 46.0);
     const QStringList before = folderEntries(m_out);
-    for (int stopAt : {0, 1, 900}) {
+    // Before the start, at the first frame (the loudness pass still running), mid-file, and while
+    // the earlier encoder runs on in search of a seam (every frame of segment 1 refused).
+    for (const auto &[stopAt, refuse] :
+         {std::pair{0, false}, {1, false}, {900, false}, {700, true}}) {
         const QString mp3 = QDir(m_out).filePath(QStringLiteral("停止.mp3"));
-        Job job = openJob(wav, mp3, 128, true, threads(2));
+        SegmentOptions options = threads(2);
+        if (refuse)
+            options.refuseSeam = [](std::size_t segment, std::int64_t) { return segment == 1; };
+        Job job = openJob(wav, mp3, 128, true, options);
         QVERIFY(job.job && job.job->parallel());
         std::atomic<bool> stop{stopAt == 0};
         const EncodeResult result = job.job->run(stop, [&](int frame) {
