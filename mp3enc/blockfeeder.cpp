@@ -8,10 +8,15 @@
 
 BlockFeeder::BlockFeeder(SndFileReader &reader, LameEncoder &encoder)
     : m_reader(reader), m_encoder(encoder), m_mixer(reader.channels(), reader.channelMap()),
-      m_block(reader.channels() <= 2 ? 2304 : std::max(1152, 16384 / reader.channels())),
+      m_block(blockFramesFor(reader.channels())),
       m_interleaved(std::size_t(m_block) * std::size_t(reader.channels())),
       m_left(std::size_t(m_block)), m_right(std::size_t(m_block))
 {}
+
+int BlockFeeder::blockFramesFor(int channels)
+{
+    return channels <= 2 ? 2304 : std::max(1152, 16384 / channels);
+}
 
 EncodeResult BlockFeeder::feedSilence(int frames, std::vector<unsigned char> &out)
 {

@@ -18,6 +18,9 @@ public:
     // Frames of one block: a few milliseconds of work, so Stop is noticed promptly; fewer
     // frames for wide input.
     int blockFrames() const { return m_block; }
+    // The same for input of `channels` channels. Where LAME resamples, how the input is cut
+    // decides the calls its ReplayGain analysis sees, so a pass that reproduces it cuts the same.
+    static int blockFramesFor(int channels);
     // Encodes the next `frames` input frames (at most blockFrames()), appending the MP3 bytes
     // LAME gives back to `out`. Where the input's length is only an estimate, fewer frames at
     // its end are its real end: they are encoded and `*fed` says how many (else `frames`).

@@ -115,6 +115,11 @@ bool LameEncoder::flush(std::vector<unsigned char> &out)
     return n >= 0;
 }
 
+int LameEncoder::radioGain() const
+{
+    return lame_get_RadioGain(m_lame);
+}
+
 std::vector<unsigned char> LameEncoder::lametagFrame() const
 {
     std::vector<unsigned char> tag(2880); // the largest frame MP3 allows

@@ -45,6 +45,9 @@ public:
     // Samples are full-scale 32-bit; `right` is ignored for mono. Appends the MP3 bytes to `out`.
     bool encode(const int *left, const int *right, int frames, std::vector<unsigned char> &out);
     bool flush(std::vector<unsigned char> &out);
+    // After flush: the radio gain LAME found, in tenths of a dB, even where the frames are too
+    // small for the info tag that would carry it.
+    int radioGain() const;
     // The info-tag frame that belongs at the start of the file; empty when LAME wrote none.
     std::vector<unsigned char> lametagFrame() const;
 

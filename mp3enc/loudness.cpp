@@ -1,12 +1,60 @@
 #include "mp3enc/loudness.h"
 
+#include "mp3enc/blockfeeder.h"
 #include "mp3enc/channelmixer.h"
 #include "mp3enc/replaygain.h"
+#include "mp3enc/resampler.h"
 #include "mp3enc/sndfilereader.h"
 
+#include <functional>
 #include <vector>
 
+namespace {
+
+using Block = std::function<void(const float *left, const float *right, int n)>;
+
+// Reads the whole input in the encoder's blocks, as LAME takes them in. False when stopped or
+// the input ends early.
+bool readAsLame(SndFileReader &reader, float scale, const std::atomic<bool> &stop,
+                const Block &block)
+{
+    const ChannelMixer mixer(reader.channels(), reader.channelMap());
+    const int frames = BlockFeeder::blockFramesFor(reader.channels());
+    const auto size = std::size_t(frames);
+    std::vector<int> interleaved(size * std::size_t(reader.channels()));
+    std::vector<int> left(size), right(size);
+    std::vector<float> l(size), r(size);
+    for (std::int64_t done = 0; done < reader.frames();) {
+        const auto want = int(std::min<std::int64_t>(frames, reader.frames() - done));
+        if (reader.read(interleaved.data(), want) != want || stop.load(std::memory_order_relaxed))
+            return false;
+        mixer.split(interleaved.data(), want, left.data(), right.data());
+        for (std::size_t i = 0; i < std::size_t(want); ++i) {
+            l[i] = replaygain::lameSample(left[i], scale);
+            r[i] = replaygain::lameSample(right[i], scale);
+        }
+        block(l.data(), r.data(), want);
+        done += want;
+    }
+    return true;
+}
+
+std::uint16_t fieldOf(const replaygain::Analysis &analysis, int rate)
+{
+    if (!replaygain::Analysis::isSupportedRate(rate))
+        return 0;
+    return replaygain::radioGainField(replaygain::titleGain(analysis.histogram()));
+}
+
+} // namespace
+
 std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale,
+                                         const std::atomic<bool> &stop)
+{
+    return radioGainOf(input, scale, input.sampleRate(), stop);
+}
+
+std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale, int outputRate,
                                          const std::atomic<bool> &stop)
 {
     SndFileReader reader;
@@ -15,27 +63,23 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
     if (input.floatPeak())
         reader.setFloatPeak(*input.floatPeak());
     reader.setCancel(&stop);
-    const ChannelMixer mixer(reader.channels(), reader.channelMap());
-    const int channels = mixer.outputChannels();
-    replaygain::Analysis analysis(reader.sampleRate());
-    constexpr int Block = 4608;
-    std::vector<int> interleaved(std::size_t(Block) * std::size_t(reader.channels()));
-    std::vector<int> left(Block), right(Block);
-    std::vector<float> l(Block), r(Block);
-    for (std::int64_t done = 0; done < reader.frames();) {
-        const auto want = int(std::min<std::int64_t>(Block, reader.frames() - done));
-        if (reader.read(interleaved.data(), want) != want || stop.load(std::memory_order_relaxed))
+    const int channels = ChannelMixer(reader.channels(), reader.channelMap()).outputChannels();
+    replaygain::Analysis analysis(outputRate);
+    if (!resampler::isNeeded(reader.sampleRate(), outputRate)) {
+        if (!readAsLame(reader, scale, stop, [&](const float *l, const float *r, int n) {
+                analysis.analyze(l, r, std::size_t(n), channels);
+            }))
             return std::nullopt;
-        mixer.split(interleaved.data(), want, left.data(), right.data());
-        for (int i = 0; i < want; ++i) {
-            l[std::size_t(i)] = replaygain::lameSample(left[std::size_t(i)], scale);
-            r[std::size_t(i)] = replaygain::lameSample(right[std::size_t(i)], scale);
-        }
-        analysis.analyze(l.data(), r.data(), std::size_t(want), channels);
-        done += want;
+        analysis.finish();
+        return fieldOf(analysis, outputRate);
     }
-    analysis.finish();
-    if (!replaygain::Analysis::isSupportedRate(reader.sampleRate()))
-        return std::uint16_t(0);
-    return replaygain::radioGainField(replaygain::titleGain(analysis.histogram()));
+    resampler::Stream stream(reader.sampleRate(), outputRate, channels,
+                             [&](const float *l, const float *r, int n) {
+                                 analysis.analyzeCall(l, r, std::size_t(n), channels);
+                             });
+    if (!readAsLame(reader, scale, stop,
+                    [&](const float *l, const float *r, int n) { stream.encode(l, r, n); }))
+        return std::nullopt;
+    stream.flush();
+    return fieldOf(analysis, outputRate);
 }

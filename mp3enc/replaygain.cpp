@@ -269,6 +269,21 @@ void Analysis::finish()
     }
 }
 
+void Analysis::analyzeCall(const float *left, const float *right, std::size_t n, int channels)
+{
+    if (!m_filters)
+        return;
+    if (channels == 1)
+        right = left;
+    startCall(std::int64_t(n));
+    while (m_position < m_callEnd) {
+        const auto run = std::size_t(nextBoundary() - m_position);
+        filterRun(left, right, run);
+        left += run;
+        right += run;
+    }
+}
+
 // LAME sums squares in pieces that end at block ends, at call ends, and after a call's first
 // Order samples, which it filters from a separate buffer.
 std::int64_t Analysis::nextBoundary() const

@@ -13,7 +13,8 @@
 // its output rate, as its float `sample_t` (full scale +-32768), in the calls its encode loop
 // makes (one per frame's worth of samples), followed by the silence its flush appends. So this
 // matches LAME when fed the samples our encoder hands it, converted by lameSample(), with finish()
-// after the last, as long as LAME does not resample: its resampler is not reproduced here.
+// after the last. Where LAME resamples, its calls follow its resampler instead: resampler::Stream
+// makes them, flush included, and analyzeCall() takes them one by one.
 namespace replaygain {
 
 // LAME's conversion in lame_encode_buffer_int: the 32-bit full-scale integer to float (rounded
@@ -71,6 +72,10 @@ public:
     void analyze(const float *left, const float *right, std::size_t n, int channels);
     // The input ended: analyses the silence LAME's flush feeds after it. Nothing may follow.
     void finish();
+
+    // Exactly one of LAME's calls (at most a frame's worth), for a stream LAME resamples; not to
+    // be mixed with analyze() and finish(), as the flush's calls come this way too.
+    void analyzeCall(const float *left, const float *right, std::size_t n, int channels);
 
     std::int64_t position() const { return m_position; }
     const History &history() const { return m_history; }
