@@ -48,12 +48,6 @@ std::uint16_t fieldOf(const replaygain::Analysis &analysis, int rate)
 
 } // namespace
 
-std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale,
-                                         const std::atomic<bool> &stop)
-{
-    return radioGainOf(input, scale, input.sampleRate(), stop);
-}
-
 std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale, int outputRate,
                                          const std::atomic<bool> &stop)
 {

@@ -8,11 +8,8 @@ class SndFileReader;
 
 // The radio gain field the encoder would write into the info tag for the whole input, from a pass
 // of our own over the file `input` has open: the samples as the encoder holds them (mixed to the
-// MP3's channels, scaled by its `scale`), for a file that is encoded in pieces. Where the encoder
-// keeps the input's rate. Empty when stopped or the input cannot be read to its end.
-std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale,
-                                         const std::atomic<bool> &stop);
-// The same for an encoder that writes `outputRate`: where that is not the input's rate, the
-// samples pass through LAME's resampler in the blocks the encoder hands LAME.
+// MP3's channels, scaled by its `scale`, and where `outputRate` is not the input's, through LAME's
+// resampler in the blocks the encoder hands LAME), for a file that is encoded in pieces. Empty
+// when stopped or the input cannot be read to its end.
 std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale, int outputRate,
                                          const std::atomic<bool> &stop);

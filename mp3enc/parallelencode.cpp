@@ -177,8 +177,7 @@ ParallelEncode::ParallelEncode(const SndFileReader &input, const LameEncoder::Se
     : m_input(input), m_settings(settings), m_lameScale(lameScale), m_totalFrames(totalFrames),
       m_samplesPerFrame(mp3frame::samplesPerFrame(settings.outSampleRate ? settings.outSampleRate
                                                                          : settings.sampleRate)),
-      m_plan(std::move(plan)),
-      m_options(std::move(options))
+      m_plan(std::move(plan)), m_options(std::move(options))
 {}
 
 ParallelEncode::~ParallelEncode()
@@ -205,7 +204,9 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
     // as the segments' encoders each hear only a part.
     std::atomic<bool> quitAnalysis{false};
     std::optional<std::uint16_t> radioGain;
-    std::thread analysis([&] { radioGain = radioGainOf(m_input, m_lameScale, quitAnalysis); });
+    std::thread analysis([&] {
+        radioGain = radioGainOf(m_input, m_lameScale, m_settings.outSampleRate, quitAnalysis);
+    });
     struct AnalysisStop
     {
         std::atomic<bool> &quit;

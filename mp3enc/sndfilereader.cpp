@@ -324,8 +324,9 @@ bool SndFileReader::findFloatPeak()
     if ((m_cancel && m_cancel->load(std::memory_order_relaxed)) ||
         sf_error(m_file) != SF_ERR_NO_ERROR || sf_seek(m_file, at, SEEK_SET) != at)
         return false;
-    // libsndfile's headroom, so the peak lands a hair under full scale.
-    m_floatPeak = (32768.0 / 32767.0) * largest;
+    // libsndfile's headroom, so the peak lands a hair under full scale, kept in single precision
+    // as libsndfile keeps it.
+    m_floatPeak = double(float((32768.0 / 32767.0) * largest));
     return true;
 }
 
@@ -362,12 +363,12 @@ std::int64_t SndFileReader::readScaled(int *interleaved, std::int64_t frames)
     const sf_count_t n = sf_readf_float(m_file, m_floats.data(), frames);
     const double peak = *m_floatPeak;
     const bool vorbis = (m_format & SF_FORMAT_SUBMASK) == SF_FORMAT_VORBIS;
-    const float scale = peak > 0 ? float(0x7FFFFFFF / peak) : 1.0f;
+    const float scale = peak > 0 ? float(0x7FFFFFFF) / float(peak) : 1.0f;
     const float inverse = peak > 0 ? float(1.0 / peak) : 1.0f;
     for (sf_count_t i = 0; i < n * m_channels; ++i) {
         const float x = m_floats[std::size_t(i)];
-        interleaved[i] = int(vorbis ? std::lrintf((x * inverse) * 2147483647.0f)
-                                    : std::lrintf(scale * x));
+        interleaved[i] =
+            int(vorbis ? std::lrintf((x * inverse) * 2147483647.0f) : std::lrintf(scale * x));
     }
     return n;
 }

@@ -208,16 +208,28 @@ void TestMp3EncSegments::compareWithReference(const QString &ours, const QString
         QCOMPARE(std::uint8_t(a[info + 155]), std::uint8_t(self & 0xFF));
     }
 
-    // Exactly the input's length, and no worse than the reference anywhere near a seam.
-    const audiocheck::Pcm x = heard(wav);
+    // Exactly the input's length, and no worse than the reference anywhere near a seam. Where
+    // the rate was lowered, both are measured against the input as ffmpeg resamples it.
     const audiocheck::Pcm o = audiocheck::decodeMp3(ours, m_dir.path());
     const audiocheck::Pcm r = audiocheck::decodeMp3(theirs, m_dir.path());
+    audiocheck::Pcm x = heard(wav);
+    const bool lowered = x.sampleRate != o.sampleRate;
+    if (lowered) {
+        const QString resampled = m_dir.filePath(QStringLiteral("resampled.wav"));
+        QFile::remove(resampled);
+        QVERIFY(runTool(QStringLiteral("ffmpeg"),
+                        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), wav,
+                         QStringLiteral("-ar"), QString::number(o.sampleRate),
+                         QStringLiteral("-c:a"), QStringLiteral("pcm_f32le"), resampled}));
+        x = audiocheck::readWav(resampled);
+    }
     QCOMPARE(o.frames(), r.frames());
     QCOMPARE(audiocheck::ffmpegFrames(ours, o.channels),
              audiocheck::ffmpegFrames(theirs, o.channels));
     if (tag) { // without one, nothing tells the decoders of the delay and the padding
-        QCOMPARE(o.frames(), x.frames());
-        QCOMPARE(audiocheck::ffmpegFrames(ours, o.channels), x.frames());
+        QVERIFY2(std::abs(o.frames() - x.frames()) <= (lowered ? 2 : 0),
+                 qPrintable(QStringLiteral("%1 frames for %2").arg(o.frames()).arg(x.frames())));
+        QCOMPARE(audiocheck::ffmpegFrames(ours, o.channels), o.frames());
     }
     const double snrOurs = audiocheck::snr(o, x), snrTheirs = audiocheck::snr(r, x);
     QVERIFY2(snrOurs > snrTheirs - 0.1,
