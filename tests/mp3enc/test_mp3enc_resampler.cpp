@@ -137,8 +137,8 @@ QString firstDifference(const Heard &lame, const Heard &ours)
                 .arg(lame.left[c].size())
                 .arg(ours.left[c].size());
         const std::size_t bytes = lame.left[c].size() * sizeof(float);
-        if (std::memcmp(lame.left[c].data(), ours.left[c].data(), bytes) != 0 ||
-            std::memcmp(lame.right[c].data(), ours.right[c].data(), bytes) != 0)
+        if (bytes > 0 && (std::memcmp(lame.left[c].data(), ours.left[c].data(), bytes) != 0 ||
+                          std::memcmp(lame.right[c].data(), ours.right[c].data(), bytes) != 0))
             return QStringLiteral("call %1: other samples").arg(c);
     }
     if (lame.left.size() != ours.left.size())
