@@ -25,7 +25,7 @@ if [ "${SKIP_TSAN:-0}" != 1 ]; then
     # their own. QProcess forks a test's child processes from a threaded parent.
     cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBATCHMP3_WERROR=ON -DBATCHMP3_TSAN=ON
     cmake --build build-tsan -j"$jobs" --target Mp3Enc \
-        $(sed -n 's/^batchmp3_add_test(\(test_mp3enc_[a-z_]*\).*/\1/p' tests/mp3enc/CMakeLists.txt)
+        $(sed -n 's/^ *batchmp3_add_test(\(test_mp3enc_[a-z_]*\).*/\1/p' tests/mp3enc/CMakeLists.txt)
     TSAN_OPTIONS="die_after_fork=0:halt_on_error=1:suppressions=$PWD/tests/tsan.supp" \
         ctest --test-dir build-tsan -R '^test_mp3enc_' --output-on-failure -j"$jobs"
 fi
