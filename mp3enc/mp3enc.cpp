@@ -8,19 +8,75 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <deque>
 #include <fcntl.h>
 #include <immintrin.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 // Lives on the creating thread; the worker queues deliveries to it. It may outlive its owner
 // for a moment when the host destroys the component from inside an event.
+//
+// What a delivery carries goes through a mailbox under a mutex, and the queued call that wakes
+// the pump carries nothing: a thread sanitizer cannot see the synchronisation inside Qt's event
+// queue (Qt is not built for it), and a lambda's captures read on this side would be reported.
 class EventPump : public QObject
 {
+    Q_OBJECT
 public:
+    struct Delivery
+    {
+        enum Kind { Frame, Failure, Ended } kind = Frame;
+        quint64 generation = 0;
+        int number = 0;
+        QString text;
+    };
+
     explicit EventPump(Mp3Enc *owner) : m_owner(owner) {}
+
+    // Worker side. One queued call per delivery, so a nested event loop in the host's handler
+    // (a message box) still receives the ones behind it.
+    void post(Delivery delivery)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_mailbox.push_back(std::move(delivery));
+        }
+        QMetaObject::invokeMethod(this, "deliverNext", Qt::QueuedConnection);
+    }
+
+    Q_INVOKABLE void deliverNext()
+    {
+        Delivery delivery;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_mailbox.empty())
+                return;
+            delivery = std::move(m_mailbox.front());
+            m_mailbox.pop_front();
+        }
+        if (!m_owner)
+            return;
+        switch (delivery.kind) {
+        case Delivery::Frame:
+            m_owner->deliverFrame(delivery.generation);
+            break;
+        case Delivery::Failure:
+            m_owner->deliverFailure(delivery.generation, delivery.number, delivery.text);
+            break;
+        case Delivery::Ended:
+            m_owner->deliverEnded(delivery.generation);
+            break;
+        }
+    }
+
     Mp3Enc *m_owner;
     int m_delivering = 0;
+
+private:
+    std::mutex m_mutex;
+    std::deque<Delivery> m_mailbox;
 };
 
 namespace {
@@ -387,35 +443,17 @@ void Mp3Enc::postFrame(quint64 generation)
 {
     if (m_framePosted.exchange(true))
         return; // the waiting one will carry the newest number
-    QMetaObject::invokeMethod(
-        m_pump,
-        [pump = m_pump, generation] {
-            if (pump->m_owner)
-                pump->m_owner->deliverFrame(generation);
-        },
-        Qt::QueuedConnection);
+    m_pump->post({EventPump::Delivery::Frame, generation, 0, {}});
 }
 
 void Mp3Enc::postFailure(quint64 generation, int number, const QString &text)
 {
-    QMetaObject::invokeMethod(
-        m_pump,
-        [pump = m_pump, generation, number, text] {
-            if (pump->m_owner)
-                pump->m_owner->deliverFailure(generation, number, text);
-        },
-        Qt::QueuedConnection);
+    m_pump->post({EventPump::Delivery::Failure, generation, number, text});
 }
 
 void Mp3Enc::postEnded(quint64 generation)
 {
-    QMetaObject::invokeMethod(
-        m_pump,
-        [pump = m_pump, generation] {
-            if (pump->m_owner)
-                pump->m_owner->deliverEnded(generation);
-        },
-        Qt::QueuedConnection);
+    m_pump->post({EventPump::Delivery::Ended, generation, 0, {}});
 }
 
 void Mp3Enc::deliverFrame(quint64 generation)
@@ -451,3 +489,5 @@ void Mp3Enc::deliverEnded(quint64 generation)
     DeliveryScope scope(m_pump);
     raiseEvent(EventThreadEnded); // the host may Open and Encode the next file in here
 }
+
+#include "mp3enc.moc"
