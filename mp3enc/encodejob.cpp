@@ -2,6 +2,7 @@
 
 #include "mp3enc/audiotags.h"
 #include "mp3enc/blockfeeder.h"
+#include "mp3enc/corepool.h"
 #include "mp3enc/id3tag.h"
 #include "mp3enc/mp3frame.h"
 #include "mp3enc/parallelencode.h"
@@ -68,6 +69,24 @@ void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOpti
         *m_reader, pieces, m_encoder->scale(), frameCount(), std::move(plan), std::move(options));
 }
 
+void EncodeJob::schedule(CorePool *pool, const std::atomic<bool> *current)
+{
+    m_pool = pool;
+    m_current = current;
+    if (m_parallel)
+        m_parallel->schedule(pool, current);
+}
+
+EncodeResult EncodeJob::commit()
+{
+    if (!m_out)
+        return failedResult(rt::ErrInvalidCall, QStringLiteral("nothing was encoded"));
+    const bool done = m_out->commit();
+    const EncodeResult result = done ? EncodeResult{} : writeFailedResult(*m_out);
+    m_out.reset();
+    return result;
+}
+
 EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progress)
 {
     const Id3Tags id3 = renderId3Tags(readAudioTags(*m_reader));
@@ -77,20 +96,25 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
         if (m_reader->scalesItself() && !m_reader->floatPeak() && !m_reader->findFloatPeak())
             return stop.load() ? EncodeResult{EncodeResult::Stopped, 0, {}}
                                : failedResult(rt::ErrDeviceIO, m_reader->errorText());
-        if (auto result = m_parallel->run(m_outputPath, id3, stop, progress))
+        m_out = std::make_unique<TempOutput>();
+        if (auto result = m_parallel->run(*m_out, m_outputPath, id3, stop, progress))
             return *result;
         // The segments did not join: encode the file in one piece after all.
     }
-    TempOutput out;
+    m_out = std::make_unique<TempOutput>();
+    TempOutput &out = *m_out;
     if (!out.create(m_outputPath) || !out.write(id3.v2.constData(), size_t(id3.v2.size())))
         return writeFailedResult(out);
+    const auto stopped = [&stop] { return stop.load(std::memory_order_relaxed); };
 
     m_reader->setCancel(&stop);
     BlockFeeder feeder(*m_reader, *m_encoder);
     std::vector<unsigned char> mp3;
     int reported = 0;
     for (std::int64_t done = 0; done < m_reader->frames();) {
-        if (stop.load(std::memory_order_relaxed))
+        // A core for one block at a time: a file ahead gives way to the current one.
+        const CorePool::Lease core(m_pool, !m_current || m_current->load(), stopped);
+        if (!core || stop.load(std::memory_order_relaxed))
             return {EncodeResult::Stopped, 0, {}};
         const auto want =
             int(std::min<std::int64_t>(feeder.blockFrames(), m_reader->frames() - done));
@@ -120,7 +144,7 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
     // The info tag replaces the first frame, which follows the ID3v2 tag.
     if (!out.write(mp3.data(), mp3.size()) ||
         !out.write(id3.v1.constData(), size_t(id3.v1.size())) ||
-        (!tag.empty() && !out.writeAt(id3.v2.size(), tag.data(), tag.size())) || !out.commit())
+        (!tag.empty() && !out.writeAt(id3.v2.size(), tag.data(), tag.size())))
         return writeFailedResult(out);
     // LAME's count came from the estimated length; the file holds what was encoded.
     m_frameCount = m_encoder->frameNumber();

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class CorePool;
 class ParallelEncode;
 
 struct EncodeResult
@@ -46,16 +47,27 @@ public:
     // The segmented encode run() tries first, if any.
     const ParallelEncode *parallel() const { return m_parallel.get(); }
 
+    // The input file the reader has open.
+    int inputDescriptor() const { return m_reader->descriptor(); }
+
     // Exact; for an input whose length is only an estimate, exact once run() has ended.
     int frameCount() const { return m_frameCount; }
 
+    // Encodes into an unnamed file that only commit() puts in place, so a file encoded ahead of
+    // its turn is written when its turn comes. Its threads take their cores from `pool` (none:
+    // unlimited), before other files' while `*current` holds.
+    void schedule(CorePool *pool, const std::atomic<bool> *current);
     using Progress = std::function<void(int frame)>;
     EncodeResult run(const std::atomic<bool> &stop, const Progress &progress);
+    EncodeResult commit();
 
 private:
     std::unique_ptr<SndFileReader> m_reader;
     std::unique_ptr<LameEncoder> m_encoder;
     QString m_outputPath;
     std::unique_ptr<ParallelEncode> m_parallel;
+    std::unique_ptr<TempOutput> m_out;
+    CorePool *m_pool = nullptr;
+    const std::atomic<bool> *m_current = nullptr;
     int m_frameCount;
 };

@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <deque>
 #include <fcntl.h>
 #include <immintrin.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 // Lives on the creating thread; the worker queues deliveries to it. It may outlive its owner
@@ -77,6 +79,38 @@ public:
 private:
     std::mutex m_mutex;
     std::deque<Delivery> m_mailbox;
+};
+
+// One encode on a thread of its own: the file being converted, or one encoded ahead of its turn,
+// whose output stays unnamed until the host opens and encodes that pair.
+struct EncodeTask
+{
+    ~EncodeTask() { abandon(); }
+    // Stops it, and its output with it; waits for its thread.
+    void abandon()
+    {
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+        }
+        changed.notify_all();
+        if (thread.joinable())
+            thread.join();
+    }
+
+    QString input;
+    QString output;
+    struct stat inputState = {}; // as it was opened
+    EncodeSettings settings;
+    int frameCount = 0;
+    std::unique_ptr<EncodeJob> job;
+    std::thread thread;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> claimed{false};   // the file being converted
+    std::atomic<quint64> generation{0}; // set before `claimed`
+    std::atomic<int> newestFrame{0};
+    std::mutex mutex;
+    std::condition_variable changed;
 };
 
 namespace {
@@ -167,6 +201,16 @@ int keptSampleRate(int inputRate)
     return 8000;
 }
 
+// Not replaced or changed since `before` was taken.
+bool sameState(const struct stat &before, int descriptor)
+{
+    struct stat now = {};
+    return ::fstat(descriptor, &now) == 0 && now.st_dev == before.st_dev &&
+           now.st_ino == before.st_ino && now.st_size == before.st_size &&
+           now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
+}
+
 bool toBool(const QVariant &value)
 {
     if (!value.canConvert<bool>())
@@ -228,6 +272,10 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         member(IdThreads, "Threads", Property, {},
                "Cores one file is encoded on, for files opened later: 0 all, 1 the file in one "
                "piece, exactly as the lame command writes it"),
+        member(IdPrefetch, "Prefetch", Method,
+               {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
+               "A pair the host will open later, which may be encoded ahead on idle cores and is "
+               "written when Open and Encode reach it"),
         member(EventActFrame, "ActFrame", Event, {QStringLiteral("ActFrame")},
                "One more MP3 frame is written"),
         member(EventThreadEnded, "ThreadEnded", Event, {}, "The encode has ended"),
@@ -289,8 +337,8 @@ void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
 
 QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
 {
-    const qsizetype expected = id == IdOpen ? 2 : 0;
-    if (id < IdEncode || id > IdGetFrameCount)
+    const qsizetype expected = id == IdOpen || id == IdPrefetch ? 2 : 0;
+    if ((id < IdEncode || id > IdGetFrameCount) && id != IdPrefetch)
         refuse(rt::ErrNoSuchMember, QStringLiteral("Object doesn't support this method"));
     if (args.size() != expected)
         refuse(rt::ErrWrongArgumentCount, QStringLiteral("Wrong number of arguments"));
@@ -303,6 +351,9 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
         break;
     case IdOpen:
         Open(toText(args[0]), toText(args[1]));
+        break;
+    case IdPrefetch:
+        Prefetch(toText(args[0]), toText(args[1]));
         break;
     default:
         return GetFrameCount();
@@ -317,12 +368,8 @@ void Mp3Enc::refuseWhileEncoding(const char *call) const
                QStringLiteral("%1 is not possible while an encode is running").arg(call));
 }
 
-void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
+std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QString &outputFile)
 {
-    refuseWhileEncoding("Open");
-    m_opened.reset();
-    m_frameCount = 0;
-
     auto reader = openInput(inputFile);
     if (reader->channels() > 2 && !m_downMix)
         refuse(rt::ErrInvalidCall, QStringLiteral("%1 has %2 channels and DownMix is off")
@@ -341,11 +388,36 @@ void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
     if (!encoder->init(settings, &error))
         refuse(rt::ErrInvalidCall, error);
 
-    m_opened = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder),
+    auto job = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder),
                                            rt::absolutePath(outputFile));
     SegmentOptions segments;
     segments.threads = m_threads;
-    m_opened->allowSegments(settings, segments);
+    job->allowSegments(settings, segments);
+    return job;
+}
+
+void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
+{
+    refuseWhileEncoding("Open");
+    m_opened.reset();
+    m_openedAhead.reset();
+    m_frameCount = 0;
+    // Checked now as if nothing had been encoded ahead: a file ahead is used only if Open
+    // accepts the pair today and the input is still the file that was encoded.
+    std::unique_ptr<EncodeJob> fresh;
+    try {
+        fresh = prepare(inputFile, outputFile);
+    } catch (const rt::ComError &) {
+        takeAhead(inputFile, outputFile);
+        throw;
+    }
+    if (auto ahead = takeAhead(inputFile, outputFile);
+        ahead && sameState(ahead->inputState, fresh->inputDescriptor())) {
+        m_openedAhead = std::move(ahead);
+        m_frameCount = m_openedAhead->frameCount;
+        return;
+    }
+    m_opened = std::move(fresh);
     m_frameCount = m_opened->frameCount();
 }
 
@@ -363,27 +435,125 @@ void surviveFileSizeLimit()
 
 } // namespace
 
+int Mp3Enc::cores() const
+{
+    return m_threads > 0 ? m_threads : std::max(1, int(std::thread::hardware_concurrency()));
+}
+
 void Mp3Enc::Encode()
 {
     refuseWhileEncoding("Encode");
-    if (!m_opened)
+    if (!m_opened && !m_openedAhead)
         refuse(rt::ErrInvalidCall, QStringLiteral("Encode needs a file pair opened by Open"));
-    if (m_worker.joinable())
-        m_worker.join();
-    m_stop = false;
+    if (m_current && m_current->thread.joinable())
+        m_current->thread.join();
+    m_pool.setCores(cores());
     m_newestFrame = 0;
     m_framePosted = false;
     m_lastFrame = 0;
     m_running = true;
     surviveFileSizeLimit();
-    m_worker = std::thread(&Mp3Enc::runWorker, this, std::move(m_opened), ++m_generation);
+    if (m_openedAhead) {
+        m_current = std::move(m_openedAhead);
+        claim(*m_current);
+        return;
+    }
+    m_current = std::make_unique<EncodeTask>();
+    m_current->job = std::move(m_opened);
+    m_current->generation = ++m_generation;
+    m_current->claimed = true;
+    m_current->job->schedule(&m_pool, &m_current->claimed);
+    m_current->thread = std::thread(&Mp3Enc::runTask, this, m_current.get());
+}
+
+// A file encoded ahead becomes the current one: it goes first for cores from now on, its progress
+// reaches the host, and once encoded it is written.
+void Mp3Enc::claim(EncodeTask &task)
+{
+    const int newest = task.newestFrame.load();
+    m_newestFrame = newest;
+    {
+        std::lock_guard lock(task.mutex);
+        task.generation = ++m_generation;
+        task.claimed = true;
+    }
+    task.changed.notify_all();
+    if (newest > 0)
+        postFrame(task.generation.load()); // shown at once, however far it got
+}
+
+void Mp3Enc::Prefetch(const QString &inputFile, const QString &outputFile)
+{
+    if (cores() <= 1)
+        return;
+    const EncodeSettings now = settings();
+    for (auto it = m_ahead.begin(); it != m_ahead.end(); ++it) {
+        EncodeTask &task = **it;
+        if (task.input != inputFile)
+            continue;
+        if (task.output == outputFile && task.settings == now)
+            return;
+        // The host has since chosen another output or other settings for this file.
+        task.abandon();
+        m_ahead.erase(it);
+        break;
+    }
+    if (m_ahead.size() >= MaxAhead)
+        return;
+    auto task = std::make_unique<EncodeTask>();
+    try {
+        task->job = prepare(inputFile, outputFile);
+    } catch (const rt::ComError &) {
+        return; // Open refuses it when its turn comes, and says why
+    }
+    task->input = inputFile;
+    task->output = outputFile;
+    task->settings = now;
+    task->frameCount = task->job->frameCount();
+    if (::fstat(task->job->inputDescriptor(), &task->inputState) != 0)
+        return;
+    m_pool.setCores(cores());
+    task->job->schedule(&m_pool, &task->claimed);
+    task->thread = std::thread(&Mp3Enc::runTask, this, task.get());
+    m_ahead.push_back(std::move(task));
+}
+
+EncodeSettings Mp3Enc::settings() const
+{
+    return {m_bitRate, m_downMix, m_allowDownSample, m_threads};
+}
+
+// The pair Open reached, if it was encoded ahead with today's settings. The files ahead of it,
+// which the host passed over, and an older version of it are dropped.
+std::unique_ptr<EncodeTask> Mp3Enc::takeAhead(const QString &inputFile, const QString &outputFile)
+{
+    const EncodeSettings now = settings();
+    std::unique_ptr<EncodeTask> found;
+    std::size_t passed = 0;
+    for (std::size_t i = 0; i < m_ahead.size() && !found; ++i) {
+        EncodeTask &task = *m_ahead[i];
+        if (task.input == inputFile && task.output == outputFile && task.settings == now) {
+            found = std::move(m_ahead[i]);
+            passed = i + 1;
+        }
+    }
+    for (std::size_t k = 0; k < m_ahead.size(); ++k) {
+        if (m_ahead[k] && (k < passed || m_ahead[k]->input == inputFile))
+            m_ahead[k].reset(); // abandons it
+    }
+    std::erase(m_ahead, nullptr);
+    return found;
 }
 
 void Mp3Enc::Stop()
 {
-    m_stop = true;
-    if (m_worker.joinable())
-        m_worker.join();
+    for (auto &task : m_ahead)
+        task->abandon();
+    m_ahead.clear();
+    m_openedAhead.reset();
+    if (m_current)
+        m_current->abandon();
+    m_current.reset();
     m_running = false;
     ++m_generation; // whatever the stopped encode still had queued is now dropped
 }
@@ -406,32 +576,46 @@ void clearUpperVectorState()
 
 } // namespace
 
-void Mp3Enc::runWorker(std::unique_ptr<EncodeJob> job, quint64 generation)
+void Mp3Enc::runTask(EncodeTask *task)
 {
     clearUpperVectorState();
     // A progress display needs no more than a few dozen updates a second; each one wakes the
-    // host's thread.
+    // host's thread. A file ahead of its turn keeps its progress to itself.
     using Clock = std::chrono::steady_clock;
     constexpr auto ProgressInterval = std::chrono::milliseconds(20);
     Clock::time_point nextPost{};
     const auto progress = [&](int frame) {
+        task->newestFrame.store(frame);
+        if (!task->claimed.load())
+            return;
         m_newestFrame.store(frame);
         if (const auto now = Clock::now(); now >= nextPost) {
             nextPost = now + ProgressInterval;
-            postFrame(generation);
+            postFrame(task->generation.load());
         }
     };
     EncodeResult result;
     try {
-        result = job->run(m_stop, progress);
-        if (result.status == EncodeResult::Done)
-            m_frameCount.store(job->frameCount());
+        result = task->job->run(task->stop, progress);
+        // Written only when its turn comes: a file ahead waits to be claimed (or dropped).
+        std::unique_lock lock(task->mutex);
+        task->changed.wait(lock, [&] { return task->claimed.load() || task->stop.load(); });
+        lock.unlock();
+        if (task->stop.load())
+            result.status = EncodeResult::Stopped;
+        else if (result.status == EncodeResult::Done)
+            result = task->job->commit();
+        if (result.status == EncodeResult::Done) {
+            m_frameCount.store(task->job->frameCount());
+            m_newestFrame.store(task->job->frameCount());
+        }
     } catch (const std::exception &e) { // out of memory: fail this file, not the host
         result = {EncodeResult::Failed, rt::ErrOverflow, QString::fromLocal8Bit(e.what())};
     }
-    job.reset(); // files closed (and a temporary removed) before the host hears of the end
+    task->job.reset(); // files closed (and a temporary removed) before the host hears of the end
     if (result.status == EncodeResult::Stopped)
         return;
+    const quint64 generation = task->generation.load();
     if (result.status == EncodeResult::Failed)
         postFailure(generation, result.errorNumber, result.errorText);
     else
@@ -483,8 +667,9 @@ void Mp3Enc::deliverEnded(quint64 generation)
 {
     if (generation != m_generation)
         return;
-    if (m_worker.joinable())
-        m_worker.join(); // it has nothing left to do but return
+    if (m_current && m_current->thread.joinable())
+        m_current->thread.join(); // it has nothing left to do but return
+    m_current.reset();
     m_running = false;
     DeliveryScope scope(m_pump);
     raiseEvent(EventThreadEnded); // the host may Open and Encode the next file in here

@@ -1,14 +1,26 @@
 #pragma once
 
+#include "mp3enc/corepool.h"
 #include "runtime/control.h"
 
 #include <QObject>
 #include <atomic>
+#include <deque>
 #include <memory>
-#include <thread>
 
 class EncodeJob;
 class EventPump;
+struct EncodeTask;
+
+// The properties an encode was started with: a file encoded ahead is used only with the same.
+struct EncodeSettings
+{
+    int bitRate = 0;
+    bool downMix = false;
+    bool allowDownSample = false;
+    int threads = 0;
+    bool operator==(const EncodeSettings &) const = default;
+};
 
 // The encoder component "MP3ENCLib.Mp3Enc": converts one audio file to MP3 at a time on a worker
 // thread and reports on the thread that created it.
@@ -26,6 +38,7 @@ public:
         IdOpen = 11,
         IdGetFrameCount = 12,
         IdThreads = 13,
+        IdPrefetch = 14,
     };
     enum : rt::DispId
     {
@@ -46,12 +59,24 @@ public:
     void Encode();
     void Stop();
     int GetFrameCount() const { return m_frameCount.load(); }
+    // The host will open this pair later: it may be encoded ahead, on cores the current file
+    // leaves idle, and is written only when Open and Encode reach it. Ignored with one core, for
+    // a pair Open would refuse (Open says why when its turn comes) and past a few files ahead.
+    void Prefetch(const QString &inputFile, const QString &outputFile);
 
 private:
     friend class EventPump;
 
+    // Files encoded ahead, at most.
+    static constexpr std::size_t MaxAhead = 2;
+
     void refuseWhileEncoding(const char *call) const;
-    void runWorker(std::unique_ptr<EncodeJob> job, quint64 generation);
+    int cores() const;
+    std::unique_ptr<EncodeJob> prepare(const QString &inputFile, const QString &outputFile);
+    EncodeSettings settings() const;
+    std::unique_ptr<EncodeTask> takeAhead(const QString &inputFile, const QString &outputFile);
+    void claim(EncodeTask &task);
+    void runTask(EncodeTask *task);
     // Worker side: queue a delivery on the creating thread.
     void postFrame(quint64 generation); // of m_newestFrame
     void postFailure(quint64 generation, int number, const QString &text);
@@ -68,14 +93,17 @@ private:
     // Set by Open; made exact by the worker, before its last ActFrame, where the input's length
     // was only an estimate.
     std::atomic<int> m_frameCount{0};
-    std::unique_ptr<EncodeJob> m_opened;
+    std::unique_ptr<EncodeJob> m_opened;       // by Open, for Encode
+    std::unique_ptr<EncodeTask> m_openedAhead; // or a file encoded ahead that Open reached
+    std::unique_ptr<EncodeTask> m_current;     // the file being converted
+    std::deque<std::unique_ptr<EncodeTask>> m_ahead;
+    CorePool m_pool;
 
     EventPump *m_pump;
-    std::thread m_worker;
     bool m_running = false;
     quint64 m_generation = 0; // bumped by Stop: events of an older encode are dropped
     int m_lastFrame = 0;
-    std::atomic<bool> m_stop{false};
     std::atomic<int> m_newestFrame{0};
     std::atomic<bool> m_framePosted{false}; // at most one ActFrame waits in the queue
 };
+

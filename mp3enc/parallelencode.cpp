@@ -1,5 +1,6 @@
 #include "mp3enc/parallelencode.h"
 
+#include "mp3enc/corepool.h"
 #include "mp3enc/framelist.h"
 #include "mp3enc/id3tag.h"
 #include "mp3enc/infotag.h"
@@ -185,8 +186,14 @@ ParallelEncode::~ParallelEncode()
     stopWorkers();
 }
 
-std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const Id3Tags &id3,
-                                                const std::atomic<bool> &stop,
+void ParallelEncode::schedule(CorePool *pool, const std::atomic<bool> *current)
+{
+    m_pool = pool;
+    m_current = current;
+}
+
+std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &outputPath,
+                                                const Id3Tags &id3, const std::atomic<bool> &stop,
                                                 const EncodeJob::Progress &progress)
 {
     const auto &segments = m_plan.segments;
@@ -219,7 +226,6 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
         }
     } analysisStop{quitAnalysis, analysis};
 
-    TempOutput out;
     if (!out.create(outputPath) || !out.write(id3.v2.constData(), size_t(id3.v2.size())))
         return writeFailedResult(out);
     const auto stoppedResult = EncodeResult{EncodeResult::Stopped, 0, {}};
@@ -273,7 +279,7 @@ std::optional<EncodeResult> ParallelEncode::run(const QString &outputPath, const
         return std::nullopt;
     // The info tag takes the place of the first frame, which follows the ID3v2 tag.
     if (!out.write(id3.v1.constData(), size_t(id3.v1.size())) ||
-        (!tag.empty() && !out.writeAt(id3.v2.size(), tag.data(), tag.size())) || !out.commit())
+        (!tag.empty() && !out.writeAt(id3.v2.size(), tag.data(), tag.size())))
         return writeFailedResult(out);
     progress(int(m_totalFrames));
     m_joinedAll = true;
@@ -447,7 +453,12 @@ void ParallelEncode::work(const std::atomic<bool> &stop)
         }
         std::unique_ptr<SegmentOutput> result;
         try {
-            result = encodeSegment(i, stop);
+            // A core for the whole segment: a file ahead gives way to the current one.
+            const CorePool::Lease core(m_pool, !m_current || m_current->load(),
+                                       [&] { return stopped(stop); });
+            result = core ? encodeSegment(i, stop) : nullptr;
+            if (!result)
+                return;
         } catch (const std::exception &e) { // out of memory: fail the file
             result = segmentFailed(rt::ErrOverflow, QString::fromLocal8Bit(e.what()));
         }

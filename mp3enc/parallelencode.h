@@ -36,9 +36,12 @@ public:
 
     // Empty when the segments could not be joined: nothing is left behind, and the file must be
     // encoded in one piece. The ID3 tags go in front of the frames and behind them.
-    std::optional<EncodeResult> run(const QString &outputPath, const Id3Tags &id3,
+    // Writes `out` (created here for `outputPath`) but leaves its commit to the caller.
+    std::optional<EncodeResult> run(TempOutput &out, const QString &outputPath, const Id3Tags &id3,
                                     const std::atomic<bool> &stop,
                                     const EncodeJob::Progress &progress);
+    // The segments' workers take their cores from `pool`, before other files' while `*current`.
+    void schedule(CorePool *pool, const std::atomic<bool> *current);
 
     const SegmentPlan &plan() const { return m_plan; }
     // After run(): whether the segments were joined, how many segments had no frame to join at
@@ -93,5 +96,7 @@ private:
     std::size_t m_next = 0;   // next segment to encode
     std::size_t m_joined = 0; // segments the join has taken
     std::atomic<bool> m_abort{false};
+    CorePool *m_pool = nullptr;
+    const std::atomic<bool> *m_current = nullptr;
     std::vector<std::thread> m_workers;
 };

@@ -66,6 +66,11 @@ qint16 Binding::stop()
     return qint16(control()->invoke(Stop, {}).toInt());
 }
 
+void Binding::prefetch(const QString &inputFile, const QString &outputFile)
+{
+    control()->invoke(Prefetch, {inputFile, outputFile});
+}
+
 qint32 Binding::frameCount() const
 {
     return control()->invoke(GetFrameCount, {}).toInt();

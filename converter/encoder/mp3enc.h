@@ -24,6 +24,7 @@ inline constexpr rt::DispId Stop = 10;
 inline constexpr rt::DispId Open = 11;
 inline constexpr rt::DispId GetFrameCount = 12;
 inline constexpr rt::DispId Threads = 13;
+inline constexpr rt::DispId Prefetch = 14;
 
 // Events.
 inline constexpr rt::DispId ActFrame = 1;
@@ -45,6 +46,8 @@ public:
     qint16 encode();
     qint16 stop();
     qint32 frameCount() const;
+    // A pair to be opened later, which the encoder may convert ahead of its turn.
+    void prefetch(const QString &inputFile, const QString &outputFile);
 
 private:
     rt::Control *control() const;

@@ -101,7 +101,16 @@ template <class F> auto guarded(QWidget *owner, F handler)
 } // namespace
 
 Form1::Form1(const rt::Registry *registry, QWidget *parent)
-    : rt::Form(parent), m_registry(registry), m_loader(registry)
+    : rt::Form(parent), m_registry(registry), m_loader(registry),
+      m_lookAhead([this](int position) -> LookAhead::Pair {
+                      const std::optional<QString> output = OutputPathFor(position, false);
+                      if (!output)
+                          return std::nullopt;
+                      return std::pair{List2()->List(position), *output};
+                  },
+                  [this](const QString &input, const QString &output) {
+                      Mp3().prefetch(input, output);
+                  })
 {
     m_loader.load(FormDescription, this);
     // Label2 ends where Text1 begins, so the box does not cover its colon.
@@ -379,30 +388,46 @@ void Form1::ZTbutton3_Click()
     }
 }
 
+std::optional<QString> Form1::OutputPathFor(int position, bool makeFolders) const
+{
+    const QString input = List2()->List(position);
+    const std::optional<QString> name = OutputFileName(ParseFileName(input));
+    if (!name)
+        throw rt::ComError(rt::ErrInvalidCall,
+                           QStringLiteral("no output name for \"%1\"").arg(input));
+    QString folder = ParsePath(input);
+    if (Check1()->Value() == 1) {
+        const std::optional<QString> chosen = OutputFolderFor(position, makeFolders);
+        if (!chosen && !makeFolders)
+            return std::nullopt;
+        if (!chosen)
+            throw rt::ComError(rt::ErrPathNotFound,
+                               QStringLiteral("cannot make \"%1\" in \"%2\"")
+                                   .arg(List2()->ItemData(position), Text1()->Text()));
+        folder = *chosen;
+    }
+    const QString output = folder + *name;
+    if (writtenThisBatch(output))
+        throw rt::ComError(rt::ErrFileAlreadyOpen,
+                           QStringLiteral("\"%1\" was written earlier in this batch").arg(output));
+    return output;
+}
+
 void Form1::FileStart()
 {
     const QString input = List2()->Text();
     try {
-        const std::optional<QString> name = OutputFileName(ParseFileName(input));
-        if (!name)
-            throw rt::ComError(rt::ErrInvalidCall,
-                               QStringLiteral("no output name for \"%1\"").arg(input));
-        const QString folder =
-            Check1()->Value() == 1 ? OutputFolderFor(List2()->ListIndex()) : ParsePath(input);
-        const QString output = folder + *name;
-        if (writtenThisBatch(output))
-            throw rt::ComError(
-                rt::ErrFileAlreadyOpen,
-                QStringLiteral("\"%1\" was written earlier in this batch").arg(output));
+        const QString output = *OutputPathFor(List2()->ListIndex(), true);
         rt::setTag(Label3(), QString::number(clockMs())); // the time figure counts from here
         Mp3().open(input, output);
         Mp3().encode();
         m_pendingOutput = output;
-        Label3()->setCaption(ConvertingPrefix + rt::displayFileName(*name));
+        Label3()->setCaption(ConvertingPrefix + rt::displayFileName(ParseFileName(output)));
     } catch (const std::exception &) {
         noteSkipped(List2()->ListIndex());
         throw;
     }
+    m_lookAhead.after(List2()->ListIndex(), List2()->ListCount());
 }
 
 void Form1::Mp3_ActFrame(qint32 ActFrame)
@@ -436,18 +461,13 @@ void Form1::Mp3_ThreadEnded()
 }
 
 // The chosen output folder, and below it the folder a file was found in below a dropped one,
-// created where missing.
-QString Form1::OutputFolderFor(int position) const
+// created where missing unless `make` is false; nothing when there is none.
+std::optional<QString> Form1::OutputFolderFor(int position, bool make) const
 {
     const QString subfolder = List2()->ItemData(position);
     if (subfolder.isEmpty())
-        return Text1()->Text();
-    const std::optional<QString> folder = MakeOutputSubfolder(Text1()->Text(), subfolder);
-    if (!folder)
-        throw rt::ComError(
-            rt::ErrPathNotFound,
-            QStringLiteral("cannot make \"%1\" in \"%2\"").arg(subfolder, Text1()->Text()));
-    return *folder;
+        return Text1()->Text(); // as the user folder stands, adding nothing
+    return MakeOutputSubfolder(Text1()->Text(), subfolder, make);
 }
 
 bool Form1::writtenThisBatch(const QString &output) const
@@ -507,6 +527,11 @@ void Form1::FileFinished()
 
 void Form1::CompleteBatch()
 {
+    // Files encoded ahead that the batch passed over are dropped, not left running.
+    try {
+        Mp3().stop();
+    } catch (const std::exception &) {
+    }
     const bool userFolder = Check1()->Value() == 1;
     MsgBox(this, CompletionMessage(userFolder, Text1()->Text(), skippedFiles()), MsgInformation,
            CompletedTitle);

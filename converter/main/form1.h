@@ -2,6 +2,7 @@
 
 #include "converter/encoder/mp3enc.h"
 #include "converter/main/audiofiles.h"
+#include "converter/main/lookahead.h"
 #include "converter/main/pathhelpers.h"
 #include "runtime/controls.h"
 #include "runtime/formloader.h"
@@ -88,7 +89,10 @@ private:
     QStringList skippedFiles() const;
     void setFolderControlsEnabled(bool enabled);
     bool writtenThisBatch(const QString &output) const;
-    QString OutputFolderFor(int position) const;
+    std::optional<QString> OutputFolderFor(int position, bool make) const;
+    // The output the batch opens for the file at `position`; with `makeFolders` false, nothing
+    // when its folder is not there yet. Throws rt::ComError when the file cannot have one.
+    std::optional<QString> OutputPathFor(int position, bool makeFolders) const;
 
     const rt::Registry *m_registry;
     rt::FormLoader m_loader;
@@ -104,4 +108,5 @@ private:
     };
     QList<WrittenFile> m_batchOutputs;
     QString m_pendingOutput; // the file being encoded, until it ends well
+    LookAhead m_lookAhead;
 };

@@ -8,7 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::optional<QString> MakeOutputSubfolder(const QString &base, const QString &relative)
+std::optional<QString> MakeOutputSubfolder(const QString &base, const QString &relative,
+                                           bool make)
 {
     QString folder = base.endsWith(u'/') ? base : base + u'/';
     if (relative.isEmpty())
@@ -23,7 +24,7 @@ std::optional<QString> MakeOutputSubfolder(const QString &base, const QString &r
             return std::nullopt;
         }
         // 0777: the umask gives the folder the rights any new folder of the user's gets.
-        if (::mkdirat(fd, name.constData(), 0777) != 0 && errno != EEXIST) {
+        if (make && ::mkdirat(fd, name.constData(), 0777) != 0 && errno != EEXIST) {
             ::close(fd);
             return std::nullopt;
         }

@@ -7,5 +7,7 @@
 // folder goes (OUT + "CD1/" for Music/CD1/01.flac), created where missing. Each part is made
 // and entered inside the one before it without following a link, so nothing is created or
 // written outside `base`; a part that is "", "." or ".." or names a link or a file refuses the
-// whole. Returns the folder with a trailing separator, or nothing.
-std::optional<QString> MakeOutputSubfolder(const QString &base, const QString &relative);
+// whole. Returns the folder with a trailing separator, or nothing. With `make` false nothing is
+// created: a missing part refuses as well.
+std::optional<QString> MakeOutputSubfolder(const QString &base, const QString &relative,
+                                           bool make = true);

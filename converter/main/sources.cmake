@@ -6,6 +6,7 @@ target_sources(batchmp3core PRIVATE
     main/form2.cpp main/form2.h
     main/installpaths.cpp main/installpaths.h
     main/listdrop.cpp main/listdrop.h
+    main/lookahead.cpp main/lookahead.h
     main/maker.h
     main/msgbox.cpp main/msgbox.h
     main/pathhelpers.cpp main/pathhelpers.h

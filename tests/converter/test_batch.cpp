@@ -6,6 +6,7 @@
 #include "modaldriver.h"
 #include "runtime/filename.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -421,6 +422,86 @@ private slots:
         QCOMPARE(decodedFrames(path(output), m_dir->path()), qint64(44100)); // the first one's
     }
 
+    // Files encoded ahead of their turn on a second core finish out of list order; the batch's
+    // rules and everything the window shows still follow the list, as on one core. `files`:
+    // name:seconds, or name:x for a file that is no audio.
+    void filesEncodedAhead_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("notConverted");
+        QTest::newRow("one output name, the later file done first")
+            << QStringList{"a.wav:6", "a.WAV:0.5", "b.wav:1"} << QStringList{"a.WAV"};
+        QTest::newRow("refused file between good ones")
+            << QStringList{"a.wav:3", "x.wav:x", "c.wav:0.5"} << QStringList{"x.wav"};
+        QTest::newRow("first file refused")
+            << QStringList{"x.wav:x", "b.wav:3", "c.wav:0.5"} << QStringList{"x.wav"};
+    }
+    void filesEncodedAhead()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, notConverted);
+        struct Run
+        {
+            QStringList trace;
+            QStringList messages;
+            QMap<QString, QByteArray> outputs;
+            QStringList skipped; // below the batch's folder
+        };
+        const auto run = [&](int threads) {
+            Run result;
+            closeWindow();
+            Mp3Enc::setThreadsOption(threads);
+            openWindow(); // in a new folder
+            QStringList inputs;
+            for (const QString &file : files) {
+                const QString name = file.section(u':', 0, 0), length = file.section(u':', 1);
+                inputs << (length == u'x' ? garbage(name) : wav(name, length.toDouble()));
+                if (notConverted.contains(name))
+                    result.skipped << inputs.last().mid(m_dir->path().size());
+            }
+            for (const QString &input : inputs) { // in this order, not the dialog's
+                c<rt::ListBox>(QStringLiteral("List2"))->AddItem(input);
+                c<rt::ListBox>(QStringLiteral("List1"))->AddItem(input);
+            }
+            const auto note = [&](QString step) {
+                step.replace(m_dir->path(), QStringLiteral("…"));
+                if (result.trace.isEmpty() || result.trace.last() != step)
+                    result.trace << step;
+            };
+            connect(c<rt::TextBox>(QStringLiteral("Text2")), &QLineEdit::textChanged, this,
+                    [&](const QString &text) {
+                        note(text.startsWith(QStringLiteral("已完成：")) ? QStringLiteral("已完成")
+                                                                          : text);
+                    });
+            connect(c<rt::ListBox>(QStringLiteral("List2")), &QListWidget::currentRowChanged,
+                    this, [&](int row) { note(QStringLiteral("row %1").arg(row)); });
+            for (const MessageSeen &seen : runBatch(files[0].endsWith(u'x') ? 2 : 1))
+                result.messages << seen.text;
+            for (const QString &mp3 : QDir(m_dir->path()).entryList({QStringLiteral("*.mp3")}))
+            {
+                QFile file(path(mp3));
+                result.outputs[mp3] = file.open(QIODevice::ReadOnly)
+                                          ? QCryptographicHash::hash(file.readAll(),
+                                                                     QCryptographicHash::Sha256)
+                                          : QByteArray();
+            }
+            for (QString &message : result.messages)
+                message.replace(m_dir->path(), QStringLiteral("…"));
+            return result;
+        };
+        const Run one = run(1), two = run(2);
+        Mp3Enc::setThreadsOption(-1);
+        QCOMPARE(two.messages, one.messages);
+        QVERIFY2(one.messages.last().endsWith(
+                     QStringLiteral("\r\n其中%1个文件未能转换：\r\n…").arg(one.skipped.size()) +
+                     one.skipped.join(QStringLiteral("\r\n…"))),
+                 qPrintable(one.messages.last()));
+        QCOMPARE(two.trace, one.trace);
+        QVERIFY(one.trace.contains(QStringLiteral("已完成")));
+        QCOMPARE(two.outputs, one.outputs);
+        QCOMPARE(one.outputs.size(), files.size() - one.skipped.size());
+    }
+
     // The output folder's controls are locked with the rest while a batch runs, and come back
     // as they were.
     void folderControlsLockedDuringBatch_data()
@@ -661,13 +742,14 @@ private slots:
     {
         const QString a = wav(QStringLiteral("a.wav"), 120);
         const QString b = wav(QStringLiteral("b.wav"));
+        const QString c40 = wav(QStringLiteral("c.wav"), 40); // b and c encoded ahead meanwhile
         const QString existing = path(QStringLiteral("a.mp3"));
         {
             QFile file(existing);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("an older a.mp3");
         }
-        addFiles({a, b});
+        addFiles({a, b, c40});
         QTimer poll;
         bool closed = false;
         connect(&poll, &QTimer::timeout, this, [&] {
@@ -685,7 +767,7 @@ private slots:
         QTest::qWait(500);
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
-                 (QStringList{"a.mp3", "a.wav", "b.wav"}));
+                 (QStringList{"a.mp3", "a.wav", "b.wav", "c.wav"}));
         QFile file(existing);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("an older a.mp3"));

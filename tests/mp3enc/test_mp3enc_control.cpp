@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cstdio>
 #include <csignal>
 #include <optional>
 #include <sndfile.h>
@@ -126,6 +127,8 @@ private slots:
     void eventsOfOneEncode();
     void actFrameCoalesced();
     void nextFileStartedFromThreadEnded();
+    void encodedAhead_data();
+    void encodedAhead();
     void stopMidFile_data();
     void stopMidFile();
     void destroyedInsideItsOwnEvent();
@@ -347,25 +350,102 @@ void TestMp3EncControl::nextFileStartedFromThreadEnded()
     QFile::remove(second);
 }
 
+enum class Before { Nothing, BitRateChanged, InputReplaced, OtherPassedOver };
+
+void TestMp3EncControl::encodedAhead_data()
+{
+    QTest::addColumn<Before>("before");
+    QTest::newRow("written at its turn") << Before::Nothing;
+    QTest::newRow("bit rate changed before its turn") << Before::BitRateChanged;
+    QTest::newRow("input replaced before its turn") << Before::InputReplaced;
+    QTest::newRow("a file ahead passed over") << Before::OtherPassedOver;
+}
+
+// A file handed over ahead is encoded on the idle core but written only when Open and Encode
+// reach it, as the file Open would open then, with the settings of then.
+void TestMp3EncControl::encodedAhead()
+{
+    QFETCH(Before, before);
+    const QString folder = path(QStringLiteral("ahead"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString first = folder + QStringLiteral("/first.mp3");
+    const QString input = folder + QStringLiteral("/next.wav");
+    const QString output = folder + QStringLiteral("/next.mp3");
+    const QString passedOver = folder + QStringLiteral("/passed over.mp3");
+    QVERIFY(QFile::copy(m_short, input));
+
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    encoder.control->put(QStringLiteral("Threads"), 2);
+    QElapsedTimer timer;
+    timer.start();
+    encoder.control->call(QStringLiteral("Open"), {m_short, first});
+    encoder.control->call(QStringLiteral("Encode"));
+    if (before == Before::OtherPassedOver)
+        encoder.control->call(QStringLiteral("Prefetch"), {m_short, passedOver});
+    encoder.control->call(QStringLiteral("Prefetch"), {input, output});
+    QVERIFY(QTest::qWaitFor([&] { return encoder.site.ended(); }, 60000));
+    // The file ahead took as long on the other core: give it that thrice before its turn.
+    QTest::qWait(int(3 * timer.elapsed()) + 200);
+    const QStringList unnamed{QStringLiteral("first.mp3"), QStringLiteral("next.wav")};
+    QCOMPARE(folderEntries(folder), unnamed);
+
+    if (before == Before::BitRateChanged)
+        encoder.control->put(QStringLiteral("BitRate"), 192000);
+    if (before == Before::InputReplaced) { // as an editor saves: a new file renamed over it
+        QVERIFY(testsupport::writeWav(folder + QStringLiteral("/new.wav"), 44100 * 3, 1));
+        QVERIFY(::rename(qPrintable(folder + QStringLiteral("/new.wav")), qPrintable(input)) == 0);
+    }
+    encoder.site.events.clear();
+    QVERIFY(encoder.convert(input, output));
+    const int frameCount = encoder.control->call(QStringLiteral("GetFrameCount")).toInt();
+    verifyCompleteSequence(encoder.site, frameCount);
+    if (before == Before::Nothing) // done ahead: its turn shows it whole at once
+        QCOMPARE(encoder.site.events.first().args.value(0).toInt(), frameCount);
+
+    // The same bytes as the file encoded alone, with the settings and input of its turn.
+    EncoderFixture alone;
+    QVERIFY(alone.ok());
+    alone.control->put(QStringLiteral("Threads"), 1);
+    if (before == Before::BitRateChanged)
+        alone.control->put(QStringLiteral("BitRate"), 192000);
+    const QString reference = path(QStringLiteral("alone.mp3"));
+    QVERIFY(alone.convert(input, reference));
+    QCOMPARE(fileDigest(output), fileDigest(reference));
+    QTest::qWait(200);
+    QVERIFY(!QFile::exists(passedOver));
+    QDir(folder).removeRecursively();
+    QFile::remove(reference);
+}
+
 void TestMp3EncControl::stopMidFile_data()
 {
     QTest::addColumn<bool>("destroy");
-    QTest::newRow("Stop") << false;
-    QTest::newRow("instance destroyed") << true;
+    QTest::addColumn<bool>("filesAhead");
+    QTest::newRow("Stop") << false << false;
+    QTest::newRow("instance destroyed") << true << false;
+    QTest::newRow("Stop with files ahead") << false << true;
+    QTest::newRow("destroyed with files ahead") << true << true;
 }
 
 // Stopping mid-file returns promptly, keeps the old file, leaves no temporary and no event.
 void TestMp3EncControl::stopMidFile()
 {
     QFETCH(bool, destroy);
+    QFETCH(bool, filesAhead);
     const QString out = path(QStringLiteral("stopped.mp3"));
     QVERIFY(writeText(out, Existing));
     const QStringList before = folderEntries(m_dir.path());
 
     EncoderFixture encoder;
     QVERIFY(encoder.ok());
+    encoder.control->put(QStringLiteral("Threads"), 2);
     encoder.control->call(QStringLiteral("Open"), {m_long, out});
     encoder.control->call(QStringLiteral("Encode"));
+    if (filesAhead) {
+        encoder.control->call(QStringLiteral("Prefetch"), {m_long, path("ahead 1.mp3")});
+        encoder.control->call(QStringLiteral("Prefetch"), {m_short, path("ahead 2.mp3")});
+    }
     QVERIFY(QTest::qWaitFor([&] { return encoder.site.count(IdActFrame) > 0; }, 10000));
     QCOMPARE(folderEntries(m_dir.path()), before); // the file being written has no name yet
     const int frameCount = encoder.control->call(QStringLiteral("GetFrameCount")).toInt();

@@ -197,6 +197,7 @@ private slots:
             QVERIFY(job.parallel());
             std::atomic<bool> stop{false};
             QCOMPARE(job.run(stop, [](int) {}).status, EncodeResult::Done);
+            QCOMPARE(job.commit().status, EncodeResult::Done);
             QVERIFY(job.parallel()->joined());
             digests[input == wav] = fileDigest(mp3);
         }

@@ -64,7 +64,8 @@ EncodeResult run(
     EncodeJob &job, const EncodeJob::Progress &progress = [](int) {})
 {
     std::atomic<bool> stop{false};
-    return job.run(stop, progress);
+    const EncodeResult result = job.run(stop, progress);
+    return result.status == EncodeResult::Done ? job.commit() : result;
 }
 
 // The input as the encoder hears it: mixed down to the MP3's channels, full scale 1.0.

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+#include <utility>
+
+// Hands the encoder the files after the one being converted, so it can convert them on cores
+// that file leaves idle. The encoder writes each only when the batch opens it, so every rule of
+// the batch (list order, files written earlier, protected files) holds as it did.
+class LookAhead
+{
+public:
+    // Files handed over ahead of the current one.
+    static constexpr int Files = 2;
+
+    using Pair = std::optional<std::pair<QString, QString>>;
+    // `pairAt(position)`: the input and output the batch would open there, made without side
+    // effects; nothing when it could not open that file.
+    LookAhead(std::function<Pair(int)> pairAt,
+              std::function<void(const QString &, const QString &)> prefetch);
+
+    // The file at `position` of `count` has been started.
+    void after(int position, int count) const;
+
+private:
+    std::function<Pair(int)> m_pairAt;
+    std::function<void(const QString &, const QString &)> m_prefetch;
+};
