@@ -4,7 +4,9 @@
 //   mp3enc_driver genfloat <out.wav> <seconds> <seed>   the same as 32-bit float
 //   mp3enc_driver uncache <file>                    drops the file from the page cache
 //   mp3enc_driver encode <kbps> [threads]           stdin: "<in>\t<out>" lines; prints wall, cpu s
-//   mp3enc_driver stop <in> <out> <after ms>        prints how long Stop took, in ms
+//   mp3enc_driver stop <in> <out> <after ms> [<in> <out>]...
+//                                                    prints how long Stop took, in ms, with the
+//                                                    further pairs handed over to encode ahead
 // Every mode ends with a line "maxrss <kB>", the peak resident memory of the process.
 #include "runtime/comerror.h"
 #include "runtime/objectfactory.h"
@@ -139,12 +141,14 @@ int encode(int kbps, int threads)
     return 0;
 }
 
-int stopAfter(const QString &in, const QString &out, int afterMs)
+int stopAfter(const QString &in, const QString &out, int afterMs, const QStringList &ahead)
 {
     Site site;
     auto encoder = createEncoder(&site);
     encoder->call(QStringLiteral("Open"), {in, out});
     encoder->call(QStringLiteral("Encode"));
+    for (qsizetype i = 0; i + 1 < ahead.size(); i += 2)
+        encoder->call(QStringLiteral("Prefetch"), {ahead[i], ahead[i + 1]});
     QDeadlineTimer deadline(afterMs);
     while (!deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -185,8 +189,8 @@ int main(int argc, char **argv)
         try {
             if ((args.size() == 3 || args.size() == 4) && args[1] == "encode")
                 status = encode(args[2].toInt(), args.size() == 4 ? args[3].toInt() : -1);
-            else if (args.size() == 5 && args[1] == "stop")
-                status = stopAfter(args[2], args[3], args[4].toInt());
+            else if (args.size() >= 5 && args.size() % 2 == 1 && args[1] == "stop")
+                status = stopAfter(args[2], args[3], args[4].toInt(), args.mid(5));
             else
                 fprintf(stderr, "usage: see the top of mp3enc_driver.cpp\n");
         } catch (const rt::ComError &e) {

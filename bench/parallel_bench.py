@@ -2,7 +2,8 @@
 """Every core through the real main window: the encoder component against the lame command.
 
 Usage: parallel_bench.py BIN_DIR [WORK_DIR] [--skip-large] [--rounds N]
-                         [--only long|dense|real|pluck|float|lowrate|batch|memory]
+                         [--only long|dense|real|pluck|float|lowrate|batch|short|ninety|mixed|
+                                 memory]
 BIN_DIR holds Mp3Enc.ocx, ZTbutton.ocx, mp3enc_driver and batch_driver (a Release build).
 Needs lame, mpg123, ffmpeg and sox (scripts/install-deps.sh installs them).
 
@@ -21,7 +22,10 @@ for ffmpeg and mpg123, exactly the input's length when decoded.
 5. float: a 10-minute 32-bit float WAV at 128 kbit/s; lowrate: a 10-minute 44.1 kHz WAV at 64
    and at 96 kbit/s, where the encoder lowers the rate (targets: at most 0.65).
 6. batch: ten 90 s WAVs of generated music (target: at most 0.60).
-7. memory: peak memory of a fresh process converting a 2 GiB WAV against a 10 MiB one, every
+7. Batches of real music cut from the soundtrack (files encoded ahead of their turn on idle
+   cores): short, 40 files of 10 s; ninety, ten files of 90 s; mixed, 2 files of 5 minutes,
+   20 of 10 s and 5 of 45 s (targets: at most 0.55, the arrow never stalled over 350 ms).
+8. memory: peak memory of a fresh process converting a 2 GiB WAV against a 10 MiB one, every
    core (target: at most 1.2 times).
 """
 import glob
@@ -32,6 +36,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import wave
 
 RATE = 44100
 BYTES_PER_SECOND = RATE * 2 * 2
@@ -215,6 +220,62 @@ def batch(bin_dir, work):
         os.remove(w)
 
 
+def soundtrack_clips(work, prefix, lengths):
+    """WAVs of the given lengths in seconds, cut one after another from the soundtrack decoded
+    as one recording (from its start again when it runs out)."""
+    tracks = sorted(glob.glob(os.path.join(SOUNDTRACK, "*.ogg")))
+    whole = os.path.join(work, "soundtrack.wav")
+    if not os.path.exists(whole):
+        parts = []
+        for track in tracks:
+            part = os.path.join(work, "part.wav")
+            if subprocess.run(["ffmpeg", "-v", "error", "-i", track, "-ar", str(RATE), "-ac", "2",
+                               "-c:a", "pcm_s16le", part], capture_output=True).returncode == 0:
+                with wave.open(part) as w:
+                    parts.append(w.readframes(w.getnframes()))
+            if os.path.exists(part):
+                os.remove(part)
+        if not parts:
+            return []
+        with wave.open(whole, "wb") as w:
+            w.setnchannels(2)
+            w.setsampwidth(2)
+            w.setframerate(RATE)
+            w.writeframes(b"".join(parts))
+    with wave.open(whole) as w:
+        audio = w.readframes(w.getnframes())
+    wavs, at = [], 0
+    for i, seconds in enumerate(lengths):
+        size = int(seconds * RATE) * 4
+        if at + size > len(audio):
+            at = 0
+        wav = os.path.join(work, f"{prefix} {i:02}.wav")
+        with wave.open(wav, "wb") as w:
+            w.setnchannels(2)
+            w.setsampwidth(2)
+            w.setframerate(RATE)
+            w.writeframes(audio[at:at + size])
+        at += size
+        wavs.append(wav)
+    return wavs
+
+
+def music_batch(bin_dir, work, which):
+    lengths, label = {
+        "short": ([10] * 40, "40 files of 10 s"),
+        "ninety": ([90] * 10, "ten files of 90 s"),
+        "mixed": ([300] * 2 + [10] * 20 + [45] * 5, "2 x 5 min, 20 x 10 s and 5 x 45 s"),
+    }[which]
+    wavs = soundtrack_clips(work, which, lengths)
+    if not wavs:
+        print(f"real recordings: none in {SOUNDTRACK} (apt-get install hyperrogue-music)")
+        return
+    measure(bin_dir, work, f"soundtrack batch, {label}", wavs, 128, 0.55)
+    print("  (arrow gap target <= 350 ms)")
+    for wav in wavs:
+        os.remove(wav)
+
+
 def memory(bin_dir, work):
     peaks = {}
     for label, size in (("10 MiB", 10 << 20), ("2 GiB", 2 << 30)):
@@ -252,6 +313,9 @@ def main():
         "float": lambda: float_and_low_rates(bin_dir, work, "float"),
         "lowrate": lambda: float_and_low_rates(bin_dir, work, "lowrate"),
         "batch": lambda: batch(bin_dir, work),
+        "short": lambda: music_batch(bin_dir, work, "short"),
+        "ninety": lambda: music_batch(bin_dir, work, "ninety"),
+        "mixed": lambda: music_batch(bin_dir, work, "mixed"),
     }
     try:
         for name, case in cases.items():

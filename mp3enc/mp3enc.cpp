@@ -86,14 +86,18 @@ private:
 struct EncodeTask
 {
     ~EncodeTask() { abandon(); }
-    // Stops it, and its output with it; waits for its thread.
-    void abandon()
+    void requestStop()
     {
         {
             std::lock_guard lock(mutex);
             stop = true;
         }
         changed.notify_all();
+    }
+    // Stops it, and its output with it; waits for its thread.
+    void abandon()
+    {
+        requestStop();
         if (thread.joinable())
             thread.join();
     }
@@ -368,7 +372,8 @@ void Mp3Enc::refuseWhileEncoding(const char *call) const
                QStringLiteral("%1 is not possible while an encode is running").arg(call));
 }
 
-std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QString &outputFile)
+std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QString &outputFile,
+                                           bool ahead)
 {
     auto reader = openInput(inputFile);
     if (reader->channels() > 2 && !m_downMix)
@@ -391,7 +396,10 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QStri
     auto job = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder),
                                            rt::absolutePath(outputFile));
     SegmentOptions segments;
-    segments.threads = m_threads;
+    segments.threads =
+        ahead && settings.frames < std::uint64_t(AheadSplitSeconds) * settings.sampleRate
+            ? 1
+            : m_threads;
     job->allowSegments(settings, segments);
     return job;
 }
@@ -502,7 +510,7 @@ void Mp3Enc::Prefetch(const QString &inputFile, const QString &outputFile)
         return;
     auto task = std::make_unique<EncodeTask>();
     try {
-        task->job = prepare(inputFile, outputFile);
+        task->job = prepare(inputFile, outputFile, true);
     } catch (const rt::ComError &) {
         return; // Open refuses it when its turn comes, and says why
     }
@@ -547,6 +555,13 @@ std::unique_ptr<EncodeTask> Mp3Enc::takeAhead(const QString &inputFile, const QS
 
 void Mp3Enc::Stop()
 {
+    // All at once, so they stop side by side rather than one after another.
+    for (auto &task : m_ahead)
+        task->requestStop();
+    if (m_openedAhead)
+        m_openedAhead->requestStop();
+    if (m_current)
+        m_current->requestStop();
     for (auto &task : m_ahead)
         task->abandon();
     m_ahead.clear();

@@ -69,10 +69,14 @@ private:
 
     // Files encoded ahead, at most.
     static constexpr std::size_t MaxAhead = 2;
+    // A file encoded ahead is split only from this length on: files side by side keep the cores
+    // busy without the cost of seams, but a long file alone in one piece would leave them idle.
+    static constexpr int AheadSplitSeconds = 120;
 
     void refuseWhileEncoding(const char *call) const;
     int cores() const;
-    std::unique_ptr<EncodeJob> prepare(const QString &inputFile, const QString &outputFile);
+    std::unique_ptr<EncodeJob> prepare(const QString &inputFile, const QString &outputFile,
+                                       bool ahead = false);
     EncodeSettings settings() const;
     std::unique_ptr<EncodeTask> takeAhead(const QString &inputFile, const QString &outputFile);
     void claim(EncodeTask &task);
