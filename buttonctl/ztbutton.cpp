@@ -8,6 +8,8 @@
 #include "runtime/controls.h"
 #include "runtime/propertybag.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
@@ -110,9 +112,69 @@ qint16 vbButton(Qt::MouseButtons buttons)
 
 // ---- construction and end of life
 
+namespace {
+
+// What a screen reader sees of the button: a push button named by its caption (or by the name
+// its host gave an icon-only one), with its own Enabled as its state and a press action.
+class ZTbuttonAccessible final : public QAccessibleWidget
+{
+public:
+    explicit ZTbuttonAccessible(ZTbutton *button) : QAccessibleWidget(button, QAccessible::Button)
+    {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t != QAccessible::Name)
+            return QAccessibleWidget::text(t);
+        const QString given = widget()->accessibleName();
+        return given.isEmpty() ? button()->Caption().simplified() : given;
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        const bool enabled = button()->Enabled() && widget()->isEnabled();
+        s.disabled = !enabled;
+        s.focusable = enabled;
+        s.focused = enabled && widget()->hasFocus();
+        s.pressed = button()->isPressed();
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        return state().disabled ? QStringList() : QStringList{pressAction(), setFocusAction()};
+    }
+
+    void doAction(const QString &name) override
+    {
+        if (state().disabled)
+            return;
+        if (name == pressAction())
+            button()->pressLikeEnter();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+
+private:
+    ZTbutton *button() const { return static_cast<ZTbutton *>(widget()); }
+};
+
+QAccessibleInterface *accessibleButton(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("ZTbutton") && object && object->isWidgetType())
+        return new ZTbuttonAccessible(static_cast<ZTbutton *>(object));
+    return nullptr;
+}
+
+} // namespace
+
 ZTbutton::ZTbutton(ZTbuttonHost *host, QWidget *parent) : QWidget(parent), m_host(host)
 {
-    setFocusPolicy(Qt::StrongFocus);
+    // Once per process; the library is never unloaded while the process runs.
+    static const bool factoryInstalled = (QAccessible::installFactory(accessibleButton), true);
+    (void)factoryInstalled;
+    setFocusPolicy(Qt::NoFocus); // until Enabled
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
@@ -188,7 +250,27 @@ void ZTbutton::setFocusDottedRect(bool NewValue)
 void ZTbutton::setEnabled(bool NewValue)
 {
     m_Enabled = NewValue;
+    // A disabled button takes no focus: Tab and screen readers pass it by.
+    setFocusPolicy(NewValue ? Qt::StrongFocus : Qt::NoFocus);
+    QAccessible::State changes;
+    changes.disabled = true;
+    changes.focusable = true;
+    QAccessibleStateChangeEvent event(this, changes);
+    QAccessible::updateAccessibility(&event);
     changed(QStringLiteral("Enabled"));
+}
+
+// The key events Enter gives, through the same handlers, so the host sees the same events in
+// the same order.
+void ZTbutton::pressLikeEnter()
+{
+    QPointer<ZTbutton> self(this);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    keyPressEvent(&press);
+    if (!self)
+        return;
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    keyReleaseEvent(&release);
 }
 
 void ZTbutton::setFontType(const QFont &NewValue)

@@ -93,6 +93,10 @@ public:
 
     QImage surfaceImage() const { return m_surface.image(); }
 
+    // For assistive technology: the pressed look, and a press that is Enter's, event for event.
+    bool isPressed() const { return m_Pressed; }
+    void pressLikeEnter();
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;

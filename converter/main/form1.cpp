@@ -115,6 +115,9 @@ Form1::Form1(const rt::Registry *registry, QWidget *parent)
     m_loader.load(FormDescription, this);
     // Label2 ends where Text1 begins, so the box does not cover its colon.
     FitTextToWidth(Label2(), Text1()->x() - Label2()->x());
+    // The browse button shows only an icon: a screen reader needs words for it.
+    if (QWidget *browse = ZTbutton(2)->widget())
+        browse->setAccessibleName(QStringLiteral("选择MP3输出目录"));
     wireEvents();
     wireDesktop();
     Form_Load();

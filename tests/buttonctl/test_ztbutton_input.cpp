@@ -3,6 +3,7 @@
 #include "tests/buttonctl/buttonfixture.h"
 #include "tests/support/testsupport.h"
 
+#include <QAccessible>
 #include <QWidget>
 #include <QtTest>
 
@@ -129,6 +130,51 @@ private slots:
         }
         const QVariantList expected{qint16(keyCode), qint16(shift)};
         QCOMPARE(keys, (QList<QVariantList>{expected, expected}));
+    }
+
+    // What a screen reader gets: a push button named by its trimmed caption (or the name its
+    // host gave it), its Enabled as its state, and a press that is Enter's, event for event.
+    void accessible_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("givenName");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("caption, blanks trimmed") << "  开始转换  " << "" << true << "开始转换";
+        QTest::newRow("icon only, named by the host") << "" << "选择MP3输出目录" << true
+                                                      << "选择MP3输出目录";
+        QTest::newRow("disabled") << "添加" << "" << false << "添加";
+    }
+    void accessible()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QString, givenName);
+        QFETCH(bool, enabled);
+        QFETCH(QString, name);
+        m_button->putProperty(Caption, caption);
+        m_button->putProperty(Enabled, enabled);
+        m_widget->setAccessibleName(givenName);
+        m_site->clear();
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(m_widget);
+        QVERIFY(face);
+        QCOMPARE(face->role(), QAccessible::Button);
+        QCOMPARE(face->text(QAccessible::Name), name);
+        QCOMPARE(face->state().disabled, !enabled);
+        QCOMPARE(face->state().focusable, enabled);
+        QCOMPARE(m_widget->focusPolicy(), enabled ? Qt::StrongFocus : Qt::NoFocus);
+        QAccessibleActionInterface *actions = face->actionInterface();
+        QVERIFY(actions);
+        QCOMPARE(actions->actionNames().contains(QAccessibleActionInterface::pressAction()),
+                 enabled);
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(m_site->ids(), enabled ? (QList<rt::DispId>{KeyDown, KeyPress, Click, KeyUp})
+                                        : QList<rt::DispId>{});
+        if (enabled) {
+            QTest::keyPress(m_widget, Qt::Key_Space); // the pressed look, reported
+            QVERIFY(face->state().pressed);
+            QTest::keyRelease(m_widget, Qt::Key_Space);
+            QVERIFY(!face->state().pressed);
+        }
     }
 
     void spaceOnlyPresses()

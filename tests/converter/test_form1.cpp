@@ -5,6 +5,7 @@
 #include "formfixture.h"
 #include "modaldriver.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -86,6 +87,12 @@ private slots:
         QCOMPARE(rt::tag(c<rt::Label>(QStringLiteral("Lab0"))), QStringLiteral("0"));
         QVERIFY(!buttonEnabled(*m_form, QStringLiteral("ZTbutton2")));
         QVERIFY(buttonEnabled(*m_form, QStringLiteral("ZTbutton3")));
+        // To a screen reader: the icon-only browse button named, disabled and passed by.
+        QAccessibleInterface *browse = QAccessible::queryAccessibleInterface(
+            host(*m_form, QStringLiteral("ZTbutton2"))->widget());
+        QCOMPARE(browse->role(), QAccessible::Button);
+        QCOMPARE(browse->text(QAccessible::Name), QStringLiteral("选择MP3输出目录"));
+        QVERIFY(browse->state().disabled && !browse->state().focusable);
         QVERIFY(c<QRadioButton>(QStringLiteral("Opt(5)"))->isChecked());
         QVERIFY(!c<rt::TextBox>(QStringLiteral("Text1"))->isEnabled());
         QVERIFY(c<rt::TextBox>(QStringLiteral("Text1"))->isReadOnly()); // never typed into
