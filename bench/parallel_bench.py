@@ -73,12 +73,15 @@ def frames_of(wav):
     return int(out)
 
 
-def decoded_frames(mp3, work):
+def decoded(mp3, work):
+    """Frames and sample rate of the gapless decode."""
     wav = os.path.join(work, "decoded.wav")
     subprocess.run(["mpg123", "-q", "-w", wav, mp3], check=True)
     frames = frames_of(wav)
+    rate = int(subprocess.run(["soxi", "-r", wav], capture_output=True, text=True,
+                              check=True).stdout)
     os.remove(wav)
-    return frames
+    return frames, rate
 
 
 def radio_gain(mp3):
@@ -100,7 +103,11 @@ def check(mp3, reference, frames, work):
                              text=True).stderr.strip()
     if errors:
         problems.append("decoder errors: " + errors[:200])
-    if decoded_frames(mp3, work) != frames:
+    ours, theirs = decoded(mp3, work), decoded(reference, work)
+    if ours != theirs:
+        problems.append("decoded length or rate differs from lame's")
+    # Where the rate is kept, exactly the input's length; lowered, the length lame gives.
+    if ours[1] == RATE and ours[0] != frames:
         problems.append("decoded length differs from the input's")
     return problems
 

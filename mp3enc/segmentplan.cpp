@@ -28,7 +28,11 @@ SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int
     plan.period = std::lcm(std::max(1, period), std::max(1, alignment));
     // Whole frames of MinSeconds, rounded down: 90 s make six segments, not five.
     const std::int64_t minFrames = std::int64_t(MinSeconds) * sampleRate / samplesPerFrame;
-    const std::int64_t count = std::min<std::int64_t>(totalFrames / minFrames, MaxSegments);
+    const std::int64_t maxFrames =
+        (std::int64_t(MaxSeconds) * sampleRate + samplesPerFrame - 1) / samplesPerFrame;
+    std::int64_t count = std::min<std::int64_t>(totalFrames / minFrames, MaxSegments);
+    if (count == MaxSegments)
+        count = std::max(count, (totalFrames + maxFrames - 1) / maxFrames);
     if (count < 2 || totalFrames / count < 2 * (MinPreRoll + Window)) {
         plan.segments.push_back({.endFrame = totalFrames});
         return plan;

@@ -35,13 +35,17 @@ struct SegmentPlan
     static constexpr int Window = 16;
     static constexpr int MinSeconds = 15;
     // Every seam costs a pre-roll and a window twice over: a long file is cut into this many
-    // segments at most, which still keeps many cores busy.
+    // segments at most, which still keeps many cores busy...
     static constexpr int MaxSegments = 24;
+    // ...unless they would grow longer than this (past 10 minutes): encoded segments wait in
+    // memory for the join, which must not grow with the file.
+    static constexpr int MaxSeconds = 25;
 
     std::vector<Segment> segments;
     int period = 1;
 
-    // As many segments of at least MinSeconds as the file holds, up to MaxSegments, whatever the
+    // As many segments of at least MinSeconds as the file holds, up to MaxSegments (more for
+    // files past MaxSegments segments of MaxSeconds), whatever the
     // number of cores, so the output does not depend on the machine.
     // `alignment`: frames where the input and the output rate meet on a whole input sample
     // (1 where the rate is kept), so an encoder may start there.

@@ -115,9 +115,13 @@ Form1::Form1(const rt::Registry *registry, QWidget *parent)
     m_loader.load(FormDescription, this);
     // Label2 ends where Text1 begins, so the box does not cover its colon.
     FitTextToWidth(Label2(), Text1()->x() - Label2()->x());
-    // The browse button shows only an icon: a screen reader needs words for it.
+    // Words for a screen reader where the window shows none beside the control (the browse
+    // button's icon) or shows them in a frame's caption.
     if (QWidget *browse = ZTbutton(2)->widget())
         browse->setAccessibleName(QStringLiteral("选择MP3输出目录"));
+    List1()->setAccessibleName(QStringLiteral("Wav文件"));
+    Text1()->setAccessibleName(QStringLiteral("Mp3目录"));
+    Text2()->setAccessibleName(QStringLiteral("状态"));
     wireEvents();
     wireDesktop();
     Form_Load();

@@ -93,6 +93,11 @@ private slots:
         QCOMPARE(browse->role(), QAccessible::Button);
         QCOMPARE(browse->text(QAccessible::Name), QStringLiteral("选择MP3输出目录"));
         QVERIFY(browse->state().disabled && !browse->state().focusable);
+        for (const auto &[name, spoken] : {std::pair{"List1", "Wav文件"}, std::pair{"Text1", "Mp3目录"},
+                                           std::pair{"Text2", "状态"}})
+            QCOMPARE(QAccessible::queryAccessibleInterface(c<QWidget>(QString::fromLatin1(name)))
+                         ->text(QAccessible::Name),
+                     QString::fromUtf8(spoken));
         QVERIFY(c<QRadioButton>(QStringLiteral("Opt(5)"))->isChecked());
         QVERIFY(!c<rt::TextBox>(QStringLiteral("Text1"))->isEnabled());
         QVERIFY(c<rt::TextBox>(QStringLiteral("Text1"))->isReadOnly()); // never typed into

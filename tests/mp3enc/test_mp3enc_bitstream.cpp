@@ -296,13 +296,14 @@ void TestMp3EncBitstream::segmentPlan_data()
     QTest::newRow("31 s: two") << 31.0 << 44100 << 49 << 2;
     QTest::newRow("10 min at 48 kHz: 24 of 25 s") << 600.0 << 48000 << 1 << 24;
     QTest::newRow("46 s at 22.05 kHz") << 46.0 << 22050 << 49 << 3;
-    QTest::newRow("an hour at 44.1 kHz: at most 24") << 3600.0 << 44100 << 7 << 24;
+    QTest::newRow("24 min: 58 of at most 25 s") << 1440.0 << 44100 << 7 << 58;
+    QTest::newRow("an hour: 144 of at most 25 s") << 3600.0 << 44100 << 7 << 144;
     QTest::newRow("90 s: six") << 90.0 << 44100 << 49 << 6;
 }
 
-// At least 15 s each (to a frame), starts at multiples of the padding period, silence before the
-// pre-roll and the pre-roll before the window, and each segment encoding through the next one's
-// window.
+// At least 15 s and at most 25 s each (to a frame), starts at multiples of the padding period,
+// silence before the pre-roll and the pre-roll before the window, and each segment encoding
+// through the next one's window.
 void TestMp3EncBitstream::segmentPlan()
 {
     QFETCH(double, seconds);
@@ -319,6 +320,8 @@ void TestMp3EncBitstream::segmentPlan()
         const Segment &s = plan.segments[i];
         const Segment &before = plan.segments[i - 1];
         QVERIFY(double(s.windowStart - before.windowStart + 1) * spf / rate >= 15.0);
+        QVERIFY(double(s.windowStart - before.windowStart - 1) * spf / rate <=
+                SegmentPlan::MaxSeconds);
         QCOMPARE(s.encoderStart % period, std::int64_t(0));
         QCOMPARE(s.windowStart - s.audioStart, std::int64_t(SegmentPlan::MinPreRoll));
         QVERIFY(s.audioStart - s.encoderStart >= SegmentPlan::LeadIn);
