@@ -12,12 +12,6 @@ void CorePool::setCores(int cores)
     m_changed.notify_all();
 }
 
-int CorePool::cores() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_cores;
-}
-
 bool CorePool::acquire(bool urgent, const std::function<bool()> &stopped)
 {
     std::unique_lock lock(m_mutex);

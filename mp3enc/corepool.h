@@ -15,7 +15,6 @@ public:
 
     // Takes effect as cores come back.
     void setCores(int cores);
-    int cores() const;
 
     // Waits for a core; `urgent` (the file being converted) goes before the others. False when
     // `stopped` says so meanwhile: no core is held then.
@@ -44,7 +43,7 @@ public:
     };
 
 private:
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_changed;
     int m_free;
     int m_cores;
