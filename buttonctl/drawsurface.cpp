@@ -23,18 +23,11 @@ quint32 toBgr(QRgb rgb)
     return rt::bgrFromColor(QColor::fromRgb(rgb));
 }
 
-// One row of a rounded rectangle: the first and last pixel inside it.
-struct Span
-{
-    int first;
-    int last;
-};
+} // namespace
 
-// The rows of the rounded rectangle [left, right) x [top, bottom) whose corners are quarter
-// ellipses of the given width and height. The corner rows follow the system's integer ellipse
-// walk (Zingl's error-term stepping over an ellipse whose axes are the width and height less
-// one), not the true curve: at some sizes that is one pixel leaner in a row, and a window
-// shaped by it must show the same corners.
+// The corner rows follow the system's integer ellipse walk (Zingl's error-term stepping over an
+// ellipse whose axes are the width and height less one), not the true curve: at some sizes that
+// is one pixel leaner in a row, and a window shaped by it must show the same corners.
 std::vector<Span> roundedSpans(int left, int top, int right, int bottom, int ew, int eh)
 {
     if (left > right)
@@ -89,8 +82,6 @@ std::vector<Span> roundedSpans(int left, int top, int right, int bottom, int ew,
         setRow(height - eh + i, inset[size_t(i)]);
     return rows;
 }
-
-} // namespace
 
 int vbRound(double value)
 {

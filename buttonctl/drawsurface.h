@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QRegion>
 #include <QString>
+#include <vector>
 
 // A device context is the pixel buffer of a surface: what is drawn through it is what the
 // surface's own operations read back.
@@ -84,6 +85,17 @@ private:
     double m_currentX = 0;
     double m_currentY = 0;
 };
+
+// One row of a rounded rectangle: the first and last pixel inside it.
+struct Span
+{
+    int first;
+    int last;
+};
+
+// The rows of the rounded rectangle [left, right) x [top, bottom) whose corners are quarter
+// ellipses of the given width and height: the shape RoundRect outlines.
+std::vector<Span> roundedSpans(int left, int top, int right, int bottom, int ew, int eh);
 
 // The GDI operations the button draws with, on a device context.
 void RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int height,

@@ -76,12 +76,6 @@ constexpr quint32 DisabledBack = 0xEAF4F5;
 constexpr quint32 DisabledBorder = 0xBAC7C9;
 constexpr quint32 DisabledCaption = 0xBAC7C9;
 
-constexpr quint32 FocusDotColor = 0x000000;
-constexpr int IconInset = 5;
-constexpr quint32 DisabledIconColor = 0x99A8AC;
-constexpr int CaptionSideInset = 100; // twips
-constexpr int CaptionRaise = 20;      // twips
-
 constexpr int DesignWidth = 232;
 constexpr int DesignHeight = 136;
 constexpr int HoverInterval = 50; // ms
@@ -583,7 +577,75 @@ void ZTbutton::mouseDoubleClickEvent(QMouseEvent *event)
 void ZTbutton::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    p.drawImage(0, 0, m_surface.image());
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != m_regionRatio) // moved to a screen of another ratio
+        QMetaObject::invokeMethod(this, [this] { RedrawButton(); }, Qt::QueuedConnection);
+    if (ratio == 1.0) {
+        p.drawImage(0, 0, m_surface.image());
+        return;
+    }
+    if (testAttribute(Qt::WA_OpaquePaintEvent)) {
+        // Scaled corners are transparent: the window must be painted underneath from now on.
+        setAttribute(Qt::WA_OpaquePaintEvent, false);
+        update();
+    }
+    if (m_scaled.isNull() || m_scaled.devicePixelRatio() != ratio) {
+        if (m_ColorStyle >= DefaultStyle && m_ColorStyle <= YellowStyle) {
+            m_scaled = drawScaledLook(currentLook(), QSize(W(), H()), ratio);
+        } else {
+            // A look of no style is whatever the surface holds: shown smoothly enlarged.
+            m_scaled = m_surface.image().scaled(m_surface.image().size() * ratio,
+                                                Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        m_scaled.setDevicePixelRatio(ratio);
+    }
+    p.drawImage(QPointF(0, 0), m_scaled);
+}
+
+ButtonLook ZTbutton::currentLook() const
+{
+    ButtonLook look;
+    look.rounded = m_RoundedValue;
+    look.caption = m_Caption;
+    look.captionAlignment = m_CaptionAlignment;
+    look.font = m_surface.Font();
+    look.iconAlignment = m_IconAlignment;
+    if (!m_Icon.isNull() && !m_IconMask.isNull()) {
+        const QImage sharpIcon = rt::sharperPicture(m_Icon);
+        const QImage sharpMask = rt::sharperPicture(m_IconMask);
+        const bool sharp = !sharpIcon.isNull() && !sharpMask.isNull();
+        look.icon = sharp ? sharpIcon : m_Icon;
+        look.mask = sharp ? sharpMask : m_IconMask;
+        look.iconSize = imgIcon.Picture().size();
+    }
+    if (!m_Enabled) {
+        look.backTop = look.backBottom = DisabledBack;
+        look.border = DisabledBorder;
+        look.greyIcon = true;
+        look.captionColor = DisabledCaption;
+        return look;
+    }
+    const StyleColors &style = Styles[m_ColorStyle - 1];
+    look.backTop = style.backTop;
+    look.backBottom = style.backBottom;
+    look.border = style.border;
+    look.captionColor = m_ForeColor;
+    if (m_MouseOver && !m_Pressed) {
+        look.frame = style.hover;
+        look.frameLines = 8;
+    } else if (m_HasFocus && !m_Pressed) {
+        look.frame = style.focus;
+        look.frameLines = 8;
+        look.dots = m_FocusDottedRect;
+    } else if (m_Pressed) {
+        look.backTop = style.pressedTop;
+        look.backBottom = style.pressedBottom;
+        look.border = style.pressedBorder;
+        look.frame = style.pressed;
+        look.frameLines = style.pressedLines;
+        look.dots = m_HasFocus && m_FocusDottedRect;
+    }
+    return look;
 }
 
 void ZTbutton::resizeEvent(QResizeEvent *)
@@ -600,8 +662,14 @@ void ZTbutton::syncSurfaceSize()
 void ZTbutton::RedrawButton()
 {
     syncSurfaceSize();
+    // On a screen of another pixel ratio the region is the scaled look's, which covers its
+    // outline whole.
+    const qreal ratio = devicePixelRatioF();
+    m_regionRatio = ratio;
     attempt([&] {
-        const QRegion region = CreateRoundRectRgn(0, 0, W(), H(), m_RoundedValue, m_RoundedValue);
+        const QRegion region =
+            ratio == 1.0 ? CreateRoundRectRgn(0, 0, W(), H(), m_RoundedValue, m_RoundedValue)
+                         : scaledLookRegion(QSize(W(), H()), m_RoundedValue, ratio);
         if (mask() != region)
             setMask(region);
     });
@@ -613,6 +681,7 @@ void ZTbutton::RedrawButton()
     } else if (m_MouseOver && m_FocusDottedRect) {
         attempt([&] { DrawFocusDots(); });
     }
+    m_scaled = QImage();
     update();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "buttonctl/drawsurface.h"
+#include "buttonctl/scaledlook.h"
 #include "runtime/control.h"
 
 #include <QFont>
@@ -124,6 +125,8 @@ private:
     void UserControl_Paint();
     void tmrCheck_Timer();
 
+    // The look as it stands, for drawing on screens of other pixel ratios.
+    ButtonLook currentLook() const;
     void DrawEnabledLook();
     void DrawDisabledLook();
     void DrawFrame(const quint32 *colors, int lines);
@@ -158,6 +161,9 @@ private:
     QImage m_IconMask;
 
     DrawSurface m_surface;
+    // The look drawn for the screen's pixel ratio when that is not 1, until the next redraw.
+    QImage m_scaled;
+    qreal m_regionRatio = 1.0;
     QTimer tmrCheck;
     DrawSurface imgIcon;
     DrawSurface imgMask;

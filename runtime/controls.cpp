@@ -1,5 +1,6 @@
 #include "runtime/controls.h"
 
+#include "runtime/accessible.h"
 #include "runtime/formloader.h"
 #include "runtime/windowframe.h"
 
@@ -9,7 +10,11 @@
 #include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QStyle>
 #include <algorithm>
+#include <cmath>
+#include <map>
+#include <mutex>
 
 namespace rt {
 
@@ -36,7 +41,66 @@ void setFore(QWidget *w, quint32 bgr)
     setRole(w, QPalette::ButtonText, bgr);
 }
 
+// A picture drawn where the screen has more device pixels than logical ones: the sharper drawing,
+// brought down to the picture's own size, when there is one.
+void drawPicture(QPainter &painter, const QRect &target, const QPixmap &picture,
+                 const QPixmap &sharper, qreal ratio)
+{
+    if (!sharper.isNull() && ratio > 1.0) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawPixmap(target, sharper);
+    } else {
+        painter.drawPixmap(target.topLeft(), picture);
+    }
+}
+
+struct SharperPictures
+{
+    std::mutex lock;
+    // By the picture's cache key: copies of a picture share it, and keys are never reused.
+    std::map<qint64, QImage> byKey;
+};
+
+SharperPictures &sharperPictures()
+{
+    static SharperPictures pictures;
+    return pictures;
+}
+
 } // namespace
+
+void setSharperPicture(const QImage &picture, const QImage &sharper)
+{
+    if (picture.isNull())
+        return;
+    SharperPictures &pictures = sharperPictures();
+    const std::lock_guard<std::mutex> hold(pictures.lock);
+    if (sharper.isNull())
+        pictures.byKey.erase(picture.cacheKey());
+    else
+        pictures.byKey[picture.cacheKey()] = sharper;
+}
+
+QImage sharperPicture(const QImage &picture)
+{
+    if (picture.isNull())
+        return QImage();
+    SharperPictures &pictures = sharperPictures();
+    const std::lock_guard<std::mutex> hold(pictures.lock);
+    const auto found = pictures.byKey.find(picture.cacheKey());
+    return found == pictures.byKey.end() ? QImage() : found->second;
+}
+
+void setDecorative(QWidget *control, bool on)
+{
+    if (control)
+        control->setProperty("rt_decorative", on);
+}
+
+bool isDecorative(const QWidget *control)
+{
+    return control && control->property("rt_decorative").toBool();
+}
 
 QColor colorFromBgr(quint32 bgr)
 {
@@ -60,7 +124,9 @@ void setTag(QObject *control, const QString &value)
 }
 
 Form::Form(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, flags)
-{}
+{
+    installAccessibleControls();
+}
 
 Form::~Form()
 {
@@ -74,9 +140,10 @@ void Form::setBackColor(quint32 bgr)
     setRole(this, QPalette::Window, bgr);
 }
 
-void Form::setPicture(const QPixmap &picture)
+void Form::setPicture(const QPixmap &picture, const QPixmap &sharper)
 {
     m_picture = picture;
+    m_sharper = sharper;
     update();
 }
 
@@ -100,8 +167,10 @@ void Form::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
+    // Clipped to the client area by the painter.
     if (!m_picture.isNull())
-        painter.drawPixmap(0, 0, m_picture); // clipped to the client area by the painter
+        drawPicture(painter, QRect(QPoint(0, 0), m_picture.size()), m_picture, m_sharper,
+                    devicePixelRatioF());
 }
 
 ListBox::ListBox(QWidget *parent) : QListWidget(parent)
@@ -119,6 +188,16 @@ void ListBox::keyPressEvent(QKeyEvent *event)
     QListWidget::keyPressEvent(event);
     if (currentRow() != before && currentRow() >= 0)
         emit Click();
+}
+
+void ListBox::showEvent(QShowEvent *event)
+{
+    // On a fractional pixel ratio the items' area, rounded to device pixels, would cover the
+    // one-pixel frame on three sides: it keeps a pixel of distance there.
+    const qreal ratio = devicePixelRatioF();
+    const int margin = ratio == std::floor(ratio) ? 0 : 1;
+    setViewportMargins(margin, margin, margin, margin);
+    QListWidget::showEvent(event);
 }
 
 void ListBox::AddItem(const QString &item)
@@ -340,11 +419,26 @@ void Frame::setForeColor(quint32 bgr)
 Image::Image(QWidget *parent) : QLabel(parent)
 {
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setDecorative(this, true);
 }
 
-void Image::setPicture(const QPixmap &picture)
+void Image::setPicture(const QPixmap &picture, const QPixmap &sharper)
 {
+    m_sharper = sharper;
     setPixmap(picture);
+}
+
+void Image::paintEvent(QPaintEvent *event)
+{
+    const QPixmap picture = pixmap();
+    if (m_sharper.isNull() || picture.isNull() || devicePixelRatioF() <= 1.0) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    const QRect target =
+        QStyle::alignedRect(layoutDirection(), alignment(), picture.size(), contentsRect());
+    drawPicture(painter, target, picture, m_sharper, devicePixelRatioF());
 }
 
 } // namespace rt

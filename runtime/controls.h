@@ -28,6 +28,16 @@ constexpr int twipsToPixels(int twips)
 RT_EXPORT QColor colorFromBgr(quint32 bgr);
 RT_EXPORT quint32 bgrFromColor(const QColor &color);
 
+// A picture may come with a drawing of itself at twice its size, for screens with more device
+// pixels to a pixel: the picture's own pixels stay what a 1x screen shows.
+RT_EXPORT void setSharperPicture(const QImage &picture, const QImage &sharper);
+RT_EXPORT QImage sharperPicture(const QImage &picture); // null when there is none
+
+// A control that only decorates (a picture, an arrow drawn in text) is left out of what screen
+// readers are shown.
+RT_EXPORT void setDecorative(QWidget *control, bool on);
+RT_EXPORT bool isDecorative(const QWidget *control);
+
 // Every control carries a text Tag, kept as a dynamic property.
 RT_EXPORT QString tag(const QObject *control);
 RT_EXPORT void setTag(QObject *control, const QString &value);
@@ -40,7 +50,7 @@ public:
     explicit Form(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
     ~Form() override;
     void setBackColor(quint32 bgr);
-    void setPicture(const QPixmap &picture);
+    void setPicture(const QPixmap &picture, const QPixmap &sharper = QPixmap());
     // A sizing border only: no title bar, no caption, no icon.
     void setSizingBorderOnly(bool on);
     bool sizingBorderOnly() const { return m_sizingBorderOnly; }
@@ -51,6 +61,7 @@ protected:
 
 private:
     QPixmap m_picture;
+    QPixmap m_sharper;
     bool m_sizingBorderOnly = false;
 };
 
@@ -75,6 +86,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 };
 
 class RT_EXPORT TextBox : public QLineEdit
@@ -159,7 +171,13 @@ class RT_EXPORT Image : public QLabel
     Q_OBJECT
 public:
     explicit Image(QWidget *parent = nullptr);
-    void setPicture(const QPixmap &picture);
+    void setPicture(const QPixmap &picture, const QPixmap &sharper = QPixmap());
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QPixmap m_sharper;
 };
 
 } // namespace rt

@@ -118,6 +118,15 @@ public:
         return p;
     }
 
+    // The same picture drawn at twice the size, kept beside it as name@2x.png; null if none.
+    QPixmap sharper(const QString &name) const
+    {
+        const QFileInfo one(QDir(m_baseDir).filePath(name));
+        const QString two = one.dir().filePath(one.completeBaseName() + QLatin1String("@2x.") +
+                                               one.suffix());
+        return QFileInfo::exists(two) ? QPixmap(two) : QPixmap();
+    }
+
     QObject *build(const QJsonObject &c, QWidget *container);
 
 private:
@@ -136,11 +145,14 @@ PropertyBag Builder::bagOf(const QJsonObject &json) const
     PropertyBag bag;
     for (auto it = json.begin(); it != json.end(); ++it) {
         const QJsonValue v = it.value();
-        if (v.isObject() && v.toObject().contains(QLatin1String("picture")))
-            bag.set(it.key(),
-                    picture(v.toObject().value(QLatin1String("picture")).toString()).toImage());
-        else
+        if (v.isObject() && v.toObject().contains(QLatin1String("picture"))) {
+            const QString name = v.toObject().value(QLatin1String("picture")).toString();
+            const QImage image = picture(name).toImage();
+            setSharperPicture(image, sharper(name).toImage());
+            bag.set(it.key(), image);
+        } else {
             bag.set(it.key(), v.toVariant());
+        }
     }
     return bag;
 }
@@ -220,8 +232,10 @@ QWidget *Builder::buildWidget(const QString &kind, const QJsonObject &c, QWidget
     }
     if (kind == QLatin1String("Image")) {
         auto *image = new Image(container);
-        if (c.contains(QLatin1String("picture")))
-            image->setPicture(picture(c.value(QLatin1String("picture")).toString()));
+        if (c.contains(QLatin1String("picture"))) {
+            const QString name = c.value(QLatin1String("picture")).toString();
+            image->setPicture(picture(name), sharper(name));
+        }
         return image;
     }
     throw ComError(ErrTypeMismatch, QStringLiteral("unknown control kind %1").arg(kind));
@@ -237,6 +251,8 @@ void Builder::applyCommon(QWidget *w, const QJsonObject &c)
         w->setVisible(false);
     if (!c.value(QLatin1String("enabled")).toBool(true))
         w->setEnabled(false);
+    if (c.contains(QLatin1String("decorative")))
+        setDecorative(w, c.value(QLatin1String("decorative")).toBool());
 }
 
 QObject *Builder::build(const QJsonObject &c, QWidget *container)
@@ -329,12 +345,17 @@ void applyWindow(const QJsonObject &d, Form *form, const Builder &builder)
     if (d.contains(QLatin1String("backColor")))
         form->setBackColor(colorValue(d.value(QLatin1String("backColor"))));
     if (d.contains(QLatin1String("picture")))
-        form->setPicture(builder.picture(d.value(QLatin1String("picture")).toString()));
+        form->setPicture(builder.picture(d.value(QLatin1String("picture")).toString()),
+                         builder.sharper(d.value(QLatin1String("picture")).toString()));
     if (d.contains(QLatin1String("font")))
         form->setFont(fontValue(d.value(QLatin1String("font")).toObject(), form->font()));
     QIcon icon;
-    for (const QJsonValue &name : d.value(QLatin1String("icon")).toArray())
+    for (const QJsonValue &name : d.value(QLatin1String("icon")).toArray()) {
         icon.addPixmap(builder.picture(name.toString()));
+        const QPixmap sharper = builder.sharper(name.toString());
+        if (!sharper.isNull())
+            icon.addPixmap(sharper);
+    }
     if (!icon.isNull())
         form->setWindowIcon(icon);
     const QString position = d.value(QLatin1String("position")).toString();

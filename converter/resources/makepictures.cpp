@@ -43,15 +43,18 @@ QImage emblem(int size, const QColor &from, const QColor &to)
     return image;
 }
 
-QImage splash()
+// Each picture takes the number of pixels to draw for one of its own: 2 makes the drawing that
+// screens with twice the pixel density show (name@2x.png).
+QImage splash(int scale)
 {
-    QImage image = canvas(353, 188, QImage::Format_RGB888);
+    QImage image = canvas(353 * scale, 188 * scale, QImage::Format_RGB888);
     QPainter p(&image);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient sky(0, 0, 0, 188);
     sky.setColorAt(0, QColor(40, 70, 170));
     sky.setColorAt(1, QColor(110, 150, 235));
-    p.fillRect(image.rect(), sky);
+    p.fillRect(QRect(0, 0, 353, 188), sky);
     p.setPen(QPen(QColor(255, 255, 255, 60), 2));
     for (int i = 0; i < 6; ++i) {
         QPainterPath wave;
@@ -76,15 +79,16 @@ QImage splash()
     return image;
 }
 
-QImage background()
+QImage background(int scale)
 {
-    QImage image = canvas(219, 207, QImage::Format_RGB888);
+    QImage image = canvas(219 * scale, 207 * scale, QImage::Format_RGB888);
     QPainter p(&image);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient g(0, 0, 219, 207);
     g.setColorAt(0, QColor(50, 80, 190));
     g.setColorAt(1, QColor(90, 121, 222)); // ends in the window's own colour
-    p.fillRect(image.rect(), g);
+    p.fillRect(QRect(0, 0, 219, 207), g);
     p.setPen(Qt::NoPen);
     for (int i = 0; i < 5; ++i) {
         p.setBrush(QColor(255, 255, 255, 18 + i * 6));
@@ -95,10 +99,10 @@ QImage background()
 
 // The start button's icon is black around the shape, its mask white around and black inside,
 // so the two block transfers leave the button's background around the shape.
-void startIcon(QImage &icon, QImage &mask)
+void startIcon(QImage &icon, QImage &mask, int scale)
 {
-    icon = canvas(32, 32, QImage::Format_RGB32);
-    mask = canvas(32, 32, QImage::Format_RGB32);
+    icon = canvas(32 * scale, 32 * scale, QImage::Format_RGB32);
+    mask = canvas(32 * scale, 32 * scale, QImage::Format_RGB32);
     icon.fill(Qt::black);
     mask.fill(Qt::white);
     QPainterPath triangle;
@@ -107,6 +111,7 @@ void startIcon(QImage &icon, QImage &mask)
     triangle.lineTo(9, 27);
     triangle.closeSubpath();
     QPainter pi(&icon);
+    pi.scale(scale, scale);
     QLinearGradient g(9, 5, 27, 27);
     g.setColorAt(0, QColor(90, 200, 60));
     g.setColorAt(1, QColor(20, 120, 20));
@@ -114,6 +119,7 @@ void startIcon(QImage &icon, QImage &mask)
     pi.setPen(QColor(10, 80, 10));
     pi.drawPath(triangle);
     QPainter pm(&mask);
+    pm.scale(scale, scale);
     pm.fillPath(triangle, Qt::black);
     pm.setPen(Qt::black);
     pm.drawPath(triangle);
@@ -142,14 +148,15 @@ QImage hand()
     return image;
 }
 
-QImage strip()
+QImage strip(int scale)
 {
-    QImage image = canvas(45, 20, QImage::Format_RGB888);
+    QImage image = canvas(45 * scale, 20 * scale, QImage::Format_RGB888);
     QPainter p(&image);
+    p.scale(scale, scale);
     QLinearGradient g(0, 0, 45, 0);
     g.setColorAt(0, QColor(255, 224, 120));
     g.setColorAt(1, QColor(90, 121, 222));
-    p.fillRect(image.rect(), g);
+    p.fillRect(QRect(0, 0, 45, 20), g);
     return image;
 }
 
@@ -162,19 +169,33 @@ int main(int argc, char *argv[])
     auto save = [&out](const QImage &image, const char *name) {
         return image.save(out.filePath(QString::fromLatin1(name)), "PNG");
     };
-    bool ok = save(splash(), "splash.png") && save(background(), "form1_back.png") &&
-              save(strip(), "image3.png") && save(hand(), "hand.png");
+    bool ok = save(hand(), "hand.png");
+    for (int scale : {1, 2}) {
+        const QString two = scale == 2 ? QStringLiteral("@2x") : QString();
+        auto saveAt = [&](const QImage &image, const char *stem) {
+            return image.save(out.filePath(QString::fromLatin1(stem) + two + QLatin1String(".png")),
+                              "PNG");
+        };
+        QImage icon, mask;
+        startIcon(icon, mask, scale);
+        ok = ok && saveAt(splash(scale), "splash") && saveAt(background(scale), "form1_back") &&
+             saveAt(strip(scale), "image3") && saveAt(icon, "start_icon") &&
+             saveAt(mask, "start_mask");
+        ok = ok && saveAt(emblem(32 * scale, QColor(150, 220, 255), QColor(30, 90, 200)), "icon5_32");
+        ok = ok && saveAt(emblem(32 * scale, QColor(255, 190, 190), QColor(200, 40, 40)), "image1");
+        ok = ok && saveAt(emblem(32 * scale, QColor(190, 255, 190), QColor(30, 150, 50)), "image2");
+    }
     // 256: the desktop's large icon, from the same emblem.
     for (int size : {16, 32, 48, 256}) {
-        const QString name = QStringLiteral("app_%1.png").arg(size);
-        ok = ok &&
-             emblem(size, QColor(255, 230, 120), QColor(230, 140, 20)).save(out.filePath(name));
+        for (int scale : {1, 2}) {
+            if (size == 256 && scale == 2)
+                continue;
+            const QString name = QStringLiteral("app_%1%2.png")
+                                     .arg(size)
+                                     .arg(scale == 2 ? QStringLiteral("@2x") : QString());
+            ok = ok && emblem(size * scale, QColor(255, 230, 120), QColor(230, 140, 20))
+                           .save(out.filePath(name));
+        }
     }
-    ok = ok && save(emblem(32, QColor(150, 220, 255), QColor(30, 90, 200)), "icon5_32.png");
-    ok = ok && save(emblem(32, QColor(255, 190, 190), QColor(200, 40, 40)), "image1.png");
-    ok = ok && save(emblem(32, QColor(190, 255, 190), QColor(30, 150, 50)), "image2.png");
-    QImage icon, mask;
-    startIcon(icon, mask);
-    ok = ok && save(icon, "start_icon.png") && save(mask, "start_mask.png");
     return ok ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // What real buttons draw into their backing image, checked pixel by pixel.
 
 #include "tests/buttonctl/buttonfixture.h"
+#include "runtime/controls.h"
 #include "tests/support/testsupport.h"
 
 #include <QCursor>
@@ -10,6 +11,7 @@
 #include <QtTest>
 #include <cmath>
 #include <map>
+#include <set>
 
 using namespace buttontest;
 
@@ -562,6 +564,153 @@ private slots:
         // An empty icon clears the holder too.
         m_button->putProperty(Icon, QImage());
         QCOMPARE(surface(*m_button), plain);
+    }
+
+    // What the screen shows at the pixel ratio the test runs at (CTest runs it at 1, 1.5 and 2):
+    // at 1 the backing image itself; otherwise each ring's design pixel a whole block of device
+    // pixels counted from its own edge, the border as thick on every side, and the rounded shape
+    // the same on opposite sides.
+    void onScreen_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("style");
+        QTest::addColumn<int>("look");
+        const char *looks[] = {"normal", "hover", "focus", "pressed", "pressed+focus", "disabled"};
+        for (QSize size : {QSize(116, 45), QSize(28, 21)})
+            for (int style = 1; style <= 3; ++style)
+                for (int look : {Normal, Hover, PressedFocus, Disabled})
+                    QTest::addRow("%dx%d style %d %s", size.width(), size.height(), style,
+                                  looks[look])
+                        << size << style << look;
+        QTest::newRow("116x45 focus") << QSize(116, 45) << 1 << int(Focus);
+    }
+
+    void onScreen()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, style);
+        QFETCH(int, look);
+        const int w = size.width(), h = size.height();
+        place(w, h, style);
+        QPalette magenta = m_window->palette();
+        magenta.setColor(QPalette::Window, QColor(255, 0, 255));
+        m_window->setPalette(magenta);
+        m_window->setAutoFillBackground(true);
+        // Text is hinted differently at each size: kept clear of the rings.
+        m_button->putProperty(Caption, w > 100 ? QStringLiteral("开始") : QString());
+        m_button->putProperty(ForeColor, 0x0000FF);
+        m_button->putProperty(Icon, filled(8, 8, qRgb(0, 0, 0)));
+        m_button->putProperty(IconMask, filled(8, 8, qRgb(0, 0, 0)));
+        setLook(Look(look));
+        const QImage one = surface(*m_button);
+        const qreal ratio = m_window->devicePixelRatioF();
+        const QImage shot = m_window->grab(m_widget->geometry()).toImage().convertToFormat(
+            QImage::Format_RGB32);
+        if (ratio == 1.0) {
+            const QRegion region = m_widget->mask();
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    if (region.contains(QPoint(x, y)))
+                        QCOMPARE(shot.pixel(x, y), one.pixel(x, y));
+            return;
+        }
+        const int unit = qMax(1, qRound(ratio));
+        const int wd = int(std::ceil(w * ratio)), hd = int(std::ceil(h * ratio));
+        QVERIFY(shot.width() >= wd - 1 && shot.height() >= hd - 1);
+        auto background = [&](int x, int y) {
+            return x >= shot.width() || y >= shot.height() || shot.pixel(x, y) == qRgb(255, 0, 255);
+        };
+        // The shape: mirrored across both middles, and nothing in the last `unit` columns/rows.
+        for (int y = 0; y < hd; ++y)
+            for (int x = 0; x < wd; ++x) {
+                if (x >= wd - unit || y >= hd - unit) {
+                    QVERIFY2(background(x, y), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                    continue;
+                }
+                const QString where = QStringLiteral("%1,%2 of %3x%4").arg(x).arg(y).arg(wd).arg(hd);
+                QVERIFY2(background(x, y) == background(wd - unit - 1 - x, y), qPrintable(where));
+                QVERIFY2(background(x, y) == background(x, hd - unit - 1 - y), qPrintable(where));
+            }
+        const Expected &e = Styles[style - 1];
+        const quint32 border = look == Disabled ? DisabledBorder : e.border;
+        const bool pressed = look == Pressed || look == PressedFocus;
+        // The border as thick on each side, across the middle.
+        auto run = [&](int x, int y, int dx, int dy) {
+            int n = 0;
+            for (; bgrAt(shot, x, y) == border; x += dx, y += dy)
+                ++n;
+            return n;
+        };
+        QCOMPARE(run(0, hd / 2, 1, 0), unit);
+        QCOMPARE(run(wd - unit - 1, hd / 2, -1, 0), unit);
+        QCOMPARE(run(wd / 2, 0, 0, 1), unit);
+        QCOMPARE(run(wd / 2, hd - unit - 1, 0, -1), unit);
+        // Every ring pixel of a straight side (the corners aside) as a whole block.
+        auto at = [&](int v, int design, int device) {
+            return v < design / 2 ? v * unit : device - (design - v) * unit;
+        };
+        const int frameLines = look == Hover || look == Focus ? 8 : pressed ? e.pressedLines : 0;
+        const PixelMap owners = frameOwners(w, h, frameLines);
+        const int corner = 6;
+        int checked = 0;
+        for (int y = 0; y < h - 1; ++y)
+            for (int x = 0; x < w - 1; ++x) {
+                const bool nearX = x < 4 || x >= w - 5, nearY = y < 4 || y >= h - 5;
+                const bool inCorner = (x < corner || x >= w - 1 - corner) &&
+                                      (y < corner || y >= h - 1 - corner);
+                // The focus dots are spaced from the left on every grid: not checked here.
+                const bool dotted = (look == Focus || look == PressedFocus) &&
+                                    (x == 2 || y == 2 || x == w - 4 || y == h - 4);
+                // Along the straight sides the outline is the first and the last row and column
+                // of the region (which leaves out the button's last row and column).
+                const bool outline = x == 0 || y == 0 || x == w - 2 || y == h - 2;
+                if (!(nearX || nearY) || inCorner || dotted ||
+                    !(outline || owners.count({x, y})))
+                    continue;
+                const quint32 colour = bgrAt(one, x, y);
+                for (int yd = at(y, h, hd); yd < at(y + 1, h, hd); ++yd)
+                    for (int xd = at(x, w, wd); xd < at(x + 1, w, wd); ++xd)
+                        QVERIFY2(bgrAt(shot, xd, yd) == colour,
+                                 qPrintable(QStringLiteral("design %1,%2 device %3,%4 %5 %6")
+                                                .arg(x)
+                                                .arg(y)
+                                                .arg(xd)
+                                                .arg(yd)
+                                                .arg(colour, 0, 16)
+                                                .arg(bgrAt(shot, xd, yd), 0, 16)));
+                ++checked;
+            }
+        QVERIFY(checked >= 2 * ((w - 2 * corner - 1) + (h - 2 * corner - 1))); // the border's
+    }
+
+    // A picture that has a sharper drawing beside it is drawn from that on a 2x screen: each
+    // device pixel its own, not every design pixel doubled. At 1x the picture itself.
+    void sharperIcon()
+    {
+        QImage icon = filled(8, 8, qRgb(0, 0, 0)), mask = filled(8, 8, qRgb(0, 0, 0));
+        QImage sharp = filled(16, 16, qRgb(0, 0, 0));
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                if ((x + y) % 2)
+                    sharp.setPixel(x, y, qRgb(0, 255, 0));
+        rt::setSharperPicture(icon, sharp);
+        rt::setSharperPicture(mask, filled(16, 16, qRgb(0, 0, 0)));
+        place(116, 45, 1);
+        m_button->putProperty(Icon, icon);
+        m_button->putProperty(IconMask, mask);
+        const qreal ratio = m_window->devicePixelRatioF();
+        const QImage shot = m_window->grab(m_widget->geometry()).toImage();
+        const int y0 = int(std::nearbyint(std::ceil(45 * ratio) / 2.0 - 4 * ratio));
+        const int x0 = 5 * qMax(1, qRound(ratio));
+        if (ratio == 1.0) {
+            QCOMPARE(shot.pixel(x0, y0), qRgb(0, 0, 0));
+            QCOMPARE(shot.pixel(x0 + 1, y0), qRgb(0, 0, 0));
+        } else if (ratio == 2.0) {
+            for (int i = 0; i < 16; ++i)
+                QCOMPARE(shot.pixel(x0 + i, y0 + 3), (i + 3) % 2 ? qRgb(0, 255, 0) : qRgb(0, 0, 0));
+        } else {
+            QSKIP("a sharper picture brought down to this ratio has no exact pixels to check");
+        }
     }
 
     void tallIconIsCutEvenly()
