@@ -25,6 +25,13 @@ int terminalColumns()
     return DefaultColumns;
 }
 
+// Flushed at once: the terminal's line, and a pipe's reader, see each step as it happens.
+void write(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fflush(stream);
+}
+
 qint64 sizeOf(const QString &path)
 {
     struct stat st = {};
@@ -250,10 +257,4 @@ void ConsoleBatch::finish(int exitCode, bool interrupted)
     else if (!m_notConverted.isEmpty() || interrupted)
         write(stderr, summary);
     emit finished(exitCode);
-}
-
-void ConsoleBatch::write(std::FILE *stream, const QString &text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
 }

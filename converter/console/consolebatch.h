@@ -8,7 +8,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <cstdio>
 #include <optional>
 
 namespace rt {
@@ -53,7 +52,6 @@ private:
     void showProgress(qint32 percent);
     void clearProgress();
     void finish(int exitCode, bool interrupted);
-    void write(std::FILE *stream, const QString &text);
     QString shown(int position) const;
 
     Mp3Enc::Binding m_mp3;
