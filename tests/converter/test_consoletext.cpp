@@ -1,8 +1,5 @@
 #include "converter/console/consoletext.h"
-#include "runtime/comerror.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace consoletext;
@@ -65,39 +62,6 @@ private slots:
         QCOMPARE(line, expected);
         if (columns > 30)
             QVERIFY(DisplayWidth(line) < columns);
-    }
-
-    // A refusal for want of rights says which file is in the way.
-    void encoderReason_data()
-    {
-        QTest::addColumn<int>("number");
-        QTest::addColumn<bool>("protectedOutput");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("protected output") << int(rt::ErrPermissionDenied) << true
-                                          << QStringLiteral("同名的MP3受写保护，保留未动");
-        QTest::newRow("folder") << int(rt::ErrPermissionDenied) << false
-                                << QStringLiteral("没有在输出目录中写入的权限");
-        QTest::newRow("not audio")
-            << 321 << false << QStringLiteral("不是能转换的音频文件，或已是MP3、没有声音");
-        QTest::newRow("unknown") << 999 << false << QStringLiteral("转换失败（错误 999）");
-    }
-
-    void encoderReason()
-    {
-        QFETCH(int, number);
-        QFETCH(bool, protectedOutput);
-        QFETCH(QString, expected);
-        QTemporaryDir dir;
-        const QString input = dir.filePath(QStringLiteral("a.wav"));
-        const QString output = dir.filePath(QStringLiteral("a.mp3"));
-        QFile in(input);
-        QVERIFY(in.open(QIODevice::WriteOnly));
-        if (protectedOutput) {
-            QFile out(output);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            QVERIFY(out.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-        }
-        QCOMPARE(EncoderReason(number, input, output), expected);
     }
 
     void summary_data()
