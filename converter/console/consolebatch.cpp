@@ -97,7 +97,8 @@ void ConsoleBatch::start()
         return;
     if (m_found.files.isEmpty() && m_notConverted.isEmpty()) {
         write(stderr, QStringLiteral("batchmp3: 给出的文件夹中没有要转换的音频文件\n"));
-        finish(1, false);
+        m_done = true;
+        emit finished(1);
         return;
     }
     for (const QString &file : std::as_const(m_found.files)) {

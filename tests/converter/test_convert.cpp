@@ -140,6 +140,9 @@ private slots:
         QTest::newRow("quiet, one refused")
             << QStringList{convert, QStringLiteral("-q"), QStringLiteral("music/junk.wav")} << 1
             << QStringList{} << QStringList{} << QStringLiteral("1 个文件中 0 个已转换");
+        QTest::newRow("empty folder")
+            << QStringList{convert, QStringLiteral("out")} << 1 << QStringList{} << QStringList{}
+            << QStringLiteral("没有要转换的音频文件");
         QTest::newRow("bit rate not offered")
             << QStringList{convert, QStringLiteral("-b"), QStringLiteral("192"),
                            QStringLiteral("music/a.wav")}
