@@ -13,12 +13,15 @@ if (($# == 0)); then
     build=build-package
     out=$build
     # Debian's flags, all hardening on: fortified, stack-protected, relocations read-only and
-    # bound at start.
+    # bound at start. But no debugging information: the component libraries travel inside the
+    # program, where no strip reaches them, and every start writes them out.
     export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-    CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
-    LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-        cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-        -DCMAKE_INSTALL_PREFIX=/usr
+    cxxflags=" $(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS) "
+    ldflags=$(dpkg-buildflags --get LDFLAGS)
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_CXX_FLAGS="${cxxflags// -g / }" \
+        -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" \
+        -DCMAKE_MODULE_LINKER_FLAGS="$ldflags"
     cmake --build "$build" -j"$(nproc)"
 else
     build=$1
