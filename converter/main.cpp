@@ -1,3 +1,4 @@
+#include "converter/console/convertmode.h"
 #include "converter/main/commandline.h"
 #include "converter/main/qttranslations.h"
 #include "converter/startup/for0.h"
@@ -26,6 +27,9 @@ int main(int argc, char *argv[])
 {
     // Without $HOME, Qt would take the file system's root for the user's folders.
     rt::ensureHomeVariable();
+    // Converting from a terminal, help and the version need no display.
+    if (WithoutWindow(argc, argv))
+        return RunWithoutWindow(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("batchmp3"));
     QApplication::setApplicationVersion(QStringLiteral(BATCHMP3_VERSION_TEXT));

@@ -17,6 +17,8 @@ packages=(
     flac sox
     # tests: reading the tags back, and the validators of the desktop entry and metadata
     ffmpeg desktop-file-utils appstream
+    # the Debian package: its library dependencies and its checker
+    dpkg-dev lintian
 )
 
 missing=()

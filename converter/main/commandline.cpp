@@ -1,15 +1,32 @@
 #include "converter/main/commandline.h"
 
 #include "converter/encoder/mp3enc.h"
+#include "converter/main/batchrules.h"
 #include "runtime/filename.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace {
+
+const QString Convert = QStringLiteral("convert");
+const QString BitRate = QStringLiteral("bitrate");
+const QString OutputDir = QStringLiteral("output-dir");
+const QString Threads = QStringLiteral("threads");
+const QString Quiet = QStringLiteral("quiet");
+constexpr int MaxThreads = 256;
+
+const QString Description =
+    QStringLiteral("批量把WAV等音频文件转换为MP3文件。\n"
+                   "  batchmp3 [路径...]                打开窗口，把文件和文件夹加入列表\n"
+                   "  batchmp3 --convert [选项] 路径... 不开窗口，在终端中转换（无需显示器）\n"
+                   "--convert 的退出状态：0 全部转换，1 有文件未转换，2 用法错误，"
+                   "130/143/129 被 SIGINT/SIGTERM/SIGHUP 中断。");
 
 QStringList &pendingFiles()
 {
@@ -17,37 +34,157 @@ QStringList &pendingFiles()
     return files;
 }
 
+QString bitRateChoices()
+{
+    QStringList kbps;
+    for (const qint32 rate : BitRates)
+        kbps.append(QString::number(rate / 1000));
+    return kbps.join(QStringLiteral("、"));
+}
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(Description);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {Convert, QStringLiteral("不开窗口，转换给出的文件和文件夹（文件夹连同子文件夹）后退出")},
+        {{QStringLiteral("b"), BitRate},
+         QStringLiteral("MP3的比特率（千比特/秒）：%1，默认 %2（用于 --convert）")
+             .arg(bitRateChoices())
+             .arg(DefaultBitRate / 1000),
+         QStringLiteral("KBPS")},
+        {{QStringLiteral("o"), OutputDir},
+         QStringLiteral("把MP3写到这个已有的文件夹，给出的文件夹里的子文件夹照样建在它下面；"
+                        "不给时每个MP3写在输入文件旁边（用于 --convert）"),
+         QStringLiteral("DIR")},
+        {Threads,
+         QStringLiteral("转换一个文件所用的核心数：0 为全部（默认），1 为整块编码，"
+                        "与 lame 命令写出的逐字节相同"),
+         QStringLiteral("N")},
+        {{QStringLiteral("q"), Quiet},
+         QStringLiteral("不显示进度；只在有文件未转换时把总结写到标准错误（用于 --convert）")},
+    });
+    parser.addPositionalArgument(QStringLiteral("路径"),
+                                 QStringLiteral("要转换（或加入列表）的音频文件或文件夹"),
+                                 QStringLiteral("[路径...]"));
+}
+
+CommandLine usageError(const QString &text)
+{
+    CommandLine line;
+    line.mode = CommandLine::Mode::UsageError;
+    line.text = text;
+    return line;
+}
+
+std::optional<qint32> bitRateOf(const QString &kbps)
+{
+    bool ok = false;
+    const int value = kbps.toInt(&ok);
+    for (const qint32 rate : BitRates) {
+        if (ok && qint64(value) * 1000 == rate)
+            return rate;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-void ReadCommandLine(int argc, char **argv)
+CommandLine ParseCommandLine(const QStringList &arguments, const QString &workingFolder)
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    CommandLine line;
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        line.mode = CommandLine::Mode::Help;
+        line.text = parser.helpText();
+        return line;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        line.mode = CommandLine::Mode::Version;
+        line.text = QCoreApplication::applicationName() + u' ' +
+                    QCoreApplication::applicationVersion() + u'\n';
+        return line;
+    }
+    if (parser.isSet(Threads)) {
+        bool ok = false;
+        line.threads = parser.value(Threads).toInt(&ok);
+        if (!ok || line.threads < 0 || line.threads > MaxThreads)
+            return usageError(QStringLiteral("--threads 需要 0 到 %1 之间的整数，而不是“%2”")
+                                  .arg(MaxThreads)
+                                  .arg(parser.value(Threads)));
+    }
+    line.paths = parser.positionalArguments();
+    if (!parser.isSet(Convert)) {
+        if (parser.isSet(BitRate) || parser.isSet(OutputDir) || parser.isSet(Quiet))
+            return usageError(QStringLiteral("-b、-o 和 -q 只能与 --convert 一起使用"));
+        return line;
+    }
+    line.mode = CommandLine::Mode::Convert;
+    line.quiet = parser.isSet(Quiet);
+    const std::optional<qint32> rate =
+        parser.isSet(BitRate) ? bitRateOf(parser.value(BitRate)) : DefaultBitRate;
+    if (!rate)
+        return usageError(QStringLiteral("不支持的比特率“%1”：只能是 %2（千比特/秒）")
+                              .arg(parser.value(BitRate), bitRateChoices()));
+    line.bitRate = *rate;
+    if (parser.isSet(OutputDir)) {
+        const QString given = parser.value(OutputDir);
+        const QString folder = given.isEmpty() ? given : rt::absolutePath(given, workingFolder);
+        if (folder.isEmpty() || rt::fileKind(folder) != rt::FileKind::Folder)
+            return usageError(
+                QStringLiteral("输出目录不存在或不是文件夹：%1").arg(rt::displayFileName(given)));
+        line.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
+    }
+    if (line.paths.isEmpty())
+        return usageError(QStringLiteral("没有给出要转换的文件或文件夹"));
+    return line;
+}
+
+QStringList DecodedArguments(int argc, char **argv)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(rt::decodeFileName(QByteArray(argv[i])));
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("批量把WAV文件转换为MP3文件。"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption threads(QStringLiteral("threads"),
-                                     QStringLiteral("Cores one file is encoded on: 0 all (the "
-                                                    "default), 1 one piece as the lame command "
-                                                    "writes it."),
-                                     QStringLiteral("N"));
-    parser.addOption(threads);
-    parser.addPositionalArgument(QStringLiteral("files"),
-                                 QStringLiteral("要添加到列表的WAV文件或文件夹"),
-                                 QStringLiteral("[files...]"));
-    parser.process(arguments);
-    if (parser.isSet(threads)) {
-        bool ok = false;
-        const int n = parser.value(threads).toInt(&ok);
-        if (!ok || n < 0 || n > 256) {
-            std::fprintf(stderr, "batchmp3: --threads needs a number from 0 to 256\n");
-            std::exit(2);
+    return arguments;
+}
+
+bool WithoutWindow(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char *a = argv[i];
+        if (std::strcmp(a, "--") == 0)
+            return false;
+        for (const char *option :
+             {"--convert", "--help", "--help-all", "-h", "-?", "--version", "-v"}) {
+            if (std::strcmp(a, option) == 0)
+                return true;
         }
-        Mp3Enc::setThreadsOption(n);
     }
-    pendingFiles() = parser.positionalArguments();
+    return false;
+}
+
+void ReadCommandLine(int argc, char **argv)
+{
+    const CommandLine line = ParseCommandLine(DecodedArguments(argc, argv), rt::currentFolder());
+    switch (line.mode) {
+    case CommandLine::Mode::Help:
+    case CommandLine::Mode::Version:
+        std::fputs(line.text.toUtf8().constData(), stdout);
+        std::exit(0);
+    case CommandLine::Mode::UsageError:
+    case CommandLine::Mode::Convert: // answered before the window's start
+        std::fprintf(stderr, "batchmp3: %s\n", line.text.toUtf8().constData());
+        std::exit(2);
+    case CommandLine::Mode::Window:
+        break;
+    }
+    if (line.threads >= 0)
+        Mp3Enc::setThreadsOption(line.threads);
+    pendingFiles() = line.paths;
 }
 
 QStringList TakeFileArguments()

@@ -3,6 +3,7 @@
 #include "converter/dialogs/modopen.h"
 #include "converter/dialogs/module1.h"
 #include "converter/main/audiofiles.h"
+#include "converter/main/batchrules.h"
 #include "converter/main/batchtext.h"
 #include "converter/main/commandline.h"
 #include "converter/main/fittext.h"
@@ -11,19 +12,16 @@
 #include "converter/main/listdrop.h"
 #include "converter/main/maker.h"
 #include "converter/main/msgbox.h"
-#include "converter/main/outputfolders.h"
 #include "converter/main/ztbuttonbinding.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QTimer>
 #include <array>
 #include <chrono>
 #include <exception>
-#include <sys/stat.h>
 #include <type_traits>
 
 using namespace batchtext;
@@ -44,10 +42,6 @@ const QString BitRatePrefix = QStringLiteral("MP3格式的Bit比率为:");
 // Label2's colour by folder mode.
 constexpr quint32 White = 0x00FFFFFF;
 constexpr quint32 Silver = 0x00C0C0C0;
-
-// Opt(0) .. Opt(6).
-constexpr std::array<qint32, 7> BitRates = {32000, 56000, 64000, 96000, 112000, 128000, 256000};
-constexpr qint32 DefaultBitRate = 128000;
 
 // The arrow's colour cycle on Lab0.Tag: phase before, phase after, colour after.
 struct ArrowStep
@@ -208,20 +202,7 @@ void Form1::Form_Load()
     } catch (const std::exception &) {
     }
     try {
-        Mp3().setBitRate(DefaultBitRate);
-    } catch (const std::exception &) {
-    }
-    try {
-        Mp3().setAllowDownSample(true);
-    } catch (const std::exception &) {
-    }
-    try {
-        Mp3().setDownMix(true);
-    } catch (const std::exception &) {
-    }
-    try {
-        if (Mp3Enc::threadsOption() >= 0)
-            Mp3().setThreads(Mp3Enc::threadsOption());
+        SetUpEncoder(Mp3(), DefaultBitRate);
     } catch (const std::exception &) {
     }
 }
@@ -397,27 +378,10 @@ void Form1::ZTbutton3_Click()
 
 std::optional<QString> Form1::OutputPathFor(int position, bool makeFolders) const
 {
-    const QString input = List2()->List(position);
-    const std::optional<QString> name = OutputFileName(ParseFileName(input));
-    if (!name)
-        throw rt::ComError(rt::ErrInvalidCall,
-                           QStringLiteral("no output name for \"%1\"").arg(input));
-    QString folder = ParsePath(input);
-    if (Check1()->Value() == 1) {
-        const std::optional<QString> chosen = OutputFolderFor(position, makeFolders);
-        if (!chosen && !makeFolders)
-            return std::nullopt;
-        if (!chosen)
-            throw rt::ComError(rt::ErrPathNotFound,
-                               QStringLiteral("cannot make \"%1\" in \"%2\"")
-                                   .arg(List2()->ItemData(position), Text1()->Text()));
-        folder = *chosen;
-    }
-    const QString output = folder + *name;
-    if (writtenThisBatch(output))
-        throw rt::ComError(rt::ErrFileAlreadyOpen,
-                           QStringLiteral("\"%1\" was written earlier in this batch").arg(output));
-    return output;
+    const std::optional<QString> userFolder =
+        Check1()->Value() == 1 ? std::optional(Text1()->Text()) : std::nullopt;
+    return BatchOutputPath(List2()->List(position), List2()->ItemData(position), userFolder,
+                           makeFolders, m_batchOutputs);
 }
 
 void Form1::FileStart()
@@ -458,36 +422,9 @@ void Form1::Mp3_ThreadEnded()
     // An encoder stopped by the window's unload may still report its end: no batch, no step.
     if (!batchRunning())
         return;
-    struct stat st = {};
-    if (!m_pendingOutput.isEmpty() &&
-        ::stat(rt::encodeFileName(m_pendingOutput).constData(), &st) == 0)
-        m_batchOutputs.append(
-            {QDir::cleanPath(m_pendingOutput), quint64(st.st_dev), quint64(st.st_ino)});
+    m_batchOutputs.add(m_pendingOutput);
     m_pendingOutput.clear();
     FileFinishedHandling();
-}
-
-// The chosen output folder, and below it the folder a file was found in below a dropped one,
-// created where missing unless `make` is false; nothing when there is none.
-std::optional<QString> Form1::OutputFolderFor(int position, bool make) const
-{
-    const QString subfolder = List2()->ItemData(position);
-    if (subfolder.isEmpty())
-        return Text1()->Text(); // as the user folder stands, adding nothing
-    return MakeOutputSubfolder(Text1()->Text(), subfolder, make);
-}
-
-bool Form1::writtenThisBatch(const QString &output) const
-{
-    const QString path = QDir::cleanPath(output);
-    struct stat st = {};
-    const bool exists = ::stat(rt::encodeFileName(output).constData(), &st) == 0;
-    for (const WrittenFile &written : m_batchOutputs) {
-        if (written.path == path ||
-            (exists && written.device == quint64(st.st_dev) && written.inode == quint64(st.st_ino)))
-            return true;
-    }
-    return false;
 }
 
 // A file that fails while it is encoded has not been converted either: the completion message

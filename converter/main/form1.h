@@ -2,6 +2,7 @@
 
 #include "converter/encoder/mp3enc.h"
 #include "converter/main/audiofiles.h"
+#include "converter/main/batchrules.h"
 #include "converter/main/lookahead.h"
 #include "converter/main/pathhelpers.h"
 #include "runtime/controls.h"
@@ -88,8 +89,6 @@ private:
     void noteSkipped(int position);
     QStringList skippedFiles() const;
     void setFolderControlsEnabled(bool enabled);
-    bool writtenThisBatch(const QString &output) const;
-    std::optional<QString> OutputFolderFor(int position, bool make) const;
     // The output the batch opens for the file at `position`; with `makeFolders` false, nothing
     // when its folder is not there yet. Throws rt::ComError when the file cannot have one.
     std::optional<QString> OutputPathFor(int position, bool makeFolders) const;
@@ -97,16 +96,7 @@ private:
     const rt::Registry *m_registry;
     rt::FormLoader m_loader;
 
-    // The outputs this batch has written, by path and by file identity (other spellings, a
-    // case-insensitive file system): a later file with the same output is skipped, not
-    // allowed to replace one converted moments before.
-    struct WrittenFile
-    {
-        QString path;
-        quint64 device = 0;
-        quint64 inode = 0;
-    };
-    QList<WrittenFile> m_batchOutputs;
+    BatchOutputs m_batchOutputs; // what this batch has written
     QString m_pendingOutput; // the file being encoded, until it ends well
     LookAhead m_lookAhead;
 };

@@ -1,8 +1,7 @@
 #include "converter/startup/for0.h"
 
 #include "converter/main/form1.h"
-#include "converter/main/installpaths.h"
-#include "converter/startup/modres.h"
+#include "converter/startup/components.h"
 #include "runtime/comerror.h"
 #include "runtime/process.h"
 
@@ -13,10 +12,6 @@
 #include <cstring>
 
 namespace {
-
-const QString Separator = QStringLiteral("/");
-// How long the hand-over waits, at most, for the registrations still running after 2000 ms.
-constexpr int RegistrationWaitMs = 15000;
 
 const QString DataFolderText = QStringLiteral("无法创建或写入程序的数据文件夹：\n%1\n原因：%2");
 
@@ -68,30 +63,13 @@ void For0::Form_Load()
     // Without a private, writable data folder nothing is written anywhere else: the program
     // says so and ends.
     rt::FolderProblem problem;
-    QString folder = rt::systemFolder(&problem);
-    if (folder.isEmpty() || rt::registryFolder(&problem).isEmpty()) {
+    const QString folder = ComponentFolder(&problem);
+    if (folder.isEmpty()) {
         m_dataFolderProblem = DataFolderMessage(problem);
         return;
     }
-    if (!folder.endsWith(Separator))
-        folder += Separator;
     QCoreApplication::processEvents();
-    WriteResToFile(102, QStringLiteral("CUSTOM"), folder + QStringLiteral("ZTbutton.ocx"));
-    WriteResToFile(103, QStringLiteral("CUSTOM"), folder + QStringLiteral("Mp3Enc.ocx"));
-    startRegistration(folder + QStringLiteral("ZTbutton.ocx"));
-    startRegistration(folder + QStringLiteral("Mp3Enc.ocx"));
-}
-
-void For0::startRegistration(const QString &libraryFile)
-{
-    const QString tool = RegistrationTool(QCoreApplication::applicationDirPath());
-    if (tool.isEmpty())
-        return;
-    auto *process = new rt::HiddenProcess(this);
-    if (process->start(tool, {QStringLiteral("/s"), libraryFile}))
-        m_registrations.append(process);
-    else
-        delete process;
+    m_registrations = InstallComponents(folder, this);
 }
 
 void For0::Timer1_Timer()

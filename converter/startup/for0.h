@@ -32,7 +32,6 @@ signals:
 private:
     void Form_Load();
     void Timer1_Timer();
-    void startRegistration(const QString &libraryFile);
     void handOverWhenRegistered();
     void handOver();
 

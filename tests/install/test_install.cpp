@@ -171,6 +171,9 @@ private slots:
             QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(AppId),
             QStringLiteral("share/doc/batchmp3/LICENSE"),
             QStringLiteral("share/doc/batchmp3/README.md"),
+            QStringLiteral("share/doc/batchmp3/changelog.gz"),
+            QStringLiteral("share/doc/batchmp3/copyright"),
+            QStringLiteral("share/man/man1/batchmp3.1.gz"),
         };
         for (int size : {16, 32, 48, 256}) {
             const QString icon =

@@ -1,0 +1,261 @@
+#include "converter/console/consolebatch.h"
+
+#include "converter/main/batchtext.h"
+#include "converter/main/pathhelpers.h"
+#include "runtime/comerror.h"
+#include "runtime/filename.h"
+#include "runtime/formloader.h"
+
+#include <exception>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace consoletext;
+
+namespace {
+
+constexpr int DefaultColumns = 80;
+
+int terminalColumns()
+{
+    winsize size = {};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return DefaultColumns;
+}
+
+// Flushed at once: the terminal's line, and a pipe's reader, see each step as it happens.
+void write(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fflush(stream);
+}
+
+qint64 sizeOf(const QString &path)
+{
+    struct stat st = {};
+    return ::stat(rt::encodeFileName(path).constData(), &st) == 0 ? qint64(st.st_size) : 0;
+}
+
+} // namespace
+
+ConsoleBatch::ConsoleBatch(rt::ComponentHost *mp3, FoundFiles found,
+                           std::optional<QString> outputFolder, bool quiet, QObject *parent)
+    : QObject(parent), m_mp3(mp3), m_found(std::move(found)),
+      m_outputFolder(std::move(outputFolder)), m_quiet(quiet),
+      m_terminal(::isatty(STDOUT_FILENO) == 1),
+      m_lookAhead(
+          [this](int position) -> LookAhead::Pair {
+              const std::optional<QString> output =
+                  BatchOutputPath(m_found.files[position], m_found.subfolders.value(position),
+                                  m_outputFolder, false, m_written);
+              if (!output)
+                  return std::nullopt;
+              return std::pair{m_found.files[position], *output};
+          },
+          [this](const QString &input, const QString &output) { m_mp3.prefetch(input, output); })
+{
+    // Events come from the event loop: nothing may escape into it.
+    const auto guarded = [](auto handler) {
+        return [handler](QVariantList &args) {
+            try {
+                handler(args);
+            } catch (const std::exception &) {
+            }
+        };
+    };
+    mp3->onEvent(Mp3Enc::ActFrame,
+                 guarded([this](QVariantList &args) { onFrame(args.value(0).toInt()); }));
+    mp3->onEvent(Mp3Enc::Failure,
+                 guarded([this](QVariantList &args) { onFailure(args.value(0).toInt()); }));
+    mp3->onEvent(Mp3Enc::ThreadEnded, guarded([this](QVariantList &) { onEnded(); }));
+    for (const QString &name : std::as_const(m_found.missing))
+        m_notConverted.append({rt::displayFileName(name), NotFound});
+    for (const QString &name : std::as_const(m_found.notRegular))
+        m_notConverted.append({rt::displayFileName(name), NotRegular});
+    for (const QString &name : std::as_const(m_found.unreadable))
+        m_notConverted.append({rt::displayFileName(name), FolderUnreadable});
+}
+
+ConsoleBatch::Identity ConsoleBatch::identityOf(const QString &path)
+{
+    struct stat st = {};
+    if (::stat(rt::encodeFileName(path).constData(), &st) != 0)
+        return {};
+    return {true, quint64(st.st_dev), quint64(st.st_ino)};
+}
+
+QString ConsoleBatch::shown(int position) const
+{
+    return rt::displayFileName(m_found.files.value(position));
+}
+
+void ConsoleBatch::start()
+{
+    if (m_done)
+        return;
+    if (m_found.files.isEmpty() && m_notConverted.isEmpty()) {
+        write(stderr, QStringLiteral("batchmp3: 给出的文件夹中没有要转换的音频文件\n"));
+        m_done = true;
+        emit finished(1);
+        return;
+    }
+    for (const QString &file : std::as_const(m_found.files)) {
+        m_sizes.append(sizeOf(file));
+        m_totalBytes += double(m_sizes.last());
+    }
+    m_clock.start();
+    startFrom(0);
+}
+
+// As the window's file-finished handling: a file that cannot be started is passed over and the
+// next one tried, until one starts or the batch is complete.
+void ConsoleBatch::startFrom(int position)
+{
+    for (int k = position; k < m_found.files.size(); ++k) {
+        m_position = k;
+        const QString input = m_found.files[k];
+        QString output;
+        try {
+            output = *BatchOutputPath(input, m_found.subfolders.value(k), m_outputFolder, true,
+                                      m_written);
+            m_pendingBefore = identityOf(output);
+            m_mp3.open(input, output);
+            m_mp3.encode();
+        } catch (const BatchRefusal &refusal) {
+            notConverted(k, refusal.description());
+            continue;
+        } catch (const rt::ComError &error) {
+            notConverted(k, EncoderReason(error.number(), input, output));
+            continue;
+        } catch (const std::exception &) {
+            notConverted(k, EncoderReason(0, input, output));
+            continue;
+        }
+        m_pending = output;
+        m_failure.clear();
+        try {
+            m_frameCount = m_mp3.frameCount();
+        } catch (const std::exception &) {
+            m_frameCount = 0;
+        }
+        showProgress(0);
+        m_lookAhead.after(k, int(m_found.files.size()));
+        return;
+    }
+    finish(m_notConverted.isEmpty() ? 0 : 1, false);
+}
+
+void ConsoleBatch::onFrame(qint32 frame)
+{
+    if (!m_done && !m_pending.isEmpty())
+        showProgress(batchtext::FramePercent(frame, m_frameCount));
+}
+
+void ConsoleBatch::onFailure(int errorNumber)
+{
+    if (!m_done && !m_pending.isEmpty())
+        m_failure = EncoderReason(errorNumber, m_found.files.value(m_position), m_pending);
+}
+
+void ConsoleBatch::onEnded()
+{
+    // A stopped encoder may still report its end.
+    if (m_done || m_pending.isEmpty())
+        return;
+    const QString output = std::exchange(m_pending, {});
+    if (!m_failure.isEmpty())
+        notConverted(m_position, m_failure);
+    else if (m_written.add(output))
+        converted(m_position, output);
+    else
+        notConverted(m_position, NotWritten);
+    startFrom(m_position + 1);
+}
+
+void ConsoleBatch::converted(int position, const QString &output)
+{
+    m_doneBytes += double(m_sizes.value(position));
+    if (m_quiet || m_terminal)
+        return;
+    const int n = int(m_found.files.size());
+    write(stdout,
+          ConvertedLine(position + 1, n, shown(position), rt::displayFileName(output)) + u'\n');
+}
+
+void ConsoleBatch::notConverted(int position, const QString &reason)
+{
+    // A file that needs no more work no longer counts in the time left.
+    m_totalBytes -= double(m_sizes.value(position));
+    m_notConverted.append({shown(position), reason});
+    if (m_quiet || m_terminal)
+        return;
+    const int n = int(m_found.files.size());
+    write(stdout, NotConvertedLine(position + 1, n, shown(position), reason) + u'\n');
+}
+
+void ConsoleBatch::showProgress(qint32 percent)
+{
+    if (m_quiet || !m_terminal)
+        return;
+    const double current = double(m_sizes.value(m_position)) * percent / 100.0;
+    const double elapsed = double(m_clock.elapsed()) / 1000.0;
+    const QString left = TimeLeftText(SecondsLeft(elapsed, m_doneBytes + current, m_totalBytes));
+    const QString name = rt::displayFileName(ParseFileName(m_found.files.value(m_position)));
+    const QString line = ProgressLine(m_position + 1, int(m_found.files.size()), name, percent,
+                                      left, terminalColumns());
+    if (line == m_shownLine)
+        return;
+    m_shownLine = line;
+    write(stdout, QStringLiteral("\r") + line + QStringLiteral("\x1b[K"));
+}
+
+void ConsoleBatch::clearProgress()
+{
+    if (!m_shownLine.isEmpty())
+        write(stdout, QStringLiteral("\r\x1b[K"));
+    m_shownLine.clear();
+}
+
+void ConsoleBatch::interrupt(int signalNumber)
+{
+    if (m_done)
+        return;
+    try {
+        m_mp3.stop();
+    } catch (const std::exception &) {
+    }
+    const qsizetype n = m_found.files.size();
+    int next = 0;
+    if (m_position >= 0) {
+        next = m_position + 1;
+        // The file may have been completed, and linked into place, just before the stop.
+        const QString output = std::exchange(m_pending, {});
+        const Identity now = identityOf(output);
+        if (!output.isEmpty() && now.exists && !(now == m_pendingBefore) && m_failure.isEmpty() &&
+            m_written.add(output))
+            converted(m_position, output);
+        else if (!output.isEmpty())
+            notConverted(m_position, Interrupted);
+    }
+    for (int k = next; k < n; ++k)
+        m_notConverted.append({shown(k), NotStarted});
+    finish(128 + signalNumber, true);
+}
+
+void ConsoleBatch::finish(int exitCode, bool interrupted)
+{
+    if (m_done)
+        return;
+    m_done = true;
+    clearProgress();
+    const int total = int(m_found.files.size() + m_found.missing.size() +
+                          m_found.notRegular.size() + m_found.unreadable.size());
+    const QString summary = Summary(total, m_notConverted, interrupted);
+    if (!m_quiet)
+        write(stdout, summary);
+    else if (!m_notConverted.isEmpty() || interrupted)
+        write(stderr, summary);
+    emit finished(exitCode);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+// What --convert writes to the terminal, as plain functions so they are checked without one.
+namespace consoletext {
+
+// A file that was not converted, and why.
+struct NotConverted
+{
+    QString file; // as shown: the path, bytes that are not UTF-8 as \xHH
+    QString reason;
+};
+
+inline const QString NotFound = QStringLiteral("文件不存在");
+inline const QString NotRegular = QStringLiteral("不是普通文件（管道、设备等）");
+inline const QString FolderUnreadable = QStringLiteral("没有权限读取这个文件夹");
+inline const QString NotWritten = QStringLiteral("未能写出MP3文件");
+inline const QString Interrupted = QStringLiteral("转换被中断");
+inline const QString NotStarted = QStringLiteral("转换被中断，尚未开始");
+
+// Why the encoder refused or failed a file, from its error number; `output` tells a kept
+// write-protected MP3 apart from an unreadable input or a folder that may not be written.
+QString EncoderReason(int errorNumber, const QString &input, const QString &output);
+
+// Seconds left when `done` of `total` (any unit of work) took `elapsedSeconds`; nothing until
+// there is enough to go on.
+std::optional<qint64> SecondsLeft(double elapsedSeconds, double done, double total);
+// "剩余约 1分05秒", or that the estimate is not there yet.
+QString TimeLeftText(std::optional<qint64> seconds);
+
+// Columns a text takes in a terminal: East Asian wide characters take two.
+int DisplayWidth(const QString &text);
+// `name` shortened in the middle with "…" to at most `columns` columns.
+QString ElideMiddle(const QString &name, int columns);
+
+// The line that updates in place: "[k/n] name  37 %  剩余约 …", fitted to `columns`
+// (the name gives way) so the terminal never wraps it.
+QString ProgressLine(int k, int n, const QString &name, qint32 percent, const QString &timeLeft,
+                     int columns);
+// One line per finished file, when the output is not a terminal.
+QString ConvertedLine(int k, int n, const QString &input, const QString &output);
+QString NotConvertedLine(int k, int n, const QString &input, const QString &reason);
+
+// The summary at the end: how many of `total` files were converted, and every file that was
+// not, with its reason; opened by a line saying so when the batch was interrupted.
+QString Summary(int total, const QList<NotConverted> &notConverted, bool interrupted);
+
+} // namespace consoletext

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "converter/encoder/mp3enc.h"
+#include "runtime/comerror.h"
+
+#include <QList>
+#include <QString>
+#include <array>
+#include <optional>
+
+// The batch's decisions, shared by the window and by the terminal's --convert: which bit rates
+// there are, where a file's MP3 goes, and which outputs the batch has already written.
+
+// Opt(0) .. Opt(6), in bits per second.
+inline constexpr std::array<qint32, 7> BitRates = {32000,  56000,  64000, 96000,
+                                                   112000, 128000, 256000};
+inline constexpr qint32 DefaultBitRate = 128000;
+
+// The encoder's settings at the start of a batch: the bit rate, down-sampling and down-mixing
+// allowed, and the program's --threads. Each step is independent: one that fails is skipped.
+void SetUpEncoder(Mp3Enc::Binding mp3, qint32 bitRate);
+
+// A file the batch passes over by its own rules (not the encoder's); the description says why,
+// in the words a user reads.
+class BatchRefusal : public rt::ComError
+{
+public:
+    using rt::ComError::ComError;
+};
+
+// The outputs a batch has written, by path and by file identity (other spellings, a
+// case-insensitive file system): a later file with the same output is skipped, not allowed to
+// replace one converted moments before.
+class BatchOutputs
+{
+public:
+    void clear() { m_files.clear(); }
+    // Records `output` if it is there; false when it is not.
+    bool add(const QString &output);
+    bool contains(const QString &output) const;
+
+private:
+    struct WrittenFile
+    {
+        QString path;
+        quint64 device = 0;
+        quint64 inode = 0;
+    };
+    QList<WrittenFile> m_files;
+};
+
+// The output the batch opens for `input`: its MP3 name in `userFolder` (ending in the
+// separator), below it in `subfolder` when the file was found there under a given folder, or
+// beside the input when there is no user folder. With `makeFolders` false nothing is created,
+// and nothing is returned when the subfolder is not there yet. Throws BatchRefusal for a name
+// that cannot have an output, a subfolder that cannot be made, or an output written earlier.
+std::optional<QString> BatchOutputPath(const QString &input, const QString &subfolder,
+                                       const std::optional<QString> &userFolder, bool makeFolders,
+                                       const BatchOutputs &written);
