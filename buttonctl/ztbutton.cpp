@@ -144,9 +144,18 @@ public:
     {
         if (state().disabled)
             return;
-        if (name == pressAction())
-            button()->pressLikeEnter();
-        else
+        if (name == pressAction()) {
+            // After the reader's request has been answered: a Click handler may open a modal
+            // window, and the reader must not wait on it.
+            QPointer<ZTbutton> target(button());
+            QMetaObject::invokeMethod(
+                target,
+                [target] {
+                    if (target)
+                        target->pressLikeEnter();
+                },
+                Qt::QueuedConnection);
+        } else
             QAccessibleWidget::doAction(name);
     }
 

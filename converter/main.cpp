@@ -1,4 +1,5 @@
 #include "converter/console/convertmode.h"
+#include "converter/dialogs/dialogdetails.h"
 #include "converter/main/commandline.h"
 #include "converter/main/qttranslations.h"
 #include "converter/startup/for0.h"
@@ -7,6 +8,7 @@
 #include "runtime/filename.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QMessageBox>
 #include <csignal>
 #include <cstdio>
@@ -27,10 +29,13 @@ int main(int argc, char *argv[])
 {
     // Without $HOME, Qt would take the file system's root for the user's folders.
     rt::ensureHomeVariable();
+    KeepNoSettings();
     // Converting from a terminal, help and the version need no display.
     if (WithoutWindow(argc, argv))
         return RunWithoutWindow(argc, argv);
     QApplication app(argc, argv);
+    // Dates, sizes and the file types Qt describes, Chinese like every text of the program.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     QApplication::setApplicationName(QStringLiteral("batchmp3"));
     QApplication::setApplicationVersion(QStringLiteral(BATCHMP3_VERSION_TEXT));
     if (!LoadQtChinese(app))

@@ -3,8 +3,10 @@
 #include "runtime/controls.h"
 
 #include <QAccessible>
+#include <QAbstractButton>
 #include <QAccessibleWidget>
 #include <QGroupBox>
+#include <QPointer>
 
 namespace rt {
 
@@ -54,7 +56,60 @@ private:
     }
 };
 
-QAccessibleInterface *containerFactory(const QString &className, QObject *object)
+// A check box or option button whose actions click it as the mouse does, so the window's Click
+// handler runs (toggling the state alone would leave the window out of step with it).
+class ClickedButtonAccessible final : public QAccessibleWidget
+{
+public:
+    ClickedButtonAccessible(QAbstractButton *button, QAccessible::Role role)
+        : QAccessibleWidget(button, role)
+    {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return button()->text().remove(u'&');
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = button()->isChecked();
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        return widget()->isEnabled() ? QStringList{toggleAction(), setFocusAction()}
+                                     : QStringList();
+    }
+
+    void doAction(const QString &name) override
+    {
+        if (!widget()->isEnabled())
+            return;
+        if (name == toggleAction() || name == pressAction()) {
+            // Queued, like a click, so the reader has its answer before any handler runs.
+            QPointer<QAbstractButton> target(button());
+            QMetaObject::invokeMethod(
+                target,
+                [target] {
+                    if (target)
+                        target->click();
+                },
+                Qt::QueuedConnection);
+        } else {
+            QAccessibleWidget::doAction(name);
+        }
+    }
+
+private:
+    QAbstractButton *button() const { return static_cast<QAbstractButton *>(widget()); }
+};
+
+QAccessibleInterface *controlFactory(const QString &className, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
     if (!widget)
@@ -64,6 +119,12 @@ QAccessibleInterface *containerFactory(const QString &className, QObject *object
                                                                   : QAccessible::Client);
     if (className == QLatin1String("rt::Frame"))
         return new ContainerAccessible(widget, QAccessible::Grouping);
+    if (className == QLatin1String("rt::CheckBox"))
+        return new ClickedButtonAccessible(static_cast<QAbstractButton *>(widget),
+                                           QAccessible::CheckBox);
+    if (className == QLatin1String("rt::OptionButton"))
+        return new ClickedButtonAccessible(static_cast<QAbstractButton *>(widget),
+                                           QAccessible::RadioButton);
     return nullptr;
 }
 
@@ -71,7 +132,7 @@ QAccessibleInterface *containerFactory(const QString &className, QObject *object
 
 void installAccessibleControls()
 {
-    static const bool installed = (QAccessible::installFactory(containerFactory), true);
+    static const bool installed = (QAccessible::installFactory(controlFactory), true);
     (void)installed;
 }
 

@@ -5,6 +5,7 @@
 #include "runtime/windowframe.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -150,6 +151,10 @@ void Form::setPicture(const QPixmap &picture, const QPixmap &sharper)
 void Form::setSizingBorderOnly(bool on)
 {
     m_sizingBorderOnly = on;
+    // Wayland has no window manager hints: the window goes without the compositor's or Qt's
+    // decorations and draws its border itself.
+    if (on && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        setWindowFlag(Qt::FramelessWindowHint, true);
     // An icon of its own, an empty one: otherwise an owned window shows its owner's.
     if (on)
         setWindowIcon(QIcon());
@@ -171,6 +176,10 @@ void Form::paintEvent(QPaintEvent *)
     if (!m_picture.isNull())
         drawPicture(painter, QRect(QPoint(0, 0), m_picture.size()), m_picture, m_sharper,
                     devicePixelRatioF());
+    if (m_sizingBorderOnly && (windowFlags() & Qt::FramelessWindowHint)) {
+        painter.setPen(palette().color(QPalette::Dark));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
 }
 
 ListBox::ListBox(QWidget *parent) : QListWidget(parent)

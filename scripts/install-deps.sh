@@ -15,6 +15,9 @@ packages=(
     openbox
     # tests: FLAC's own decoder, the reference for FLAC input; benchmarks: sox's test signals
     flac sox
+    # tests: what screen readers see (AT-SPI in a private D-Bus session), the program under a
+    # Wayland compositor
+    at-spi2-core dbus-daemon python3-pyatspi gir1.2-atspi-2.0 qt6-wayland weston
     # tests: reading the tags back, and the validators of the desktop entry and metadata
     ffmpeg desktop-file-utils appstream
     # the Debian package: its library dependencies and its checker

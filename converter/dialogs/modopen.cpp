@@ -1,5 +1,6 @@
 #include "converter/dialogs/modopen.h"
 
+#include "converter/dialogs/dialogdetails.h"
 #include "converter/main/audiofiles.h"
 #include "runtime/filename.h"
 
@@ -144,6 +145,7 @@ QString ShowOpenDialog(QWidget *owner, const QString &title, const QString &patt
     dialog.setFileMode(multiSelect == 1 ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     dialog.setNameFilters(
         {nameFilter(pattern), AllAudioLabel + QStringLiteral(" (") + AudioNamePatterns() + u')'});
+    ShowDetailsInChinese(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     QStringList files;

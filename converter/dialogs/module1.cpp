@@ -1,5 +1,7 @@
 #include "converter/dialogs/module1.h"
 
+#include "converter/dialogs/dialogdetails.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,6 +13,7 @@ QString BrowseForFolder(QWidget *owner, const QString &title)
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    ShowDetailsInChinese(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     const QStringList chosen = dialog.selectedFiles();

@@ -167,6 +167,8 @@ private slots:
         QCOMPARE(actions->actionNames().contains(QAccessibleActionInterface::pressAction()),
                  enabled);
         actions->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(m_site->ids(), QList<rt::DispId>{}); // once the reader has its answer
+        QCoreApplication::processEvents();
         QCOMPARE(m_site->ids(), enabled ? (QList<rt::DispId>{KeyDown, KeyPress, Click, KeyUp})
                                         : QList<rt::DispId>{});
         if (enabled) {

@@ -286,6 +286,13 @@ private slots:
         QVERIFY(!buttonEnabled(*m_form, QStringLiteral("ZTbutton2")));
         QCOMPARE(text1->Text(), folder);
         QCOMPARE(status(), QStringLiteral("MP3输出目录为默认路径(与wav同一目录)"));
+
+        // A screen reader's toggle is a click: the same handler runs.
+        QAccessible::queryAccessibleInterface(check1)->actionInterface()->doAction(
+            QAccessibleActionInterface::toggleAction());
+        QTRY_COMPARE(check1->Value(), 1);
+        QVERIFY(buttonEnabled(*m_form, QStringLiteral("ZTbutton2")));
+        QCOMPARE(status(), QStringLiteral("MP3输出目录为：") + folder);
     }
 
     void browseForFolder()
@@ -325,20 +332,28 @@ private slots:
         QTest::addColumn<int>("index");
         QTest::addColumn<int>("bitRate");
         const int rates[] = {32000, 56000, 64000, 96000, 112000, 128000, 256000};
+        QTest::addColumn<bool>("reader"); // chosen through a screen reader's toggle
         for (int k = 0; k < 7; ++k)
-            QTest::addRow("Opt(%d)", k) << k << rates[k];
+            QTest::addRow("Opt(%d)", k) << k << rates[k] << false;
+        for (int k : {0, 6})
+            QTest::addRow("Opt(%d) by a screen reader", k) << k << rates[k] << true;
     }
     void bitRateOptions()
     {
         QFETCH(int, index);
         QFETCH(int, bitRate);
+        QFETCH(bool, reader);
         // Start from another option so every row is a real change.
         auto *other = c<QRadioButton>(QStringLiteral("Opt(%1)").arg(index == 0 ? 1 : 0));
         QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(6, other->height() / 2));
         c<rt::TextBox>(QStringLiteral("Text2"))->setAlignment(1);
         auto *option = c<QRadioButton>(QStringLiteral("Opt(%1)").arg(index));
-        QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(6, option->height() / 2));
-        QVERIFY(option->isChecked());
+        if (reader)
+            QAccessible::queryAccessibleInterface(option)->actionInterface()->doAction(
+                QAccessibleActionInterface::toggleAction());
+        else
+            QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(6, option->height() / 2));
+        QTRY_VERIFY(option->isChecked());
         QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::BitRate).toInt(), bitRate);
         QCOMPARE(status(), QStringLiteral("MP3格式的Bit比率为:%1").arg(bitRate));
         QCOMPARE(statusAlignment(), 1); // left as it was
