@@ -3,6 +3,7 @@
 #include "runtime/formloader.h"
 #include "tests/support/testsupport.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QSignalSpy>
 #include <QtTest>
@@ -138,6 +139,68 @@ private slots:
         list.Clear();
         QCOMPARE(list.ListIndex(), -1);
         QCOMPARE(list.Text(), QString());
+    }
+
+    // What screen readers and dense screens get from a description: pictures and controls marked
+    // decorative are left out of the window's accessible children; a picture with name@2x.png
+    // beside it is drawn from that on a 2x screen (CTest also runs this at 1.5 and 2) and the list's
+    // frame shows on every side at any scale.
+    void readersAndScales()
+    {
+        QTemporaryDir dir;
+        QImage one(8, 8, QImage::Format_RGB32), two(16, 16, QImage::Format_RGB32);
+        one.fill(Qt::red);
+        two.fill(Qt::red);
+        for (int x = 0; x < 16; ++x)
+            two.setPixel(x, 3, qRgb(0, 0, 255)); // a line only the sharper drawing has
+        QVERIFY(one.save(dir.filePath(QStringLiteral("p.png"))));
+        QVERIFY(two.save(dir.filePath(QStringLiteral("p@2x.png"))));
+        const QByteArray json = R"({"name": "FormS", "caption": "s", "clientWidth": 6000,
+            "clientHeight": 2000, "border": "fixed", "backColor": "0x00DE795A", "controls": [
+            {"name": "Image1", "kind": "Image", "left": 150, "top": 150, "width": 120,
+             "height": 120, "picture": "p.png"},
+            {"name": "Lab0", "kind": "Label", "left": 600, "top": 150, "caption": "—→",
+             "decorative": true, "autoSize": true},
+            {"name": "Label1", "kind": "Label", "left": 600, "top": 450, "caption": "名",
+             "autoSize": true},
+            {"name": "List1", "kind": "ListBox", "left": 1305, "top": 510, "width": 4635,
+             "height": 1230, "backColor": "0x00DE795A"}]})";
+        const QString path = QDir(dir.path()).filePath(QStringLiteral("forms.json"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(json);
+        file.close();
+        rt::Form form;
+        rt::FormLoader loader;
+        loader.load(path, &form);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(&form);
+        QStringList children;
+        for (int i = 0; i < face->childCount(); ++i)
+            children.append(face->child(i)->object()->objectName());
+        QCOMPARE(children, (QStringList{QStringLiteral("Label1"), QStringLiteral("List1")}));
+
+        const qreal ratio = form.devicePixelRatioF();
+        const QImage picture = form.grab(QRect(10, 10, 8, 8)).toImage();
+        const QRgb onLine = picture.pixel(0, int(3 / 2.0 * ratio));
+        if (ratio == 1.0)
+            QCOMPARE(onLine, qRgb(255, 0, 0));
+        else if (ratio == 2.0)
+            QCOMPARE(onLine, qRgb(0, 0, 255));
+        else
+            QVERIFY(qBlue(onLine) > 0); // brought down from the sharper drawing
+
+        auto *list = loader.control<rt::ListBox>(QStringLiteral("List1"));
+        const QImage shot = form.grab(list->geometry()).toImage();
+        const int w = shot.width(), h = shot.height();
+        const QRgb inside = shot.pixel(w / 2, h / 2);
+        auto shows = [&](QPoint a, QPoint b) { return shot.pixel(a) != inside || shot.pixel(b) != inside; };
+        QVERIFY(shows({0, h / 2}, {1, h / 2}));
+        QVERIFY(shows({w - 1, h / 2}, {w - 2, h / 2}));
+        QVERIFY(shows({w / 2, 0}, {w / 2, 1}));
+        QVERIFY(shows({w / 2, h - 1}, {w / 2, h - 2}));
     }
 
     void missingComponentFailsNamingIt()
