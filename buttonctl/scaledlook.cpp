@@ -1,6 +1,8 @@
 #include "buttonctl/scaledlook.h"
 
+#include "buttonctl/clsgradient.h"
 #include "buttonctl/drawsurface.h"
+#include "buttonctl/modxpbutton.h"
 #include "runtime/controls.h"
 
 #include <QFontMetricsF>
@@ -16,11 +18,6 @@ QRgb rgb(quint32 bgr)
     return rt::colorFromBgr(bgr).rgb();
 }
 
-int halfEven(double v)
-{
-    return int(std::nearbyint(v));
-}
-
 // The device pixels of a design size: a ring's width from each edge is a whole multiple of
 // `unit`; what is left between the edges' rings is the middle's.
 struct Grid
@@ -30,6 +27,18 @@ struct Grid
     int unit;
     int at(int x) const { return x < design / 2 ? x * unit : device - (design - x) * unit; }
 };
+
+// The device size of a design size, and how many device pixels a ring's design pixel takes.
+struct DeviceSize
+{
+    int unit, width, height;
+};
+
+DeviceSize deviceSize(QSize designSize, qreal ratio)
+{
+    return {std::max(1, int(std::lround(ratio))), int(std::ceil(designSize.width() * ratio - 1e-6)),
+            int(std::ceil(designSize.height() * ratio - 1e-6))};
+}
 
 QImage scaledTo(const QImage &source, QSize size)
 {
@@ -41,26 +50,38 @@ QImage scaledTo(const QImage &source, QSize size)
 
 } // namespace
 
+bool CaptionPlace(QSize designSize, double textWidth, double textHeight, qint32 alignment,
+                  int *X, int *Y)
+{
+    const double Wt = designSize.width() * 15.0, Ht = designSize.height() * 15.0;
+    *Y = vbRound(Ht * 0.5 - (textHeight * 0.5 + CaptionRaise));
+    switch (alignment) {
+    case 2:
+        *X = vbRound(Wt * 0.5 - textWidth * 0.5);
+        return true;
+    case 0:
+        *X = CaptionSideInset;
+        return true;
+    case 1:
+        *X = vbRound(Wt - textWidth - CaptionSideInset);
+        return true;
+    default:
+        return false;
+    }
+}
+
 QImage drawScaledLook(const ButtonLook &look, QSize designSize, qreal ratio)
 {
-    const int unit = std::max(1, int(std::lround(ratio)));
+    const auto [unit, Wd, Hd] = deviceSize(designSize, ratio);
     const int W = designSize.width(), H = designSize.height();
-    const int Wd = int(std::ceil(W * ratio - 1e-6)), Hd = int(std::ceil(H * ratio - 1e-6));
     QImage image(std::max(0, Wd), std::max(0, Hd), QImage::Format_ARGB32);
     if (image.isNull() || W < 2 || H < 2)
         return image;
     const Grid gx{W, Wd, unit}, gy{H, Hd, unit};
 
-    // The gradient over the device rows, as the gradient fill computes its steps.
-    for (int y = 0; y < Hd; ++y) {
-        auto channel = [&](int shift) {
-            const qint64 from = ((look.backTop >> shift) & 0xFF) * 256;
-            const qint64 to = ((look.backBottom >> shift) & 0xFF) * 256;
-            return int(((from * (Hd - y) + to * y) / Hd) >> 8);
-        };
-        const QRgb c = qRgb(channel(0), channel(8), channel(16));
-        std::fill_n(reinterpret_cast<QRgb *>(image.scanLine(y)), Wd, c);
-    }
+    clsGradient gradient;
+    gradient.DefineRect(0, 0, Wd, Hd);
+    gradient.DrawGradient(&image, TopToBottom, look.backTop, look.backBottom);
 
     // The shape and its outline `unit` device pixels thick, peeled off ring by ring as the
     // one-pixel pen draws the edge.
@@ -129,16 +150,12 @@ QImage drawScaledLook(const ButtonLook &look, QSize designSize, qreal ratio)
         QImage icon = scaledTo(look.icon, size);
         if (look.greyIcon) {
             // Greyed: the mask alone, its black turned grey, through both passes.
-            QImage grey = look.mask.convertToFormat(QImage::Format_RGB32);
-            for (int y = 0; y < grey.height(); ++y) {
-                auto *line = reinterpret_cast<QRgb *>(grey.scanLine(y));
-                for (int x = 0; x < grey.width(); ++x)
-                    if ((line[x] & 0xFFFFFF) == 0)
-                        line[x] = rgb(DisabledIconColor);
-            }
-            mask = icon = scaledTo(grey, size);
+            DrawSurface grey;
+            grey.setPicture(look.mask);
+            ReplacePixelColor(grey, 0x000000, DisabledIconColor);
+            mask = icon = scaledTo(grey.image(), size);
         }
-        const int y = halfEven(Hd / 2.0 - size.height() / 2.0);
+        const int y = vbRound(Hd / 2.0 - size.height() / 2.0);
         const int x = look.iconAlignment == 1 ? IconInset * unit
                                               : Wd - size.width() - IconInset * unit;
         HDC target = &image;
@@ -146,22 +163,18 @@ QImage drawScaledLook(const ButtonLook &look, QSize designSize, qreal ratio)
         BitBlt(target, x, y, size.width(), size.height(), &icon, 0, 0, SRCPAINT);
     }
 
-    if (!look.caption.isEmpty() && look.captionAlignment >= 0 && look.captionAlignment <= 2) {
-        // Placed in design pixels as at 1x (measured on a 1x surface), drawn at device size.
-        const QImage oneX(1, 1, QImage::Format_RGB32);
-        const QFontMetricsF metrics(look.font, &oneX);
-        const double Wt = W * 15.0, Ht = H * 15.0;
-        const double TW = metrics.horizontalAdvance(look.caption) * 15.0;
-        const double TH = metrics.height() * 15.0;
-        const int Y = halfEven(Ht * 0.5 - (TH * 0.5 + CaptionRaise));
-        const int X = look.captionAlignment == 2   ? halfEven(Wt * 0.5 - TW * 0.5)
-                      : look.captionAlignment == 0 ? CaptionSideInset
-                                                   : halfEven(Wt - TW - CaptionSideInset);
+    // Placed in design pixels as at 1x (measured on a 1x surface), drawn at device size.
+    const QImage oneX(1, 1, QImage::Format_RGB32);
+    const QFontMetricsF metrics(look.font, &oneX);
+    int X = 0, Y = 0;
+    if (!look.caption.isEmpty() &&
+        CaptionPlace(designSize, metrics.horizontalAdvance(look.caption) * 15.0,
+                     metrics.height() * 15.0, look.captionAlignment, &X, &Y)) {
         QPainter p(&image);
         p.scale(ratio, ratio);
         p.setFont(look.font);
         p.setPen(rt::colorFromBgr(look.captionColor));
-        p.drawText(QPointF(halfEven(X / 15.0), halfEven(Y / 15.0) + metrics.ascent()),
+        p.drawText(QPointF(vbRound(X / 15.0), vbRound(Y / 15.0) + metrics.ascent()),
                    look.caption);
     }
 
@@ -175,9 +188,7 @@ QImage drawScaledLook(const ButtonLook &look, QSize designSize, qreal ratio)
 
 QRegion scaledLookRegion(QSize designSize, int rounded, qreal ratio)
 {
-    const int unit = std::max(1, int(std::lround(ratio)));
-    const int Wd = int(std::ceil(designSize.width() * ratio - 1e-6));
-    const int Hd = int(std::ceil(designSize.height() * ratio - 1e-6));
+    const auto [unit, Wd, Hd] = deviceSize(designSize, ratio);
     QRegion region;
     if (designSize.width() < 2 || designSize.height() < 2)
         return region;

@@ -35,6 +35,11 @@ struct ButtonLook
     qint32 iconAlignment = 1;
 };
 
+// Where a caption of the given size (in twips) starts, in twips from the button's top-left
+// corner, for alignment 0 (left), 1 (right) or 2 (centre); false for any other alignment.
+bool CaptionPlace(QSize designSize, double textWidth, double textHeight, qint32 alignment,
+                  int *X, int *Y);
+
 // The look drawn on `ratio` device pixels to a design pixel: the rings and corners are scaled by
 // a whole number of device pixels from each edge (so no side is thicker than its opposite), the
 // gradient spans the device rows, the caption and icon are drawn at device resolution. Outside the

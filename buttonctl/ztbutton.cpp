@@ -146,17 +146,13 @@ public:
             return;
         if (name == pressAction()) {
             // After the reader's request has been answered: a Click handler may open a modal
-            // window, and the reader must not wait on it.
-            QPointer<ZTbutton> target(button());
-            QMetaObject::invokeMethod(
-                target,
-                [target] {
-                    if (target)
-                        target->pressLikeEnter();
-                },
-                Qt::QueuedConnection);
-        } else
+            // window, and the reader must not wait on it. (Dropped if the button goes first.)
+            ZTbutton *target = button();
+            QMetaObject::invokeMethod(target, [target] { target->pressLikeEnter(); },
+                                      Qt::QueuedConnection);
+        } else {
             QAccessibleWidget::doAction(name);
+        }
     }
 
 private:
@@ -600,7 +596,7 @@ void ZTbutton::paintEvent(QPaintEvent *)
     }
     if (m_scaled.isNull() || m_scaled.devicePixelRatio() != ratio) {
         if (m_ColorStyle >= DefaultStyle && m_ColorStyle <= YellowStyle) {
-            m_scaled = drawScaledLook(currentLook(), QSize(W(), H()), ratio);
+            attempt([&] { m_scaled = drawScaledLook(currentLook(), QSize(W(), H()), ratio); });
         } else {
             // A look of no style is whatever the surface holds: shown smoothly enlarged.
             m_scaled = m_surface.image().scaled(m_surface.image().size() * ratio,
@@ -682,70 +678,32 @@ void ZTbutton::RedrawButton()
         if (mask() != region)
             setMask(region);
     });
-    if (m_ColorStyle >= DefaultStyle && m_ColorStyle <= YellowStyle) {
-        if (!m_Enabled)
-            DrawDisabledLook();
-        else
-            DrawEnabledLook();
-    } else if (m_MouseOver && m_FocusDottedRect) {
+    if (m_ColorStyle >= DefaultStyle && m_ColorStyle <= YellowStyle)
+        DrawLook(currentLook());
+    else if (m_MouseOver && m_FocusDottedRect)
         attempt([&] { DrawFocusDots(); });
-    }
     m_scaled = QImage();
     update();
 }
 
-void ZTbutton::DrawDisabledLook()
+// A colour style's look on the 1x surface, each step attempted on its own.
+void ZTbutton::DrawLook(const ButtonLook &look)
 {
-    clsGradient gradient;
     attempt([&] {
+        clsGradient gradient;
         gradient.DefineRect(0, 0, W(), H());
-        gradient.DrawGradient(m_surface.hDC(), TopToBottom, DisabledBack, DisabledBack);
+        gradient.DrawGradient(m_surface.hDC(), TopToBottom, look.backTop, look.backBottom);
     });
     attempt([&] {
-        m_surface.setForeColor(DisabledBorder);
+        m_surface.setForeColor(look.border);
         RoundRect(m_surface.hDC(), 0, 0, W() - 1, H() - 1, m_RoundedValue, m_RoundedValue,
                   m_surface.ForeColor());
     });
+    DrawFrame(look.frame, look.frameLines);
+    if (look.dots)
+        attempt([&] { DrawFocusDots(); });
     attempt([&] { DrawButtonIcon(); });
-    m_surface.setForeColor(DisabledCaption);
-    attempt([&] { DrawButtonCaption(m_Caption, m_CaptionAlignment); });
-}
-
-void ZTbutton::DrawEnabledLook()
-{
-    const StyleColors &style = Styles[m_ColorStyle - 1];
-    clsGradient gradient;
-    auto background = [&](quint32 top, quint32 bottom) {
-        attempt([&] {
-            gradient.DefineRect(0, 0, W(), H());
-            gradient.DrawGradient(m_surface.hDC(), TopToBottom, top, bottom);
-        });
-    };
-    auto border = [&](quint32 color) {
-        attempt([&] {
-            m_surface.setForeColor(color);
-            RoundRect(m_surface.hDC(), 0, 0, W() - 1, H() - 1, m_RoundedValue, m_RoundedValue,
-                      m_surface.ForeColor());
-        });
-    };
-
-    background(style.backTop, style.backBottom);
-    border(style.border);
-    if (m_MouseOver && !m_Pressed) {
-        DrawFrame(style.hover, 8);
-    } else if (m_HasFocus && !m_Pressed) {
-        DrawFrame(style.focus, 8);
-        if (m_FocusDottedRect)
-            attempt([&] { DrawFocusDots(); });
-    } else if (m_Pressed) {
-        background(style.pressedTop, style.pressedBottom);
-        border(style.pressedBorder);
-        DrawFrame(style.pressed, style.pressedLines);
-        if (m_HasFocus && m_FocusDottedRect)
-            attempt([&] { DrawFocusDots(); });
-    }
-    attempt([&] { DrawButtonIcon(); });
-    m_surface.setForeColor(m_ForeColor);
+    m_surface.setForeColor(look.captionColor);
     attempt([&] { DrawButtonCaption(m_Caption, m_CaptionAlignment); });
 }
 
@@ -819,23 +777,10 @@ void ZTbutton::DrawButtonCaption(const QString &caption, qint32 alignment)
         ~BackToPixels() { surface.setScaleMode(DrawSurface::Pixels); }
     } restore{m_surface};
 
-    const double Wt = width() * 15.0, Ht = height() * 15.0;
-    const double TW = m_surface.TextWidth(caption), TH = m_surface.TextHeight(caption);
-    const int Y = vbRound(Ht * 0.5 - (TH * 0.5 + CaptionRaise));
-    int X = 0;
-    switch (alignment) {
-    case 2:
-        X = vbRound(Wt * 0.5 - TW * 0.5);
-        break;
-    case 0:
-        X = CaptionSideInset;
-        break;
-    case 1:
-        X = vbRound(Wt - TW - CaptionSideInset);
-        break;
-    default:
+    int X = 0, Y = 0;
+    if (!CaptionPlace(size(), m_surface.TextWidth(caption), m_surface.TextHeight(caption),
+                      alignment, &X, &Y))
         return;
-    }
     m_surface.setCurrentX(X);
     m_surface.setCurrentY(Y);
     m_surface.Print(caption);

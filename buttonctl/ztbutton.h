@@ -125,10 +125,9 @@ private:
     void UserControl_Paint();
     void tmrCheck_Timer();
 
-    // The look as it stands, for drawing on screens of other pixel ratios.
+    // The look as it stands: what the 1x surface and screens of other pixel ratios draw.
     ButtonLook currentLook() const;
-    void DrawEnabledLook();
-    void DrawDisabledLook();
+    void DrawLook(const ButtonLook &look);
     void DrawFrame(const quint32 *colors, int lines);
     void DrawFocusDots();
     void DrawButtonIcon();

@@ -6,7 +6,6 @@
 #include <QAbstractButton>
 #include <QAccessibleWidget>
 #include <QGroupBox>
-#include <QPointer>
 
 namespace rt {
 
@@ -92,14 +91,10 @@ public:
             return;
         if (name == toggleAction() || name == pressAction()) {
             // Queued, like a click, so the reader has its answer before any handler runs.
-            QPointer<QAbstractButton> target(button());
-            QMetaObject::invokeMethod(
-                target,
-                [target] {
-                    if (target)
-                        target->click();
-                },
-                Qt::QueuedConnection);
+            // (Dropped if the button goes first.)
+            QAbstractButton *target = button();
+            QMetaObject::invokeMethod(target, [target] { target->click(); },
+                                      Qt::QueuedConnection);
         } else {
             QAccessibleWidget::doAction(name);
         }
