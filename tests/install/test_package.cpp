@@ -1,5 +1,7 @@
 // scripts/package.sh turns the built tree into a Debian package: its files under /usr, the
 // libraries it depends on, lintian's verdict, and the program run from the unpacked package.
+
+#include "tests/install/installlayout.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>
@@ -73,24 +75,9 @@ private slots:
             QVERIFY2(line.contains(QStringLiteral(" root/root ")), qPrintable(line));
         }
         files.sort();
-        QStringList expected = {
-            QStringLiteral("./usr/bin/batchmp3"),
-            QStringLiteral("./usr/libexec/batchmp3/regsvr32"),
-            QStringLiteral("./usr/%1/libruntime.so").arg(BATCHMP3_PRIVATE_LIBDIR),
-            QStringLiteral("./usr/share/applications/%1.desktop").arg(AppId),
-            QStringLiteral("./usr/share/metainfo/%1.metainfo.xml").arg(AppId),
-            QStringLiteral("./usr/share/icons/hicolor/scalable/apps/%1.svg").arg(AppId),
-            QStringLiteral("./usr/share/doc/batchmp3/LICENSE"),
-            QStringLiteral("./usr/share/doc/batchmp3/README.md"),
-            QStringLiteral("./usr/share/doc/batchmp3/changelog.gz"),
-            QStringLiteral("./usr/share/doc/batchmp3/copyright"),
-            QStringLiteral("./usr/share/man/man1/batchmp3.1.gz"),
-        };
-        for (int size : {16, 32, 48, 256})
-            expected << QStringLiteral("./usr/share/icons/hicolor/%1x%1/apps/%2.png")
-                            .arg(size)
-                            .arg(AppId);
-        expected.sort();
+        QStringList expected;
+        for (const QString &file : installLayout(AppId, QStringLiteral(BATCHMP3_PRIVATE_LIBDIR)))
+            expected << QStringLiteral("./usr/") + file;
         QCOMPARE(files, expected);
     }
 
