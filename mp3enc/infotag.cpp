@@ -2,6 +2,7 @@
 
 #include "mp3enc/mp3frame.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -50,41 +51,39 @@ std::uint16_t crc16(const unsigned char *bytes, std::size_t size, std::uint16_t 
     return crc;
 }
 
-std::array<unsigned char, 100> constantRateToc(std::int64_t frames, int kbps)
+void SeekTable::addFrame(int kbps)
 {
-    // The encoder samples the running byte sum into 400 slots, halving them whenever full, and
-    // reads the table from those slots in single precision; the same steps give the same bytes.
-    constexpr int Slots = 400;
-    std::array<std::int64_t, Slots> bag{};
-    std::int64_t want = 1, seen = 0, sum = 0;
-    int pos = 0;
-    for (std::int64_t f = 0; f < frames; ++f) {
-        sum += kbps;
-        if (++seen < want)
-            continue;
-        if (pos < Slots) {
-            bag[std::size_t(pos++)] = sum;
-            seen = 0;
-        }
-        if (pos == Slots) {
-            for (int i = 1; i < Slots; i += 2)
-                bag[std::size_t(i / 2)] = bag[std::size_t(i)];
-            want *= 2;
-            pos /= 2;
-        }
+    m_total += kbps;
+    if (++m_sinceMark < m_interval)
+        return;
+    m_sinceMark = 0;
+    m_marks[std::size_t(m_held++)] = m_total;
+    if (m_held == Marks)
+        thinOut();
+}
+
+void SeekTable::thinOut()
+{
+    // Every second mark stays (the later of each pair), so the marks span twice the frames.
+    for (int k = 0; k < Marks / 2; ++k)
+        m_marks[std::size_t(k)] = m_marks[std::size_t(2 * k + 1)];
+    m_held = Marks / 2;
+    m_interval *= 2;
+}
+
+std::array<unsigned char, 100> SeekTable::bytes() const
+{
+    std::array<unsigned char, 100> table{};
+    if (m_held == 0)
+        return table;
+    const auto whole = double(float(m_total));
+    for (int percent = 1; percent < 100; ++percent) {
+        const auto mark =
+            std::min(int(std::floor(float(percent) / 100.0f * float(m_held))), m_held - 1);
+        const auto at = int(256.0 * double(float(m_marks[std::size_t(mark)])) / whole);
+        table[std::size_t(percent)] = static_cast<unsigned char>(std::min(at, 255));
     }
-    std::array<unsigned char, 100> toc{};
-    if (pos <= 0)
-        return toc;
-    for (int i = 1; i < 100; ++i) {
-        const float j = float(i) / 100.0f;
-        int index = int(std::floor(j * float(pos)));
-        if (index > pos - 1)
-            index = pos - 1;
-        const int point = int(256.0 * double(float(bag[std::size_t(index)])) / double(float(sum)));
-        toc[std::size_t(i)] = static_cast<unsigned char>(point > 255 ? 255 : point);
-    }
-    return toc;
+    return table;
 }
 
 bool rebuild(std::vector<unsigned char> &frame, const Stream &s)
@@ -106,7 +105,10 @@ bool rebuild(std::vector<unsigned char> &frame, const Stream &s)
     frame[3] = static_cast<unsigned char>((frame[3] & 0xCF) | ((s.modeExtension & 3) << 4));
     putBigEndian(t + FramesAt, std::uint64_t(s.audioFrames), 4);
     putBigEndian(t + BytesAt, std::uint64_t(s.totalBytes), 4);
-    const auto toc = constantRateToc(s.audioFrames, s.kbps);
+    SeekTable seek;
+    for (std::int64_t f = 0; f < s.audioFrames; ++f)
+        seek.addFrame(s.kbps);
+    const auto toc = seek.bytes();
     std::memcpy(t + TocAt, toc.data(), toc.size());
     std::memset(t + PeakAt, 0, 4);
     putBigEndian(t + RadioGainAt, s.radioGain, 2);

@@ -27,8 +27,27 @@ struct Stream
 
 // The checksum the tag uses for the music and for itself (CRC-16, polynomial 0x8005 reflected).
 std::uint16_t crc16(const unsigned char *bytes, std::size_t size, std::uint16_t crc = 0);
-// The seek table the encoder writes for `frames` frames of one bit rate.
-std::array<unsigned char, 100> constantRateToc(std::int64_t frames, int kbps);
+
+// The tag's seek table: for each percent of the playing time, how far into the stream (in 256ths)
+// that point lies. The encoder reckons it from the running total of the frames' bit rates, which
+// it samples into a fixed number of marks at an interval that doubles whenever they run out;
+// the table reads the marks in single precision. The same steps give the same bytes.
+class SeekTable
+{
+public:
+    void addFrame(int kbps);
+    std::array<unsigned char, 100> bytes() const;
+
+private:
+    void thinOut();
+
+    static constexpr int Marks = 400;
+    std::array<std::int64_t, Marks> m_marks{}; // running totals, oldest first
+    int m_held = 0;
+    std::int64_t m_interval = 1; // frames between two marks
+    std::int64_t m_sinceMark = 0;
+    std::int64_t m_total = 0;
+};
 
 // Rewrites the header's mode extension, frame count, byte count, seek table, delay and padding,
 // radio gain, music length and checksum (the peak and audiophile gain stay "not set", as the

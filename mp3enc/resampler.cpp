@@ -7,187 +7,217 @@
 #include <cmath>
 #include <numeric>
 
-// Every value below is float or double exactly where LAME's are, in LAME's order; the build
-// compiles this file without contracting them into fused multiply-adds.
+// The analysis must hear LAME's samples to the last bit: each value below is float or double where
+// LAME's is, and rounded in the same order. The build compiles this file without fused
+// multiply-adds.
 namespace resampler {
 
 namespace {
 
 constexpr double Pi = 3.14159265358979323846;
 
-// LAME's Blackman-windowed sinc at `x` taps from the window's start, for a cut-off `fcn` of
-// the lower rate's Nyquist frequency.
-float blackman(float x, float fcn, int order)
+// A window of 32 taps; 33 when one rate is a whole multiple of the other, so that outputs, which
+// then fall on inputs, sit at the window's centre.
+constexpr int Taps = 32;
+// LAME keeps at most this many offsets on either side of the centre.
+constexpr int MaxSteps = 320;
+
+// The weight of the tap `at` taps from the start of a window `span` taps long, for a cut-off of
+// `cutoff` times the input's Nyquist frequency: an ideal low-pass response under a Blackman
+// window.
+float weight(float at, int span, float cutoff)
 {
-    const auto wcn = float(Pi * double(fcn));
-    x /= float(order);
-    x = std::clamp(x, 0.0f, 1.0f);
-    const float x2 = x - 0.5f;
-    const auto window =
-        float(0.42 - 0.5 * std::cos(double(2 * x) * Pi) + 0.08 * std::cos(double(4 * x) * Pi));
-    if (std::fabs(double(x2)) < 1e-9)
-        return float(double(wcn) / Pi);
-    const double sinc = std::sin(double(float(order) * wcn * x2));
-    return float(double(window) * sinc / (Pi * double(order) * double(x2)));
+    const auto radians = float(Pi * double(cutoff));
+    const float u = std::clamp(at / float(span), 0.0f, 1.0f);
+    const float fromMiddle = u - 0.5f;
+    if (std::fabs(double(fromMiddle)) < 1e-9)
+        return float(double(radians) / Pi); // the limit of the sinc at its peak
+    const double window = double(
+        float(0.42 - 0.5 * std::cos(double(2 * u) * Pi) + 0.08 * std::cos(double(4 * u) * Pi)));
+    const double wave = std::sin(double(float(span) * radians * fromMiddle));
+    return float(window * wave / (Pi * double(span) * double(fromMiddle)));
 }
 
-// One kernel per sub-sample offset from -1/2 to +1/2 of an input sample, each summing to one.
-std::vector<float> makeKernels(int phases, int order, float fcn)
+bool wholeRatio(double ratio)
 {
-    const int taps = order + 1;
-    std::vector<float> kernels(std::size_t((2 * phases + 1) * taps));
-    for (int p = 0; p <= 2 * phases; ++p) {
-        float *kernel = &kernels[std::size_t(p * taps)];
-        const auto offset = float(double(p - phases) / (2.0 * phases));
-        float sum = 0.0f;
-        for (int i = 0; i < taps; ++i)
-            sum += kernel[i] = blackman(float(i) - offset, fcn, order);
-        for (int i = 0; i < taps; ++i)
-            kernel[i] /= sum;
-    }
-    return kernels;
+    return std::fabs(ratio - std::floor(ratio + 0.5)) < double(FLT_EPSILON);
+}
+
+// The filter at one output: products accumulated in float, tap by tap from the first.
+float filtered(const float *input, const float *row, int taps)
+{
+    float acc = 0.0f;
+    for (int t = 0; t < taps; ++t)
+        acc += input[t] * row[t];
+    return acc;
 }
 
 } // namespace
 
 bool isNeeded(int inputRate, int outputRate)
 {
-    const auto low = int(float(outputRate) * 0.9995f);
-    const auto high = int(float(outputRate) * 1.0005f);
-    return inputRate < low || high < inputRate;
+    const auto lowest = int(float(outputRate) * 0.9995f);
+    const auto highest = int(float(outputRate) * 1.0005f);
+    return inputRate < lowest || inputRate > highest;
+}
+
+PhaseTable::PhaseTable(int inputRate, int outputRate)
+{
+    const double ratio = double(inputRate) / double(outputRate);
+    m_steps = std::min(outputRate / std::gcd(inputRate, outputRate), MaxSteps);
+    m_taps = wholeRatio(ratio) ? Taps + 1 : Taps;
+    const float cutoff = std::min(1.0f, float(1.0 / ratio));
+    const int span = m_taps - 1;
+    const int rows = 2 * m_steps + 1;
+    m_rows.resize(std::size_t(rows * m_taps));
+    for (int r = 0; r < rows; ++r) {
+        // Row r serves outputs this far past the centre, from -1/2 to +1/2.
+        const auto shift = float(double(r - m_steps) / (2.0 * m_steps));
+        const auto row = m_rows.begin() + r * m_taps;
+        float total = 0.0f;
+        for (int t = 0; t < m_taps; ++t) {
+            row[t] = weight(float(t) - shift, span, cutoff);
+            total += row[t];
+        }
+        // Unity gain at DC, whatever the sampling of the response.
+        std::for_each(row, row + m_taps, [total](float &w) { w /= total; });
+    }
+}
+
+const float *PhaseTable::rowFor(float offset) const
+{
+    const float scaled = float(2 * m_steps) * offset + float(m_steps);
+    const auto r = int(std::floor(double(scaled) + 0.5));
+    return m_rows.data() + r * m_taps;
 }
 
 Resampler::Resampler(int inputRate, int outputRate, int channels)
-    : m_ratio(double(inputRate) / double(outputRate)), m_channels(channels)
+    : m_step(double(inputRate) / double(outputRate)), m_channels(channels),
+      m_table(inputRate, outputRate)
 {
-    constexpr int MaxPhases = 320;
-    constexpr int Order = 31; // odd, so the window centres between two inputs
-    m_phases = std::min(outputRate / std::gcd(outputRate, inputRate), MaxPhases);
-    // At a whole ratio the outputs fall on inputs: an even order centres the window on one.
-    const bool whole = std::fabs(m_ratio - std::floor(0.5 + m_ratio)) < double(FLT_EPSILON);
-    m_order = Order + (whole ? 1 : 0);
-    const float fcn = std::min(1.0f, float(1.0 / m_ratio));
-    m_kernels = makeKernels(m_phases, m_order, fcn);
+    for (int ch = 0; ch < m_channels; ++ch)
+        m_lines[ch].assign(std::size_t(m_table.taps()), 0.0f);
 }
 
-int Resampler::run(const float *const in[2], int n, float *const out[2], int wanted, int *used)
+Resampler::Step Resampler::run(const float *const in[2], int n, float *const out[2], int limit)
 {
-    const int half = m_order / 2;
-    const double centre = 0.5 * double(m_order % 2);
-    int j = 0;
-    int k = 0;
-    for (; k < wanted; ++k) {
-        const double time = double(k) * m_ratio;
-        j = int(std::floor(time - m_time));
-        if (m_order + j - half >= n)
-            break; // the window would reach past the input
-        const auto offset = float(time - m_time - (double(j) + centre));
-        const auto phase =
-            int(std::floor(double(offset * 2.0f * float(m_phases) + float(m_phases)) + 0.5));
-        const float *kernel = &m_kernels[std::size_t(phase * (m_order + 1))];
-        if (m_channels == 2)
-            convolve<2>(in, j - half, kernel, out, k);
-        else
-            convolve<1>(in, j - half, kernel, out, k);
+    takeInput(in, n);
+    const int taps = m_table.taps();
+    // The last input a window needs, for an output falling at or after input `at`.
+    const auto lastNeeded = [&](int at) { return at - m_table.lead() + taps - 1; };
+    Step step;
+    int reach = lastNeeded(0);
+    for (; step.made < limit; ++step.made) {
+        const double at = double(step.made) * m_step + m_nextAt;
+        const auto before = int(std::floor(at));
+        reach = lastNeeded(before);
+        if (reach >= n)
+            break;
+        const auto offset = float(at - (double(before) + m_table.centre()));
+        const float *row = m_table.rowFor(offset);
+        // Line positions are shifted by the kept inputs in front.
+        const std::size_t first = std::size_t(taps + before - m_table.lead());
+        for (int ch = 0; ch < m_channels; ++ch)
+            out[ch][step.made] = filtered(m_lines[ch].data() + first, row, taps);
     }
-    *used = std::min(n, m_order + j - half);
-    m_time += double(*used) - double(k) * m_ratio;
-    keepHistory(in, *used);
-    return k;
+    // The input the last window reached (or would have reached) is not used up yet.
+    step.consumed = std::min(n, reach);
+    m_nextAt -= double(step.consumed) - double(step.made) * m_step;
+    keepTail(step.consumed);
+    return step;
 }
 
-// The window from input `first` on, where negative positions are the history's; summed in
-// float, tap by tap, as LAME does. The channels share one loop, so their sums overlap.
-template <int Channels>
-void Resampler::convolve(const float *const in[2], int first, const float *kernel,
-                         float *const out[2], int k) const
+void Resampler::takeInput(const float *const in[2], int n)
 {
-    const int taps = m_order + 1;
-    const int fromHistory = std::clamp(-first, 0, taps);
-    std::array<float, Channels> sums{};
-    for (int i = 0; i < fromHistory; ++i) {
-        for (std::size_t ch = 0; ch < Channels; ++ch)
-            sums[ch] += m_history[ch][std::size_t(taps + first + i)] * kernel[i];
-    }
-    for (int i = fromHistory; i < taps; ++i) {
-        for (std::size_t ch = 0; ch < Channels; ++ch)
-            sums[ch] += in[ch][first + i] * kernel[i];
-    }
-    for (std::size_t ch = 0; ch < Channels; ++ch)
-        out[ch][k] = sums[ch];
-}
-
-void Resampler::keepHistory(const float *const in[2], int used)
-{
-    const int taps = m_order + 1;
-    if (used <= 0)
-        return;
+    const auto kept = std::size_t(m_table.taps());
     for (int ch = 0; ch < m_channels; ++ch) {
-        float *old = m_history[std::size_t(ch)].data();
-        if (used >= taps) {
-            std::copy(in[ch] + used - taps, in[ch] + used, old);
-            continue;
-        }
-        std::copy(old + used, old + taps, old);
-        std::copy(in[ch], in[ch] + used, old + taps - used);
+        m_lines[ch].resize(kept + std::size_t(std::max(n, 0)));
+        std::copy(in[ch], in[ch] + std::max(n, 0), m_lines[ch].begin() + std::ptrdiff_t(kept));
     }
 }
+
+void Resampler::keepTail(int consumed)
+{
+    // The inputs just before the next call's first are the ones its earliest windows reach.
+    if (consumed <= 0)
+        return;
+    const auto kept = std::ptrdiff_t(m_table.taps());
+    for (int ch = 0; ch < m_channels; ++ch) {
+        const auto from = m_lines[ch].begin() + consumed;
+        std::copy(from, from + kept, m_lines[ch].begin());
+    }
+}
+
+namespace {
+
+// LAME's frame buffer: it starts with the encoder's delay less the MDCT's of silence, and a
+// frame is encoded once the buffer holds what the psychoacoustic model looks at.
+constexpr int EncoderDelay = 576, MdctDelay = 48;
+constexpr int FftSize = 1024, FftShift = 272;
+// Silence fed at the end: whole frames, at least this much past the input.
+constexpr int LeastPadding = 576;
+// The resampler's own delay, in input samples, as LAME counts it at the end.
+constexpr double ResamplerDelay = 16.0;
+// LAME feeds the end's silence in pieces of at most this many samples.
+constexpr int LargestPiece = 1152;
+
+} // namespace
 
 Stream::Stream(int inputRate, int outputRate, int channels, Sink sink)
-    : m_ratio(double(inputRate) / double(outputRate)), m_channels(channels),
-      m_frame(mp3frame::samplesPerFrame(outputRate)), m_resampler(inputRate, outputRate, channels),
-      m_sink(std::move(sink))
+    : m_step(double(inputRate) / double(outputRate)),
+      m_frameSize(mp3frame::samplesPerFrame(outputRate)),
+      m_frameNeeds(std::max(FftSize + m_frameSize - FftShift, 512 + m_frameSize - 32)),
+      m_resampler(inputRate, outputRate, channels), m_sink(std::move(sink))
 {
-    // LAME's frame buffer starts with EncoderDelay - MdctDelay samples of silence and encodes a
-    // frame once it holds what the psychoacoustic model's FFT needs.
-    constexpr int EncoderDelay = 576, MdctDelay = 48, PostDelay = 288;
-    constexpr int FftBlock = 1024, FftOffset = 224 + MdctDelay;
-    m_needed = std::max(FftBlock + m_frame - FftOffset, 512 + m_frame - 32);
-    m_held = EncoderDelay - MdctDelay;
-    m_toEncode = EncoderDelay + PostDelay;
     for (auto &out : m_out)
-        out.resize(std::size_t(m_frame));
+        out.resize(std::size_t(m_frameSize));
+}
+
+int Stream::buffered() const
+{
+    return int(EncoderDelay - MdctDelay + m_made - m_frames * m_frameSize);
 }
 
 void Stream::encode(const float *left, const float *right, int n)
 {
     const float *in[2] = {left, right};
     float *const out[2] = {m_out[0].data(), m_out[1].data()};
-    while (n > 0) {
-        int used = 0;
-        const int made = m_resampler.run(in, n, out, m_frame, &used);
-        m_sink(out[0], out[1], made);
-        if (used <= 0 && made == 0)
-            break; // cannot happen at LAME's rates; LAME itself would spin here
-        n -= used;
-        in[0] += used;
-        if (m_channels == 2)
-            in[1] += used;
-        m_held += made;
-        m_toEncode += made;
-        if (m_held >= m_needed) {
-            m_held -= m_frame;
-            m_toEncode -= m_frame;
-            ++m_frames;
+    for (int remaining = n; remaining > 0;) {
+        const Resampler::Step step = m_resampler.run(in, remaining, out, m_frameSize);
+        m_sink(out[0], out[1], step.made);
+        if (step.made == 0 && step.consumed <= 0)
+            break; // no progress is possible: not at any rate LAME accepts
+        for (auto &channel : in) {
+            if (channel) // mono callers may pass no right channel
+                channel += step.consumed;
         }
+        remaining -= step.consumed;
+        m_made += step.made;
+        if (buffered() >= m_frameNeeds)
+            ++m_frames;
     }
+}
+
+std::int64_t Stream::framesAfterFlush() const
+{
+    // What the encoder still owes: the buffered samples, the MDCT's delay and the resampler's,
+    // rounded up to whole frames with at least the least padding.
+    const auto owed = std::int64_t(double(buffered() + MdctDelay) + ResamplerDelay / m_step);
+    std::int64_t padding = m_frameSize - owed % m_frameSize;
+    if (padding < LeastPadding)
+        padding += m_frameSize;
+    return m_frames + (owed + padding) / m_frameSize;
 }
 
 void Stream::flush()
 {
-    // LAME pads the end to whole frames, at least MinPadding samples, counting the resampler's
-    // delay as 16 input samples; then it feeds zeros until that many more frames are out.
-    constexpr int PostDelay = 288, MinPadding = 576, MaxBunch = 1152;
-    const auto toEncode = std::int64_t(double(m_toEncode - PostDelay) + 16.0 / m_ratio);
-    std::int64_t padding = m_frame - toEncode % m_frame;
-    if (padding < MinPadding)
-        padding += m_frame;
-    static const std::array<float, MaxBunch> zeros{};
-    for (std::int64_t framesLeft = (toEncode + padding) / m_frame; framesLeft > 0;) {
-        const auto bunch = std::clamp(int(double(m_needed - m_held) * m_ratio), 1, MaxBunch);
-        const std::int64_t before = m_frames;
-        encode(zeros.data(), zeros.data(), bunch);
-        framesLeft -= m_frames - before;
+    static const std::vector<float> silence(LargestPiece, 0.0f);
+    const std::int64_t last = framesAfterFlush();
+    while (m_frames < last) {
+        // Enough input for the frame buffer to fill, as LAME reckons it through the rate change.
+        const auto piece =
+            std::clamp(int(double(m_frameNeeds - buffered()) * m_step), 1, LargestPiece);
+        encode(silence.data(), silence.data(), piece);
     }
 }
 

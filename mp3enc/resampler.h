@@ -1,52 +1,73 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <vector>
 
-// LAME 3.100's resampler and the calls its encode loop makes through it, reproduced bit for bit,
-// so that the ReplayGain analysis can hear what LAME hears when it changes the rate. Pure: no
-// LAME, no threads, no files. Samples are LAME's float `sample_t` (see replaygain::lameSample).
+// The samples LAME's analysis hears when LAME changes the sample rate, made the way LAME makes
+// them, so a loudness pass of our own gives the radio gain the encoder writes. Pure: no LAME, no
+// threads, no files. Samples are LAME's float scale (see replaygain::lameSample).
 namespace resampler {
 
-// Whether LAME resamples at all: only when the rates are more than 0.05 % apart.
+// LAME converts only when the two rates are more than 0.05 % apart.
 bool isNeeded(int inputRate, int outputRate);
 
-// LAME's windowed-sinc FIR filter: 32 taps (33 when one rate is a whole multiple of the other),
-// a Blackman window, the kernel precomputed for up to 2 * 320 + 1 sub-sample offsets and the
-// nearest one taken. Each channel keeps its own last inputs.
+// A windowed-sinc low-pass filter sampled at evenly spaced sub-sample offsets; an output takes
+// the row nearest to where it falls between two inputs.
+class PhaseTable
+{
+public:
+    PhaseTable(int inputRate, int outputRate);
+
+    int taps() const { return m_taps; }
+    // Inputs before the one an output falls at or after that its window reaches back to.
+    int lead() const { return (m_taps - 1) / 2; }
+    // Where the window's centre lies after that input: between two inputs for an even number of
+    // taps, on it for an odd one.
+    double centre() const { return m_taps % 2 == 0 ? 0.5 : 0.0; }
+    // The taps for an output `offset` input samples past the centre, -1/2 <= offset <= 1/2.
+    const float *rowFor(float offset) const;
+
+private:
+    int m_steps; // rows per half input sample on either side of the centre
+    int m_taps;
+    std::vector<float> m_rows;
+};
+
+// One filter over one or two channels, called in pieces: an input piece need not hold whole
+// windows, since each channel keeps the inputs the next outputs still reach back to.
 class Resampler
 {
 public:
     Resampler(int inputRate, int outputRate, int channels);
 
-    // Makes up to `wanted` output samples of each channel from the `n` input samples at `in`, as
-    // far as they reach; returns how many it made, and `*used` says how many inputs it is done
-    // with.
-    int run(const float *const in[2], int n, float *const out[2], int wanted, int *used);
+    struct Step
+    {
+        int made = 0;     // outputs written
+        int consumed = 0; // inputs the next call starts after
+    };
+    // Writes up to `limit` outputs per channel from the `n` inputs of `in`, as far as whole
+    // windows reach.
+    Step run(const float *const in[2], int n, float *const out[2], int limit);
 
 private:
-    template <int Channels>
-    void convolve(const float *const in[2], int first, const float *kernel, float *const out[2],
-                  int k) const;
-    void keepHistory(const float *const in[2], int used);
+    void takeInput(const float *const in[2], int n);
+    void keepTail(int consumed);
 
-    double m_ratio;
+    double m_step; // input samples per output
     int m_channels;
-    int m_order; // taps - 1
-    int m_phases;
-    std::vector<float> m_kernels; // 2 * m_phases + 1 rows of m_order + 1 taps
-    // Where the next output falls, in input samples after the next input. LAME keeps one clock a
-    // channel, but its channels always advance alike.
-    double m_time = 0;
-    std::array<std::array<float, 33>, 2> m_history{};
+    PhaseTable m_table;
+    // Where the next output falls, counted in inputs from the next call's first; below zero it
+    // falls among the inputs kept from before.
+    double m_nextAt = 0;
+    // Per channel: the kept inputs (as many as a window has taps), then the current call's.
+    std::vector<float> m_lines[2];
 };
 
-// LAME's encode loop around the resampler: each lame_encode_buffer_int call is cut into calls of
-// the resampler that make at most one frame's worth each, every one of which LAME analyses, and
-// the flush feeds zeros in the bunches LAME computes until its last frame is out. Each call's
-// output goes to the sink, empty ones included.
+// What LAME's encode loop does around its resampler, for its analysis: every buffer it is given
+// is cut into resampler calls of at most one MP3 frame's output, each heard by the analysis (the
+// sink), empty ones too; the end is padded with silence fed in the amounts LAME feeds until its
+// last frame is out.
 class Stream
 {
 public:
@@ -55,25 +76,27 @@ public:
     // `channels`: LAME's output channels, 1 or 2.
     Stream(int inputRate, int outputRate, int channels, Sink sink);
 
-    // One lame_encode_buffer_int call of `n` samples (`right` unused for one channel).
+    // One buffer of `n` samples as lame_encode_buffer_int takes it (`right` unused for mono).
     void encode(const float *left, const float *right, int n);
-    // lame_encode_flush. Nothing may follow.
+    // The end of the input, as lame_encode_flush makes it. Nothing may follow.
     void flush();
 
-    // The frames LAME has encoded so far.
+    // The MP3 frames LAME has encoded so far.
     std::int64_t frames() const { return m_frames; }
 
 private:
-    double m_ratio;
-    int m_channels;
-    int m_frame;
-    int m_needed;
-    int m_held;
-    std::int64_t m_toEncode;
+    // Samples in LAME's frame buffer that no frame has taken yet.
+    int buffered() const;
+    std::int64_t framesAfterFlush() const;
+
+    double m_step;
+    int m_frameSize;
+    int m_frameNeeds; // buffered samples before LAME encodes a frame
+    std::int64_t m_made = 0;
     std::int64_t m_frames = 0;
     Resampler m_resampler;
     Sink m_sink;
-    std::array<std::vector<float>, 2> m_out;
+    std::vector<float> m_out[2];
 };
 
 } // namespace resampler

@@ -1,4 +1,4 @@
-// Our copy of LAME's resampler against LAME itself. This test links LAME's static library with
+// Our resampling for the analysis against LAME itself. This test links LAME's static library with
 // ReplayGain entry points of its own, which record every call LAME's encode loop makes to its
 // analysis, and compares them with the calls resampler::Stream makes for the same input: call by
 // call, sample by sample, bit for bit, through the flush; and the frames LAME encoded.
