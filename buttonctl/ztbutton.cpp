@@ -148,8 +148,8 @@ public:
             // After the reader's request has been answered: a Click handler may open a modal
             // window, and the reader must not wait on it. (Dropped if the button goes first.)
             ZTbutton *target = button();
-            QMetaObject::invokeMethod(target, [target] { target->pressLikeEnter(); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                target, [target] { target->pressLikeEnter(); }, Qt::QueuedConnection);
         } else {
             QAccessibleWidget::doAction(name);
         }
@@ -173,7 +173,9 @@ ZTbutton::ZTbutton(ZTbuttonHost *host, QWidget *parent) : QWidget(parent), m_hos
     // Once per process; the library is never unloaded while the process runs.
     static const bool factoryInstalled = (QAccessible::installFactory(accessibleButton), true);
     (void)factoryInstalled;
-    setFocusPolicy(Qt::NoFocus); // until Enabled
+    // Disabled or not, the button takes the focus from a click or Tab; only its handlers ignore
+    // input while Enabled is False. Screen readers are told it cannot be focused (its state).
+    setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
@@ -249,8 +251,6 @@ void ZTbutton::setFocusDottedRect(bool NewValue)
 void ZTbutton::setEnabled(bool NewValue)
 {
     m_Enabled = NewValue;
-    // A disabled button takes no focus: Tab and screen readers pass it by.
-    setFocusPolicy(NewValue ? Qt::StrongFocus : Qt::NoFocus);
     QAccessible::State changes;
     changes.disabled = true;
     changes.focusable = true;
@@ -584,7 +584,8 @@ void ZTbutton::paintEvent(QPaintEvent *)
     QPainter p(this);
     const qreal ratio = devicePixelRatioF();
     if (ratio != m_regionRatio) // moved to a screen of another ratio
-        QMetaObject::invokeMethod(this, [this] { RedrawButton(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { RedrawButton(); }, Qt::QueuedConnection);
     if (ratio == 1.0) {
         p.drawImage(0, 0, m_surface.image());
         return;

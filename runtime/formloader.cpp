@@ -122,8 +122,8 @@ public:
     QPixmap sharper(const QString &name) const
     {
         const QFileInfo one(QDir(m_baseDir).filePath(name));
-        const QString two = one.dir().filePath(one.completeBaseName() + QLatin1String("@2x.") +
-                                               one.suffix());
+        const QString two =
+            one.dir().filePath(one.completeBaseName() + QLatin1String("@2x.") + one.suffix());
         return QFileInfo::exists(two) ? QPixmap(two) : QPixmap();
     }
 
@@ -416,6 +416,9 @@ void FormLoader::load(const QString &descriptionPath, Form *form)
     }
     std::stable_sort(tabOrder.begin(), tabOrder.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
+    // Frames, labels and images hold tab positions but never the focus, and Qt leaves the chain
+    // untouched at any pair that names one: link the controls that take the focus only.
+    tabOrder.removeIf([](const auto &entry) { return entry.second->focusPolicy() == Qt::NoFocus; });
     for (int i = 1; i < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
 }

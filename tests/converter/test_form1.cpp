@@ -10,11 +10,13 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QHash>
 #include <QLabel>
 #include <QStyleOption>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 
 using namespace formfixture;
 
@@ -87,14 +89,15 @@ private slots:
         QCOMPARE(rt::tag(c<rt::Label>(QStringLiteral("Lab0"))), QStringLiteral("0"));
         QVERIFY(!buttonEnabled(*m_form, QStringLiteral("ZTbutton2")));
         QVERIFY(buttonEnabled(*m_form, QStringLiteral("ZTbutton3")));
-        // To a screen reader: the icon-only browse button named, disabled and passed by.
+        // To a screen reader: the icon-only browse button named, disabled and not focusable.
         QAccessibleInterface *browse = QAccessible::queryAccessibleInterface(
             host(*m_form, QStringLiteral("ZTbutton2"))->widget());
         QCOMPARE(browse->role(), QAccessible::Button);
         QCOMPARE(browse->text(QAccessible::Name), QStringLiteral("选择MP3输出目录"));
         QVERIFY(browse->state().disabled && !browse->state().focusable);
-        for (const auto &[name, spoken] : {std::pair{"List1", "Wav文件"}, std::pair{"Text1", "Mp3目录"},
-                                           std::pair{"Text2", "状态"}})
+        for (const auto &[name, spoken] :
+             {std::pair{"List1", "Wav文件"}, std::pair{"Text1", "Mp3目录"},
+              std::pair{"Text2", "状态"}})
             QCOMPARE(QAccessible::queryAccessibleInterface(c<QWidget>(QString::fromLatin1(name)))
                          ->text(QAccessible::Name),
                      QString::fromUtf8(spoken));
@@ -139,17 +142,69 @@ private slots:
         QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::Threads).toInt(), 1);
     }
 
-    // Tab walks the controls in their tab positions.
-    void tabOrder()
+    // Tab and Shift+Tab walk the window's tab positions, from ZTbutton3 round to it again:
+    // disabled buttons take part, a disabled text box does not, and the option group is
+    // entered at its selected member.
+    void tabWalk_data()
     {
-        auto *list1 = c<QWidget>(QStringLiteral("List1"));
-        list1->setFocus();
-        QTest::keyClick(list1, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), c<QWidget>(QStringLiteral("Check1")));
-        auto *opt5 = c<QWidget>(QStringLiteral("Opt(5)"));
-        opt5->setFocus();
-        QTest::keyClick(opt5, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), host(*m_form, QStringLiteral("ZTbutton4"))->widget());
+        QTest::addColumn<bool>("userFolder");
+        QTest::addColumn<int>("option");
+        QTest::addColumn<bool>("backwards");
+        for (const bool backwards : {false, true}) {
+            const char *way = backwards ? "Shift+Tab" : "Tab";
+            QTest::addRow("%s, own folders", way) << false << 5 << backwards;
+            QTest::addRow("%s, one folder, 32 Kbps", way) << true << 0 << backwards;
+        }
+    }
+    void tabWalk()
+    {
+        QFETCH(bool, userFolder);
+        QFETCH(int, option);
+        QFETCH(bool, backwards);
+        auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
+        if (userFolder)
+            QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
+        QTest::mouseClick(c<QWidget>(QStringLiteral("Opt(%1)").arg(option)), Qt::LeftButton, {},
+                          QPoint(5, 6));
+        QStringList expected{"ZTbutton3", "ZTbutton1", "ZTbutton5", "List1", "Check1",
+                             "ZTbutton2", "Opt",       "ZTbutton4", "Text2", "Text1"};
+        expected.replace(expected.indexOf(QStringLiteral("Opt")),
+                         QStringLiteral("Opt(%1)").arg(option));
+        if (!userFolder)
+            expected.removeOne(QStringLiteral("Text1"));
+        if (backwards)
+            std::reverse(expected.begin() + 1, expected.end());
+
+        QHash<QWidget *, QString> names;
+        for (const QString &name : m_form->loader().names()) {
+            auto *host = m_form->loader().host(name);
+            names.insert(host ? host->widget() : c<QWidget>(name), name);
+        }
+        host(*m_form, QStringLiteral("ZTbutton3"))->widget()->setFocus();
+        QStringList walked;
+        for (int step = 0; step <= expected.size(); ++step) {
+            walked.append(names.value(QApplication::focusWidget(), QStringLiteral("?")));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab,
+                            backwards ? Qt::ShiftModifier : Qt::NoModifier);
+        }
+        QCOMPARE(walked, expected + QStringList{expected.first()});
+    }
+
+    // A click on the disabled browse button takes the focus, rings and all, from the button
+    // that had it, so a following Enter reaches the disabled button and does nothing.
+    void clickOnDisabledButtonTakesFocus()
+    {
+        QWidget *about = host(*m_form, QStringLiteral("ZTbutton4"))->widget();
+        QWidget *browse = host(*m_form, QStringLiteral("ZTbutton2"))->widget();
+        about->setFocus();
+        QVERIFY(!buttonEnabled(*m_form, QStringLiteral("ZTbutton2")));
+        clickButton(*m_form, QStringLiteral("ZTbutton2"));
+        QCOMPARE(QApplication::focusWidget(), browse);
+        const QString before = status();
+        QTest::keyClick(browse, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QCOMPARE(status(), before);
     }
 
     void addFilesAppendsAndCounts()
