@@ -80,12 +80,14 @@ constexpr int DesignWidth = 232;
 constexpr int DesignHeight = 136;
 constexpr int HoverInterval = 50; // ms
 
-// Each drawing step is tried on its own: a failing one is skipped and the next one runs.
+// Each drawing step is tried on its own: a failing one is skipped and the next one runs. The
+// button then looks incomplete; the reason goes to the program's log (standard error).
 template <class Step> void attempt(Step &&step)
 {
     try {
         step();
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        qWarning("ZTbutton：按钮的一步绘制失败，已略过：%s", error.what());
     }
 }
 
@@ -130,7 +132,7 @@ public:
         const bool enabled = button()->Enabled() && widget()->isEnabled();
         s.disabled = !enabled;
         s.focusable = enabled;
-        s.focused = enabled && widget()->hasFocus();
+        s.focused = widget()->hasFocus(); // disabled, it still takes the focus
         s.pressed = button()->isPressed();
         return s;
     }

@@ -400,6 +400,28 @@ OptionButton::OptionButton(int index, QWidget *parent) : QRadioButton(parent), m
 {
     setStyle(smallIndicatorStyle());
     connect(this, &QRadioButton::clicked, this, [this] { emit Click(m_index); });
+    connect(this, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            giveTabStopToSelected(parentWidget());
+    });
+    giveTabStopToSelected(parent); // joining a group whose option is already chosen
+}
+
+void OptionButton::focusInEvent(QFocusEvent *event)
+{
+    QRadioButton::focusInEvent(event); // Qt makes the focused option the group's tab stop
+    giveTabStopToSelected(parentWidget());
+}
+
+void OptionButton::giveTabStopToSelected(QWidget *group)
+{
+    if (!group)
+        return;
+    const auto options = group->findChildren<OptionButton *>(Qt::FindDirectChildrenOnly);
+    if (std::none_of(options.begin(), options.end(), [](auto *o) { return o->isChecked(); }))
+        return;
+    for (OptionButton *option : options)
+        option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 void OptionButton::setBackColor(quint32 bgr)

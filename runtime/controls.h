@@ -152,7 +152,13 @@ public:
 signals:
     void Click(int index);
 
+protected:
+    void focusInEvent(QFocusEvent *event) override;
+
 private:
+    // The selected option of a group is its one stop for Tab, wherever the focus last was in it.
+    static void giveTabStopToSelected(QWidget *group);
+
     int m_index;
 };
 

@@ -132,14 +132,35 @@ private slots:
         QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::Threads).toInt(), 0);
     }
 
-    // The program's --threads reaches the encoder when the window loads.
+    // The program's --threads reaches the encoder when the window loads; one the encoder
+    // refuses is skipped, the other settings still made, and the user told why.
+    void loadWithThreadsOption_data()
+    {
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("taken") << 1 << 1 << QString();
+        QTest::newRow("refused") << 999 << 0
+                                 << QStringLiteral(
+                                        "以下设置未能生效：\r\n线程数999：线程数999超出了0–"
+                                        "256的范围");
+    }
     void loadWithThreadsOption()
     {
+        QFETCH(int, threads);
+        QFETCH(int, kept);
+        QFETCH(QString, told);
         m_form.reset();
-        Mp3Enc::setThreadsOption(1);
+        modaldriver::MessageSeen seen;
+        if (!told.isEmpty())
+            modaldriver::answerMessageBox(&seen);
+        Mp3Enc::setThreadsOption(threads);
         m_form = openForm1();
         Mp3Enc::setThreadsOption(-1);
-        QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::Threads).toInt(), 1);
+        QVERIFY(modaldriver::waitForNoModal());
+        QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::Threads).toInt(), kept);
+        QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::BitRate).toInt(), 128000);
+        QCOMPARE(seen.text, told);
     }
 
     // Tab and Shift+Tab walk the window's tab positions, from ZTbutton3 round to it again:
@@ -152,7 +173,7 @@ private slots:
         QTest::addColumn<bool>("backwards");
         for (const bool backwards : {false, true}) {
             const char *way = backwards ? "Shift+Tab" : "Tab";
-            QTest::addRow("%s, own folders", way) << false << 5 << backwards;
+            QTest::addRow("%s, own folders, as loaded", way) << false << 5 << backwards;
             QTest::addRow("%s, one folder, 32 Kbps", way) << true << 0 << backwards;
         }
     }
@@ -164,8 +185,11 @@ private slots:
         auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
         if (userFolder)
             QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
-        QTest::mouseClick(c<QWidget>(QStringLiteral("Opt(%1)").arg(option)), Qt::LeftButton, {},
-                          QPoint(5, 6));
+        if (option != 5) {
+            QTest::mouseClick(c<QWidget>(QStringLiteral("Opt(%1)").arg(option)), Qt::LeftButton,
+                              {}, QPoint(5, 6));
+            c<QWidget>(QStringLiteral("Opt(2)"))->setFocus(); // the focus left elsewhere in it
+        }
         QStringList expected{"ZTbutton3", "ZTbutton1", "ZTbutton5", "List1", "Check1",
                              "ZTbutton2", "Opt",       "ZTbutton4", "Text2", "Text1"};
         expected.replace(expected.indexOf(QStringLiteral("Opt")),
