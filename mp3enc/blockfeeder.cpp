@@ -1,6 +1,7 @@
 #include "mp3enc/blockfeeder.h"
 
 #include "mp3enc/lameencoder.h"
+#include "mp3enc/reasons.h"
 #include "mp3enc/sndfilereader.h"
 #include "runtime/comerror.h"
 
@@ -23,7 +24,7 @@ EncodeResult BlockFeeder::feedSilence(int frames, std::vector<unsigned char> &ou
     std::fill_n(m_left.begin(), frames, 0);
     std::fill_n(m_right.begin(), frames, 0);
     if (!m_encoder.encode(m_left.data(), m_right.data(), frames, out))
-        return failedResult(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
+        return failedResult(rt::ErrDeviceIO, reasons::EncoderFailed);
     return {};
 }
 
@@ -31,14 +32,13 @@ EncodeResult BlockFeeder::feed(int frames, std::vector<unsigned char> &out, int 
 {
     const std::int64_t got = m_reader.read(m_interleaved.data(), frames);
     if (got != frames && !(fed && got >= 0 && m_reader.lengthIsEstimate()))
-        return failedResult(rt::ErrDeviceIO, got < 0
-                                                 ? m_reader.errorText()
-                                                 : QStringLiteral("the input file ended early"));
+        return failedResult(rt::ErrDeviceIO, got < 0 ? reasons::readFailed(m_reader.errorText())
+                                                     : reasons::InputEndedEarly);
     if (fed)
         *fed = int(got);
     frames = int(got);
     m_mixer.split(m_interleaved.data(), frames, m_left.data(), m_right.data());
     if (!m_encoder.encode(m_left.data(), m_right.data(), frames, out))
-        return failedResult(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
+        return failedResult(rt::ErrDeviceIO, reasons::EncoderFailed);
     return {};
 }

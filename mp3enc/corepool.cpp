@@ -1,7 +1,5 @@
 #include "mp3enc/corepool.h"
 
-#include <chrono>
-
 void CorePool::setCores(int cores)
 {
     {
@@ -12,17 +10,20 @@ void CorePool::setCores(int cores)
     m_changed.notify_all();
 }
 
-bool CorePool::acquire(bool urgent, const std::function<bool()> &stopped)
+bool CorePool::acquire(bool urgent, const StopSignal *stop, const StopSignal *abort)
 {
+    const StopSignal::Wake wakeOnStop(stop, m_mutex, m_changed);
+    const StopSignal::Wake wakeOnAbort(abort, m_mutex, m_changed);
+    const auto stopped = [&] {
+        return (stop && stop->requested()) || (abort && abort->requested());
+    };
     std::unique_lock lock(m_mutex);
     if (urgent)
         ++m_urgentWaiting;
-    // Stop is a flag, not a notification: look at it now and then while waiting.
-    constexpr auto Poll = std::chrono::milliseconds(5);
-    while (!stopped() && !(m_free > 0 && (urgent || m_urgentWaiting == 0)))
-        m_changed.wait_for(lock, Poll);
-    if (urgent)
-        --m_urgentWaiting;
+    m_changed.wait(lock,
+                   [&] { return stopped() || (m_free > 0 && (urgent || m_urgentWaiting == 0)); });
+    if (urgent && --m_urgentWaiting == 0)
+        m_changed.notify_all(); // the others may take what is left
     if (stopped())
         return false;
     --m_free;

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "mp3enc/stopsignal.h"
+
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 
 // The cores one encoder keeps busy: the file being converted and the files it encodes ahead of
@@ -17,16 +18,17 @@ public:
     void setCores(int cores);
 
     // Waits for a core; `urgent` (the file being converted) goes before the others. False when
-    // `stopped` says so meanwhile: no core is held then.
-    bool acquire(bool urgent, const std::function<bool()> &stopped);
+    // `stop` or `abort` (either may be null) is requested meanwhile: no core is held then.
+    bool acquire(bool urgent, const StopSignal *stop, const StopSignal *abort = nullptr);
     void release();
 
     // Holds a core for a scope.
     class Lease
     {
     public:
-        Lease(CorePool *pool, bool urgent, const std::function<bool()> &stopped)
-            : m_pool(pool), m_held(!pool || pool->acquire(urgent, stopped))
+        Lease(CorePool *pool, bool urgent, const StopSignal *stop,
+              const StopSignal *abort = nullptr)
+            : m_pool(pool), m_held(!pool || pool->acquire(urgent, stop, abort))
         {}
         ~Lease()
         {

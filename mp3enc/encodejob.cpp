@@ -6,6 +6,8 @@
 #include "mp3enc/id3tag.h"
 #include "mp3enc/mp3frame.h"
 #include "mp3enc/parallelencode.h"
+#include "mp3enc/reasons.h"
+#include "mp3enc/stopsignal.h"
 #include "mp3enc/tempoutput.h"
 #include "runtime/comerror.h"
 
@@ -31,9 +33,7 @@ EncodeResult writeFailedResult(const TempOutput &out)
 {
     if (out.refusedProtected()) // as Open refuses a protected file
         return failedResult(rt::ErrPermissionDenied, out.errorText());
-    const int e = out.errorNumber();
-    const bool full = e == ENOSPC || e == EDQUOT || e == EFBIG;
-    return failedResult(full ? rt::ErrDiskFull : rt::ErrDeviceIO, out.errorText());
+    return failedResult(reasons::outputErrorNumber(out.errorNumber()), out.errorText());
 }
 
 EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<LameEncoder> encoder,
@@ -80,22 +80,24 @@ void EncodeJob::schedule(CorePool *pool, const std::atomic<bool> *current)
 EncodeResult EncodeJob::commit()
 {
     if (!m_out)
-        return failedResult(rt::ErrInvalidCall, QStringLiteral("nothing was encoded"));
+        return failedResult(rt::ErrInternal,
+                            reasons::internalError(QStringLiteral("commit before run")));
     const bool done = m_out->commit();
     const EncodeResult result = done ? EncodeResult{} : writeFailedResult(*m_out);
     m_out.reset();
     return result;
 }
 
-EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progress)
+EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
 {
     const Id3Tags id3 = renderId3Tags(readAudioTags(*m_reader));
     if (m_parallel) {
         // Float input is scaled by its peak: found once, for every piece.
-        m_reader->setCancel(&stop);
+        m_reader->setCancel(&stop.flag());
         if (m_reader->scalesItself() && !m_reader->floatPeak() && !m_reader->findFloatPeak())
-            return stop.load() ? EncodeResult{EncodeResult::Stopped, 0, {}}
-                               : failedResult(rt::ErrDeviceIO, m_reader->errorText());
+            return stop.requested()
+                       ? EncodeResult{EncodeResult::Stopped, 0, {}}
+                       : failedResult(rt::ErrDeviceIO, reasons::readFailed(m_reader->errorText()));
         m_out = std::make_unique<TempOutput>();
         if (auto result = m_parallel->run(*m_out, m_outputPath, id3, stop, progress))
             return *result;
@@ -105,23 +107,21 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
     TempOutput &out = *m_out;
     if (!out.create(m_outputPath) || !out.write(id3.v2.constData(), size_t(id3.v2.size())))
         return writeFailedResult(out);
-    const auto stopped = [&stop] { return stop.load(std::memory_order_relaxed); };
-
-    m_reader->setCancel(&stop);
+    m_reader->setCancel(&stop.flag());
     BlockFeeder feeder(*m_reader, *m_encoder);
     std::vector<unsigned char> mp3;
     int reported = 0;
     for (std::int64_t done = 0; done < m_reader->frames();) {
         // A core for one block at a time: a file ahead gives way to the current one.
-        const CorePool::Lease core(m_pool, !m_current || m_current->load(), stopped);
-        if (!core || stop.load(std::memory_order_relaxed))
+        const CorePool::Lease core(m_pool, !m_current || m_current->load(), &stop);
+        if (!core || stop.requested())
             return {EncodeResult::Stopped, 0, {}};
         const auto want =
             int(std::min<std::int64_t>(feeder.blockFrames(), m_reader->frames() - done));
         mp3.clear();
         int got = want;
         const EncodeResult fed = feeder.feed(want, mp3, &got);
-        if (stop.load(std::memory_order_relaxed))
+        if (stop.requested())
             return {EncodeResult::Stopped, 0, {}}; // a cancelled read comes back short
         if (fed.status != EncodeResult::Done)
             return fed;
@@ -132,14 +132,14 @@ EncodeResult EncodeJob::run(const std::atomic<bool> &stop, const Progress &progr
             progress(reported = m_encoder->frameNumber());
         if (got < want) { // an estimated length: the input really ends here
             if (m_reader->frames() - done > MaxShortfall)
-                return failedResult(rt::ErrDeviceIO, QStringLiteral("the input file ended early"));
+                return failedResult(rt::ErrDeviceIO, reasons::InputEndedEarly);
             break;
         }
     }
 
     mp3.clear();
     if (!m_encoder->flush(mp3))
-        return failedResult(rt::ErrDeviceIO, QStringLiteral("the MP3 encoder failed"));
+        return failedResult(rt::ErrDeviceIO, reasons::EncoderFailed);
     const std::vector<unsigned char> tag = m_encoder->lametagFrame();
     // The info tag replaces the first frame, which follows the ID3v2 tag.
     if (!out.write(mp3.data(), mp3.size()) ||

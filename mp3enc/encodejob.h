@@ -11,6 +11,7 @@
 
 class CorePool;
 class ParallelEncode;
+class StopSignal;
 
 struct EncodeResult
 {
@@ -58,7 +59,7 @@ public:
     // unlimited), before other files' while `*current` holds.
     void schedule(CorePool *pool, const std::atomic<bool> *current);
     using Progress = std::function<void(int frame)>;
-    EncodeResult run(const std::atomic<bool> &stop, const Progress &progress);
+    EncodeResult run(const StopSignal &stop, const Progress &progress);
     EncodeResult commit();
 
 private:

@@ -2,6 +2,7 @@
 
 #include "mp3enc/blockfeeder.h"
 #include "mp3enc/channelmixer.h"
+#include "mp3enc/reasons.h"
 #include "mp3enc/replaygain.h"
 #include "mp3enc/resampler.h"
 #include "mp3enc/sndfilereader.h"
@@ -13,10 +14,10 @@ namespace {
 
 using Block = std::function<void(const float *left, const float *right, int n)>;
 
-// Reads the whole input in the encoder's blocks, as LAME takes them in. False when stopped or
-// the input ends early.
+// Reads the whole input in the encoder's blocks, as LAME takes them in. False when stopped, or
+// when the input cannot be read to its end (`*error` then says why).
 bool readAsLame(SndFileReader &reader, float scale, const std::atomic<bool> &stop,
-                const Block &block)
+                const std::function<void()> &beforeBlock, QString *error, const Block &block)
 {
     const ChannelMixer mixer(reader.channels(), reader.channelMap());
     const int frames = BlockFeeder::blockFramesFor(reader.channels());
@@ -26,8 +27,17 @@ bool readAsLame(SndFileReader &reader, float scale, const std::atomic<bool> &sto
     std::vector<float> l(size), r(size);
     for (std::int64_t done = 0; done < reader.frames();) {
         const auto want = int(std::min<std::int64_t>(frames, reader.frames() - done));
-        if (reader.read(interleaved.data(), want) != want || stop.load(std::memory_order_relaxed))
+        if (beforeBlock)
+            beforeBlock();
+        const std::int64_t got = reader.read(interleaved.data(), want);
+        if (stop.load(std::memory_order_relaxed))
             return false;
+        if (got != want) {
+            if (error)
+                *error =
+                    got < 0 ? reasons::readFailed(reader.errorText()) : reasons::InputEndedEarly;
+            return false;
+        }
         mixer.split(interleaved.data(), want, left.data(), right.data());
         for (std::size_t i = 0; i < std::size_t(want); ++i) {
             l[i] = replaygain::lameSample(left[i], scale);
@@ -49,20 +59,25 @@ std::uint16_t fieldOf(const replaygain::Analysis &analysis, int rate)
 } // namespace
 
 std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale, int outputRate,
-                                         const std::atomic<bool> &stop)
+                                         const std::atomic<bool> &stop, QString *error,
+                                         const std::function<void()> &beforeBlock)
 {
     SndFileReader reader;
-    if (!reader.openSame(input))
+    if (!reader.openSame(input)) {
+        if (error)
+            *error = reasons::readFailed(reader.errorText());
         return std::nullopt;
+    }
     if (input.floatPeak())
         reader.setFloatPeak(*input.floatPeak());
     reader.setCancel(&stop);
     const int channels = ChannelMixer(reader.channels(), reader.channelMap()).outputChannels();
     replaygain::Analysis analysis(outputRate);
     if (!resampler::isNeeded(reader.sampleRate(), outputRate)) {
-        if (!readAsLame(reader, scale, stop, [&](const float *l, const float *r, int n) {
-                analysis.analyze(l, r, std::size_t(n), channels);
-            }))
+        if (!readAsLame(reader, scale, stop, beforeBlock, error,
+                        [&](const float *l, const float *r, int n) {
+                            analysis.analyze(l, r, std::size_t(n), channels);
+                        }))
             return std::nullopt;
         analysis.finish();
         return fieldOf(analysis, outputRate);
@@ -71,7 +86,7 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
                              [&](const float *l, const float *r, int n) {
                                  analysis.analyzeCall(l, r, std::size_t(n), channels);
                              });
-    if (!readAsLame(reader, scale, stop,
+    if (!readAsLame(reader, scale, stop, beforeBlock, error,
                     [&](const float *l, const float *r, int n) { stream.encode(l, r, n); }))
         return std::nullopt;
     stream.flush();

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class SndFileReader;
@@ -10,6 +12,8 @@ class SndFileReader;
 // of our own over the file `input` has open: the samples as the encoder holds them (mixed to the
 // MP3's channels, scaled by its `scale`, and where `outputRate` is not the input's, through LAME's
 // resampler in the blocks the encoder hands LAME), for a file that is encoded in pieces. Empty
-// when stopped or the input cannot be read to its end.
+// when stopped, or when the input cannot be read to its end (`*error` then says why, in the user's
+// words). `beforeBlock`, if given, runs before each block is read.
 std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale, int outputRate,
-                                         const std::atomic<bool> &stop);
+                                         const std::atomic<bool> &stop, QString *error = nullptr,
+                                         const std::function<void()> &beforeBlock = {});

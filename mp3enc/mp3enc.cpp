@@ -1,6 +1,8 @@
 #include "mp3enc/mp3enc.h"
 
 #include "mp3enc/encodejob.h"
+#include "mp3enc/reasons.h"
+#include "mp3enc/stopsignal.h"
 #include "mp3enc/tempoutput.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
@@ -29,7 +31,12 @@ class EventPump : public QObject
 public:
     struct Delivery
     {
-        enum Kind { Frame, Failure, Ended } kind = Frame;
+        enum Kind
+        {
+            Frame,
+            Failure,
+            Ended
+        } kind = Frame;
         quint64 generation = 0;
         int number = 0;
         QString text;
@@ -68,7 +75,7 @@ public:
             m_owner->deliverFailure(delivery.generation, delivery.number, delivery.text);
             break;
         case Delivery::Ended:
-            m_owner->deliverEnded(delivery.generation);
+            m_owner->deliverEnded(delivery.generation, delivery.text);
             break;
         }
     }
@@ -88,9 +95,9 @@ struct EncodeTask
     ~EncodeTask() { abandon(); }
     void requestStop()
     {
+        stop.request(); // wakes the encode wherever it waits
         {
-            std::lock_guard lock(mutex);
-            stop = true;
+            std::lock_guard lock(mutex); // runTask looks at the signal under it before it sleeps
         }
         changed.notify_all();
     }
@@ -109,7 +116,7 @@ struct EncodeTask
     int frameCount = 0;
     std::unique_ptr<EncodeJob> job;
     std::thread thread;
-    std::atomic<bool> stop{false};
+    StopSignal stop;
     std::atomic<bool> claimed{false};   // the file being converted
     std::atomic<quint64> generation{0}; // set before `claimed`
     std::atomic<int> newestFrame{0};
@@ -138,29 +145,26 @@ struct DeliveryScope
 
 std::unique_ptr<SndFileReader> openInput(const QString &path)
 {
-    const QString shown = rt::displayFileName(path);
     const QByteArray bytes = rt::encodeFileName(path);
     struct stat st = {};
     if (path.isEmpty() || ::stat(bytes.constData(), &st) != 0)
-        refuse(rt::ErrFileNotFound, QStringLiteral("File not found: %1").arg(shown));
+        refuse(rt::ErrFileNotFound, reasons::NotFound);
     if (!S_ISREG(st.st_mode)) // a folder, a device or a pipe, which could block the reader
-        refuse(ErrInvalidFileFormat, QStringLiteral("Not a regular file: %1").arg(shown));
+        refuse(ErrInvalidFileFormat, reasons::NotRegular);
     if (::access(bytes.constData(), R_OK) != 0)
-        refuse(rt::ErrPermissionDenied, QStringLiteral("Cannot read %1").arg(shown));
+        refuse(rt::ErrPermissionDenied, reasons::Unreadable);
     auto reader = std::make_unique<SndFileReader>();
     if (!reader->open(path))
-        refuse(ErrInvalidFileFormat,
-               QStringLiteral("Not an audio file: %1 (%2)").arg(shown, reader->errorText()));
+        refuse(ErrInvalidFileFormat, reasons::notAudio(reader->errorText()));
     if (!reader->isEncodable())
-        refuse(ErrInvalidFileFormat, QStringLiteral("Already an MP3 file: %1").arg(shown));
+        refuse(ErrInvalidFileFormat, reasons::AlreadyMp3);
     if (reader->frames() <= 0)
-        refuse(ErrInvalidFileFormat, QStringLiteral("The file holds no samples: %1").arg(shown));
+        refuse(ErrInvalidFileFormat, reasons::NoSound);
     return reader;
 }
 
 void checkOutput(const SndFileReader &input, const QString &output)
 {
-    const QString shown = rt::displayFileName(output);
     // "dir/" names no file in dir: the folder is checked, and the empty name refused.
     const QString path = rt::absolutePath(output);
     const qsizetype slash = path.lastIndexOf(u'/');
@@ -170,28 +174,22 @@ void checkOutput(const SndFileReader &input, const QString &output)
     const QByteArray outputBytes = rt::encodeFileName(path);
     struct stat st = {};
     if (output.isEmpty() || ::stat(folderBytes.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-        refuse(rt::ErrPathNotFound, QStringLiteral("Output folder not found: %1").arg(shown));
+        refuse(rt::ErrPathNotFound, reasons::FolderMissing);
     if (::access(folderBytes.constData(), W_OK | X_OK) != 0)
-        refuse(rt::ErrPermissionDenied,
-               QStringLiteral("Cannot write in %1").arg(rt::displayFileName(folder)));
+        refuse(rt::ErrPermissionDenied, reasons::FolderNotWritable);
     const bool exists = !name.isEmpty() && ::stat(outputBytes.constData(), &st) == 0;
     if (name.isEmpty() || (exists && S_ISDIR(st.st_mode)))
-        refuse(rt::ErrPathFileAccess, QStringLiteral("The output names a folder: %1").arg(shown));
+        refuse(rt::ErrPathFileAccess, reasons::NamesFolder);
     const long nameMax = ::pathconf(folderBytes.constData(), _PC_NAME_MAX);
     if (nameMax > 0 && rt::encodeFileName(name).size() > nameMax)
-        refuse(rt::ErrBadFileName,
-               QStringLiteral("The output name is longer than the folder allows (%1 bytes): %2")
-                   .arg(nameMax)
-                   .arg(shown));
+        refuse(rt::ErrBadFileName, reasons::nameTooLong(nameMax));
     if (exists && TempOutput::isWriteProtected(AT_FDCWD, outputBytes.constData(), st))
-        refuse(rt::ErrPermissionDenied,
-               QStringLiteral("The output file is write-protected: %1").arg(shown));
+        refuse(rt::ErrPermissionDenied, reasons::Protected);
     // Inode identity catches other spellings, symbolic and hard links alike.
     struct stat in = {};
     if (exists && ::fstat(input.descriptor(), &in) == 0 && in.st_dev == st.st_dev &&
         in.st_ino == st.st_ino)
-        refuse(rt::ErrPathFileAccess,
-               QStringLiteral("The output would overwrite the input: %1").arg(shown));
+        refuse(rt::ErrPathFileAccess, reasons::OverwritesInput);
 }
 
 // The input's own rate when MP3 has it, else the nearest MP3 rate below it.
@@ -218,14 +216,14 @@ bool sameState(const struct stat &before, int descriptor)
 bool toBool(const QVariant &value)
 {
     if (!value.canConvert<bool>())
-        refuse(rt::ErrTypeMismatch, QStringLiteral("Type mismatch"));
+        refuse(rt::ErrTypeMismatch, QStringLiteral("类型不符"));
     return value.toBool();
 }
 
 QString toText(const QVariant &value)
 {
     if (!value.canConvert<QString>())
-        refuse(rt::ErrTypeMismatch, QStringLiteral("Type mismatch"));
+        refuse(rt::ErrTypeMismatch, QStringLiteral("类型不符"));
     return value.toString();
 }
 
@@ -254,7 +252,8 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         info.id = id;
         info.name = QLatin1String(name);
         info.kind = kind;
-        info.canGet = info.canPut = kind == rt::MemberKind::Property;
+        info.canGet = kind == rt::MemberKind::Property;
+        info.canPut = info.canGet && id != IdLastError;
         info.parameters = std::move(parameters);
         info.help = QLatin1String(help);
         return info;
@@ -276,6 +275,9 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         member(IdThreads, "Threads", Property, {},
                "Cores one file is encoded on, for files opened later: 0 all, 1 the file in one "
                "piece, exactly as the lame command writes it"),
+        member(IdLastError, "LastError", Property, {},
+               "Why the last Open or Encode, or the encode it started, failed, in the words a "
+               "user reads; empty after a success"),
         member(IdPrefetch, "Prefetch", Method,
                {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
                "A pair the host will open later, which may be encoded ahead on idle cores and is "
@@ -300,8 +302,10 @@ QVariant Mp3Enc::getProperty(rt::DispId id)
         return m_allowDownSample;
     case IdThreads:
         return m_threads;
+    case IdLastError:
+        return m_lastError;
     default:
-        refuse(rt::ErrNoSuchMember, QStringLiteral("Object doesn't support this property"));
+        refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个属性"));
     }
 }
 
@@ -312,9 +316,12 @@ void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
         bool ok = false;
         const int bitRate = value.toInt(&ok);
         if (!ok)
-            refuse(rt::ErrTypeMismatch, QStringLiteral("Type mismatch"));
+            refuse(rt::ErrTypeMismatch, QStringLiteral("类型不符"));
         if (bitRate < MinBitRate || bitRate > MaxBitRate)
-            refuse(rt::ErrInvalidCall, QStringLiteral("Bit rate out of range: %1").arg(bitRate));
+            refuse(rt::ErrInvalidCall, QStringLiteral("比特率%1超出了%2–%3的范围")
+                                           .arg(bitRate)
+                                           .arg(MinBitRate)
+                                           .arg(MaxBitRate));
         m_bitRate = bitRate;
         break;
     }
@@ -328,14 +335,15 @@ void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
         bool ok = false;
         const int threads = value.toInt(&ok);
         if (!ok)
-            refuse(rt::ErrTypeMismatch, QStringLiteral("Type mismatch"));
+            refuse(rt::ErrTypeMismatch, QStringLiteral("类型不符"));
         if (threads < 0 || threads > MaxThreads)
-            refuse(rt::ErrInvalidCall, QStringLiteral("Threads out of range: %1").arg(threads));
+            refuse(rt::ErrInvalidCall,
+                   QStringLiteral("线程数%1超出了0–%2的范围").arg(threads).arg(MaxThreads));
         m_threads = threads;
         break;
     }
     default:
-        refuse(rt::ErrNoSuchMember, QStringLiteral("Object doesn't support this property"));
+        refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个属性"));
     }
 }
 
@@ -343,9 +351,9 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
 {
     const qsizetype expected = id == IdOpen || id == IdPrefetch ? 2 : 0;
     if ((id < IdEncode || id > IdGetFrameCount) && id != IdPrefetch)
-        refuse(rt::ErrNoSuchMember, QStringLiteral("Object doesn't support this method"));
+        refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个方法"));
     if (args.size() != expected)
-        refuse(rt::ErrWrongArgumentCount, QStringLiteral("Wrong number of arguments"));
+        refuse(rt::ErrWrongArgumentCount, QStringLiteral("参数个数不对"));
     switch (id) {
     case IdEncode:
         Encode();
@@ -368,8 +376,7 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
 void Mp3Enc::refuseWhileEncoding(const char *call) const
 {
     if (m_running)
-        refuse(rt::ErrInvalidCall,
-               QStringLiteral("%1 is not possible while an encode is running").arg(call));
+        refuse(rt::ErrInvalidCall, QStringLiteral("编码进行时不能调用%1").arg(QLatin1String(call)));
 }
 
 std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QString &outputFile,
@@ -377,9 +384,7 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QStri
 {
     auto reader = openInput(inputFile);
     if (reader->channels() > 2 && !m_downMix)
-        refuse(rt::ErrInvalidCall, QStringLiteral("%1 has %2 channels and DownMix is off")
-                                       .arg(rt::displayFileName(inputFile))
-                                       .arg(reader->channels()));
+        refuse(rt::ErrInvalidCall, reasons::tooManyChannels(reader->channels()));
     checkOutput(*reader, outputFile);
 
     LameEncoder::Settings settings;
@@ -391,7 +396,7 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QStri
     auto encoder = std::make_unique<LameEncoder>();
     QString error;
     if (!encoder->init(settings, &error))
-        refuse(rt::ErrInvalidCall, error);
+        refuse(rt::ErrInvalidCall, reasons::settingsRefused(error));
 
     auto job = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder),
                                            rt::absolutePath(outputFile));
@@ -405,6 +410,17 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QStri
 }
 
 void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
+{
+    try {
+        openPair(inputFile, outputFile);
+        m_lastError.clear();
+    } catch (const rt::ComError &error) {
+        m_lastError = error.description();
+        throw;
+    }
+}
+
+void Mp3Enc::openPair(const QString &inputFile, const QString &outputFile)
 {
     refuseWhileEncoding("Open");
     m_opened.reset();
@@ -450,9 +466,20 @@ int Mp3Enc::cores() const
 
 void Mp3Enc::Encode()
 {
+    try {
+        start();
+        m_lastError.clear();
+    } catch (const rt::ComError &error) {
+        m_lastError = error.description();
+        throw;
+    }
+}
+
+void Mp3Enc::start()
+{
     refuseWhileEncoding("Encode");
     if (!m_opened && !m_openedAhead)
-        refuse(rt::ErrInvalidCall, QStringLiteral("Encode needs a file pair opened by Open"));
+        refuse(rt::ErrInvalidCall, QStringLiteral("Encode之前没有用Open打开文件"));
     if (m_current && m_current->thread.joinable())
         m_current->thread.join();
     m_pool.setCores(cores());
@@ -614,9 +641,9 @@ void Mp3Enc::runTask(EncodeTask *task)
         result = task->job->run(task->stop, progress);
         // Written only when its turn comes: a file ahead waits to be claimed (or dropped).
         std::unique_lock lock(task->mutex);
-        task->changed.wait(lock, [&] { return task->claimed.load() || task->stop.load(); });
+        task->changed.wait(lock, [&] { return task->claimed.load() || task->stop.requested(); });
         lock.unlock();
-        if (task->stop.load())
+        if (task->stop.requested())
             result.status = EncodeResult::Stopped;
         else if (result.status == EncodeResult::Done)
             result = task->job->commit();
@@ -624,8 +651,13 @@ void Mp3Enc::runTask(EncodeTask *task)
             m_frameCount.store(task->job->frameCount());
             m_newestFrame.store(task->job->frameCount());
         }
-    } catch (const std::exception &e) { // out of memory: fail this file, not the host
-        result = {EncodeResult::Failed, rt::ErrOverflow, QString::fromLocal8Bit(e.what())};
+    } catch (const std::bad_alloc &) { // fails this file, not the host
+        result = {EncodeResult::Failed, rt::ErrOverflow, reasons::OutOfMemory};
+    } catch (const rt::ComError &error) {
+        result = {EncodeResult::Failed, error.number(), error.description()};
+    } catch (const std::exception &error) {
+        result = {EncodeResult::Failed, rt::ErrInternal,
+                  reasons::internalError(QString::fromLocal8Bit(error.what()))};
     }
     task->job.reset(); // files closed (and a temporary removed) before the host hears of the end
     if (result.status == EncodeResult::Stopped)
@@ -635,7 +667,7 @@ void Mp3Enc::runTask(EncodeTask *task)
         postFailure(generation, result.errorNumber, result.errorText);
     else
         postFrame(generation); // the last number always reaches the host, before ThreadEnded
-    postEnded(generation);
+    postEnded(generation, result.status == EncodeResult::Failed ? result.errorText : QString());
 }
 
 void Mp3Enc::postFrame(quint64 generation)
@@ -650,9 +682,9 @@ void Mp3Enc::postFailure(quint64 generation, int number, const QString &text)
     m_pump->post({EventPump::Delivery::Failure, generation, number, text});
 }
 
-void Mp3Enc::postEnded(quint64 generation)
+void Mp3Enc::postEnded(quint64 generation, const QString &failure)
 {
-    m_pump->post({EventPump::Delivery::Ended, generation, 0, {}});
+    m_pump->post({EventPump::Delivery::Ended, generation, 0, failure});
 }
 
 void Mp3Enc::deliverFrame(quint64 generation)
@@ -678,10 +710,11 @@ void Mp3Enc::deliverFailure(quint64 generation, int number, const QString &text)
     raiseEvent(EventFailure, args);
 }
 
-void Mp3Enc::deliverEnded(quint64 generation)
+void Mp3Enc::deliverEnded(quint64 generation, const QString &failure)
 {
     if (generation != m_generation)
         return;
+    m_lastError = failure;
     if (m_current && m_current->thread.joinable())
         m_current->thread.join(); // it has nothing left to do but return
     m_current.reset();

@@ -39,6 +39,7 @@ public:
         IdGetFrameCount = 12,
         IdThreads = 13,
         IdPrefetch = 14,
+        IdLastError = 15,
     };
     enum : rt::DispId
     {
@@ -55,6 +56,7 @@ public:
     void putProperty(rt::DispId id, const QVariant &value) override;
     QVariant invoke(rt::DispId id, const QVariantList &args) override;
 
+    // Each failure, here or in the encode Encode starts, is kept in LastError.
     void Open(const QString &inputFile, const QString &outputFile);
     void Encode();
     void Stop();
@@ -74,6 +76,8 @@ private:
     static constexpr int AheadSplitSeconds = 120;
 
     void refuseWhileEncoding(const char *call) const;
+    void openPair(const QString &inputFile, const QString &outputFile);
+    void start();
     int cores() const;
     std::unique_ptr<EncodeJob> prepare(const QString &inputFile, const QString &outputFile,
                                        bool ahead = false);
@@ -84,16 +88,17 @@ private:
     // Worker side: queue a delivery on the creating thread.
     void postFrame(quint64 generation); // of m_newestFrame
     void postFailure(quint64 generation, int number, const QString &text);
-    void postEnded(quint64 generation);
+    void postEnded(quint64 generation, const QString &failure);
     // Creating-thread side: drop what belongs to a stopped encode, else raise the event.
     void deliverFrame(quint64 generation);
     void deliverFailure(quint64 generation, int number, const QString &text);
-    void deliverEnded(quint64 generation);
+    void deliverEnded(quint64 generation, const QString &failure);
 
     int m_bitRate = 128000;
     bool m_downMix = true;
     bool m_allowDownSample = true;
     int m_threads = 0; // 0: every core
+    QString m_lastError;
     // Set by Open; made exact by the worker, before its last ActFrame, where the input's length
     // was only an estimate.
     std::atomic<int> m_frameCount{0};
@@ -110,4 +115,3 @@ private:
     std::atomic<int> m_newestFrame{0};
     std::atomic<bool> m_framePosted{false}; // at most one ActFrame waits in the queue
 };
-

@@ -5,6 +5,7 @@
 #include "mp3enc/id3tag.h"
 #include "mp3enc/infotag.h"
 #include "mp3enc/loudness.h"
+#include "mp3enc/reasons.h"
 #include "mp3enc/repacker.h"
 #include "mp3enc/segmentencoder.h"
 #include "mp3enc/tempoutput.h"
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 struct SegmentOutput
 {
@@ -193,7 +193,7 @@ void ParallelEncode::schedule(CorePool *pool, const std::atomic<bool> *current)
 }
 
 std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &outputPath,
-                                                const Id3Tags &id3, const std::atomic<bool> &stop,
+                                                const Id3Tags &id3, const StopSignal &stop,
                                                 const EncodeJob::Progress &progress)
 {
     const auto &segments = m_plan.segments;
@@ -210,9 +210,21 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
     // The loudness of the whole input, for the info tag: one pass of its own beside the segments,
     // as the segments' encoders each hear only a part.
     std::atomic<bool> quitAnalysis{false};
-    std::optional<std::uint16_t> radioGain;
+    std::optional<std::uint16_t> radioGain; // under m_mutex, with `analysed`
+    QString analysisError;
+    bool analysed = false;
     std::thread analysis([&] {
-        radioGain = radioGainOf(m_input, m_lameScale, m_settings.outSampleRate, quitAnalysis);
+        QString error;
+        const std::optional<std::uint16_t> gain =
+            radioGainOf(m_input, m_lameScale, m_settings.outSampleRate, quitAnalysis, &error,
+                        m_options.beforeLoudnessBlock);
+        {
+            std::lock_guard lock(m_mutex);
+            radioGain = gain;
+            analysisError = error;
+            analysed = true;
+        }
+        m_changed.notify_all();
     });
     struct AnalysisStop
     {
@@ -220,7 +232,7 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
         std::thread &thread;
         ~AnalysisStop()
         {
-            quit = true;
+            quit = true; // looked at between blocks
             if (thread.joinable())
                 thread.join();
         }
@@ -262,7 +274,7 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
             return joined;
         if (!join.writeFinished(false))
             return writeFailedResult(out);
-        if (stop.load())
+        if (stop.requested())
             return stoppedResult;
     }
     if (!join.appendUpTo(*a, m_totalFrames) ||
@@ -270,10 +282,11 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
         return std::nullopt;
     if (!join.writeFinished(true))
         return writeFailedResult(out);
+    if (!waitFor(analysed, stop))
+        return stoppedResult; // the pass is told to quit, and ends within a block
     analysis.join();
     if (!radioGain)
-        return stop.load() ? stoppedResult
-                           : failedResult(rt::ErrDeviceIO, QStringLiteral("cannot read the input"));
+        return failedResult(rt::ErrDeviceIO, analysisError);
     // The encoder that reached the end knows the padding after the input's last sample.
     if (!tag.empty() && !rebuildTag(tag, join, *radioGain, a->encoder.padding()))
         return std::nullopt;
@@ -294,7 +307,7 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
 std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutput> &a,
                                                      std::unique_ptr<SegmentOutput> b,
                                                      std::size_t i, Join &join,
-                                                     const std::atomic<bool> &stop)
+                                                     const StopSignal &stop)
 {
     std::function<bool(std::int64_t)> refuse;
     if (m_options.refuseSeam)
@@ -332,7 +345,7 @@ std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutp
 // The earlier encoder runs on until its frames reach `until`: they continue the joined ones
 // exactly. `*serial` counts the frames it encodes on the joining thread.
 std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::int64_t until,
-                                                  const Join &join, const std::atomic<bool> &stop,
+                                                  const Join &join, const StopSignal &stop,
                                                   std::int64_t *serial)
 {
     const std::int64_t had = a.first + std::int64_t(a.frames.size());
@@ -381,13 +394,13 @@ std::int64_t ParallelEncode::endSample(std::size_t i) const
     return sampleFor(i + 1 == m_plan.segments.size() ? m_totalFrames : m_plan.segments[i].endFrame);
 }
 
-bool ParallelEncode::stopped(const std::atomic<bool> &stop) const
+bool ParallelEncode::stopped(const StopSignal &stop) const
 {
-    return stop.load(std::memory_order_relaxed) || m_abort.load(std::memory_order_relaxed);
+    return stop.requested() || m_abort.requested();
 }
 
 std::unique_ptr<SegmentOutput> ParallelEncode::encodeSegment(std::size_t i,
-                                                             const std::atomic<bool> &stop) const
+                                                             const StopSignal &stop) const
 {
     const Segment &segment = m_plan.segments[i];
     auto out = std::make_unique<SegmentOutput>();
@@ -411,10 +424,10 @@ std::unique_ptr<SegmentOutput> ParallelEncode::encodeSegment(std::size_t i,
     return out;
 }
 
-void ParallelEncode::startWorkers(const std::atomic<bool> &stop)
+void ParallelEncode::startWorkers(const StopSignal &stop)
 {
     stopWorkers();
-    m_abort = false;
+    m_abort.reset();
     m_next = 0;
     m_joined = 0;
     m_done.clear();
@@ -426,9 +439,9 @@ void ParallelEncode::startWorkers(const std::atomic<bool> &stop)
 
 void ParallelEncode::stopWorkers()
 {
+    m_abort.request(); // wakes a worker waiting for a core
     {
         std::lock_guard lock(m_mutex);
-        m_abort = true;
     }
     m_changed.notify_all();
     for (std::thread &t : m_workers)
@@ -436,7 +449,7 @@ void ParallelEncode::stopWorkers()
     m_workers.clear();
 }
 
-void ParallelEncode::work(const std::atomic<bool> &stop)
+void ParallelEncode::work(const StopSignal &stop)
 {
     // Encoded segments wait for the join; a few ahead keep every core busy.
     const std::size_t ahead = std::size_t(m_options.threads) + 1;
@@ -445,22 +458,24 @@ void ParallelEncode::work(const std::atomic<bool> &stop)
         {
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, [&] {
-                return m_abort || m_next >= m_done.size() || m_next <= m_joined + ahead;
+                return m_abort.requested() || m_next >= m_done.size() || m_next <= m_joined + ahead;
             });
-            if (m_abort || m_next >= m_done.size())
+            if (m_abort.requested() || m_next >= m_done.size())
                 return;
             i = m_next++;
         }
         std::unique_ptr<SegmentOutput> result;
         try {
             // A core for the whole segment: a file ahead gives way to the current one.
-            const CorePool::Lease core(m_pool, !m_current || m_current->load(),
-                                       [&] { return stopped(stop); });
+            const CorePool::Lease core(m_pool, !m_current || m_current->load(), &stop, &m_abort);
             result = core ? encodeSegment(i, stop) : nullptr;
             if (!result)
                 return;
-        } catch (const std::exception &e) { // out of memory: fail the file
-            result = segmentFailed(rt::ErrOverflow, QString::fromLocal8Bit(e.what()));
+        } catch (const std::bad_alloc &) {
+            result = segmentFailed(rt::ErrOverflow, reasons::OutOfMemory);
+        } catch (const std::exception &e) {
+            result = segmentFailed(rt::ErrInternal,
+                                   reasons::internalError(QString::fromLocal8Bit(e.what())));
         }
         {
             std::lock_guard lock(m_mutex);
@@ -470,14 +485,21 @@ void ParallelEncode::work(const std::atomic<bool> &stop)
     }
 }
 
-std::unique_ptr<SegmentOutput> ParallelEncode::take(std::size_t i, const std::atomic<bool> &stop)
+bool ParallelEncode::waitFor(const bool &done, const StopSignal &stop)
 {
+    const StopSignal::Wake wake(&stop, m_mutex, m_changed);
     std::unique_lock lock(m_mutex);
-    while (!m_done[i]) {
-        if (stop.load())
-            return nullptr;
-        m_changed.wait_for(lock, std::chrono::milliseconds(10));
-    }
+    m_changed.wait(lock, [&] { return done || stop.requested(); });
+    return done;
+}
+
+std::unique_ptr<SegmentOutput> ParallelEncode::take(std::size_t i, const StopSignal &stop)
+{
+    const StopSignal::Wake wake(&stop, m_mutex, m_changed);
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_done[i] || stop.requested(); });
+    if (!m_done[i])
+        return nullptr;
     m_joined = i;
     m_changed.notify_all();
     return std::move(m_done[i]);

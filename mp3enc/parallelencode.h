@@ -3,6 +3,7 @@
 #include "mp3enc/encodejob.h"
 #include "mp3enc/lameencoder.h"
 #include "mp3enc/segmentplan.h"
+#include "mp3enc/stopsignal.h"
 
 #include <QString>
 #include <atomic>
@@ -38,8 +39,7 @@ public:
     // encoded in one piece. The ID3 tags go in front of the frames and behind them.
     // Writes `out` (created here for `outputPath`) but leaves its commit to the caller.
     std::optional<EncodeResult> run(TempOutput &out, const QString &outputPath, const Id3Tags &id3,
-                                    const std::atomic<bool> &stop,
-                                    const EncodeJob::Progress &progress);
+                                    const StopSignal &stop, const EncodeJob::Progress &progress);
     // The segments' workers take their cores from `pool`, before other files' while `*current`.
     void schedule(CorePool *pool, const std::atomic<bool> *current);
 
@@ -61,22 +61,23 @@ private:
 
     std::optional<EncodeResult> joinNext(std::unique_ptr<SegmentOutput> &a,
                                          std::unique_ptr<SegmentOutput> b, std::size_t i,
-                                         Join &join, const std::atomic<bool> &stop);
+                                         Join &join, const StopSignal &stop);
     std::optional<EncodeResult> runOn(SegmentOutput &a, std::int64_t until, const Join &join,
-                                      const std::atomic<bool> &stop, std::int64_t *serial);
+                                      const StopSignal &stop, std::int64_t *serial);
     bool rebuildTag(std::vector<unsigned char> &tag, const Join &join, std::uint16_t radioGain,
                     int padding) const;
-    std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i,
-                                                 const std::atomic<bool> &stop) const;
+    std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i, const StopSignal &stop) const;
     // Input sample up to which an encoder must run for its frames to reach `frame`; for
     // segment i's encoder, its end.
     std::int64_t sampleFor(std::int64_t frame) const;
     std::int64_t endSample(std::size_t i) const;
-    bool stopped(const std::atomic<bool> &stop) const;
-    void startWorkers(const std::atomic<bool> &stop);
+    bool stopped(const StopSignal &stop) const;
+    void startWorkers(const StopSignal &stop);
     void stopWorkers();
-    void work(const std::atomic<bool> &stop);
-    std::unique_ptr<SegmentOutput> take(std::size_t i, const std::atomic<bool> &stop);
+    void work(const StopSignal &stop);
+    std::unique_ptr<SegmentOutput> take(std::size_t i, const StopSignal &stop);
+    // Waits until `done` (guarded by m_mutex) holds or a stop is requested; false for a stop.
+    bool waitFor(const bool &done, const StopSignal &stop);
 
     const SndFileReader &m_input;
     LameEncoder::Settings m_settings;
@@ -95,7 +96,7 @@ private:
     std::vector<std::unique_ptr<SegmentOutput>> m_done;
     std::size_t m_next = 0;   // next segment to encode
     std::size_t m_joined = 0; // segments the join has taken
-    std::atomic<bool> m_abort{false};
+    StopSignal m_abort;       // the workers, when the join needs no more segments
     CorePool *m_pool = nullptr;
     const std::atomic<bool> *m_current = nullptr;
     std::vector<std::thread> m_workers;

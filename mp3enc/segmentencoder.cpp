@@ -1,6 +1,7 @@
 #include "mp3enc/segmentencoder.h"
 
 #include "mp3enc/mp3frame.h"
+#include "mp3enc/reasons.h"
 #include "runtime/comerror.h"
 
 #include <algorithm>
@@ -10,6 +11,11 @@ namespace {
 EncodeResult failed(const QString &text)
 {
     return failedResult(rt::ErrDeviceIO, text);
+}
+
+EncodeResult readFailed(const SndFileReader &reader)
+{
+    return failed(reasons::readFailed(reader.errorText()));
 }
 
 } // namespace
@@ -22,14 +28,14 @@ EncodeResult SegmentEncoder::open(const SndFileReader &input, const LameEncoder:
     m_silentEnd = std::min(m_total, settings.inputSampleAt(firstFrame + silentFrames));
     m_firstFrame = firstFrame;
     if (!m_reader.openSame(input))
-        return failed(m_reader.errorText());
+        return readFailed(m_reader);
     if (input.floatPeak())
         m_reader.setFloatPeak(*input.floatPeak()); // one peak for every piece of the file
     if (m_reader.frames() != m_total || (m_reader.channels() == 1) != (settings.channels == 1))
-        return failed(QStringLiteral("the input file changed"));
+        return failed(reasons::InputChanged);
     if (!m_reader.seek(std::max(m_position, m_silentEnd))) {
         m_seekFailed = true;
-        return failed(m_reader.errorText());
+        return readFailed(m_reader);
     }
     LameEncoder::Settings own = settings;
     own.frames = std::uint64_t(m_total - m_position);
@@ -37,7 +43,7 @@ EncodeResult SegmentEncoder::open(const SndFileReader &input, const LameEncoder:
     own.replayGain = false;
     QString error;
     if (!m_encoder.init(own, &error))
-        return failed(error);
+        return failed(reasons::settingsRefused(error));
     m_feeder = std::make_unique<BlockFeeder>(m_reader, m_encoder);
     m_infoTag = infoTag;
     return {};
@@ -58,7 +64,7 @@ EncodeResult SegmentEncoder::encodeTo(std::int64_t end, const std::function<bool
             return fed;
         m_position += want;
         if (m_position == m_total && !m_encoder.flush(m_bytes))
-            return failed(QStringLiteral("the MP3 encoder failed"));
+            return failed(reasons::EncoderFailed);
     }
     return {};
 }

@@ -62,4 +62,6 @@ struct SegmentOptions
     // segment i's bytes as unusable, so the file is encoded in one piece.
     std::function<bool(std::size_t segment, std::int64_t frame)> refuseSeam;
     std::function<bool(std::size_t segment)> spoilSegment;
+    // Tests: called before each block of the loudness pass, to hold it back.
+    std::function<void()> beforeLoudnessBlock;
 };

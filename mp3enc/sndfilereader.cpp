@@ -15,6 +15,21 @@
 
 namespace {
 
+// libsndfile's account of its last error, in the user's words where it has a common cause.
+QString sndfileError(SNDFILE *file)
+{
+    switch (sf_error(file)) {
+    case SF_ERR_UNRECOGNISED_FORMAT:
+        return QStringLiteral("无法识别的格式");
+    case SF_ERR_MALFORMED_FILE:
+        return QStringLiteral("文件结构已损坏");
+    case SF_ERR_UNSUPPORTED_ENCODING:
+        return QStringLiteral("不支持其中的编码");
+    default:
+        return QString::fromLocal8Bit(sf_strerror(file));
+    }
+}
+
 using Source = SndFileReader::Source;
 
 Source &source(void *user)
@@ -188,7 +203,7 @@ bool SndFileReader::openAt(std::int64_t base, int rawFormat)
     }
     m_file = sf_open_virtual(&virtualIo, SFM_READ, &info, &m_source);
     if (!m_file) {
-        m_error = QString::fromLocal8Bit(sf_strerror(nullptr));
+        m_error = sndfileError(nullptr);
         return false;
     }
     m_frames = info.frames;
@@ -210,7 +225,7 @@ bool SndFileReader::open(const QString &path)
     struct stat st = {};
     if (::fstat(m_source.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         m_notRegular = true;
-        m_error = QStringLiteral("not a regular file");
+        m_error = QStringLiteral("不是普通文件");
         return false;
     }
     ::fcntl(m_source.fd, F_SETFL, ::fcntl(m_source.fd, F_GETFL) & ~O_NONBLOCK);
@@ -299,7 +314,7 @@ bool SndFileReader::seek(std::int64_t frame)
 {
     if (sf_seek(m_file, frame, SEEK_SET) == frame)
         return true;
-    m_error = QString::fromLocal8Bit(sf_strerror(m_file));
+    m_error = sndfileError(m_file);
     return false;
 }
 
@@ -376,13 +391,13 @@ std::int64_t SndFileReader::readScaled(int *interleaved, std::int64_t frames)
 std::int64_t SndFileReader::read(int *interleaved, std::int64_t frames)
 {
     if (!m_scaleChosen && !chooseScaling()) {
-        m_error = QStringLiteral("cannot read the file to find its peak");
+        m_error = QStringLiteral("无法读完文件以找出峰值");
         return -1;
     }
     const sf_count_t n = scalesItself() ? readScaled(interleaved, frames)
                                         : sf_readf_int(m_file, interleaved, frames);
     if (n < frames && sf_error(m_file) != SF_ERR_NO_ERROR) {
-        m_error = QString::fromLocal8Bit(sf_strerror(m_file));
+        m_error = sndfileError(m_file);
         return -1;
     }
     return n;

@@ -1,5 +1,6 @@
 #include "mp3enc/tempoutput.h"
 
+#include "mp3enc/reasons.h"
 #include "runtime/filename.h"
 
 #include <QRandomGenerator>
@@ -14,6 +15,14 @@
 #include <unistd.h>
 
 namespace {
+
+// The steps a failure names.
+const QString OpenFolder = QStringLiteral("打开输出目录");
+const QString CreateFile = QStringLiteral("在输出目录中建立文件");
+const QString Write = QStringLiteral("写入MP3文件");
+const QString SetPermissions = QStringLiteral("设置MP3文件的权限");
+const QString LinkIn = QStringLiteral("把MP3文件放进输出目录");
+const QString Replace = QStringLiteral("替换原有的MP3文件");
 
 constexpr int TemporaryNameChars = 64; // of the final name, so the temporary stays within NAME_MAX
 const QByteArray TemporarySuffix = ".part";
@@ -68,12 +77,11 @@ bool TempOutput::create(const QString &finalPath)
 {
     const QString path = rt::absolutePath(finalPath);
     const qsizetype slash = path.lastIndexOf(u'/');
-    m_finalPath = rt::displayFileName(path);
     m_finalName = rt::encodeFileName(path.mid(slash + 1));
     m_dirFd = ::open(rt::encodeFileName(path.left(std::max<qsizetype>(slash, 1))).constData(),
                      O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (m_dirFd < 0)
-        return fail("cannot open the folder of");
+        return fail(OpenFolder);
     removeStaleTemporaries();
     if (m_kind == Kind::Unnamed && createUnnamed())
         return true;
@@ -87,7 +95,7 @@ bool TempOutput::createUnnamed()
     if (m_fd < 0) {
         if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL || errno == ENOENT)
             return false; // the file system has no unnamed files: take a named one
-        return fail("cannot create a file in the folder of");
+        return fail(CreateFile);
     }
     // Naming it later goes through /proc; without /proc the file could never be named.
     if (::access(procPath(m_fd).constData(), F_OK) != 0) {
@@ -112,7 +120,7 @@ bool TempOutput::createNamed()
         if (errno != EEXIST)
             break;
     }
-    return fail("cannot create a file in the folder of");
+    return fail(CreateFile);
 }
 
 // Temporaries of ours for this output that nobody holds are left from a killed process.
@@ -150,7 +158,7 @@ bool TempOutput::write(const void *data, size_t size)
         if (n == 0)
             errno = ENOSPC; // a write that takes nothing means the disk is full
         if (n <= 0)
-            return fail("cannot write");
+            return fail(Write);
         p += n;
         size -= size_t(n);
     }
@@ -160,7 +168,7 @@ bool TempOutput::write(const void *data, size_t size)
 bool TempOutput::writeAt(long long offset, const void *data, size_t size)
 {
     if (::lseek(m_fd, off_t(offset), SEEK_SET) < 0)
-        return fail("cannot write");
+        return fail(Write);
     return write(data, size);
 }
 
@@ -181,9 +189,9 @@ bool TempOutput::mayReplace(struct stat *old)
     struct stat target = {};
     if (::fstatat(m_dirFd, m_finalName.constData(), &target, 0) == 0 &&
         isWriteProtected(m_dirFd, m_finalName.constData(), target)) {
-        fail("", EACCES);
+        fail(Replace, EACCES);
         m_protected = true;
-        m_errorText = QStringLiteral("The output file is write-protected: %1").arg(m_finalPath);
+        m_errorText = reasons::Protected;
         return false;
     }
     return true;
@@ -196,17 +204,17 @@ bool TempOutput::commit()
         return false;
     const bool replacing = S_ISREG(old.st_mode);
     if (replacing && ::fchmod(m_fd, old.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
-        return fail("cannot set the permissions of");
+        return fail(SetPermissions);
     // The file replaces one the user had: its bytes must be on the disk before its name is.
     if (replacing && ::fdatasync(m_fd) != 0)
-        return fail("cannot write");
+        return fail(Write);
     if (!linkInPlace(replacing))
         return false;
     const int fd = m_fd;
     m_fd = -1;
     m_tempName.clear();
     if (::close(fd) != 0)
-        return fail("cannot write");
+        return fail(Write);
     return true;
 }
 
@@ -218,7 +226,7 @@ bool TempOutput::linkInPlace(bool replacing)
                                    m_finalName.constData(), AT_SYMLINK_FOLLOW) == 0)
             return true;
         if (!replacing && errno != EEXIST)
-            return fail("cannot create");
+            return fail(LinkIn);
         struct stat appeared = {};
         if (!replacing && !mayReplace(&appeared)) // made meanwhile by someone else
             return false;
@@ -228,23 +236,21 @@ bool TempOutput::linkInPlace(bool replacing)
                          AT_SYMLINK_FOLLOW) == 0)
                 m_tempName = name;
             else if (errno != EEXIST)
-                return fail("cannot create");
+                return fail(LinkIn);
         }
         if (m_tempName.isEmpty())
-            return fail("cannot create");
+            return fail(LinkIn);
         ::flock(m_fd, LOCK_EX);
     }
     if (::renameat(m_dirFd, m_tempName.constData(), m_dirFd, m_finalName.constData()) != 0)
-        return fail("cannot replace");
+        return fail(Replace);
     return true;
 }
 
-bool TempOutput::fail(const char *what, int error)
+bool TempOutput::fail(const QString &step, int error)
 {
     m_errno = error ? error : errno ? errno : EIO;
-    m_errorText =
-        QStringLiteral("%1 %2: %3")
-            .arg(QLatin1String(what), m_finalPath, QString::fromLocal8Bit(std::strerror(m_errno)));
+    m_errorText = reasons::outputFailed(step, m_errno);
     discard();
     return false;
 }

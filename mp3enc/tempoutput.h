@@ -38,7 +38,7 @@ public:
     // After create: whether the file being written has no name yet.
     bool isUnnamed() const { return m_fd >= 0 && m_tempName.isEmpty(); }
 
-    // Set when a call above fails: the system error number and a sentence naming the file.
+    // Set when a call above fails: the system error number and why, in the user's words.
     int errorNumber() const { return m_errno; }
     QString errorText() const { return m_errorText; }
     // The commit failed because the file it would replace is now write-protected.
@@ -56,7 +56,7 @@ private:
     void removeStaleTemporaries() const;
     bool mayReplace(struct stat *old);
     bool linkInPlace(bool replacing);
-    bool fail(const char *what, int error = 0);
+    bool fail(const QString &step, int error = 0);
     void discard();
 
     Kind m_kind;
@@ -64,7 +64,6 @@ private:
     int m_fd = -1;
     QByteArray m_finalName; // within the folder
     QByteArray m_tempName;  // within the folder; empty while unnamed
-    QString m_finalPath;    // for messages
     int m_errno = 0;
     bool m_protected = false;
     QString m_errorText;

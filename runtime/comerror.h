@@ -13,6 +13,7 @@ enum ErrorNumber : int
     ErrInvalidCall = 5,
     ErrOverflow = 6,
     ErrTypeMismatch = 13,
+    ErrInternal = 51,
     ErrBadFileName = 52,
     ErrFileNotFound = 53,
     ErrFileAlreadyOpen = 55,
@@ -39,5 +40,9 @@ private:
     int m_number;
     QString m_description;
 };
+
+// What a caught exception tells the user: a component's own description, "内存不足" for a
+// failed allocation, else the exception's text.
+RT_EXPORT QString reasonOf(const std::exception &error);
 
 } // namespace rt

@@ -4,6 +4,7 @@
 #include "mp3enc/encodejob.h"
 #include "mp3enc/parallelencode.h"
 #include "mp3enc/sndfilereader.h"
+#include "mp3enc/stopsignal.h"
 #include "runtime/comerror.h"
 #include "tests/mp3enc/encoderfixture.h"
 
@@ -195,7 +196,7 @@ private slots:
             options.threads = 2;
             job.allowSegments(settings, options);
             QVERIFY(job.parallel());
-            std::atomic<bool> stop{false};
+            StopSignal stop;
             QCOMPARE(job.run(stop, [](int) {}).status, EncodeResult::Done);
             QCOMPARE(job.commit().status, EncodeResult::Done);
             QVERIFY(job.parallel()->joined());

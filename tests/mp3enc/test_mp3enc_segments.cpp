@@ -8,10 +8,12 @@
 #include "mp3enc/infotag.h"
 #include "mp3enc/parallelencode.h"
 #include "mp3enc/sndfilereader.h"
+#include "mp3enc/stopsignal.h"
 #include "runtime/comerror.h"
 #include "tests/mp3enc/audiocheck.h"
 #include "tests/mp3enc/encoderfixture.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstdio>
@@ -63,7 +65,7 @@ SegmentOptions threads(int n)
 EncodeResult run(
     EncodeJob &job, const EncodeJob::Progress &progress = [](int) {})
 {
-    std::atomic<bool> stop{false};
+    StopSignal stop;
     const EncodeResult result = job.run(stop, progress);
     return result.status == EncodeResult::Done ? job.commit() : result;
 }
@@ -120,6 +122,7 @@ private slots:
     void fallBacks();
     void denseMaterialJoins();
     void stopLeavesNothing();
+    void stopReachesLoudnessPass();
     void failureLeavesNothing();
     void inputReplacedOrDeleted_data();
     void inputReplacedOrDeleted();
@@ -436,14 +439,47 @@ void TestMp3EncSegments::stopLeavesNothing()
             options.refuseSeam = [](std::size_t segment, std::int64_t) { return segment == 1; };
         Job job = openJob(wav, mp3, 128, true, options);
         QVERIFY(job.job && job.job->parallel());
-        std::atomic<bool> stop{stopAt == 0};
+        StopSignal stop;
+        if (stopAt == 0)
+            stop.request();
         const EncodeResult result = job.job->run(stop, [&](int frame) {
             if (frame >= stopAt)
-                stop = true;
+                stop.request();
         });
         QCOMPARE(result.status, EncodeResult::Stopped);
         QCOMPARE(folderEntries(m_out), before);
     }
+}
+
+// Every frame written, the join waits for the loudness pass of a resampled file (held back here):
+// a stop then ends the run at once, not when the pass would have ended, and leaves nothing.
+void TestMp3EncSegments::stopReachesLoudnessPass()
+{
+    const QString wav = input(44100, 2, 46.0);
+    const QStringList before = folderEntries(m_out);
+    StopSignal stop;
+    SegmentOptions options = threads(2);
+    options.beforeLoudnessBlock = [&] {
+        while (!stop.requested())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    Job job = openJob(wav, QDir(m_out).filePath(QStringLiteral("响度.mp3")), 96, true, options);
+    QVERIFY(job.job && job.job->parallel());
+    const int total = job.job->frameCount();
+    std::atomic<bool> allWritten{false};
+    EncodeResult result;
+    std::thread running([&] {
+        result = job.job->run(stop, [&](int frame) { allWritten = allWritten || frame >= total; });
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(allWritten.load(), 120000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // into the wait for the pass
+    QElapsedTimer clock;
+    clock.start();
+    stop.request();
+    running.join();
+    QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(result.status, EncodeResult::Stopped);
+    QCOMPARE(folderEntries(m_out), before);
 }
 
 // The input shrinks between Open and Encode: the segments' readers fail, the run reports it and
