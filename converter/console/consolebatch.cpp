@@ -47,28 +47,27 @@ ConsoleBatch::ConsoleBatch(rt::ComponentHost *mp3, FoundFiles found,
       m_terminal(::isatty(STDOUT_FILENO) == 1),
       m_lookAhead(
           [this](int position) -> LookAhead::Pair {
-              const std::optional<QString> output =
-                  BatchOutputPath(m_found.files[position], m_found.subfolders.value(position),
-                                  m_outputFolder, false, m_written);
-              if (!output)
+              const OutputChoice choice =
+                  ChooseOutput(m_found.files[position], m_found.subfolders.value(position),
+                               m_outputFolder, false, m_written);
+              if (choice.path.isEmpty())
                   return std::nullopt;
-              return std::pair{m_found.files[position], *output};
+              return std::pair{m_found.files[position], choice.path};
           },
           [this](const QString &input, const QString &output) { m_mp3.prefetch(input, output); })
 {
-    // Events come from the event loop: nothing may escape into it.
-    const auto guarded = [](auto handler) {
-        return [handler](QVariantList &args) {
+    // Events come from the event loop: nothing may escape into it, and the batch goes on.
+    const auto guarded = [this](auto handler) {
+        return [this, handler](QVariantList &args) {
             try {
                 handler(args);
-            } catch (const std::exception &) {
+            } catch (const std::exception &error) {
+                handlerFailed(rt::reasonOf(error));
             }
         };
     };
     mp3->onEvent(Mp3Enc::ActFrame,
                  guarded([this](QVariantList &args) { onFrame(args.value(0).toInt()); }));
-    mp3->onEvent(Mp3Enc::Failure,
-                 guarded([this](QVariantList &args) { onFailure(args.value(0).toInt()); }));
     mp3->onEvent(Mp3Enc::ThreadEnded, guarded([this](QVariantList &) { onEnded(); }));
     for (const QString &name : std::as_const(m_found.missing))
         m_notConverted.append({rt::displayFileName(name), NotFound});
@@ -123,22 +122,16 @@ void ConsoleBatch::startFrom(int position)
             m_pendingBefore = identityOf(output);
             m_mp3.open(input, output);
             m_mp3.encode();
-        } catch (const BatchRefusal &refusal) {
-            notConverted(k, refusal.description());
-            continue;
-        } catch (const rt::ComError &error) {
-            notConverted(k, EncoderReason(error.number(), input, output));
-            continue;
-        } catch (const std::exception &) {
-            notConverted(k, EncoderReason(0, input, output));
+        } catch (const std::exception &error) {
+            notConverted(k, rt::reasonOf(error));
             continue;
         }
         m_pending = output;
-        m_failure.clear();
         try {
             m_frameCount = m_mp3.frameCount();
-        } catch (const std::exception &) {
-            m_frameCount = 0;
+        } catch (const std::exception &error) {
+            m_frameCount = 0; // the line shows 0 % until the file ends
+            warn(QStringLiteral("无法读取进度：") + rt::reasonOf(error));
         }
         showProgress(0);
         m_lookAhead.after(k, int(m_found.files.size()));
@@ -153,25 +146,53 @@ void ConsoleBatch::onFrame(qint32 frame)
         showProgress(batchtext::FramePercent(frame, m_frameCount));
 }
 
-void ConsoleBatch::onFailure(int errorNumber)
-{
-    if (!m_done && !m_pending.isEmpty())
-        m_failure = EncoderReason(errorNumber, m_found.files.value(m_position), m_pending);
-}
-
 void ConsoleBatch::onEnded()
 {
     // A stopped encoder may still report its end.
     if (m_done || m_pending.isEmpty())
         return;
     const QString output = std::exchange(m_pending, {});
-    if (!m_failure.isEmpty())
-        notConverted(m_position, m_failure);
+    const QString failure = encoderFailure();
+    if (!failure.isEmpty())
+        notConverted(m_position, failure);
     else if (m_written.add(output))
         converted(m_position, output);
     else
         notConverted(m_position, NotWritten);
     startFrom(m_position + 1);
+}
+
+QString ConsoleBatch::encoderFailure() const
+{
+    try {
+        return m_mp3.lastError();
+    } catch (const std::exception &error) {
+        return rt::reasonOf(error);
+    }
+}
+
+// A handler threw: the file in hand is named with the reason and the batch goes on with the
+// next; should that fail too, the batch ends and says so.
+void ConsoleBatch::handlerFailed(const QString &reason)
+{
+    if (m_done)
+        return;
+    try {
+        if (!std::exchange(m_pending, {}).isEmpty()) {
+            m_mp3.stop();
+            notConverted(m_position, reason);
+        }
+        startFrom(m_position + 1);
+    } catch (const std::exception &error) {
+        warn(QStringLiteral("转换无法继续：") + rt::reasonOf(error));
+        finish(1, false);
+    }
+}
+
+void ConsoleBatch::warn(const QString &text)
+{
+    clearProgress();
+    write(stderr, QStringLiteral("batchmp3: ") + text + u'\n');
 }
 
 void ConsoleBatch::converted(int position, const QString &output)
@@ -224,7 +245,8 @@ void ConsoleBatch::interrupt(int signalNumber)
         return;
     try {
         m_mp3.stop();
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        warn(QStringLiteral("未能停止编码器：") + rt::reasonOf(error));
     }
     const qsizetype n = m_found.files.size();
     int next = 0;
@@ -233,8 +255,8 @@ void ConsoleBatch::interrupt(int signalNumber)
         // The file may have been completed, and linked into place, just before the stop.
         const QString output = std::exchange(m_pending, {});
         const Identity now = identityOf(output);
-        if (!output.isEmpty() && now.exists && !(now == m_pendingBefore) && m_failure.isEmpty() &&
-            m_written.add(output))
+        if (!output.isEmpty() && now.exists && !(now == m_pendingBefore) &&
+            encoderFailure().isEmpty() && m_written.add(output))
             converted(m_position, output);
         else if (!output.isEmpty())
             notConverted(m_position, Interrupted);

@@ -45,8 +45,10 @@ private:
 
     void startFrom(int position);
     void onFrame(qint32 frame);
-    void onFailure(int errorNumber);
     void onEnded();
+    QString encoderFailure() const;
+    void handlerFailed(const QString &reason);
+    void warn(const QString &text);
     void converted(int position, const QString &output);
     void notConverted(int position, const QString &reason);
     void showProgress(qint32 percent);
@@ -65,7 +67,6 @@ private:
     int m_position = -1;
     QString m_pending;        // the output being written
     Identity m_pendingBefore; // what stood under its name before
-    QString m_failure;        // why the file being encoded failed, once the encoder says so
     qint32 m_frameCount = 0;
     QList<consoletext::NotConverted> m_notConverted;
     bool m_done = false;

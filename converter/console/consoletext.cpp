@@ -12,27 +12,7 @@ namespace consoletext {
 
 namespace {
 
-constexpr int ErrInvalidFileFormat = 321; // the encoder's "not audio it can read"
 const QString Ellipsis = QStringLiteral("…");
-
-bool exists(const QString &path)
-{
-    return !path.isEmpty() && ::access(rt::encodeFileName(path).constData(), F_OK) == 0;
-}
-
-// As the encoder judges it: no write bit at all, or none for this user.
-bool writeProtected(const QString &path)
-{
-    const QByteArray bytes = rt::encodeFileName(path);
-    struct stat st = {};
-    return ::stat(bytes.constData(), &st) == 0 &&
-           ((st.st_mode & 0222) == 0 || ::access(bytes.constData(), W_OK) != 0);
-}
-
-bool mayRead(const QString &path)
-{
-    return ::access(rt::encodeFileName(path).constData(), R_OK) == 0;
-}
 
 bool isWide(char32_t c)
 {
@@ -49,36 +29,6 @@ QString counter(int k, int n)
 }
 
 } // namespace
-
-QString EncoderReason(int errorNumber, const QString &input, const QString &output)
-{
-    switch (errorNumber) {
-    case rt::ErrFileNotFound:
-        return NotFound;
-    case ErrInvalidFileFormat:
-        return QStringLiteral("不是能转换的音频文件，或已是MP3、没有声音");
-    case rt::ErrPermissionDenied:
-        if (exists(output) && writeProtected(output))
-            return QStringLiteral("同名的MP3受写保护，保留未动");
-        if (!mayRead(input))
-            return QStringLiteral("没有读取这个文件的权限");
-        return QStringLiteral("没有在输出目录中写入的权限");
-    case rt::ErrPathNotFound:
-        return QStringLiteral("输出目录不存在");
-    case rt::ErrPathFileAccess:
-        return QStringLiteral("MP3会与输入文件或一个文件夹同名");
-    case rt::ErrBadFileName:
-        return QStringLiteral("MP3的文件名太长");
-    case rt::ErrDiskFull:
-        return QStringLiteral("磁盘空间不足");
-    case rt::ErrDeviceIO:
-        return QStringLiteral("读写文件时出错");
-    case rt::ErrInvalidCall:
-        return QStringLiteral("编码器不接受这个文件");
-    default:
-        return QStringLiteral("转换失败（错误 %1）").arg(errorNumber);
-    }
-}
 
 std::optional<qint64> SecondsLeft(double elapsedSeconds, double done, double total)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "converter/main/batchtext.h"
+
 #include <QList>
 #include <QString>
 #include <optional>
@@ -7,23 +9,14 @@
 // What --convert writes to the terminal, as plain functions so they are checked without one.
 namespace consoletext {
 
-// A file that was not converted, and why.
-struct NotConverted
-{
-    QString file; // as shown: the path, bytes that are not UTF-8 as \xHH
-    QString reason;
-};
+using batchtext::NotConverted;
+using batchtext::NotWritten;
 
 inline const QString NotFound = QStringLiteral("文件不存在");
 inline const QString NotRegular = QStringLiteral("不是普通文件（管道、设备等）");
 inline const QString FolderUnreadable = QStringLiteral("没有权限读取这个文件夹");
-inline const QString NotWritten = QStringLiteral("未能写出MP3文件");
 inline const QString Interrupted = QStringLiteral("转换被中断");
 inline const QString NotStarted = QStringLiteral("转换被中断，尚未开始");
-
-// Why the encoder refused or failed a file, from its error number; `output` tells a kept
-// write-protected MP3 apart from an unreadable input or a folder that may not be written.
-QString EncoderReason(int errorNumber, const QString &input, const QString &output);
 
 // Seconds left when `done` of `total` (any unit of work) took `elapsedSeconds`; nothing until
 // there is enough to go on.

@@ -90,7 +90,10 @@ int RunWithoutWindow(int argc, char **argv)
     } catch (const rt::ComError &error) {
         return fail(QStringLiteral("无法创建编码组件：%1").arg(error.description()));
     }
-    SetUpEncoder(Mp3Enc::Binding(&mp3), line.bitRate);
+    // Each of these is what the user asked for: one the encoder refuses ends the run.
+    if (const QStringList refused = SetUpEncoder(Mp3Enc::Binding(&mp3), line.bitRate);
+        !refused.isEmpty())
+        return fail(QStringLiteral("编码器不接受这些设置：") + refused.join(QStringLiteral("；")));
 
     ConsoleBatch batch(&mp3, FilesFromArguments(line.paths, rt::currentFolder()), line.outputFolder,
                        line.quiet);

@@ -71,6 +71,11 @@ void Binding::prefetch(const QString &inputFile, const QString &outputFile)
     control()->invoke(Prefetch, {inputFile, outputFile});
 }
 
+QString Binding::lastError() const
+{
+    return control()->getProperty(LastError).toString();
+}
+
 qint32 Binding::frameCount() const
 {
     return control()->invoke(GetFrameCount, {}).toInt();

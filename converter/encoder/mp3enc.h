@@ -25,6 +25,7 @@ inline constexpr rt::DispId Open = 11;
 inline constexpr rt::DispId GetFrameCount = 12;
 inline constexpr rt::DispId Threads = 13;
 inline constexpr rt::DispId Prefetch = 14;
+inline constexpr rt::DispId LastError = 15;
 
 // Events.
 inline constexpr rt::DispId ActFrame = 1;
@@ -48,6 +49,8 @@ public:
     qint32 frameCount() const;
     // A pair to be opened later, which the encoder may convert ahead of its turn.
     void prefetch(const QString &inputFile, const QString &outputFile);
+    // Why the last open, encode or the encode it started failed; empty after a success.
+    QString lastError() const;
 
 private:
     rt::Control *control() const;

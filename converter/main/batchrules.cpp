@@ -9,25 +9,23 @@
 #include <exception>
 #include <sys/stat.h>
 
-void SetUpEncoder(Mp3Enc::Binding mp3, qint32 bitRate)
+QStringList SetUpEncoder(Mp3Enc::Binding mp3, qint32 bitRate)
 {
-    try {
-        mp3.setBitRate(bitRate);
-    } catch (const std::exception &) {
-    }
-    try {
-        mp3.setAllowDownSample(true);
-    } catch (const std::exception &) {
-    }
-    try {
-        mp3.setDownMix(true);
-    } catch (const std::exception &) {
-    }
-    try {
-        if (Mp3Enc::threadsOption() >= 0)
-            mp3.setThreads(Mp3Enc::threadsOption());
-    } catch (const std::exception &) {
-    }
+    QStringList failures;
+    const auto attempt = [&failures](const QString &setting, const auto &step) {
+        try {
+            step();
+        } catch (const std::exception &error) {
+            failures.append(QStringLiteral("%1：%2").arg(setting, rt::reasonOf(error)));
+        }
+    };
+    attempt(QStringLiteral("比特率%1").arg(bitRate), [&] { mp3.setBitRate(bitRate); });
+    attempt(QStringLiteral("允许降低采样率"), [&] { mp3.setAllowDownSample(true); });
+    attempt(QStringLiteral("缩混为立体声"), [&] { mp3.setDownMix(true); });
+    if (Mp3Enc::threadsOption() >= 0)
+        attempt(QStringLiteral("线程数%1").arg(Mp3Enc::threadsOption()),
+                [&] { mp3.setThreads(Mp3Enc::threadsOption()); });
+    return failures;
 }
 
 bool BatchOutputs::add(const QString &output)
@@ -52,13 +50,13 @@ bool BatchOutputs::contains(const QString &output) const
     return false;
 }
 
-std::optional<QString> BatchOutputPath(const QString &input, const QString &subfolder,
-                                       const std::optional<QString> &userFolder, bool makeFolders,
-                                       const BatchOutputs &written)
+OutputChoice ChooseOutput(const QString &input, const QString &subfolder,
+                          const std::optional<QString> &userFolder, bool makeFolders,
+                          const BatchOutputs &written)
 {
     const std::optional<QString> name = batchtext::OutputFileName(ParseFileName(input));
     if (!name)
-        throw BatchRefusal(rt::ErrBadFileName, QStringLiteral("文件名太短，无法得出MP3文件名"));
+        return {{}, rt::ErrBadFileName, QStringLiteral("文件名太短，无法得出MP3文件名")};
     QString folder = ParsePath(input);
     if (userFolder) {
         // The chosen folder as it stands, adding nothing, unless the file came from below a
@@ -68,18 +66,32 @@ std::optional<QString> BatchOutputPath(const QString &input, const QString &subf
             const std::optional<QString> below =
                 MakeOutputSubfolder(*userFolder, subfolder, makeFolders);
             if (!below && !makeFolders)
-                return std::nullopt;
+                return {};
             if (!below)
-                throw BatchRefusal(rt::ErrPathNotFound,
-                                   QStringLiteral("无法在输出目录中建立子文件夹“%1”")
-                                       .arg(rt::displayFileName(subfolder)));
+                return {{},
+                        rt::ErrPathNotFound,
+                        QStringLiteral("无法在输出目录中建立子文件夹“%1”")
+                            .arg(rt::displayFileName(subfolder))};
             folder = *below;
         }
     }
     const QString output = folder + *name;
     if (written.contains(output))
-        throw BatchRefusal(
+        return {
+            {},
             rt::ErrFileAlreadyOpen,
-            QStringLiteral("本批中前面的文件已写出同名的MP3：%1").arg(rt::displayFileName(output)));
-    return output;
+            QStringLiteral("本批中前面的文件已写出同名的MP3：%1").arg(rt::displayFileName(output))};
+    return {output, 0, {}};
+}
+
+std::optional<QString> BatchOutputPath(const QString &input, const QString &subfolder,
+                                       const std::optional<QString> &userFolder, bool makeFolders,
+                                       const BatchOutputs &written)
+{
+    OutputChoice choice = ChooseOutput(input, subfolder, userFolder, makeFolders, written);
+    if (!choice.refusal.isEmpty())
+        throw BatchRefusal(choice.error, choice.refusal);
+    if (choice.path.isEmpty())
+        return std::nullopt;
+    return choice.path;
 }

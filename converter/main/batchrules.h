@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <optional>
 
@@ -17,8 +18,9 @@ inline constexpr std::array<qint32, 7> BitRates = {32000,  56000,  64000, 96000,
 inline constexpr qint32 DefaultBitRate = 128000;
 
 // The encoder's settings at the start of a batch: the bit rate, down-sampling and down-mixing
-// allowed, and the program's --threads. Each step is independent: one that fails is skipped.
-void SetUpEncoder(Mp3Enc::Binding mp3, qint32 bitRate);
+// allowed, and the program's --threads. Each step is independent: one that fails is skipped and
+// the next one runs. Returns what failed, each with the encoder's reason.
+QStringList SetUpEncoder(Mp3Enc::Binding mp3, qint32 bitRate);
 
 // A file the batch passes over by its own rules (not the encoder's); the description says why,
 // in the words a user reads.
@@ -49,11 +51,22 @@ private:
     QList<WrittenFile> m_files;
 };
 
-// The output the batch opens for `input`: its MP3 name in `userFolder` (ending in the
-// separator), below it in `subfolder` when the file was found there under a given folder, or
-// beside the input when there is no user folder. With `makeFolders` false nothing is created,
-// and nothing is returned when the subfolder is not there yet. Throws BatchRefusal for a name
-// that cannot have an output, a subfolder that cannot be made, or an output written earlier.
+// Where the batch writes `input`'s MP3: its MP3 name in `userFolder` (ending in the separator),
+// below it in `subfolder` when the file was found there under a given folder, or beside the
+// input when there is no user folder. With `makeFolders` false nothing is created, and no path is
+// chosen while the subfolder is not there yet. A name that cannot have an output, a subfolder
+// that cannot be made and an output written earlier are refused, with the reason.
+struct OutputChoice
+{
+    QString path; // empty when refused or not yet possible
+    int error = 0;
+    QString refusal;
+};
+OutputChoice ChooseOutput(const QString &input, const QString &subfolder,
+                          const std::optional<QString> &userFolder, bool makeFolders,
+                          const BatchOutputs &written);
+
+// ChooseOutput for a caller that traps refusals: throws BatchRefusal.
 std::optional<QString> BatchOutputPath(const QString &input, const QString &subfolder,
                                        const std::optional<QString> &userFolder, bool makeFolders,
                                        const BatchOutputs &written);

@@ -74,17 +74,19 @@ QString TotalCaption(const QString &fileName, qint32 bitRate)
     return TotalPrefix + fileName + CrLf + TotalSecondLine + QString::number(bitRate) + TotalSuffix;
 }
 
-QString CompletionMessage(bool userFolder, const QString &folder, const QStringList &skippedFiles)
+QString CompletionMessage(bool userFolder, const QString &folder,
+                          const QList<NotConverted> &notConverted, const QStringList &problems)
 {
     QString message = Congratulations + CrLf;
     message += userFolder ? UserFolderLine + folder : DefaultFolderLine;
-    if (skippedFiles.isEmpty())
-        return message;
-    message += CrLf + QStringLiteral("其中%1个文件未能转换：").arg(skippedFiles.size());
-    for (qsizetype i = 0; i < skippedFiles.size() && i < MaxNamedSkips; ++i)
-        message += CrLf + skippedFiles.at(i);
-    if (skippedFiles.size() > MaxNamedSkips)
-        message += CrLf + QStringLiteral("……等%1个").arg(skippedFiles.size());
+    if (!notConverted.isEmpty())
+        message += CrLf + QStringLiteral("其中%1个文件未能转换：").arg(notConverted.size());
+    for (qsizetype i = 0; i < notConverted.size() && i < MaxNamedSkips; ++i)
+        message += CrLf + notConverted[i].file + QStringLiteral("：") + notConverted[i].reason;
+    if (notConverted.size() > MaxNamedSkips)
+        message += CrLf + QStringLiteral("……等%1个").arg(notConverted.size());
+    for (const QString &problem : problems)
+        message += CrLf + QStringLiteral("出错：") + problem;
     return message;
 }
 

@@ -59,9 +59,20 @@ QString ProgressLine(const QString &percentText, double timeFigure);
 // "编译 " + name + CR LF + "      @ " + bit rate + " Kbps".
 QString TotalCaption(const QString &fileName, qint32 bitRate);
 
+// A file that was not converted, and why.
+struct NotConverted
+{
+    QString file; // as shown: the path, bytes that are not UTF-8 as \xHH
+    QString reason;
+};
+// The encoder ended well, yet no MP3 stands under the output's name.
+inline const QString NotWritten = QStringLiteral("未能写出MP3文件");
+
 // The completion message. A batch in which some files could not be converted says so and
-// names them; otherwise the message is the two lines alone.
+// names them with their reasons, and a fault of the batch itself (`problems`) is told after
+// them; otherwise the message is the two lines alone.
 QString CompletionMessage(bool userFolder, const QString &folder,
-                          const QStringList &skippedFiles = {});
+                          const QList<NotConverted> &notConverted = {},
+                          const QStringList &problems = {});
 
 } // namespace batchtext

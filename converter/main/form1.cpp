@@ -21,8 +21,10 @@
 #include <QTimer>
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <exception>
 #include <type_traits>
+#include <utility>
 
 using namespace batchtext;
 
@@ -38,6 +40,7 @@ const QString AddedSuffix = QStringLiteral("个wav文件");
 const QString ListCleared = QStringLiteral("列表已清空");
 const QString BrowseTitle = QStringLiteral("请选择您需要保存Mp3的地址");
 const QString BitRatePrefix = QStringLiteral("MP3格式的Bit比率为:");
+const QString LoadFailedPrompt = QStringLiteral("以下设置未能生效：");
 
 // Label2's colour by folder mode.
 constexpr quint32 White = 0x00FFFFFF;
@@ -84,10 +87,8 @@ template <class F> auto guarded(QWidget *owner, F handler)
                 handler(args...);
             else
                 handler(); // a signal's private tag argument
-        } catch (const rt::ComError &error) {
-            MsgBox(owner, error.description(), MsgExclamation);
         } catch (const std::exception &error) {
-            MsgBox(owner, QString::fromLocal8Bit(error.what()), MsgExclamation);
+            MsgBox(owner, rt::reasonOf(error), MsgExclamation);
         }
     };
 }
@@ -96,15 +97,14 @@ template <class F> auto guarded(QWidget *owner, F handler)
 
 Form1::Form1(const rt::Registry *registry, QWidget *parent)
     : rt::Form(parent), m_registry(registry), m_loader(registry),
-      m_lookAhead([this](int position) -> LookAhead::Pair {
-                      const std::optional<QString> output = OutputPathFor(position, false);
-                      if (!output)
-                          return std::nullopt;
-                      return std::pair{List2()->List(position), *output};
-                  },
-                  [this](const QString &input, const QString &output) {
-                      Mp3().prefetch(input, output);
-                  })
+      m_lookAhead(
+          [this](int position) -> LookAhead::Pair {
+              const OutputChoice choice = ChooseOutputFor(position, false);
+              if (choice.path.isEmpty())
+                  return std::nullopt;
+              return std::pair{List2()->List(position), choice.path};
+          },
+          [this](const QString &input, const QString &output) { Mp3().prefetch(input, output); })
 {
     m_loader.load(FormDescription, this);
     // Label2 ends where Text1 begins, so the box does not cover its colon.
@@ -158,7 +158,6 @@ void Form1::wireEvents()
     mp3->onEvent(Mp3Enc::ActFrame, guarded(this, [this](QVariantList &args) {
                      Mp3_ActFrame(args.value(0).toInt());
                  }));
-    mp3->onEvent(Mp3Enc::Failure, guarded(this, [this](QVariantList &) { Mp3_Failure(); }));
     mp3->onEvent(Mp3Enc::ThreadEnded, guarded(this, [this](QVariantList &) { Mp3_ThreadEnded(); }));
 
     connect(List1(), &rt::ListBox::Click, this, guarded(this, [this] { List1_Click(); }));
@@ -193,25 +192,35 @@ void Form1::setButtonEnabled(int n, bool enabled)
 
 void Form1::Form_Load()
 {
-    // Each step is independent: one that fails is skipped.
+    // Each step is independent: one that fails is skipped, and told once the window is up.
+    QStringList failures;
     try {
         QString folder = DefaultOutputFolder(QCoreApplication::applicationDirPath());
         if (!folder.endsWith(dirSeparator()))
             folder += dirSeparator();
         showText(Text1(), folder);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        failures.append(QStringLiteral("输出目录：") + rt::reasonOf(error));
     }
     try {
-        SetUpEncoder(Mp3(), DefaultBitRate);
-    } catch (const std::exception &) {
+        failures += SetUpEncoder(Mp3(), DefaultBitRate);
+    } catch (const std::exception &error) {
+        failures.append(rt::reasonOf(error));
     }
+    if (!failures.isEmpty())
+        QTimer::singleShot(0, this, [this, failures] {
+            MsgBox(this, LoadFailedPrompt + CrLf + failures.join(CrLf), MsgExclamation);
+        });
 }
 
 void Form1::Form_Unload()
 {
     try {
         Mp3().stop();
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        // The window is going: nobody is left to ask, so the terminal hears of it.
+        std::fprintf(stderr, "batchmp3: 未能停止编码器：%s\n",
+                     rt::reasonOf(error).toUtf8().constData());
     }
     // No event of a stopped encoder may start another file once the window has gone.
     if (auto *timer = m_loader.control<QTimer>(QStringLiteral("Timer1")))
@@ -332,11 +341,15 @@ void Form1::Opt_Click(int index)
     if (index < 0 || index >= int(BitRates.size()))
         return;
     const qint32 value = BitRates[size_t(index)];
+    QString refused;
     try {
         Mp3().setBitRate(value);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        refused = rt::reasonOf(error);
     }
     showText(Text2(), BitRatePrefix + QString::number(value));
+    if (!refused.isEmpty())
+        MsgBox(this, QStringLiteral("编码器不接受这个比特率：") + refused, MsgExclamation);
 }
 
 // ---- batch driver
@@ -352,7 +365,8 @@ void Form1::ZTbutton3_Click()
         MsgBox(this, EmptyListPrompt, MsgExclamation, EmptyListTitle);
         return;
     }
-    rt::setTag(List2(), QString()); // positions of the files skipped in this batch
+    m_notConverted.clear();
+    m_batchProblems.clear();
     m_batchOutputs.clear();
     m_pendingOutput.clear();
     try {
@@ -369,41 +383,49 @@ void Form1::ZTbutton3_Click()
         List2()->setListIndex(0);
         List1()->setListIndex(0);
         rt::setTag(ZTbutton(3), QStringLiteral("0"));
-        FileStart();
-    } catch (const std::exception &) {
-        MsgBox(this, StartFailedPrompt, MsgOkOnly);
-        FileFinishedHandling();
+        if (FileStart())
+            return;
+    } catch (const std::exception &error) {
+        m_batchProblems.append(rt::reasonOf(error));
     }
+    MsgBox(this, StartFailedPrompt, MsgOkOnly);
+    FileFinishedHandling();
 }
 
-std::optional<QString> Form1::OutputPathFor(int position, bool makeFolders) const
+OutputChoice Form1::ChooseOutputFor(int position, bool makeFolders) const
 {
     const std::optional<QString> userFolder =
         Check1()->Value() == 1 ? std::optional(Text1()->Text()) : std::nullopt;
-    return BatchOutputPath(List2()->List(position), List2()->ItemData(position), userFolder,
-                           makeFolders, m_batchOutputs);
+    return ChooseOutput(List2()->List(position), List2()->ItemData(position), userFolder,
+                        makeFolders, m_batchOutputs);
 }
 
-void Form1::FileStart()
+bool Form1::FileStart()
 {
-    const QString input = List2()->Text();
+    const int position = List2()->ListIndex();
     try {
-        const QString output = *OutputPathFor(List2()->ListIndex(), true);
+        const QString input = List2()->Text();
+        const OutputChoice choice = ChooseOutputFor(position, true);
+        if (choice.path.isEmpty())
+            throw BatchRefusal(choice.error, choice.refusal);
+        const QString output = choice.path;
         rt::setTag(Label3(), QString::number(clockMs())); // the time figure counts from here
         Mp3().open(input, output);
         Mp3().encode();
         m_pendingOutput = output;
         Label3()->setCaption(ConvertingPrefix + rt::displayFileName(ParseFileName(output)));
-    } catch (const std::exception &) {
-        noteSkipped(List2()->ListIndex());
-        throw;
+    } catch (const std::exception &error) {
+        noteNotConverted(position, rt::reasonOf(error));
+        return false;
     }
-    m_lookAhead.after(List2()->ListIndex(), List2()->ListCount());
+    m_lookAhead.after(position, List2()->ListCount());
+    return true;
 }
 
 void Form1::Mp3_ActFrame(qint32 ActFrame)
 {
-    // Progress is display only: a failed read leaves the previous figures standing.
+    // Progress is display only: a failed read leaves the previous figures standing and says why
+    // in the status line, which the next frame overwrites.
     try {
         const QString name = rt::displayFileName(StripPath(List2()->Text()));
         const qint32 percent = FramePercent(ActFrame, Mp3().frameCount());
@@ -413,7 +435,8 @@ void Form1::Mp3_ActFrame(qint32 ActFrame)
         const double elapsed = ok ? double(clockMs() - started) / 1000.0 : 0.0;
         showText(Text2(), ProgressLine(LblActFrame()->Caption(), TimeFigure(elapsed, ActFrame)));
         LblTotal()->setCaption(TotalCaption(name, Mp3().bitRate()));
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        showText(Text2(), QStringLiteral("无法显示进度：") + rt::reasonOf(error));
     }
 }
 
@@ -422,51 +445,56 @@ void Form1::Mp3_ThreadEnded()
     // An encoder stopped by the window's unload may still report its end: no batch, no step.
     if (!batchRunning())
         return;
-    m_batchOutputs.add(m_pendingOutput);
-    m_pendingOutput.clear();
+    // A file that failed while it was encoded has not been converted either: the completion
+    // message names it with the encoder's reason.
+    QString failure;
+    try {
+        failure = Mp3().lastError();
+    } catch (const std::exception &error) {
+        failure = rt::reasonOf(error);
+    }
+    const QString output = std::exchange(m_pendingOutput, {});
+    if (failure.isEmpty() && !m_batchOutputs.add(output))
+        failure = NotWritten;
+    if (!failure.isEmpty())
+        noteNotConverted(List2()->ListIndex(), failure);
     FileFinishedHandling();
 }
 
-// A file that fails while it is encoded has not been converted either: the completion message
-// must not count it as done. The batch still advances on ThreadEnded.
-void Form1::Mp3_Failure()
-{
-    m_pendingOutput.clear();
-    if (batchRunning())
-        noteSkipped(List2()->ListIndex());
-}
-
-// Runs the file-finished handling; a file that cannot be started has already been passed, so
-// trying again skips it. Repeats until a file starts or the batch completes, so the window is
-// never left locked.
+// Runs the file-finished handling; a file that cannot be started has already been passed and
+// named, so trying again skips it. Repeats until a file starts or the batch completes, so the
+// window is never left locked.
 void Form1::FileFinishedHandling()
 {
     const int attempts = List2()->ListCount() + 1;
     for (int i = 0; i < attempts; ++i) {
         try {
-            FileFinished();
-            return;
-        } catch (const std::exception &) {
+            if (FileFinished())
+                return;
+        } catch (const std::exception &error) {
+            m_batchProblems.append(rt::reasonOf(error));
         }
     }
     CompleteBatch();
 }
 
-void Form1::FileFinished()
+// True when the next file has started or the batch is complete; false when the file it tried
+// was refused.
+bool Form1::FileFinished()
 {
     // In full width: a list may hold more than 32 767 files.
     const double position = rt::tag(ZTbutton(3)).toDouble();
     const int last = List2()->ListCount() - 1;
     if (position >= double(last)) {
         CompleteBatch();
-        return;
+        return true;
     }
     const double next = position + 1;
     rt::setTag(ZTbutton(3), NumberText(next));
     const int index = int(next);
     List2()->setListIndex(index);
     List1()->setListIndex(index);
-    FileStart();
+    return FileStart();
 }
 
 void Form1::CompleteBatch()
@@ -474,11 +502,12 @@ void Form1::CompleteBatch()
     // Files encoded ahead that the batch passed over are dropped, not left running.
     try {
         Mp3().stop();
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        m_batchProblems.append(rt::reasonOf(error));
     }
     const bool userFolder = Check1()->Value() == 1;
-    MsgBox(this, CompletionMessage(userFolder, Text1()->Text(), skippedFiles()), MsgInformation,
-           CompletedTitle);
+    MsgBox(this, CompletionMessage(userFolder, Text1()->Text(), m_notConverted, m_batchProblems),
+           MsgInformation, CompletedTitle);
     List1()->Clear();
     List2()->Clear();
     setButtonEnabled(1, true);
@@ -494,24 +523,9 @@ void Form1::CompleteBatch()
     showText(Text2(), WelcomeText);
 }
 
-void Form1::noteSkipped(int position)
+void Form1::noteNotConverted(int position, const QString &reason)
 {
-    QString positions = rt::tag(List2());
-    if (!positions.isEmpty())
-        positions += u',';
-    rt::setTag(List2(), positions + QString::number(position));
-}
-
-QStringList Form1::skippedFiles() const
-{
-    QStringList files;
-    const QStringList positions = rt::tag(List2()).split(u',', Qt::SkipEmptyParts);
-    for (const QString &position : positions) {
-        const int index = position.toInt();
-        if (index >= 0 && index < List2()->ListCount())
-            files.append(rt::displayFileName(List2()->List(index)));
-    }
-    return files;
+    m_notConverted.append({rt::displayFileName(List2()->List(position)), reason});
 }
 
 void Form1::Timer1_Timer()

@@ -3,6 +3,7 @@
 #include "converter/encoder/mp3enc.h"
 #include "converter/main/audiofiles.h"
 #include "converter/main/batchrules.h"
+#include "converter/main/batchtext.h"
 #include "converter/main/lookahead.h"
 #include "converter/main/pathhelpers.h"
 #include "runtime/controls.h"
@@ -47,7 +48,6 @@ public:
     void Opt_Click(int index);
     void Mp3_ActFrame(qint32 ActFrame);
     void Mp3_ThreadEnded();
-    void Mp3_Failure();
     void Timer1_Timer();
 
     // Files from a drop or the command line, added as the add button adds them; `subfolders`
@@ -82,21 +82,21 @@ private:
     void wireDesktop();
     void setButtonEnabled(int n, bool enabled);
     bool batchRunning() const;
-    void FileStart();
-    void FileFinished();
+    bool FileStart();
+    bool FileFinished();
     void FileFinishedHandling();
     void CompleteBatch();
-    void noteSkipped(int position);
-    QStringList skippedFiles() const;
+    void noteNotConverted(int position, const QString &reason);
     void setFolderControlsEnabled(bool enabled);
-    // The output the batch opens for the file at `position`; with `makeFolders` false, nothing
-    // when its folder is not there yet. Throws rt::ComError when the file cannot have one.
-    std::optional<QString> OutputPathFor(int position, bool makeFolders) const;
+    // The output the batch opens for the file at `position`, or why it will not.
+    OutputChoice ChooseOutputFor(int position, bool makeFolders) const;
 
     const rt::Registry *m_registry;
     rt::FormLoader m_loader;
 
     BatchOutputs m_batchOutputs; // what this batch has written
-    QString m_pendingOutput; // the file being encoded, until it ends well
+    QString m_pendingOutput;     // the file being encoded, until it ends well
+    QList<batchtext::NotConverted> m_notConverted;
+    QStringList m_batchProblems; // faults of the batch itself, not of one file
     LookAhead m_lookAhead;
 };

@@ -1,6 +1,9 @@
 #include "converter/main/lookahead.h"
 
+#include "runtime/comerror.h"
+
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 
 LookAhead::LookAhead(std::function<Pair(int)> pairAt,
@@ -8,14 +11,19 @@ LookAhead::LookAhead(std::function<Pair(int)> pairAt,
     : m_pairAt(std::move(pairAt)), m_prefetch(std::move(prefetch))
 {}
 
-void LookAhead::after(int position, int count) const
+void LookAhead::after(int position, int count)
 {
-    for (int next = position + 1; next <= std::min(position + Files, count - 1); ++next) {
-        // A file the encoder cannot take ahead is converted when its turn comes, as before.
+    for (int next = position + 1; !m_failed && next <= std::min(position + Files, count - 1);
+         ++next) {
+        const Pair pair = m_pairAt(next);
+        if (!pair)
+            continue;
         try {
-            if (const Pair pair = m_pairAt(next))
-                m_prefetch(pair->first, pair->second);
-        } catch (const std::exception &) {
+            m_prefetch(pair->first, pair->second);
+        } catch (const std::exception &error) {
+            m_failed = true;
+            std::fprintf(stderr, "batchmp3: 不再预先转换后面的文件：%s\n",
+                         rt::reasonOf(error).toUtf8().constData());
         }
     }
 }

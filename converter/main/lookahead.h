@@ -16,14 +16,18 @@ public:
 
     using Pair = std::optional<std::pair<QString, QString>>;
     // `pairAt(position)`: the input and output the batch would open there, made without side
-    // effects; nothing when it could not open that file.
+    // effects; nothing when it could not open that file (it is refused, and says why, at its
+    // turn).
     LookAhead(std::function<Pair(int)> pairAt,
               std::function<void(const QString &, const QString &)> prefetch);
 
-    // The file at `position` of `count` has been started.
-    void after(int position, int count) const;
+    // The file at `position` of `count` has been started. A prefetch the encoder cannot take
+    // at all (not one file refused, which it ignores) ends the looking ahead for this object's
+    // life: the files are still converted at their turn, one after another.
+    void after(int position, int count);
 
 private:
+    bool m_failed = false;
     std::function<Pair(int)> m_pairAt;
     std::function<void(const QString &, const QString &)> m_prefetch;
 };

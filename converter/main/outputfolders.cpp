@@ -8,8 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::optional<QString> MakeOutputSubfolder(const QString &base, const QString &relative,
-                                           bool make)
+std::optional<QString> MakeOutputSubfolder(const QString &base, const QString &relative, bool make)
 {
     QString folder = base.endsWith(u'/') ? base : base + u'/';
     if (relative.isEmpty())

@@ -126,35 +126,45 @@ private slots:
                  QStringLiteral("编译 a.wav\r\n      @ 128000 Kbps"));
     }
 
+    // Skipped files with their reasons, and faults of the batch itself after them.
     void completionMessage_data()
     {
         QTest::addColumn<bool>("userFolder");
-        QTest::addColumn<QStringList>("skipped");
+        QTest::addColumn<QStringList>("skipped"); // file, reason, file, reason, ...
+        QTest::addColumn<QStringList>("problems");
         QTest::addColumn<QString>("expected");
         QTest::newRow("default folder")
-            << false << QStringList()
+            << false << QStringList() << QStringList()
             << "祝贺，转换已全部完成.\r\nMP3输出目录为默认路径(与wav同一目录)";
-        QTest::newRow("user folder")
-            << true << QStringList() << "祝贺，转换已全部完成.\r\nMP3输出目录为：/out/";
+        QTest::newRow("user folder") << true << QStringList() << QStringList()
+                                     << "祝贺，转换已全部完成.\r\nMP3输出目录为：/out/";
         QTest::newRow("skipped files named")
-            << true << QStringList{"/m/a.wav", "/m/c.wav"}
+            << true << QStringList{"/m/a.wav", "磁盘空间不足", "/m/c.wav", "文件不存在"}
+            << QStringList()
             << "祝贺，转换已全部完成.\r\nMP3输出目录为：/out/\r\n其中2个文件未能转换：\r\n/m/"
-               "a.wav\r\n/m/c.wav";
+               "a.wav：磁盘空间不足\r\n/m/c.wav：文件不存在";
+        QTest::newRow("a fault of the batch") << false << QStringList() << QStringList{"内存不足"}
+                                              << "祝贺，转换已全部完成.\r\nMP3输出目录为默认路径("
+                                                 "与wav同一目录)\r\n出错：内存不足";
     }
     void completionMessage()
     {
         QFETCH(bool, userFolder);
         QFETCH(QStringList, skipped);
+        QFETCH(QStringList, problems);
         QFETCH(QString, expected);
-        QCOMPARE(CompletionMessage(userFolder, QStringLiteral("/out/"), skipped), expected);
+        QList<NotConverted> files;
+        for (qsizetype i = 0; i + 1 < skipped.size(); i += 2)
+            files.append({skipped[i], skipped[i + 1]});
+        QCOMPARE(CompletionMessage(userFolder, QStringLiteral("/out/"), files, problems), expected);
     }
 
     // A long list of refused files keeps the message to a readable size but still counts all.
     void completionMessageManySkips()
     {
-        QStringList skipped;
+        QList<NotConverted> skipped;
         for (int i = 0; i < 50; ++i)
-            skipped << QStringLiteral("/m/%1.wav").arg(i);
+            skipped.append({QStringLiteral("/m/%1.wav").arg(i), QStringLiteral("文件不存在")});
         const QString message = CompletionMessage(false, QString(), skipped);
         QVERIFY(message.contains(QStringLiteral("其中50个文件未能转换")));
         QVERIFY(message.contains(QStringLiteral("/m/9.wav")));

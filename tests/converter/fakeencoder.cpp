@@ -1,0 +1,66 @@
+#include "fakeencoder.h"
+
+#include "converter/encoder/mp3enc.h"
+#include "runtime/comerror.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+QList<rt::MemberInfo> FakeEncoder::members() const
+{
+    return {};
+}
+
+QVariant FakeEncoder::getProperty(rt::DispId id)
+{
+    if (id != Mp3Enc::LastError)
+        return 0;
+    if (m_broken)
+        throw rt::ComError(rt::ErrCannotCreateObject, m_plan.reason);
+    return m_lastError;
+}
+
+void FakeEncoder::putProperty(rt::DispId, const QVariant &)
+{}
+
+QVariant FakeEncoder::invoke(rt::DispId id, const QVariantList &args)
+{
+    switch (id) {
+    case Mp3Enc::Open:
+        m_input = args.value(0).toString();
+        m_output = args.value(1).toString();
+        m_plan = plans.value(QFileInfo(m_input).fileName());
+        m_broken = false;
+        m_lastError.clear();
+        break;
+    case Mp3Enc::Encode:
+        QTimer::singleShot(0, [this, generation = ++m_generation] {
+            if (generation == m_generation)
+                finish();
+        });
+        break;
+    case Mp3Enc::Stop:
+        ++m_generation;
+        break;
+    case Mp3Enc::GetFrameCount:
+        return 10;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void FakeEncoder::finish()
+{
+    if (m_plan.outcome == Outcome::Converted) {
+        QFile out(m_output);
+        if (out.open(QIODevice::WriteOnly))
+            out.write("ID3");
+    }
+    m_lastError = m_plan.outcome == Outcome::Failed ? m_plan.reason : QString();
+    m_broken = m_plan.outcome == Outcome::Broken;
+    QVariantList frame{10};
+    raiseEvent(Mp3Enc::ActFrame, frame);
+    raiseEvent(Mp3Enc::ThreadEnded);
+}

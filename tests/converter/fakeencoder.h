@@ -1,0 +1,43 @@
+#pragma once
+
+#include "runtime/control.h"
+
+#include <QMap>
+#include <QString>
+
+// A stand-in for the encoder component, for driving a batch through outcomes the real one gives
+// only on a full disk or a broken install. Each input's outcome is set by its file name; events
+// come from the event loop, one ActFrame and then ThreadEnded, as the real component's do.
+class FakeEncoder final : public rt::Control
+{
+public:
+    enum class Outcome
+    {
+        Converted, // a small file is written under the output's name
+        Failed,    // LastError gives the reason
+        Broken,    // asking why throws, as a component that has gone would
+    };
+    struct Plan
+    {
+        Outcome outcome = Outcome::Converted;
+        QString reason;
+    };
+
+    explicit FakeEncoder(rt::ControlSite *site) : rt::Control(site) {}
+
+    QMap<QString, Plan> plans; // by the input's file name; Converted when not listed
+
+    QList<rt::MemberInfo> members() const override;
+    QVariant getProperty(rt::DispId id) override;
+    void putProperty(rt::DispId id, const QVariant &value) override;
+    QVariant invoke(rt::DispId id, const QVariantList &args) override;
+
+private:
+    void finish();
+
+    QString m_input, m_output;
+    Plan m_plan;
+    bool m_broken = false;
+    QString m_lastError;
+    int m_generation = 0;
+};

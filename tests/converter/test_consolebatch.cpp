@@ -1,0 +1,78 @@
+#include "converter/console/consolebatch.h"
+#include "fakeencoder.h"
+#include "runtime/formloader.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <unistd.h>
+
+// The terminal's batch over outcomes the real encoder gives rarely: every file ends with its
+// own reason in the summary, and the batch goes on past a component that throws when asked why.
+class TestConsoleBatch final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void outcomes_data()
+    {
+        QTest::addColumn<int>("outcome"); // of b.wav, between two files that convert
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("failed, with the encoder's reason")
+            << int(FakeEncoder::Outcome::Failed) << QStringLiteral("磁盘空间不足");
+        QTest::newRow("the component throws at the end of the file")
+            << int(FakeEncoder::Outcome::Broken) << QStringLiteral("编码组件已不可用");
+    }
+    void outcomes()
+    {
+        QFETCH(int, outcome);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        QStringList inputs;
+        for (const char *name : {"a.wav", "b.wav", "c.wav"}) {
+            inputs << dir.filePath(QLatin1String(name));
+            QFile file(inputs.last());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        rt::ComponentHost host(QStringLiteral("Mp3"));
+        auto fake = std::make_unique<FakeEncoder>(&host);
+        fake->plans[QStringLiteral("b.wav")] = {FakeEncoder::Outcome(outcome), reason};
+        host.adopt(std::move(fake));
+
+        FoundFiles found;
+        found.files = inputs;
+        ConsoleBatch batch(&host, found, std::nullopt, false);
+        QSignalSpy finished(&batch, &ConsoleBatch::finished);
+        const QString said = capturingStdout(dir.filePath(QStringLiteral("out.txt")), [&] {
+            batch.start();
+            QVERIFY(finished.wait(5000));
+        });
+        QCOMPARE(finished.value(0).value(0).toInt(), 1);
+        QVERIFY2(said.contains(QStringLiteral("3 个文件中 2 个已转换，1 个未转换：\n  ") +
+                               inputs[1] + QStringLiteral("：") + reason),
+                 qPrintable(said));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("a.mp3"))));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("c.mp3"))));
+    }
+
+private:
+    // What `run` writes to standard output, which goes to `file` meanwhile.
+    static QString capturingStdout(const QString &file, const std::function<void()> &run)
+    {
+        QFile capture(file);
+        if (!capture.open(QIODevice::ReadWrite))
+            return {};
+        std::fflush(stdout);
+        const int saved = ::dup(STDOUT_FILENO);
+        ::dup2(capture.handle(), STDOUT_FILENO);
+        run();
+        std::fflush(stdout);
+        ::dup2(saved, STDOUT_FILENO);
+        ::close(saved);
+        capture.seek(0);
+        return QString::fromUtf8(capture.readAll());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConsoleBatch)
+#include "test_consolebatch.moc"
