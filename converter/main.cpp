@@ -10,10 +10,28 @@
 #include <QApplication>
 #include <QLocale>
 #include <QMessageBox>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
+
+// Started with standard input, output or error closed, the program would hand those numbers to
+// the first files and sockets it opens, and write its messages into them.
+void keepStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
 
 int failWithMessage(const QString &text, const QString &logged)
 {
@@ -27,12 +45,24 @@ int failWithMessage(const QString &text, const QString &logged)
 
 int main(int argc, char *argv[])
 {
+    keepStandardDescriptors();
+    // A reader that goes away (`| head`) makes a write fail, which the program handles, instead
+    // of killing it mid-file.
+    std::signal(SIGPIPE, SIG_IGN);
     // Without $HOME, Qt would take the file system's root for the user's folders.
     rt::ensureHomeVariable();
     KeepNoSettings();
     // Converting from a terminal, help and the version need no display.
     if (WithoutWindow(argc, argv))
         return RunWithoutWindow(argc, argv);
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        // Qt would abort; say what is missing, and what works without a display.
+        std::fputs("batchmp3: 没有可用的显示器（DISPLAY 和 WAYLAND_DISPLAY 都没有设置）；"
+                   "不开窗口在终端中转换请用 batchmp3 --convert\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     // Dates, sizes and the file types Qt describes, Chinese like every text of the program.
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));

@@ -10,10 +10,13 @@
 #include "mp3enc/stopsignal.h"
 #include "mp3enc/tempoutput.h"
 #include "runtime/comerror.h"
+#include "runtime/filename.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 EncodeResult failedResult(int number, const QString &text)
@@ -40,9 +43,19 @@ EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<Lame
                      const QString &outputPath)
     : m_reader(std::move(reader)), m_encoder(std::move(encoder)), m_outputPath(outputPath),
       m_frameCount(m_encoder->totalFrames())
-{}
+{
+    const qsizetype slash = outputPath.lastIndexOf(u'/');
+    m_folderFd =
+        ::open(rt::encodeFileName(outputPath.left(std::max<qsizetype>(slash, 1))).constData(),
+               O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
 
-EncodeJob::~EncodeJob() = default;
+EncodeJob::~EncodeJob()
+{
+    m_out.reset(); // before the folder it writes in is closed
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
+}
 
 void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOptions options)
 {
@@ -98,12 +111,12 @@ EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
             return stop.requested()
                        ? EncodeResult{EncodeResult::Stopped, 0, {}}
                        : failedResult(rt::ErrDeviceIO, reasons::readFailed(m_reader->errorText()));
-        m_out = std::make_unique<TempOutput>();
+        m_out = std::make_unique<TempOutput>(TempOutput::Kind::Unnamed, m_folderFd);
         if (auto result = m_parallel->run(*m_out, m_outputPath, id3, stop, progress))
             return *result;
         // The segments did not join: encode the file in one piece after all.
     }
-    m_out = std::make_unique<TempOutput>();
+    m_out = std::make_unique<TempOutput>(TempOutput::Kind::Unnamed, m_folderFd);
     TempOutput &out = *m_out;
     if (!out.create(m_outputPath) || !out.write(id3.v2.constData(), size_t(id3.v2.size())))
         return writeFailedResult(out);

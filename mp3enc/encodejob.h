@@ -48,8 +48,10 @@ public:
     // The segmented encode run() tries first, if any.
     const ParallelEncode *parallel() const { return m_parallel.get(); }
 
-    // The input file the reader has open.
+    // The input file the reader has open, and the output's folder as it was when the pair was
+    // opened (-1 if it could not be): the MP3 goes into that folder or nowhere.
     int inputDescriptor() const { return m_reader->descriptor(); }
+    int folderDescriptor() const { return m_folderFd; }
 
     // Exact; for an input whose length is only an estimate, exact once run() has ended.
     int frameCount() const { return m_frameCount; }
@@ -71,4 +73,5 @@ private:
     CorePool *m_pool = nullptr;
     const std::atomic<bool> *m_current = nullptr;
     int m_frameCount;
+    int m_folderFd = -1;
 };

@@ -35,7 +35,8 @@ public:
         {
             Frame,
             Failure,
-            Ended
+            Ended,
+            OutOfSpace
         } kind = Frame;
         quint64 generation = 0;
         int number = 0;
@@ -77,6 +78,9 @@ public:
         case Delivery::Ended:
             m_owner->deliverEnded(delivery.generation, delivery.text);
             break;
+        case Delivery::OutOfSpace:
+            m_owner->deliverOutOfSpace(delivery.generation, delivery.number, delivery.text);
+            break;
         }
     }
 
@@ -111,13 +115,16 @@ struct EncodeTask
 
     QString input;
     QString output;
-    struct stat inputState = {}; // as it was opened
+    struct stat inputState = {};  // as it was opened
+    struct stat folderState = {}; // the output's folder, as it was opened
     EncodeSettings settings;
     int frameCount = 0;
     std::unique_ptr<EncodeJob> job;
     std::thread thread;
     StopSignal stop;
     std::atomic<bool> claimed{false};   // the file being converted
+    std::atomic<bool> failed{false};    // ended in failure: not taken at its turn
+    bool retried = false;               // started over once after running out of space
     std::atomic<quint64> generation{0}; // set before `claimed`
     std::atomic<int> newestFrame{0};
     std::mutex mutex;
@@ -203,14 +210,26 @@ int keptSampleRate(int inputRate)
     return 8000;
 }
 
+// The same folder: the one a file ahead was encoded for is still the one under the path.
+bool sameFolder(const struct stat &before, int descriptor)
+{
+    struct stat now = {};
+    return descriptor >= 0 && ::fstat(descriptor, &now) == 0 && now.st_dev == before.st_dev &&
+           now.st_ino == before.st_ino;
+}
+
 // Not replaced or changed since `before` was taken.
 bool sameState(const struct stat &before, int descriptor)
 {
+    // The change time too: an edit in place can put the modification time back (touch -r), but
+    // nobody can set the change time.
     struct stat now = {};
     return ::fstat(descriptor, &now) == 0 && now.st_dev == before.st_dev &&
            now.st_ino == before.st_ino && now.st_size == before.st_size &&
            now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
-           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
+           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+           now.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+           now.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
 }
 
 bool toBool(const QVariant &value)
@@ -427,7 +446,8 @@ void Mp3Enc::openPair(const QString &inputFile, const QString &outputFile)
     m_openedAhead.reset();
     m_frameCount = 0;
     // Checked now as if nothing had been encoded ahead: a file ahead is used only if Open
-    // accepts the pair today and the input is still the file that was encoded.
+    // accepts the pair today, the input is still the file that was encoded and the output's
+    // folder still the one it was encoded for.
     std::unique_ptr<EncodeJob> fresh;
     try {
         fresh = prepare(inputFile, outputFile);
@@ -436,12 +456,14 @@ void Mp3Enc::openPair(const QString &inputFile, const QString &outputFile)
         throw;
     }
     if (auto ahead = takeAhead(inputFile, outputFile);
-        ahead && sameState(ahead->inputState, fresh->inputDescriptor())) {
+        ahead && !ahead->failed && sameState(ahead->inputState, fresh->inputDescriptor()) &&
+        sameFolder(ahead->folderState, fresh->folderDescriptor())) {
         m_openedAhead = std::move(ahead);
         m_frameCount = m_openedAhead->frameCount;
         return;
     }
     m_opened = std::move(fresh);
+    m_openedPair = {inputFile, outputFile};
     m_frameCount = m_opened->frameCount();
 }
 
@@ -494,11 +516,55 @@ void Mp3Enc::start()
         return;
     }
     m_current = std::make_unique<EncodeTask>();
+    m_current->input = m_openedPair.first;
+    m_current->output = m_openedPair.second;
     m_current->job = std::move(m_opened);
     m_current->generation = ++m_generation;
+    startCurrent();
+}
+
+void Mp3Enc::startCurrent()
+{
     m_current->claimed = true;
     m_current->job->schedule(&m_pool, &m_current->claimed);
     m_current->thread = std::thread(&Mp3Enc::runTask, this, m_current.get());
+}
+
+// The file being converted ran out of space. Files encoded ahead hold space of their own: they
+// give way (their temporaries go; each is encoded again at its turn) and the file starts over,
+// once, so a full disk takes the later files, in list order, as it would one file at a time.
+void Mp3Enc::deliverOutOfSpace(quint64 generation, int number, const QString &text)
+{
+    if (generation != m_generation)
+        return;
+    if (m_current && !m_current->retried && !m_ahead.empty() && startOver())
+        return;
+    m_pump->post({EventPump::Delivery::Failure, generation, number, text});
+    m_pump->post({EventPump::Delivery::Ended, generation, 0, text});
+}
+
+bool Mp3Enc::startOver()
+{
+    for (auto &task : m_ahead)
+        task->requestStop();
+    m_ahead.clear(); // waits for each: their temporaries are gone with them
+    if (m_current->thread.joinable())
+        m_current->thread.join();
+    std::unique_ptr<EncodeJob> job;
+    try {
+        job = prepare(m_current->input, m_current->output);
+    } catch (const rt::ComError &) {
+        return false; // it fails as it did, for lack of space
+    }
+    auto again = std::make_unique<EncodeTask>();
+    again->input = m_current->input;
+    again->output = m_current->output;
+    again->job = std::move(job);
+    again->generation = m_current->generation.load();
+    again->retried = true;
+    m_current = std::move(again);
+    startCurrent();
+    return true;
 }
 
 // A file encoded ahead becomes the current one: it goes first for cores from now on, its progress
@@ -545,7 +611,8 @@ void Mp3Enc::Prefetch(const QString &inputFile, const QString &outputFile)
     task->output = outputFile;
     task->settings = now;
     task->frameCount = task->job->frameCount();
-    if (::fstat(task->job->inputDescriptor(), &task->inputState) != 0)
+    if (::fstat(task->job->inputDescriptor(), &task->inputState) != 0 ||
+        ::fstat(task->job->folderDescriptor(), &task->folderState) != 0)
         return;
     m_pool.setCores(cores());
     task->job->schedule(&m_pool, &task->claimed);
@@ -607,6 +674,21 @@ __attribute__((target("avx"))) void zeroUpper()
     _mm256_zeroupper();
 }
 
+// A step of an encode whose exceptions fail the file, not the host.
+template <class Step> EncodeResult guarded(Step step)
+{
+    try {
+        return step();
+    } catch (const std::bad_alloc &) {
+        return {EncodeResult::Failed, rt::ErrOverflow, reasons::OutOfMemory};
+    } catch (const rt::ComError &error) {
+        return {EncodeResult::Failed, error.number(), error.description()};
+    } catch (const std::exception &error) {
+        return {EncodeResult::Failed, rt::ErrInternal,
+                reasons::internalError(QString::fromLocal8Bit(error.what()))};
+    }
+}
+
 // A new thread inherits its creator's vector registers. When the user-interface thread left the
 // upper halves of its AVX registers in use, every SSE instruction of the encoder pays for the
 // mixed state (measured: LAME about 10 % slower); clearing it once avoids that.
@@ -636,33 +718,31 @@ void Mp3Enc::runTask(EncodeTask *task)
             postFrame(task->generation.load());
         }
     };
-    EncodeResult result;
-    try {
-        result = task->job->run(task->stop, progress);
-        // Written only when its turn comes: a file ahead waits to be claimed (or dropped).
+    EncodeResult result = guarded([&] { return task->job->run(task->stop, progress); });
+    if (result.status == EncodeResult::Failed)
+        task->failed = true;
+    // Written only when its turn comes: a file ahead waits to be claimed (or dropped).
+    {
         std::unique_lock lock(task->mutex);
         task->changed.wait(lock, [&] { return task->claimed.load() || task->stop.requested(); });
-        lock.unlock();
-        if (task->stop.requested())
-            result.status = EncodeResult::Stopped;
-        else if (result.status == EncodeResult::Done)
-            result = task->job->commit();
-        if (result.status == EncodeResult::Done) {
-            m_frameCount.store(task->job->frameCount());
-            m_newestFrame.store(task->job->frameCount());
-        }
-    } catch (const std::bad_alloc &) { // fails this file, not the host
-        result = {EncodeResult::Failed, rt::ErrOverflow, reasons::OutOfMemory};
-    } catch (const rt::ComError &error) {
-        result = {EncodeResult::Failed, error.number(), error.description()};
-    } catch (const std::exception &error) {
-        result = {EncodeResult::Failed, rt::ErrInternal,
-                  reasons::internalError(QString::fromLocal8Bit(error.what()))};
+    }
+    if (task->stop.requested())
+        result.status = EncodeResult::Stopped;
+    else if (result.status == EncodeResult::Done)
+        result = guarded([&] { return task->job->commit(); });
+    if (result.status == EncodeResult::Done) {
+        m_frameCount.store(task->job->frameCount());
+        m_newestFrame.store(task->job->frameCount());
     }
     task->job.reset(); // files closed (and a temporary removed) before the host hears of the end
     if (result.status == EncodeResult::Stopped)
         return;
     const quint64 generation = task->generation.load();
+    if (result.status == EncodeResult::Failed && result.errorNumber == rt::ErrDiskFull) {
+        m_pump->post(
+            {EventPump::Delivery::OutOfSpace, generation, result.errorNumber, result.errorText});
+        return;
+    }
     if (result.status == EncodeResult::Failed)
         postFailure(generation, result.errorNumber, result.errorText);
     else

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <utility>
 
 class EncodeJob;
 class EventPump;
@@ -93,6 +94,9 @@ private:
     void deliverFrame(quint64 generation);
     void deliverFailure(quint64 generation, int number, const QString &text);
     void deliverEnded(quint64 generation, const QString &failure);
+    void deliverOutOfSpace(quint64 generation, int number, const QString &text);
+    void startCurrent();
+    bool startOver();
 
     int m_bitRate = 128000;
     bool m_downMix = true;
@@ -103,6 +107,7 @@ private:
     // was only an estimate.
     std::atomic<int> m_frameCount{0};
     std::unique_ptr<EncodeJob> m_opened;       // by Open, for Encode
+    std::pair<QString, QString> m_openedPair;  // its input and output
     std::unique_ptr<EncodeTask> m_openedAhead; // or a file encoded ahead that Open reached
     std::unique_ptr<EncodeTask> m_current;     // the file being converted
     std::deque<std::unique_ptr<EncodeTask>> m_ahead;

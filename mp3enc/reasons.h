@@ -12,6 +12,7 @@ inline const QString Unreadable = QStringLiteral("没有读取这个文件的权
 inline const QString AlreadyMp3 = QStringLiteral("已是MP3文件");
 inline const QString NoSound = QStringLiteral("文件中没有声音");
 inline const QString FolderMissing = QStringLiteral("输出目录不存在");
+inline const QString FolderMoved = QStringLiteral("输出目录在转换期间被移走或换掉了，MP3没有写出");
 inline const QString FolderNotWritable = QStringLiteral("没有在输出目录中写入的权限");
 inline const QString NamesFolder = QStringLiteral("MP3会与一个文件夹同名");
 inline const QString Protected = QStringLiteral("同名的MP3受写保护，保留未动");

@@ -78,10 +78,16 @@ bool TempOutput::create(const QString &finalPath)
     const QString path = rt::absolutePath(finalPath);
     const qsizetype slash = path.lastIndexOf(u'/');
     m_finalName = rt::encodeFileName(path.mid(slash + 1));
-    m_dirFd = ::open(rt::encodeFileName(path.left(std::max<qsizetype>(slash, 1))).constData(),
-                     O_PATH | O_DIRECTORY | O_CLOEXEC);
+    m_folderPath = rt::encodeFileName(path.left(std::max<qsizetype>(slash, 1)));
+    m_dirFd = m_givenFolder >= 0
+                  ? ::fcntl(m_givenFolder, F_DUPFD_CLOEXEC, 0)
+                  : ::open(m_folderPath.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (m_dirFd < 0)
         return fail(OpenFolder);
+    // A folder removed or moved since the pair was checked would fail the file with a puzzling
+    // error (O_TMPFILE in a removed folder says EPERM): name what happened.
+    if (!folderStillThere())
+        return false;
     removeStaleTemporaries();
     if (m_kind == Kind::Unnamed && createUnnamed())
         return true;
@@ -197,8 +203,23 @@ bool TempOutput::mayReplace(struct stat *old)
     return true;
 }
 
+bool TempOutput::folderStillThere()
+{
+    struct stat opened = {}, named = {};
+    if (::stat(m_folderPath.constData(), &named) != 0)
+        return fail(LinkIn); // "no such folder" says it
+    if (::fstat(m_dirFd, &opened) == 0 && opened.st_dev == named.st_dev &&
+        opened.st_ino == named.st_ino)
+        return true;
+    fail(LinkIn, ENOENT);
+    m_errorText = reasons::FolderMoved;
+    return false;
+}
+
 bool TempOutput::commit()
 {
+    if (!folderStillThere())
+        return false;
     struct stat old = {};
     if (!mayReplace(&old))
         return false;

@@ -22,7 +22,11 @@ public:
         Named,
     };
 
-    explicit TempOutput(Kind kind = Kind::Unnamed) : m_kind(kind) {}
+    // `folder`: the output folder as it was opened when the pair was checked (O_PATH); the file
+    // goes there or nowhere. Without it the folder is opened by its path at create().
+    explicit TempOutput(Kind kind = Kind::Unnamed, int folder = -1)
+        : m_kind(kind), m_givenFolder(folder)
+    {}
     ~TempOutput(); // removes the temporary unless committed
     TempOutput(const TempOutput &) = delete;
     TempOutput &operator=(const TempOutput &) = delete;
@@ -32,7 +36,9 @@ public:
     bool write(const void *data, size_t size);
     bool writeAt(long long offset, const void *data, size_t size);
     // Puts the file in place; a file it replaces passes on its permission bits. A file that was
-    // made write-protected while this one was written is kept: the commit fails with EACCES.
+    // made write-protected while this one was written is kept: the commit fails with EACCES. A
+    // folder no longer found under its path (moved or replaced meanwhile) gets nothing: the
+    // commit fails, so no report names a place where the file is not.
     bool commit();
 
     // After create: whether the file being written has no name yet.
@@ -55,11 +61,14 @@ private:
     bool createNamed();
     void removeStaleTemporaries() const;
     bool mayReplace(struct stat *old);
+    bool folderStillThere();
     bool linkInPlace(bool replacing);
     bool fail(const QString &step, int error = 0);
     void discard();
 
     Kind m_kind;
+    int m_givenFolder;
+    QByteArray m_folderPath;
     int m_dirFd = -1;
     int m_fd = -1;
     QByteArray m_finalName; // within the folder

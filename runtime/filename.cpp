@@ -194,10 +194,22 @@ QString recoverFileName(const QString &path)
     return recovered;
 }
 
+namespace {
+
+bool isFolder(const QByteArray &path)
+{
+    struct stat st = {};
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
 QString homeFolder()
 {
+    // $HOME when it names a folder that is there: one that is not is never made, since the
+    // user's data would then land wherever it points (for root, the file system's root).
     const QByteArray variable = qgetenv("HOME");
-    if (variable.startsWith('/'))
+    if (variable.startsWith('/') && isFolder(variable))
         return QDir::cleanPath(decodeFileName(variable));
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     QByteArray buffer(size > 0 ? int(size) : 16384, Qt::Uninitialized);
@@ -207,15 +219,15 @@ QString homeFolder()
                ERANGE &&
            buffer.size() < (1 << 20))
         buffer.resize(buffer.size() * 2);
-    if (!found || !found->pw_dir || found->pw_dir[0] != '/')
+    if (!found || !found->pw_dir || found->pw_dir[0] != '/' || !isFolder(found->pw_dir))
         return {};
     return QDir::cleanPath(decodeFileName(QByteArray(found->pw_dir)));
 }
 
 void ensureHomeVariable()
 {
-    if (!qgetenv("HOME").isEmpty())
-        return;
+    // A $HOME that names no folder gives way to the password database's; with neither, it
+    // stays as it is (Qt would take the root for an empty one), and no data folder is had.
     const QString home = homeFolder();
     if (!home.isEmpty())
         qputenv("HOME", encodeFileName(home));

@@ -43,10 +43,11 @@ RT_EXPORT QString absolutePath(const QString &path, const QString &base = QStrin
 // as it stands or some part matches no entry or several.
 RT_EXPORT QString recoverFileName(const QString &path);
 
-// The user's home folder: $HOME when it is set to an absolute path, else the one the password
-// database gives (as the XDG rules and Qt expect); "" when neither names one.
+// The user's home folder: $HOME when it names an existing folder, else the one the password
+// database gives (as the XDG rules and Qt expect) if that exists; "" when neither does. A home
+// folder is never made.
 RT_EXPORT QString homeFolder();
-// Sets $HOME from the password database when it is unset or empty, so Qt's own folders (the
+// Sets $HOME to homeFolder() when it is unset, empty or names no folder, so Qt's own folders (the
 // music folder, the dialogs' home) and the processes we start find it too. Call before threads.
 RT_EXPORT void ensureHomeVariable();
 

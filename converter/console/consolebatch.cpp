@@ -6,6 +6,9 @@
 #include "runtime/filename.h"
 #include "runtime/formloader.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -23,13 +26,6 @@ int terminalColumns()
     if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
     return DefaultColumns;
-}
-
-// Flushed at once: the terminal's line, and a pipe's reader, see each step as it happens.
-void write(std::FILE *stream, const QString &text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
 }
 
 qint64 sizeOf(const QString &path)
@@ -75,6 +71,8 @@ ConsoleBatch::ConsoleBatch(rt::ComponentHost *mp3, FoundFiles found,
         m_notConverted.append({rt::displayFileName(name), NotRegular});
     for (const QString &name : std::as_const(m_found.unreadable))
         m_notConverted.append({rt::displayFileName(name), FolderUnreadable});
+    for (const QString &name : std::as_const(m_found.tooLong))
+        m_notConverted.append({rt::displayFileName(name), PathTooLong});
 }
 
 ConsoleBatch::Identity ConsoleBatch::identityOf(const QString &path)
@@ -95,7 +93,7 @@ void ConsoleBatch::start()
     if (m_done)
         return;
     if (m_found.files.isEmpty() && m_notConverted.isEmpty()) {
-        write(stderr, QStringLiteral("batchmp3: 给出的文件夹中没有要转换的音频文件\n"));
+        say(stderr, QStringLiteral("batchmp3: 给出的文件夹中没有要转换的音频文件\n"));
         m_done = true;
         emit finished(1);
         return;
@@ -189,10 +187,29 @@ void ConsoleBatch::handlerFailed(const QString &reason)
     }
 }
 
+// Flushed at once: the terminal's line, and a pipe's reader, see each step as it happens. An
+// output that takes nothing more (a reader gone, a full disk) is given up: the files are still
+// converted, the summary goes to standard error, and the exit status tells of it.
+void ConsoleBatch::say(std::FILE *stream, const QString &text)
+{
+    bool &lost = stream == stdout ? m_stdoutLost : m_stderrLost;
+    if (lost)
+        return;
+    errno = 0;
+    if (std::fputs(text.toUtf8().constData(), stream) >= 0 && std::fflush(stream) == 0)
+        return;
+    const int error = errno ? errno : EIO;
+    std::clearerr(stream);
+    lost = true;
+    if (stream == stdout)
+        say(stderr, QStringLiteral("batchmp3: 无法写入标准输出（%1），转换继续\n")
+                        .arg(QString::fromLocal8Bit(std::strerror(error))));
+}
+
 void ConsoleBatch::warn(const QString &text)
 {
     clearProgress();
-    write(stderr, QStringLiteral("batchmp3: ") + text + u'\n');
+    say(stderr, QStringLiteral("batchmp3: ") + text + u'\n');
 }
 
 void ConsoleBatch::converted(int position, const QString &output)
@@ -201,8 +218,8 @@ void ConsoleBatch::converted(int position, const QString &output)
     if (m_quiet || m_terminal)
         return;
     const int n = int(m_found.files.size());
-    write(stdout,
-          ConvertedLine(position + 1, n, shown(position), rt::displayFileName(output)) + u'\n');
+    say(stdout,
+        ConvertedLine(position + 1, n, shown(position), rt::displayFileName(output)) + u'\n');
 }
 
 void ConsoleBatch::notConverted(int position, const QString &reason)
@@ -213,7 +230,7 @@ void ConsoleBatch::notConverted(int position, const QString &reason)
     if (m_quiet || m_terminal)
         return;
     const int n = int(m_found.files.size());
-    write(stdout, NotConvertedLine(position + 1, n, shown(position), reason) + u'\n');
+    say(stdout, NotConvertedLine(position + 1, n, shown(position), reason) + u'\n');
 }
 
 void ConsoleBatch::showProgress(qint32 percent)
@@ -229,13 +246,13 @@ void ConsoleBatch::showProgress(qint32 percent)
     if (line == m_shownLine)
         return;
     m_shownLine = line;
-    write(stdout, QStringLiteral("\r") + line + QStringLiteral("\x1b[K"));
+    say(stdout, QStringLiteral("\r") + line + QStringLiteral("\x1b[K"));
 }
 
 void ConsoleBatch::clearProgress()
 {
     if (!m_shownLine.isEmpty())
-        write(stdout, QStringLiteral("\r\x1b[K"));
+        say(stdout, QStringLiteral("\r\x1b[K"));
     m_shownLine.clear();
 }
 
@@ -272,12 +289,15 @@ void ConsoleBatch::finish(int exitCode, bool interrupted)
         return;
     m_done = true;
     clearProgress();
-    const int total = int(m_found.files.size() + m_found.missing.size() +
-                          m_found.notRegular.size() + m_found.unreadable.size());
+    const int total =
+        int(m_found.files.size() + m_found.missing.size() + m_found.notRegular.size() +
+            m_found.unreadable.size() + m_found.tooLong.size());
     const QString summary = Summary(total, m_notConverted, interrupted);
     if (!m_quiet)
-        write(stdout, summary);
-    else if (!m_notConverted.isEmpty() || interrupted)
-        write(stderr, summary);
-    emit finished(exitCode);
+        say(stdout, summary);
+    const bool somethingWrong = !m_notConverted.isEmpty() || interrupted;
+    if ((m_quiet && somethingWrong) || (!m_quiet && m_stdoutLost))
+        say(stderr, summary);
+    // What was to be said could not all be said: no success.
+    emit finished(exitCode == 0 && (m_stdoutLost || m_stderrLost) ? 1 : exitCode);
 }

@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <cstdio>
 #include <optional>
 
 namespace rt {
@@ -49,6 +50,7 @@ private:
     QString encoderFailure() const;
     void handlerFailed(const QString &reason);
     void warn(const QString &text);
+    void say(std::FILE *stream, const QString &text);
     void converted(int position, const QString &output);
     void notConverted(int position, const QString &reason);
     void showProgress(qint32 percent);
@@ -77,4 +79,6 @@ private:
     double m_totalBytes = 0;
     QElapsedTimer m_clock;
     QString m_shownLine;
+    bool m_stdoutLost = false;
+    bool m_stderrLost = false;
 };

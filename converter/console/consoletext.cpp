@@ -89,26 +89,64 @@ QString ElideMiddle(const QString &name, int columns)
     return head + Ellipsis + tail;
 }
 
+QString TerminalText(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            shown +=
+                QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, u'0');
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+QString FitToColumns(const QString &text, int columns)
+{
+    QString fitted;
+    int width = 0;
+    for (const char32_t c : text.toUcs4()) {
+        width += isWide(c) ? 2 : 1;
+        if (width > columns)
+            break;
+        fitted += QString::fromUcs4(&c, 1);
+    }
+    return fitted;
+}
+
 QString ProgressLine(int k, int n, const QString &name, qint32 percent, const QString &timeLeft,
                      int columns)
 {
+    // One column stays free: a line that fills the last column wraps on some terminals, and a
+    // wrapped line cannot be redrawn in place. The name gives way first, then the time left.
+    const int usable = columns - 1;
     const QString head = counter(k, n) + u' ';
-    const QString rest =
-        QStringLiteral("  ") + batchtext::PercentText(percent) + QStringLiteral("  ") + timeLeft;
-    // One column stays free: a line that fills the last column wraps on some terminals.
-    const int room = columns - 1 - DisplayWidth(head) - DisplayWidth(rest);
-    return head + ElideMiddle(name, std::max(room, 8)) + rest;
+    const QString percentText = QStringLiteral("  ") + batchtext::PercentText(percent);
+    QString left = QStringLiteral("  ") + timeLeft;
+    constexpr int NameAtLeast = 8;
+    int room = usable - DisplayWidth(head) - DisplayWidth(percentText) - DisplayWidth(left);
+    if (room < NameAtLeast) {
+        left.clear();
+        room = usable - DisplayWidth(head) - DisplayWidth(percentText);
+    }
+    const QString line =
+        head + ElideMiddle(TerminalText(name), std::max(room, 1)) + percentText + left;
+    return FitToColumns(line, usable);
 }
 
 QString ConvertedLine(int k, int n, const QString &input, const QString &output)
 {
-    return counter(k, n) + QStringLiteral(" 已转换：") + input + QStringLiteral(" → ") + output;
+    return counter(k, n) + QStringLiteral(" 已转换：") + TerminalText(input) +
+           QStringLiteral(" → ") + TerminalText(output);
 }
 
 QString NotConvertedLine(int k, int n, const QString &input, const QString &reason)
 {
-    return counter(k, n) + QStringLiteral(" 未转换：") + input + QStringLiteral("（") + reason +
-           QStringLiteral("）");
+    return counter(k, n) + QStringLiteral(" 未转换：") + TerminalText(input) +
+           QStringLiteral("（") + TerminalText(reason) + QStringLiteral("）");
 }
 
 QString Summary(int total, const QList<NotConverted> &notConverted, bool interrupted)
@@ -124,7 +162,8 @@ QString Summary(int total, const QList<NotConverted> &notConverted, bool interru
                 .arg(total - failed)
                 .arg(failed);
     for (const NotConverted &file : notConverted)
-        text += QStringLiteral("  ") + file.file + QStringLiteral("：") + file.reason + u'\n';
+        text += QStringLiteral("  ") + TerminalText(file.file) + QStringLiteral("：") +
+                TerminalText(file.reason) + u'\n';
     return text;
 }
 

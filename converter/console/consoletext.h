@@ -15,6 +15,7 @@ using batchtext::NotWritten;
 inline const QString NotFound = QStringLiteral("文件不存在");
 inline const QString NotRegular = QStringLiteral("不是普通文件（管道、设备等）");
 inline const QString FolderUnreadable = QStringLiteral("没有权限读取这个文件夹");
+inline const QString PathTooLong = QStringLiteral("路径太长，系统无法打开");
 inline const QString Interrupted = QStringLiteral("转换被中断");
 inline const QString NotStarted = QStringLiteral("转换被中断，尚未开始");
 
@@ -29,8 +30,14 @@ int DisplayWidth(const QString &text);
 // `name` shortened in the middle with "…" to at most `columns` columns.
 QString ElideMiddle(const QString &name, int columns);
 
-// The line that updates in place: "[k/n] name  37 %  剩余约 …", fitted to `columns`
-// (the name gives way) so the terminal never wraps it.
+// `text` with control characters shown as \xHH, as undecodable bytes are shown: a file name
+// must not move the cursor, set the terminal's title or break the one-line-per-file output.
+QString TerminalText(const QString &text);
+// `text` cut to at most `columns` columns.
+QString FitToColumns(const QString &text, int columns);
+
+// The line that updates in place: "[k/n] name  37 %  剩余约 …", fitted to `columns` (the name
+// gives way, then the time left, then the line is cut) so the terminal never wraps it.
 QString ProgressLine(int k, int n, const QString &name, qint32 percent, const QString &timeLeft,
                      int columns);
 // One line per finished file, when the output is not a terminal.

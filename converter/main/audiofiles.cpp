@@ -5,16 +5,21 @@
 #include <QDir>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <dirent.h>
+#include <fcntl.h>
 #include <iterator>
 #include <numeric>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const QString NotFoundPrompt = QStringLiteral("以下文件不存在，未添加到列表：");
 const QString NotRegularPrompt = QStringLiteral("以下不是普通文件（管道、设备等），未添加到列表：");
 const QString UnreadablePrompt = QStringLiteral("没有权限读取以下文件夹，其中的文件未添加到列表：");
+const QString TooLongPrompt =
+    QStringLiteral("以下路径太长（系统最多接受%1字节），未添加到列表：").arg(PATH_MAX - 1);
 
 using Kind = rt::FileKind;
 
@@ -47,6 +52,20 @@ void addFile(FoundFiles &found, const QString &path, Kind kind, const QString &s
     }
 }
 
+// Looked up through `folder`, for an entry whose whole path is too long to name.
+bool isFolderIn(const QString &folder, const QString &name)
+{
+    const int fd = ::open(rt::encodeFileName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat st = {};
+    const bool isFolder =
+        fd >= 0 &&
+        ::fstatat(fd, rt::encodeFileName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(st.st_mode);
+    if (fd >= 0)
+        ::close(fd);
+    return isFolder;
+}
+
 // `folder`'s entries by their bytes; false when it cannot be listed.
 bool listFolder(const QString &folder, QStringList *names, int *error)
 {
@@ -74,6 +93,11 @@ void walk(const QString &folder, const QString &subfolder, FoundFiles &found)
     }
     for (const QString &name : std::as_const(names)) {
         const QString path = folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+        if (!PathFits(path)) { // nothing can be opened there: say so rather than pass it by
+            if (IsAudioName(name) || isFolderIn(folder, name))
+                found.tooLong.append(path);
+            continue;
+        }
         const Kind kind = rt::fileKind(path);
         if (kind == Kind::Folder) {
             if (!isLink(path)) // a link may lead back up the tree
@@ -93,6 +117,7 @@ void FoundFiles::append(const FoundFiles &other)
     missing += other.missing;
     notRegular += other.notRegular;
     unreadable += other.unreadable;
+    tooLong += other.tooLong;
 }
 
 bool IsWavName(const QString &path)
@@ -194,6 +219,10 @@ FoundFiles FilesFromArguments(const QStringList &arguments, const QString &worki
             continue;
         }
         const QString path = rt::absolutePath(argument, workingFolder);
+        if (!PathFits(path)) {
+            found.tooLong.append(argument);
+            continue;
+        }
         const Kind kind = rt::fileKind(path);
         if (kind != Kind::Folder) {
             addFile(found, path, kind, argument);
@@ -208,12 +237,18 @@ FoundFiles FilesFromArguments(const QStringList &arguments, const QString &worki
     return found;
 }
 
+bool PathFits(const QString &path)
+{
+    return rt::encodeFileName(path).size() < PATH_MAX;
+}
+
 QString NotAddedMessage(const FoundFiles &found)
 {
     const std::pair<const QString *, const QStringList *> sections[] = {
         {&NotFoundPrompt, &found.missing},
         {&NotRegularPrompt, &found.notRegular},
         {&UnreadablePrompt, &found.unreadable},
+        {&TooLongPrompt, &found.tooLong},
     };
     QStringList parts;
     for (const auto &[prompt, names] : sections) {

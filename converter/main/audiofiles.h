@@ -27,10 +27,12 @@ struct FoundFiles
     QStringList missing;    // no such file (a dangling link too)
     QStringList notRegular; // a pipe, a device, a socket, or a link to one
     QStringList unreadable; // a folder we may not list
+    QStringList tooLong;    // a path longer than the system takes (PATH_MAX), file or folder
 
     bool complete() const
     {
-        return missing.isEmpty() && notRegular.isEmpty() && unreadable.isEmpty();
+        return missing.isEmpty() && notRegular.isEmpty() && unreadable.isEmpty() &&
+               tooLong.isEmpty();
     }
     void append(const FoundFiles &other);
 };
@@ -55,6 +57,9 @@ bool MayHoldAudioFiles(const QStringList &paths);
 // files of folders, made absolute against `workingFolder`. Names given as they were typed
 // appear so in the lists of what was not added.
 FoundFiles FilesFromArguments(const QStringList &arguments, const QString &workingFolder);
+
+// Whether the system takes `path` at all: shorter than PATH_MAX in its bytes.
+bool PathFits(const QString &path);
 
 // The message naming what `found` could not add, one list per reason; "" when it added all.
 QString NotAddedMessage(const FoundFiles &found);

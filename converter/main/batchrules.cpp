@@ -1,11 +1,12 @@
 #include "converter/main/batchrules.h"
 
+#include "converter/main/audiofiles.h"
 #include "converter/main/batchtext.h"
 #include "converter/main/outputfolders.h"
 #include "converter/main/pathhelpers.h"
 #include "runtime/filename.h"
 
-#include <QDir>
+#include <climits>
 #include <exception>
 #include <sys/stat.h>
 
@@ -28,26 +29,29 @@ QStringList SetUpEncoder(Mp3Enc::Binding mp3, qint32 bitRate)
     return failures;
 }
 
-bool BatchOutputs::add(const QString &output)
+std::optional<BatchOutputs::WrittenFile> BatchOutputs::identityOf(const QString &path)
 {
     struct stat st = {};
-    if (output.isEmpty() || ::stat(rt::encodeFileName(output).constData(), &st) != 0)
+    if (path.isEmpty() || ::stat(rt::encodeFileName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return WrittenFile{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_ctim.tv_sec),
+                       qint64(st.st_ctim.tv_nsec)};
+}
+
+bool BatchOutputs::add(const QString &output)
+{
+    const std::optional<WrittenFile> written = identityOf(output);
+    if (!written)
         return false;
-    m_files.append({QDir::cleanPath(output), quint64(st.st_dev), quint64(st.st_ino)});
+    m_files.append(*written);
     return true;
 }
 
 bool BatchOutputs::contains(const QString &output) const
 {
-    const QString path = QDir::cleanPath(output);
-    struct stat st = {};
-    const bool exists = ::stat(rt::encodeFileName(output).constData(), &st) == 0;
-    for (const WrittenFile &written : m_files) {
-        if (written.path == path ||
-            (exists && written.device == quint64(st.st_dev) && written.inode == quint64(st.st_ino)))
-            return true;
-    }
-    return false;
+    // Nothing there: nothing of ours to keep.
+    const std::optional<WrittenFile> now = identityOf(output);
+    return now && m_files.contains(*now);
 }
 
 OutputChoice ChooseOutput(const QString &input, const QString &subfolder,
@@ -58,6 +62,11 @@ OutputChoice ChooseOutput(const QString &input, const QString &subfolder,
     if (!name)
         return {{}, rt::ErrBadFileName, QStringLiteral("文件名太短，无法得出MP3文件名")};
     QString folder = ParsePath(input);
+    const QString below = userFolder && !subfolder.isEmpty() ? subfolder + u'/' : QString();
+    if (!PathFits((userFolder ? *userFolder + below : folder) + *name))
+        return {{},
+                rt::ErrBadFileName,
+                QStringLiteral("MP3的路径太长（系统最多接受%1字节）").arg(PATH_MAX - 1)};
     if (userFolder) {
         // The chosen folder as it stands, adding nothing, unless the file came from below a
         // given folder.

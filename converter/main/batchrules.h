@@ -30,9 +30,11 @@ public:
     using rt::ComError::ComError;
 };
 
-// The outputs a batch has written, by path and by file identity (other spellings, a
-// case-insensitive file system): a later file with the same output is skipped, not allowed to
-// replace one converted moments before.
+// The outputs a batch has written: a later file with the same output is skipped, not allowed to
+// replace one converted moments before. Recognised by what only this batch knows of them, the
+// file as it stood when it was put in place (device, inode and change time), so another spelling
+// or a case-insensitive file system is caught, while a file another program has since put under
+// that name (which may reuse the inode number) is not ours.
 class BatchOutputs
 {
 public:
@@ -44,10 +46,13 @@ public:
 private:
     struct WrittenFile
     {
-        QString path;
         quint64 device = 0;
         quint64 inode = 0;
+        qint64 changedSeconds = 0;
+        qint64 changedNanoseconds = 0;
+        bool operator==(const WrittenFile &) const = default;
     };
+    static std::optional<WrittenFile> identityOf(const QString &path);
     QList<WrittenFile> m_files;
 };
 

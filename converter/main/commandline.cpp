@@ -120,7 +120,8 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &workin
     line.paths = parser.positionalArguments();
     if (!parser.isSet(Convert)) {
         if (parser.isSet(BitRate) || parser.isSet(OutputDir) || parser.isSet(Quiet))
-            return usageError(QStringLiteral("-b、-o 和 -q 只能与 --convert 一起使用"));
+            return usageError(QStringLiteral("-b、-o 和 -q 只能与 --convert 一起使用，"
+                                             "例如 batchmp3 --convert -b 256 文件"));
         return line;
     }
     line.mode = CommandLine::Mode::Convert;
@@ -163,6 +164,16 @@ bool WithoutWindow(int argc, char **argv)
             if (std::strcmp(a, option) == 0)
                 return true;
         }
+        // The terminal's own options: without --convert they are a usage error, told without
+        // a window (there may be no display to show one on).
+        for (const char *option : {"--bitrate", "--output-dir", "--quiet"}) {
+            const std::size_t n = std::strlen(option);
+            if (std::strncmp(a, option, n) == 0 && (a[n] == '\0' || a[n] == '='))
+                return true;
+        }
+        const bool qtWindowOption = std::strncmp(a, "-qwindow", 8) == 0; // Qt's, not ours
+        if (a[0] == '-' && std::strchr("boq", a[1]) && a[1] != '\0' && !qtWindowOption)
+            return true;
     }
     return false;
 }

@@ -49,8 +49,15 @@ private slots:
                                    << QStringLiteral("[2/9] aaaaaaa…aa.wav") + tail;
         QTest::newRow("wide characters") << QStringLiteral("第一乐章快板第二乐章慢板第三乐章.wav")
                                          << 40 << QStringLiteral("[2/9] 第一乐章….wav") + tail;
-        QTest::newRow("narrow terminal")
-            << QString(30, u'b') << 10 << QStringLiteral("[2/9] bbbb…bbb") + tail;
+        // The time left goes, then the line is cut: it never reaches the last column.
+        QTest::newRow("20 columns")
+            << QString(30, u'b') << 20 << QStringLiteral("[2/9] bbb…bbb  37 %");
+        QTest::newRow("10 columns") << QString(30, u'b') << 10 << QStringLiteral("[2/9] …  ");
+        QTest::newRow("1 column") << QString(30, u'b') << 1 << QString();
+        // Control characters in a name are shown, not obeyed.
+        QTest::newRow("terminal controls")
+            << QStringLiteral("a\x1b]0;x\x07\nb.wav") << 80
+            << QStringLiteral("[2/9] a\\x1B]0;x\\x07\\x0Ab.wav") + tail;
     }
 
     void progressLine()
@@ -60,8 +67,7 @@ private slots:
         QFETCH(QString, expected);
         const QString line = ProgressLine(2, 9, name, 37, QStringLiteral("剩余约 10秒"), columns);
         QCOMPARE(line, expected);
-        if (columns > 30)
-            QVERIFY(DisplayWidth(line) < columns);
+        QVERIFY(DisplayWidth(line) < columns || line.isEmpty());
     }
 
     void summary_data()
@@ -81,6 +87,10 @@ private slots:
         QTest::newRow("interrupted")
             << many << true
             << QStringLiteral("转换已中断。\n3 个文件中 0 个已转换，3 个未转换：\n") + names;
+        QTest::newRow("a newline in a name")
+            << QList<NotConverted>{{QStringLiteral("/m/a\nb.wav"), NotFound}} << false
+            << QStringLiteral(
+                   "3 个文件中 2 个已转换，1 个未转换：\n  /m/a\\x0Ab.wav：文件不存在\n");
     }
 
     void summary()

@@ -4,12 +4,16 @@
 
 #include <QDirIterator>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <climits>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +66,48 @@ class TestConvert final : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
+
+    // As the user nobody, whose home folder does not exist, in a scratch folder open to it.
+    bool runsAsNobody() const
+    {
+        return ::geteuid() == 0 &&
+               !QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty() &&
+               QFile::setPermissions(m_dir->path(), QFileDevice::Permissions(0x7777));
+    }
+    static QStringList nobody(const QString &program)
+    {
+        return {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                QStringLiteral("--clear-groups"), program};
+    }
+    // Moves `file` `levels` folders of `part` deep below `folder`, past what a path may name:
+    // made and reached one folder at a time.
+    bool moveDeep(const QString &file, const QString &folder, const QString &part, int levels) const
+    {
+        if (!QDir().mkpath(path(folder)))
+            return false;
+        int fd = ::open(QFile::encodeName(path(folder)).constData(), O_PATH | O_DIRECTORY);
+        const QByteArray name = QFile::encodeName(part);
+        for (int i = 0; fd >= 0 && i < levels; ++i) {
+            ::mkdirat(fd, name.constData(), 0755);
+            const int next = ::openat(fd, name.constData(), O_PATH | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+        }
+        const bool moved =
+            fd >= 0 && ::renameat(AT_FDCWD, QFile::encodeName(path(file)).constData(), fd,
+                                  QFile::encodeName(file).constData()) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return moved;
+    }
+    static bool mountTmpfs(const QString &folder, const QString &size)
+    {
+        return ::geteuid() == 0 &&
+               QProcess::execute(QStringLiteral("mount"),
+                                 {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                  QStringLiteral("-o"), QStringLiteral("size=") + size,
+                                  QStringLiteral("tmpfs"), folder}) == 0;
+    }
 
     bool wav(const QString &name, double seconds, int format = 0)
     {
@@ -198,6 +244,169 @@ private slots:
         if (out.isEmpty() && code != 2)
             QCOMPARE(ran.out, QString());
         QVERIFY2(ran.err.contains(err), qPrintable(ran.err));
+    }
+
+    // Run by a shell as users do: closed descriptors, a reader that goes away, a full output,
+    // options without --convert, no display, a home folder that is not there. `$B` is the
+    // program; a.wav, b.wav and c.wav are there.
+    void throughTheShell_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("asNobody"); // as a user without a home folder
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("made");
+        QTest::addColumn<QString>("err");
+        const QStringList all{"a.mp3", "b.mp3", "c.mp3"};
+        QTest::newRow("standard input and output closed")
+            << "\"$B\" --convert a.wav b.wav c.wav <&- >&-" << false << 0 << all << QString();
+        QTest::newRow("a reader that goes away")
+            << "\"$B\" --convert a.wav b.wav c.wav | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}"
+            << false << 1 << all << QStringLiteral("无法写入标准输出");
+        QTest::newRow("a full output")
+            << "\"$B\" --convert a.wav >/dev/full" << false << 1 << QStringList{"a.mp3"}
+            << QStringLiteral("无法写入标准输出");
+        for (const char *option : {"-q", "-b 256", "--output-dir=."})
+            QTest::addRow("%s without --convert", option)
+                << QStringLiteral("\"$B\" %1 a.wav").arg(QLatin1String(option)) << false << 2
+                << QStringList{} << QStringLiteral("只能与 --convert 一起使用");
+        QTest::newRow("the window, with no display")
+            << "\"$B\" a.wav" << false << 1 << QStringList{}
+            << QStringLiteral("batchmp3 --convert");
+        QTest::newRow("a home folder that is not there")
+            << "HOME=\"$PWD/nohome/sub\" XDG_DATA_HOME= \"$B\" --convert a.wav" << true << 1
+            << QStringList{} << QStringLiteral("~/.local/share");
+    }
+    void throughTheShell()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, asNobody);
+        QFETCH(int, code);
+        QFETCH(QStringList, made);
+        QFETCH(QString, err);
+        if (asNobody && !runsAsNobody())
+            QSKIP("needs root and setpriv to run as a user without a home folder");
+        for (const char *name : {"a.wav", "b.wav", "c.wav"})
+            QVERIFY(wav(QLatin1String(name), 2.0));
+        QStringList expected = treeOf(m_dir->path()) + made;
+        expected.sort();
+        QProcess shell;
+        QProcessEnvironment env = headless();
+        env.insert(QStringLiteral("B"), program());
+        shell.setProcessEnvironment(env);
+        shell.setWorkingDirectory(m_dir->path());
+        QStringList arguments{QStringLiteral("-c"), command};
+        if (asNobody)
+            arguments = nobody(QStringLiteral("/bin/bash")) + arguments;
+        shell.start(asNobody ? QStringLiteral("setpriv") : QStringLiteral("/bin/bash"), arguments);
+        QVERIFY(shell.waitForFinished(120000));
+        const QString said = QString::fromUtf8(shell.readAllStandardError());
+        QVERIFY2(shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == code,
+                 qPrintable(QString::number(shell.exitCode()) + u' ' + said));
+        QCOMPARE(treeOf(m_dir->path()), expected); // no temporary, nothing made elsewhere
+        QVERIFY2(said.contains(err), qPrintable(said));
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("nohome"))));
+    }
+
+    // A full disk takes the later files, in list order, as it does one file at a time: files
+    // encoded ahead give way to the current one.
+    void fullDisk_data()
+    {
+        QTest::addColumn<QString>("threads");
+        QTest::newRow("one piece, nothing ahead") << "1";
+        QTest::newRow("every core, files ahead") << "0";
+    }
+    void fullDisk()
+    {
+        QFETCH(QString, threads);
+        const QString small = path(QStringLiteral("small"));
+        QVERIFY(QDir().mkpath(small));
+        if (!mountTmpfs(small, QStringLiteral("2m")))
+            QSKIP("cannot mount a small file system here (not root?)");
+        const auto unmount =
+            qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
+        QVERIFY(wav(QStringLiteral("A.wav"), 100.0));
+        QVERIFY(wav(QStringLiteral("B.wav"), 60.0));
+        QVERIFY(wav(QStringLiteral("C.wav"), 60.0));
+        const Ran ran = run({QStringLiteral("--convert"), QStringLiteral("--threads"), threads,
+                             QStringLiteral("-o"), small, QStringLiteral("A.wav"),
+                             QStringLiteral("B.wav"), QStringLiteral("C.wav")});
+        QCOMPARE(ran.code, 1);
+        QCOMPARE(QDir(small).entryList(QDir::Files | QDir::Hidden), QStringList{"A.mp3"});
+        for (const char *name : {"B.wav：磁盘空间不足", "C.wav：磁盘空间不足"})
+            QVERIFY2(ran.out.contains(QString::fromUtf8(name)), qPrintable(ran.out));
+    }
+
+    // An output folder made read-only while its file is encoded: the file is not converted,
+    // and the reason says that permission was refused (as a user, for whom permissions hold).
+    void permissionRefusedMidFile()
+    {
+        if (!runsAsNobody())
+            QSKIP("needs root and setpriv to run as a user whom permissions bind");
+        QVERIFY(wav(QStringLiteral("music/sub/long.wav"), 200.0));
+        const QString sub = path(QStringLiteral("out/sub"));
+        QVERIFY(QDir().mkpath(sub) && QDir().mkpath(path(QStringLiteral("data"))));
+        for (const QString &folder :
+             {path(QStringLiteral("out")), sub, path(QStringLiteral("data"))})
+            QVERIFY(QFile::setPermissions(folder, QFileDevice::Permissions(0x7777)));
+        QProcess child;
+        QProcessEnvironment env = headless();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+        child.setProcessEnvironment(env);
+        child.setWorkingDirectory(m_dir->path());
+        child.start(QStringLiteral("setpriv"),
+                    nobody(program()) +
+                        QStringList{QStringLiteral("--convert"), QStringLiteral("--threads"),
+                                    QStringLiteral("1"), QStringLiteral("-o"),
+                                    QStringLiteral("out"), QStringLiteral("music")});
+        // Once the output is open (unnamed, in its folder), the folder is locked.
+        const auto writingInSub = [&] {
+            const QString fds = QStringLiteral("/proc/%1/fd/").arg(child.processId());
+            for (const QString &fd : QDir(fds).entryList(QDir::AllEntries | QDir::System)) {
+                char target[PATH_MAX] = {};
+                if (::readlink(QFile::encodeName(fds + fd).constData(), target, sizeof target - 1) >
+                        0 &&
+                    QFile::decodeName(target).startsWith(sub + u'/'))
+                    return true;
+            }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(writingInSub(), 30000);
+        QVERIFY(QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                               QFileDevice::ReadOther | QFileDevice::ExeOther));
+        QVERIFY(child.waitForFinished(120000));
+        const QString out = QString::fromUtf8(child.readAllStandardOutput());
+        QCOMPARE(child.exitCode(), 1);
+        QVERIFY2(out.contains(QStringLiteral("long.wav：没有权限")), qPrintable(out));
+        QVERIFY(QDir(sub).isEmpty());
+    }
+
+    // Paths the system cannot take: an input deeper than PATH_MAX is named, not passed by; an
+    // output that would be that long is refused before any folder is made for it.
+    void pathsTooLong()
+    {
+        const QString part(200, u'd');
+        const auto removeDeep = qScopeGuard([&] { // too deep for QDir to remove
+            QProcess::execute(QStringLiteral("rm"),
+                              {QStringLiteral("-rf"), path(QStringLiteral("music"))});
+        });
+        QVERIFY(wav(QStringLiteral("music/ok.wav"), 0.5));
+        QVERIFY(wav(QStringLiteral("x.wav"), 0.5));
+        QVERIFY(wav(QStringLiteral("y.wav"), 0.5));
+        QVERIFY(moveDeep(QStringLiteral("x.wav"), QStringLiteral("music"), part, 21));   // ~4200
+        QVERIFY(moveDeep(QStringLiteral("y.wav"), QStringLiteral("music/s"), part, 19)); // ~3860
+        const QString out = path(QString(200, u'o') + u'/' + QString(200, u'o'));
+        QVERIFY(QDir().mkpath(out));
+        const Ran ran =
+            run({QStringLiteral("--convert"), QStringLiteral("-o"), out, QStringLiteral("music")});
+        QCOMPARE(ran.code, 1);
+        QVERIFY2(ran.out.contains(QStringLiteral("3 个文件中 1 个已转换，2 个未转换")),
+                 qPrintable(ran.out));
+        // The folder where the path grew too long is named: nothing below it could be opened.
+        QVERIFY2(ran.out.contains(part + QStringLiteral("：路径太长，系统无法打开")),
+                 qPrintable(ran.out));
+        QVERIFY2(ran.out.contains(QStringLiteral("/y.wav（MP3的路径太长")), qPrintable(ran.out));
+        QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("ok.mp3")});
     }
 
     // On a terminal: one line rewritten in place; a signal mid-file stops at once, keeps the

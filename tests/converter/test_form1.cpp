@@ -186,8 +186,8 @@ private slots:
         if (userFolder)
             QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(6, check1->height() / 2));
         if (option != 5) {
-            QTest::mouseClick(c<QWidget>(QStringLiteral("Opt(%1)").arg(option)), Qt::LeftButton,
-                              {}, QPoint(5, 6));
+            QTest::mouseClick(c<QWidget>(QStringLiteral("Opt(%1)").arg(option)), Qt::LeftButton, {},
+                              QPoint(5, 6));
             c<QWidget>(QStringLiteral("Opt(2)"))->setFocus(); // the focus left elsewhere in it
         }
         QStringList expected{"ZTbutton3", "ZTbutton1", "ZTbutton5", "List1", "Check1",

@@ -1,7 +1,9 @@
+#include "converter/main/batchrules.h"
 #include "converter/main/outputfolders.h"
 #include "converter/main/pathhelpers.h"
 
 #include <QtTest>
+#include <sys/stat.h>
 
 // The Windows rows use the Windows separator set; the POSIX rows the platform default.
 class TestPathHelpers final : public QObject
@@ -149,6 +151,44 @@ private slots:
             QVERIFY(QFileInfo(*made).isDir());
         QVERIFY(QDir(dir.filePath(QStringLiteral("outside"))).isEmpty());
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("up"))));
+    }
+
+    // The batch knows its own outputs by the file as it stood when written: another spelling
+    // of it is caught, a file another program made since (reusing the inode number) is not.
+    void batchOutputsKnowTheirOwn()
+    {
+        QTemporaryDir dir;
+        const auto make = [&](const QString &name) {
+            QFile file(dir.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write("mp3") == 3;
+        };
+        BatchOutputs written;
+        QVERIFY(make(QStringLiteral("a.mp3")));
+        QVERIFY(written.add(dir.filePath(QStringLiteral("a.mp3"))));
+        QVERIFY(written.contains(dir.path() + QStringLiteral("/./a.mp3")));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("a.mp3")),
+                            dir.filePath(QStringLiteral("l.mp3"))));
+        QVERIFY(written.contains(dir.filePath(QStringLiteral("l.mp3"))));
+        QVERIFY(!written.add(dir.filePath(QStringLiteral("none.mp3"))));
+
+        const auto inode = [&](const QString &name) {
+            struct stat st = {};
+            return ::stat(QFile::encodeName(dir.filePath(name)).constData(), &st) == 0 ? st.st_ino
+                                                                                       : 0;
+        };
+        const auto ours = inode(QStringLiteral("a.mp3"));
+        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("l.mp3"))));
+        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("a.mp3"))));
+        QVERIFY(!written.contains(dir.filePath(QStringLiteral("a.mp3")))); // gone: nothing to keep
+        for (int k = 0; k < 50; ++k) {
+            const QString other = QStringLiteral("other%1.mp3").arg(k);
+            QVERIFY(make(other));
+            if (inode(other) == ours) {
+                QVERIFY(!written.contains(dir.filePath(other)));
+                return;
+            }
+        }
+        QSKIP("this file system gave no inode number twice");
     }
 
     // Lengths past the 16-bit limit of old still work.

@@ -8,6 +8,7 @@
 #include <QtTest>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <optional>
 #include <sndfile.h>
 #include <sys/resource.h>
@@ -371,6 +372,8 @@ enum class Before
     Nothing,
     BitRateChanged,
     InputReplaced,
+    InputEditedInPlace,
+    OutputFolderReplaced,
     OtherPassedOver
 };
 
@@ -380,6 +383,8 @@ void TestMp3EncControl::encodedAhead_data()
     QTest::newRow("written at its turn") << Before::Nothing;
     QTest::newRow("bit rate changed before its turn") << Before::BitRateChanged;
     QTest::newRow("input replaced before its turn") << Before::InputReplaced;
+    QTest::newRow("input edited in place, its time put back") << Before::InputEditedInPlace;
+    QTest::newRow("output folder replaced before its turn") << Before::OutputFolderReplaced;
     QTest::newRow("a file ahead passed over") << Before::OtherPassedOver;
 }
 
@@ -389,11 +394,12 @@ void TestMp3EncControl::encodedAhead()
 {
     QFETCH(Before, before);
     const QString folder = path(QStringLiteral("ahead"));
-    QVERIFY(QDir().mkpath(folder));
-    const QString first = folder + QStringLiteral("/first.mp3");
+    const QString outFolder = folder + QStringLiteral("/out");
+    QVERIFY(QDir().mkpath(outFolder));
+    const QString first = outFolder + QStringLiteral("/first.mp3");
     const QString input = folder + QStringLiteral("/next.wav");
-    const QString output = folder + QStringLiteral("/next.mp3");
-    const QString passedOver = folder + QStringLiteral("/passed over.mp3");
+    const QString output = outFolder + QStringLiteral("/next.mp3");
+    const QString passedOver = outFolder + QStringLiteral("/passed over.mp3");
     QVERIFY(QFile::copy(m_short, input));
 
     EncoderFixture encoder;
@@ -409,14 +415,27 @@ void TestMp3EncControl::encodedAhead()
     QVERIFY(QTest::qWaitFor([&] { return encoder.site.ended(); }, 60000));
     // The file ahead took as long on the other core: give it that thrice before its turn.
     QTest::qWait(int(3 * timer.elapsed()) + 200);
-    const QStringList unnamed{QStringLiteral("first.mp3"), QStringLiteral("next.wav")};
-    QCOMPARE(folderEntries(folder), unnamed);
+    QCOMPARE(folderEntries(outFolder), QStringList{QStringLiteral("first.mp3")}); // unnamed
 
     if (before == Before::BitRateChanged)
         encoder.control->put(QStringLiteral("BitRate"), 192000);
     if (before == Before::InputReplaced) { // as an editor saves: a new file renamed over it
         QVERIFY(testsupport::writeWav(folder + QStringLiteral("/new.wav"), 44100 * 3, 1));
         QVERIFY(::rename(qPrintable(folder + QStringLiteral("/new.wav")), qPrintable(input)) == 0);
+    }
+    if (before == Before::InputEditedInPlace) { // other samples, same size, same times
+        struct stat was = {};
+        QVERIFY(::stat(qPrintable(input), &was) == 0);
+        QFile edited(input);
+        QVERIFY(edited.open(QIODevice::ReadWrite) && edited.seek(edited.size() / 2));
+        QVERIFY(edited.write(QByteArray(4096, '\x40')) == 4096);
+        edited.close();
+        const struct timespec times[2] = {was.st_atim, was.st_mtim};
+        QVERIFY(::utimensat(AT_FDCWD, qPrintable(input), times, 0) == 0);
+    }
+    if (before == Before::OutputFolderReplaced) { // the old one kept under another name
+        QVERIFY(QDir().rename(outFolder, outFolder + QStringLiteral(".old")));
+        QVERIFY(QDir().mkpath(outFolder));
     }
     encoder.site.events.clear();
     QVERIFY(encoder.convert(input, output));
@@ -436,6 +455,9 @@ void TestMp3EncControl::encodedAhead()
     QCOMPARE(fileDigest(output), fileDigest(reference));
     QTest::qWait(200);
     QVERIFY(!QFile::exists(passedOver));
+    if (before == Before::OutputFolderReplaced) // where Open checked it, nowhere else
+        QCOMPARE(folderEntries(outFolder + QStringLiteral(".old")),
+                 QStringList{QStringLiteral("first.mp3")});
     QDir(folder).removeRecursively();
     QFile::remove(reference);
 }
