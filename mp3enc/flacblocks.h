@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// A native FLAC file's metadata blocks, read by us rather than by a tag library: only their
+// places are kept, so a large block (a picture) is read when it is wanted and not before.
+struct FlacBlocks
+{
+    struct Block
+    {
+        std::int64_t offset = 0; // of the block's data, past its 4-byte header
+        std::int64_t length = 0;
+        std::uint32_t pictureType = 0; // of a picture block; 3 the front cover
+    };
+
+    std::int64_t totalSamples = 0; // 0: the stream info does not say (a streamed file)
+    int sampleRate = 0;
+    int channels = 0;
+    std::optional<Block> comment; // the Vorbis comment block
+    std::vector<Block> pictures;
+    std::int64_t audioOffset = 0; // where the first frame starts
+};
+
+// The blocks of the FLAC file open as `fd`, after an ID3v2 tag if one comes first; nothing when
+// the file is no native FLAC or its blocks run past its end.
+std::optional<FlacBlocks> readFlacBlocks(int fd);
+// The data of `block`; empty when it cannot be read whole.
+QByteArray readFlacBlock(int fd, const FlacBlocks::Block &block);
