@@ -35,7 +35,8 @@ struct AudioTags
 // GB18030, which is what Chinese Windows tools write.
 QString decodeInfoText(const QByteArray &bytes);
 
-// The tags of the file `reader` has open (not whatever its name leads to now), read with TagLib:
-// FLAC and Ogg Vorbis/Opus comments and pictures, the ID3v2 tag of an AIFF or a WAV, a WAV's
-// LIST/INFO. For other containers, and fields TagLib does not find, the text libsndfile read.
+// The tags of the file `reader` has open (not whatever its name leads to now): FLAC and Ogg
+// Vorbis/Opus comments and pictures (read by us: their bytes are decoded by decodeCommentText),
+// the ID3v2 tag of an AIFF, a WAV or a FLAC (read with TagLib), a WAV's LIST/INFO. For other
+// containers, and fields none of these has, the text libsndfile read.
 AudioTags readAudioTags(const SndFileReader &reader);

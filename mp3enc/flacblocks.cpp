@@ -55,11 +55,12 @@ std::optional<FlacBlocks> readFlacBlocks(int fd)
         return std::nullopt;
     const std::int64_t fileLength = st.st_size;
     std::int64_t at = id3v2Length(fd);
+    FlacBlocks blocks;
+    blocks.id3v2 = at > 0;
     unsigned char magic[4];
     if (!readAt(fd, at, magic, sizeof magic) || std::memcmp(magic, "fLaC", 4) != 0)
         return std::nullopt;
     at += 4;
-    FlacBlocks blocks;
     bool sawStreamInfo = false;
     for (bool last = false; !last;) {
         unsigned char h[4];
@@ -108,4 +109,43 @@ QByteArray readFlacBlock(int fd, const FlacBlocks::Block &block)
                 std::size_t(data.size())))
         return {};
     return data;
+}
+
+std::optional<FlacPicture> parseFlacPicture(QByteArray block)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(block.constData());
+    qsizetype at = 0;
+    const auto number = [&]() -> std::optional<qsizetype> {
+        if (block.size() - at < 4)
+            return std::nullopt;
+        at += 4;
+        return qsizetype(bigEndian(p + at - 4, 4));
+    };
+    // A length, and the bytes it covers.
+    const auto text = [&]() -> std::optional<QByteArray> {
+        const auto length = number();
+        if (!length || *length > block.size() - at)
+            return std::nullopt;
+        at += *length;
+        return block.sliced(at - *length, *length);
+    };
+    FlacPicture picture;
+    const auto type = number();
+    const auto mime = text();
+    const auto description = text();
+    if (!type || !mime || !description)
+        return std::nullopt;
+    at += 16; // width, height, depth, colours
+    const auto length = number();
+    if (!length || *length > block.size() - at)
+        return std::nullopt;
+    picture.type = std::uint32_t(*type);
+    picture.mimeType = *mime;
+    picture.description = *description;
+    // Cut down in place: the block held the only copy of the picture's bytes.
+    const qsizetype begin = at;
+    block.truncate(begin + *length);
+    block.remove(0, begin);
+    picture.data = std::move(block);
+    return picture;
 }

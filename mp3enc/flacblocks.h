@@ -16,6 +16,7 @@ struct FlacBlocks
         std::uint32_t pictureType = 0; // of a picture block; 3 the front cover
     };
 
+    bool id3v2 = false;            // an ID3v2 tag comes first
     std::int64_t totalSamples = 0; // 0: the stream info does not say (a streamed file)
     int sampleRate = 0;
     int channels = 0;
@@ -29,3 +30,16 @@ struct FlacBlocks
 std::optional<FlacBlocks> readFlacBlocks(int fd);
 // The data of `block`; empty when it cannot be read whole.
 QByteArray readFlacBlock(int fd, const FlacBlocks::Block &block);
+
+// A picture as FLAC stores it, in a picture block or (base64) in a comment's
+// METADATA_BLOCK_PICTURE field.
+struct FlacPicture
+{
+    std::uint32_t type = 0; // 3 the front cover
+    QByteArray mimeType;
+    QByteArray description; // UTF-8, as stored
+    QByteArray data;
+};
+// Nothing when the lengths in `block` run past its end. Takes the block, so the picture's bytes
+// are not copied.
+std::optional<FlacPicture> parseFlacPicture(QByteArray block);

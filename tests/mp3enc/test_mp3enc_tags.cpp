@@ -277,6 +277,30 @@ QByteArray jpegCover()
     return jpeg;
 }
 
+// Replaces a FLAC's metadata after its stream information with one comment block holding
+// `fields` ("NAME=" and the value's bytes, exactly as given).
+bool setRawComment(const QString &flac, const QList<QByteArray> &fields)
+{
+    QFile f(flac);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    const QByteArray all = f.readAll();
+    qsizetype at = 4;
+    for (bool last = false; !last && at + 4 <= all.size();) {
+        last = uchar(all[at]) & 0x80;
+        at += 4 + (uchar(all[at + 1]) << 16 | uchar(all[at + 2]) << 8 | uchar(all[at + 3]));
+    }
+    QByteArray comment = le32(6) + "vendor" + le32(quint32(fields.size()));
+    for (const QByteArray &field : fields)
+        comment += le32(quint32(field.size())) + field;
+    QByteArray streamInfo = all.mid(4, 4 + 34);
+    streamInfo[0] = 0; // no longer the last block
+    const QByteArray header = QByteArray(1, '\x84') + QByteArray(1, char(comment.size() >> 16)) +
+                              char(comment.size() >> 8) + char(comment.size());
+    const QByteArray rewritten = "fLaC" + streamInfo + header + comment + all.mid(at);
+    return f.resize(0) && f.seek(0) && f.write(rewritten) == rewritten.size();
+}
+
 } // namespace
 
 class TestMp3EncTags final : public QObject
@@ -337,6 +361,8 @@ private slots:
     void tagsAndCoverOfEveryKind();
     void infoPastLibsndfilesLimits_data();
     void infoPastLibsndfilesLimits();
+    void commentBytes_data();
+    void commentBytes();
 };
 
 void TestMp3EncTags::everyFieldReadsBack_data()
@@ -696,6 +722,44 @@ void TestMp3EncTags::infoPastLibsndfilesLimits()
     QCOMPARE(tags.title, title);
     QCOMPARE(tags.artist, artist);
     QCOMPARE(tags.comment, comment);
+}
+
+void TestMp3EncTags::commentBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    const QString bad(QChar::ReplacementCharacter);
+    QTest::newRow("UTF-8") << QStringLiteral("歌曲 ü").toUtf8() << QStringLiteral("歌曲 ü");
+    QTest::newRow("no character at all") << QByteArray("\xff\xfe\xfd") << bad + bad + bad;
+    QTest::newRow("overlong NUL") << QByteArray("a\xc0\x80z") << "a" + bad + bad + "z";
+    QTest::newRow("surrogate") << QByteArray("x\xed\xa0\x80") << "x" + bad + bad + bad;
+    QTest::newRow("cut short") << QStringLiteral("歌曲").toUtf8().left(5) << "歌" + bad + bad;
+    QTest::newRow("stray continuation byte") << QByteArray("ab\x80 cd") << "ab" + bad + " cd";
+    QTest::newRow("Latin-1") << QByteArray("caf\xe9") << QStringLiteral("café");
+    QTest::newRow("Latin-1 words") << QByteArray("M\xfcller & S\xf6hne, Gr\xf6\xdf"
+                                                 "e")
+                                   << QStringLiteral("Müller & Söhne, Größe");
+    QTest::newRow("UTF-8 and one Latin-1 byte")
+        << QByteArray("\xc3\xbc caf\xe9") << QStringLiteral("ü caf") + bad;
+}
+
+// A FLAC comment that is not UTF-8 reaches the MP3 as the text it plainly is, else with each
+// stray byte marked: never a character the bytes do not hold, never cut off.
+void TestMp3EncTags::commentBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    const QString flac = path(QStringLiteral("字节 %1.flac").arg(QTest::currentDataTag()));
+    QVERIFY(testsupport::writeWav(flac, 44100, 2, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+    QVERIFY(setRawComment(flac, {"TITLE=" + bytes, "artist=" + bytes}));
+    const QString mp3 = flac + QStringLiteral(".mp3");
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    QVERIFY(encoder.convert(flac, mp3));
+    QCOMPARE(encoder.site.count(RecordingSite::Failure), 0);
+    const QJsonObject probed = ffprobeTags(mp3);
+    QCOMPARE(probed.value(QStringLiteral("title")).toString(), text);
+    QCOMPARE(probed.value(QStringLiteral("artist")).toString(), text);
 }
 
 QTEST_GUILESS_MAIN(TestMp3EncTags)
