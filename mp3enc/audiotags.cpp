@@ -68,13 +68,19 @@ QByteArray sniffedMimeType(const QByteArray &data)
     return {};
 }
 
-// A picture the file holds, which `load` reads (an AudioTags::Picture, or nothing when it turns
-// out damaged) only when it is taken: the front cover wins, otherwise the first picture the file
-// holds.
-template <typename Load> void takePicture(AudioTags &tags, bool front, Load load)
+// A picture the file holds, `size` bytes, which `load` reads (an AudioTags::Picture, or nothing
+// when it turns out damaged). The front cover wins, otherwise the first picture the file holds;
+// one too large to carry is not read, and counts as chosen, so a lesser one does not replace it.
+template <typename Load> void takePicture(AudioTags &tags, bool front, qint64 size, Load load)
 {
-    if (!tags.cover.data.isEmpty() && (tags.cover.front || !front))
+    if (tags.cover.chosen() && (tags.cover.front || !front))
         return;
+    if (size > MaxCoverBytes) {
+        tags.cover = {};
+        tags.cover.front = front;
+        tags.cover.leftOutBytes = size;
+        return;
+    }
     std::optional<AudioTags::Picture> picture = load();
     if (!picture || picture->data.isEmpty())
         return;
@@ -113,7 +119,7 @@ void takeCommentPicture(AudioTags &tags, QByteArrayView base64)
     const QByteArray head =
         QByteArray::fromBase64(base64.first(std::min<qsizetype>(8, base64.size())).toByteArray());
     const bool front = head.size() >= 4 && qFromBigEndian<quint32>(head.constData()) == 3;
-    takePicture(tags, front, [base64] {
+    takePicture(tags, front, base64.size() / 4 * 3, [base64] {
         return fromFlac(parseFlacPicture(QByteArray::fromBase64(base64.toByteArray())));
     });
 }
@@ -187,12 +193,12 @@ void readId3v2(AudioTags &tags, TagLib::ID3v2::Tag *tag)
         const auto *picture = dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame *>(frame);
         if (!picture)
             continue;
-        takePicture(
-            tags, picture->type() == TagLib::ID3v2::AttachedPictureFrame::FrontCover, [picture] {
-                return std::optional(
-                    AudioTags::Picture{QByteArray::fromStdString(picture->mimeType().to8Bit(true)),
-                                       bytes(picture->picture()), text(picture->description())});
-            });
+        takePicture(tags, picture->type() == TagLib::ID3v2::AttachedPictureFrame::FrontCover,
+                    qint64(picture->picture().size()), [picture] {
+                        return std::optional(AudioTags::Picture{
+                            QByteArray::fromStdString(picture->mimeType().to8Bit(true)),
+                            bytes(picture->picture()), text(picture->description())});
+                    });
     }
 }
 
@@ -216,7 +222,7 @@ void readFlac(AudioTags &tags, int fd, TagLib::IOStream &stream)
     if (blocks->comment)
         readComment(tags, readFlacBlock(fd, *blocks->comment));
     for (const FlacBlocks::Block &block : blocks->pictures)
-        takePicture(tags, block.pictureType == 3,
+        takePicture(tags, block.pictureType == 3, block.length,
                     [fd, &block] { return fromFlac(parseFlacPicture(readFlacBlock(fd, block))); });
     if (blocks->id3v2) {
         TagStream file(&stream);

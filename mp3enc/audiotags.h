@@ -5,6 +5,10 @@
 
 class SndFileReader;
 
+// A cover larger than this is left out of the MP3 (and not read): players show covers of a few
+// hundred KB, and each file's picture is held in memory while it converts.
+constexpr qint64 MaxCoverBytes = 16 << 20;
+
 // The tags of an input as far as they go into an MP3.
 struct AudioTags
 {
@@ -25,6 +29,9 @@ struct AudioTags
         QByteArray data;     // empty: no picture
         QString description;
         bool front = false; // the file calls it the front cover
+        // The size of the picture chosen, when it was too large to read (data stays empty).
+        qint64 leftOutBytes = 0;
+        bool chosen() const { return !data.isEmpty() || leftOutBytes > 0; }
     };
     Picture cover; // the front cover, else the first picture the file holds
 

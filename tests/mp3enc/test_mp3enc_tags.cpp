@@ -363,6 +363,10 @@ private slots:
     void infoPastLibsndfilesLimits();
     void commentBytes_data();
     void commentBytes();
+    void coverPastTheLimit_data();
+    void coverPastTheLimit();
+    void tagPastSyncsafeSizes_data();
+    void tagPastSyncsafeSizes();
 };
 
 void TestMp3EncTags::everyFieldReadsBack_data()
@@ -760,6 +764,72 @@ void TestMp3EncTags::commentBytes()
     const QJsonObject probed = ffprobeTags(mp3);
     QCOMPARE(probed.value(QStringLiteral("title")).toString(), text);
     QCOMPARE(probed.value(QStringLiteral("artist")).toString(), text);
+}
+
+void TestMp3EncTags::coverPastTheLimit_data()
+{
+    QTest::addColumn<qint64>("coverBytes");
+    QTest::addColumn<QString>("notice");
+    QTest::newRow("within the limit") << qint64(300000) << QString();
+    QTest::newRow("past the limit")
+        << MaxCoverBytes + (1 << 20)
+        << QStringLiteral("封面图片太大（17 MB，上限16 MB），没有放进MP3");
+}
+
+// A cover larger than the encoder carries is left out and the file converts with its other
+// tags; LastNotice says what was left out, and is empty again after the next file.
+void TestMp3EncTags::coverPastTheLimit()
+{
+    QFETCH(qint64, coverBytes);
+    QFETCH(QString, notice);
+    const QString wav = path(QStringLiteral("封面 %1.wav").arg(QTest::currentDataTag()));
+    QVERIFY(writeWav(wav));
+    TagSet t;
+    t.cover = "\xFF\xD8\xFF\xE0" + QByteArray(coverBytes - 4, '\x55');
+    QVERIFY(tagFile(wav, t));
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    const QString mp3 = wav + QStringLiteral(".mp3");
+    QVERIFY(encoder.convert(wav, mp3));
+    QCOMPARE(encoder.site.count(RecordingSite::Failure), 0);
+    QCOMPARE(encoder.control->get(QStringLiteral("LastNotice")).toString(), notice);
+    QCOMPARE(decode(mp3, m_dir.path()).frames, qint64(Frames));
+    TagLib::MPEG::File file(QFile::encodeName(mp3).constData());
+    QVERIFY(file.ID3v2Tag());
+    QCOMPARE(file.ID3v2Tag()->frameListMap()["APIC"].size(), notice.isEmpty() ? 1u : 0u);
+    QCOMPARE(QString::fromStdString(file.ID3v2Tag()->title().to8Bit(true)), t.title);
+
+    const QString plain = path(QStringLiteral("无封面 %1.wav").arg(QTest::currentDataTag()));
+    QVERIFY(writeWav(plain));
+    encoder.site.events.clear();
+    QVERIFY(encoder.convert(plain, plain + QStringLiteral(".mp3")));
+    QCOMPARE(encoder.control->get(QStringLiteral("LastNotice")).toString(), QString());
+}
+
+void TestMp3EncTags::tagPastSyncsafeSizes_data()
+{
+    QTest::addColumn<qint64>("coverBytes");
+    QTest::newRow("the picture's frame alone: 256 MB, a size of 0 once wrapped")
+        << (qint64(1) << 28);
+    QTest::newRow("the frame fits, the whole tag does not") << MaxId3v2Size - 64;
+}
+
+// Sizes past 28 bits are refused, never wrapped: the picture is left out and the rest of the
+// tag is whole (its size the bytes it has). Rendered in memory, nothing written.
+void TestMp3EncTags::tagPastSyncsafeSizes()
+{
+    QFETCH(qint64, coverBytes);
+    AudioTags tags;
+    tags.title = QStringLiteral("大封面");
+    tags.cover.mimeType = "image/jpeg";
+    tags.cover.data = QByteArray(coverBytes, '\x55');
+    const Id3Tags rendered = renderId3Tags(tags);
+    QCOMPARE(id3v2Size(rendered.v2), rendered.v2.size());
+    QVERIFY(rendered.v2.size() < 4096);
+    QVERIFY(rendered.v2.contains("TIT2"));
+    QVERIFY(!rendered.v2.contains("APIC"));
+    QVERIFY2(rendered.notice.startsWith(QStringLiteral("封面图片太大（256 MB）")),
+             qPrintable(rendered.notice));
 }
 
 QTEST_GUILESS_MAIN(TestMp3EncTags)
