@@ -1,22 +1,22 @@
 #include "mp3enc/audiotags.h"
 
+#include "mp3enc/flacblocks.h"
+#include "mp3enc/oggpacket.h"
 #include "mp3enc/riffinfo.h"
 #include "mp3enc/sndfilereader.h"
+#include "mp3enc/vorbiscomment.h"
 
 #include <QStringDecoder>
 #include <QStringList>
+#include <QtEndian>
+#include <optional>
 #include <sndfile.h>
 #include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
-#include <taglib/flacfile.h>
-#include <taglib/flacpicture.h>
 #include <taglib/id3v2tag.h>
-#include <taglib/opusfile.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tfilestream.h>
-#include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
-#include <taglib/xiphcomment.h>
 
 namespace {
 
@@ -68,33 +68,68 @@ QByteArray sniffedMimeType(const QByteArray &data)
     return {};
 }
 
-void takePicture(AudioTags &tags, bool front, const TagLib::String &mime,
-                 const TagLib::ByteVector &data, const TagLib::String &description)
+// A picture the file holds, `size` bytes, which `load` reads (an AudioTags::Picture, or nothing
+// when it turns out damaged). The front cover wins, otherwise the first picture the file holds;
+// one too large to carry is not read, and counts as chosen, so a lesser one does not replace it.
+template <typename Load> void takePicture(AudioTags &tags, bool front, qint64 size, Load load)
 {
-    // The front cover wins; otherwise the first picture the file holds.
-    if (data.isEmpty() || (!tags.cover.data.isEmpty() && !front))
+    if (tags.cover.chosen() && (tags.cover.front || !front))
         return;
-    if (!tags.cover.data.isEmpty() && tags.cover.front)
+    if (size > MaxCoverBytes) {
+        tags.cover = {};
+        tags.cover.front = front;
+        tags.cover.leftOutBytes = size;
         return;
-    tags.cover.data = bytes(data);
-    tags.cover.mimeType = QByteArray::fromStdString(mime.to8Bit(true)).trimmed().toLower();
-    if (tags.cover.mimeType.isEmpty() || !tags.cover.mimeType.contains('/'))
-        tags.cover.mimeType = sniffedMimeType(tags.cover.data);
-    tags.cover.description = text(description);
-    tags.cover.front = front;
+    }
+    std::optional<AudioTags::Picture> picture = load();
+    if (!picture || picture->data.isEmpty())
+        return;
+    picture->mimeType = picture->mimeType.trimmed().toLower();
+    if (!picture->mimeType.contains('/'))
+        picture->mimeType = sniffedMimeType(picture->data);
+    picture->description = picture->description.trimmed();
+    picture->front = front;
+    tags.cover = std::move(*picture);
 }
 
-// ---- Vorbis comments (FLAC, Ogg Vorbis, Ogg Opus)
-
-void readXiph(AudioTags &tags, TagLib::Ogg::XiphComment *comment)
+std::optional<AudioTags::Picture> fromFlac(std::optional<FlacPicture> flac)
 {
+    if (!flac)
+        return std::nullopt;
+    return AudioTags::Picture{flac->mimeType, std::move(flac->data),
+                              decodeCommentText(flac->description)};
+}
+
+// ---- Vorbis comments (FLAC, Ogg Vorbis, Ogg Opus), read by us
+
+QString joined(const QList<QByteArrayView> &values)
+{
+    QStringList texts;
+    for (const QByteArrayView value : values) {
+        if (const QString t = decodeCommentText(value).trimmed(); !t.isEmpty())
+            texts << t;
+    }
+    return texts.join(QStringLiteral("; "));
+}
+
+// A METADATA_BLOCK_PICTURE field: a FLAC picture block in base64.
+void takeCommentPicture(AudioTags &tags, QByteArrayView base64)
+{
+    // The picture's type is its first four bytes, the first eight characters of the base64.
+    const QByteArray head =
+        QByteArray::fromBase64(base64.first(std::min<qsizetype>(8, base64.size())).toByteArray());
+    const bool front = head.size() >= 4 && qFromBigEndian<quint32>(head.constData()) == 3;
+    takePicture(tags, front, base64.size() / 4 * 3, [base64] {
+        return fromFlac(parseFlacPicture(QByteArray::fromBase64(base64.toByteArray())));
+    });
+}
+
+void readComment(AudioTags &tags, QByteArrayView data)
+{
+    const std::optional<VorbisComment> comment = parseVorbisComment(data);
     if (!comment)
         return;
-    const TagLib::Ogg::FieldListMap fields = comment->fieldListMap();
-    const auto value = [&fields](const char *key) {
-        const auto it = fields.find(key);
-        return it == fields.end() ? QString() : joined(it->second);
-    };
+    const auto value = [&comment](const char *key) { return joined(comment->values(key)); };
     const auto firstOf = [&value](std::initializer_list<const char *> keys) {
         for (const char *key : keys) {
             if (QString v = value(key); !v.isEmpty())
@@ -114,16 +149,16 @@ void readXiph(AudioTags &tags, TagLib::Ogg::XiphComment *comment)
     fill(tags, &AudioTags::genre, value("GENRE"));
     fill(tags, &AudioTags::comment, firstOf({"COMMENT", "DESCRIPTION"}));
     fill(tags, &AudioTags::composer, value("COMPOSER"));
-    for (const TagLib::FLAC::Picture *picture : comment->pictureList())
-        takePicture(tags, picture->type() == TagLib::FLAC::Picture::FrontCover, picture->mimeType(),
-                    picture->data(), picture->description());
+    for (const QByteArrayView picture : comment->values("METADATA_BLOCK_PICTURE"))
+        takeCommentPicture(tags, picture);
 }
 
-void readFlacPictures(AudioTags &tags, TagLib::FLAC::File &file)
+// An Ogg stream's comment packet, after its codec's prefix.
+void readOggComment(AudioTags &tags, int fd, const QByteArray &prefix)
 {
-    for (const TagLib::FLAC::Picture *picture : file.pictureList())
-        takePicture(tags, picture->type() == TagLib::FLAC::Picture::FrontCover, picture->mimeType(),
-                    picture->data(), picture->description());
+    const QByteArray packet = readOggPacket(fd, 1);
+    if (packet.startsWith(prefix))
+        readComment(tags, QByteArrayView(packet).sliced(prefix.size()));
 }
 
 // ---- ID3v2 (an AIFF's, a WAV's "id3 " chunk, rarely a FLAC's)
@@ -156,9 +191,43 @@ void readId3v2(AudioTags &tags, TagLib::ID3v2::Tag *tag)
         return;
     for (const TagLib::ID3v2::Frame *frame : pictures->second) {
         const auto *picture = dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame *>(frame);
-        if (picture)
-            takePicture(tags, picture->type() == TagLib::ID3v2::AttachedPictureFrame::FrontCover,
-                        picture->mimeType(), picture->picture(), picture->description());
+        if (!picture)
+            continue;
+        takePicture(tags, picture->type() == TagLib::ID3v2::AttachedPictureFrame::FrontCover,
+                    qint64(picture->picture().size()), [picture] {
+                        return std::optional(AudioTags::Picture{
+                            QByteArray::fromStdString(picture->mimeType().to8Bit(true)),
+                            bytes(picture->picture()), text(picture->description())});
+                    });
+    }
+}
+
+// ---- FLAC: its blocks read by us, a picture only when it is the one taken
+
+// TagLib reads an ID3v2 tag from any of its files; this one is only the tag's stream.
+class TagStream final : public TagLib::File
+{
+public:
+    explicit TagStream(TagLib::IOStream *stream) : TagLib::File(stream) {}
+    TagLib::Tag *tag() const override { return nullptr; }
+    TagLib::AudioProperties *audioProperties() const override { return nullptr; }
+    bool save() override { return false; }
+};
+
+void readFlac(AudioTags &tags, int fd, TagLib::IOStream &stream)
+{
+    const std::optional<FlacBlocks> blocks = readFlacBlocks(fd);
+    if (!blocks)
+        return;
+    if (blocks->comment)
+        readComment(tags, readFlacBlock(fd, *blocks->comment));
+    for (const FlacBlocks::Block &block : blocks->pictures)
+        takePicture(tags, block.pictureType == 3, block.length,
+                    [fd, &block] { return fromFlac(parseFlacPicture(readFlacBlock(fd, block))); });
+    if (blocks->id3v2) {
+        TagStream file(&stream);
+        TagLib::ID3v2::Tag tag(&file, 0);
+        readId3v2(tags, &tag);
     }
 }
 
@@ -225,25 +294,12 @@ AudioTags readAudioTags(const SndFileReader &reader)
     const int codec = reader.format() & SF_FORMAT_SUBMASK;
     if (stream.isOpen()) {
         switch (container) {
-        case SF_FORMAT_FLAC: {
-            TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
-            if (file.isValid()) {
-                readXiph(tags, file.xiphComment());
-                readFlacPictures(tags, file);
-                readId3v2(tags, file.hasID3v2Tag() ? file.ID3v2Tag() : nullptr);
-            }
+        case SF_FORMAT_FLAC:
+            readFlac(tags, reader.descriptor(), stream);
             break;
-        }
         case SF_FORMAT_OGG:
-            if (codec == SF_FORMAT_OPUS) {
-                TagLib::Ogg::Opus::File file(&stream, false);
-                if (file.isValid())
-                    readXiph(tags, file.tag());
-            } else {
-                TagLib::Ogg::Vorbis::File file(&stream, false);
-                if (file.isValid())
-                    readXiph(tags, file.tag());
-            }
+            readOggComment(tags, reader.descriptor(),
+                           codec == SF_FORMAT_OPUS ? "OpusTags" : "\x03vorbis");
             break;
         case SF_FORMAT_AIFF: {
             TagLib::RIFF::AIFF::File file(&stream, false);

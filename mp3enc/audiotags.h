@@ -5,6 +5,10 @@
 
 class SndFileReader;
 
+// A cover larger than this is left out of the MP3 (and not read): players show covers of a few
+// hundred KB, and each file's picture is held in memory while it converts.
+constexpr qint64 MaxCoverBytes = 16 << 20;
+
 // The tags of an input as far as they go into an MP3.
 struct AudioTags
 {
@@ -25,6 +29,9 @@ struct AudioTags
         QByteArray data;     // empty: no picture
         QString description;
         bool front = false; // the file calls it the front cover
+        // The size of the picture chosen, when it was too large to read (data stays empty).
+        qint64 leftOutBytes = 0;
+        bool chosen() const { return !data.isEmpty() || leftOutBytes > 0; }
     };
     Picture cover; // the front cover, else the first picture the file holds
 
@@ -35,7 +42,8 @@ struct AudioTags
 // GB18030, which is what Chinese Windows tools write.
 QString decodeInfoText(const QByteArray &bytes);
 
-// The tags of the file `reader` has open (not whatever its name leads to now), read with TagLib:
-// FLAC and Ogg Vorbis/Opus comments and pictures, the ID3v2 tag of an AIFF or a WAV, a WAV's
-// LIST/INFO. For other containers, and fields TagLib does not find, the text libsndfile read.
+// The tags of the file `reader` has open (not whatever its name leads to now): FLAC and Ogg
+// Vorbis/Opus comments and pictures (read by us: their bytes are decoded by decodeCommentText),
+// the ID3v2 tag of an AIFF, a WAV or a FLAC (read with TagLib), a WAV's LIST/INFO. For other
+// containers, and fields none of these has, the text libsndfile read.
 AudioTags readAudioTags(const SndFileReader &reader);

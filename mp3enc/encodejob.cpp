@@ -104,6 +104,7 @@ EncodeResult EncodeJob::commit()
 EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
 {
     const Id3Tags id3 = renderId3Tags(readAudioTags(*m_reader));
+    m_notice = id3.notice;
     if (m_parallel) {
         // Float input is scaled by its peak: found once, for every piece.
         m_reader->setCancel(&stop.flag());

@@ -55,6 +55,8 @@ public:
 
     // Exact; for an input whose length is only an estimate, exact once run() has ended.
     int frameCount() const { return m_frameCount; }
+    // After run(): what of the input's tags the MP3 could not carry, for the user; or empty.
+    QString notice() const { return m_notice; }
 
     // Encodes into an unnamed file that only commit() puts in place, so a file encoded ahead of
     // its turn is written when its turn comes. Its threads take their cores from `pool` (none:
@@ -74,4 +76,5 @@ private:
     const std::atomic<bool> *m_current = nullptr;
     int m_frameCount;
     int m_folderFd = -1;
+    QString m_notice;
 };

@@ -1,14 +1,13 @@
 #include "mp3enc/id3tag.h"
 
 #include "mp3enc/audiotags.h"
+#include "mp3enc/reasons.h"
 
+#include <QList>
 #include <QRegularExpression>
-#include <taglib/attachedpictureframe.h>
-#include <taglib/commentsframe.h>
+#include <optional>
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v1tag.h>
-#include <taglib/id3v2tag.h>
-#include <taglib/textidentificationframe.h>
 
 namespace {
 
@@ -30,64 +29,124 @@ TagLib::String toTagLib(const QString &text)
     return TagLib::String(text.toStdString(), TagLib::String::UTF8);
 }
 
-// Latin-1 where it suffices (read by every player), UTF-8 otherwise (ID3v2.4).
-TagLib::String::Type encodingFor(const QString &text)
-{
-    return isLatin1(text) ? TagLib::String::Latin1 : TagLib::String::UTF8;
-}
-
-void addText(TagLib::ID3v2::Tag &tag, const char *id, const QString &text)
-{
-    if (text.isEmpty())
-        return;
-    auto *frame = new TagLib::ID3v2::TextIdentificationFrame(id, encodingFor(text));
-    frame->setText(toTagLib(text));
-    tag.addFrame(frame);
-}
-
-void addComment(TagLib::ID3v2::Tag &tag, const QString &text)
-{
-    if (text.isEmpty())
-        return;
-    auto *frame = new TagLib::ID3v2::CommentsFrame(encodingFor(text));
-    frame->setLanguage("eng");
-    frame->setText(toTagLib(text));
-    tag.addFrame(frame);
-}
-
-void addPicture(TagLib::ID3v2::Tag &tag, const AudioTags::Picture &picture)
-{
-    if (picture.data.isEmpty())
-        return;
-    auto *frame = new TagLib::ID3v2::AttachedPictureFrame;
-    frame->setTextEncoding(encodingFor(picture.description));
-    frame->setMimeType(TagLib::String(picture.mimeType.toStdString(), TagLib::String::Latin1));
-    frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
-    frame->setDescription(toTagLib(picture.description));
-    frame->setPicture(TagLib::ByteVector(picture.data.constData(), uint(picture.data.size())));
-    tag.addFrame(frame);
-}
-
 QByteArray toBytes(const TagLib::ByteVector &data)
 {
     return QByteArray(data.data(), int(data.size()));
 }
 
-QByteArray renderV2(const AudioTags &tags)
+// ---- ID3v2.4, written by us so that no size can wrap
+
+// Room for a tagger to change the tag later without rewriting the whole MP3.
+constexpr qint64 Padding = 1024;
+constexpr qint64 HeaderBytes = 10;
+
+// A frame's body: `head` and then `data`, which is the picture's bytes and so not copied here.
+struct Frame
 {
-    TagLib::ID3v2::Tag tag;
-    addText(tag, "TIT2", tags.title);
-    addText(tag, "TPE1", tags.artist);
-    addText(tag, "TALB", tags.album);
-    addText(tag, "TPE2", tags.albumArtist);
-    addText(tag, "TDRC", tags.date);
-    addText(tag, "TRCK", tags.track);
-    addText(tag, "TPOS", tags.disc);
-    addText(tag, "TCON", tags.genre);
-    addText(tag, "TCOM", tags.composer);
-    addComment(tag, tags.comment);
-    addPicture(tag, tags.cover);
-    return tag.isEmpty() ? QByteArray() : toBytes(tag.render());
+    const char *id;
+    QByteArray head;
+    QByteArray data;
+    qint64 size() const { return head.size() + data.size(); }
+};
+
+// Latin-1 where it suffices (read by every player), UTF-8 otherwise.
+QByteArray encoded(const QString &text)
+{
+    return isLatin1(text) ? '\0' + text.toLatin1() : '\3' + text.toUtf8();
+}
+
+void addText(QList<Frame> &frames, const char *id, const QString &text)
+{
+    if (!text.isEmpty())
+        frames.append({id, encoded(text), {}});
+}
+
+void addComment(QList<Frame> &frames, const QString &text)
+{
+    if (text.isEmpty())
+        return;
+    const QByteArray body = encoded(text);
+    // The encoding, the language, an empty description and its terminator, the text.
+    frames.append({"COMM", body.left(1) + "eng" + '\0' + body.mid(1), {}});
+}
+
+void addPicture(QList<Frame> &frames, const AudioTags::Picture &picture)
+{
+    if (picture.data.isEmpty())
+        return;
+    const QByteArray description = encoded(picture.description);
+    frames.append({"APIC",
+                   description.left(1) + picture.mimeType + '\0' + '\3' + description.mid(1) + '\0',
+                   picture.data});
+}
+
+// `size` as ID3v2.4 writes sizes, or nothing when it does not fit in 28 bits.
+std::optional<QByteArray> syncsafe(qint64 size)
+{
+    if (size < 0 || size > MaxId3v2Size)
+        return std::nullopt;
+    QByteArray bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = char((size >> (7 * (3 - i))) & 0x7F);
+    return bytes;
+}
+
+qint64 tagSize(const QList<Frame> &frames)
+{
+    qint64 size = Padding;
+    for (const Frame &frame : frames)
+        size += HeaderBytes + frame.size();
+    return size;
+}
+
+// The tag, or nothing when a size in it would not fit its field.
+std::optional<QByteArray> renderFrames(const QList<Frame> &frames)
+{
+    const std::optional<QByteArray> size = syncsafe(tagSize(frames));
+    if (!size)
+        return std::nullopt;
+    QByteArray tag;
+    tag.reserve(qsizetype(HeaderBytes + tagSize(frames)));
+    tag += QByteArray("ID3\4\0\0", 6) + *size;
+    for (const Frame &frame : frames) {
+        const std::optional<QByteArray> frameSize = syncsafe(frame.size());
+        if (!frameSize)
+            return std::nullopt;
+        tag += QByteArray(frame.id) + *frameSize + QByteArray(2, '\0') + frame.head;
+        tag += frame.data;
+    }
+    tag += QByteArray(Padding, '\0');
+    return tag;
+}
+
+QByteArray renderV2(const AudioTags &tags, QString *notice)
+{
+    QList<Frame> frames;
+    addText(frames, "TIT2", tags.title);
+    addText(frames, "TPE1", tags.artist);
+    addText(frames, "TALB", tags.album);
+    addText(frames, "TPE2", tags.albumArtist);
+    addText(frames, "TDRC", tags.date);
+    addText(frames, "TRCK", tags.track);
+    addText(frames, "TPOS", tags.disc);
+    addText(frames, "TCON", tags.genre);
+    addText(frames, "TCOM", tags.composer);
+    addComment(frames, tags.comment);
+    if (tags.cover.leftOutBytes > 0)
+        *notice = reasons::coverTooLarge(tags.cover.leftOutBytes, MaxCoverBytes);
+    addPicture(frames, tags.cover);
+    if (frames.isEmpty())
+        return {};
+    if (std::optional<QByteArray> tag = renderFrames(frames))
+        return *tag;
+    if (!tags.cover.data.isEmpty()) {
+        frames.removeLast();
+        *notice = reasons::coverOutgrowsTag(tags.cover.data.size());
+        if (std::optional<QByteArray> tag = renderFrames(frames))
+            return *tag;
+    }
+    *notice = reasons::tagsOutgrowTag(tagSize(frames));
+    return {};
 }
 
 // A text that fits its ID3v1 field unchanged, or nothing: a truncated or mangled copy there
@@ -129,7 +188,8 @@ QByteArray renderV1(const AudioTags &tags)
 
 Id3Tags renderId3Tags(const AudioTags &tags)
 {
-    if (tags.isEmpty())
-        return {};
-    return {renderV2(tags), renderV1(tags)};
+    Id3Tags rendered;
+    rendered.v2 = renderV2(tags, &rendered.notice);
+    rendered.v1 = renderV1(tags);
+    return rendered;
 }

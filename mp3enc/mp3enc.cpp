@@ -41,6 +41,7 @@ public:
         quint64 generation = 0;
         int number = 0;
         QString text;
+        QString notice; // of a file that converted
     };
 
     explicit EventPump(Mp3Enc *owner) : m_owner(owner) {}
@@ -76,7 +77,7 @@ public:
             m_owner->deliverFailure(delivery.generation, delivery.number, delivery.text);
             break;
         case Delivery::Ended:
-            m_owner->deliverEnded(delivery.generation, delivery.text);
+            m_owner->deliverEnded(delivery.generation, delivery.text, delivery.notice);
             break;
         case Delivery::OutOfSpace:
             m_owner->deliverOutOfSpace(delivery.generation, delivery.number, delivery.text);
@@ -272,7 +273,7 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         info.name = QLatin1String(name);
         info.kind = kind;
         info.canGet = kind == rt::MemberKind::Property;
-        info.canPut = info.canGet && id != IdLastError;
+        info.canPut = info.canGet && id != IdLastError && id != IdLastNotice;
         info.parameters = std::move(parameters);
         info.help = QLatin1String(help);
         return info;
@@ -297,6 +298,10 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         member(IdLastError, "LastError", Property, {},
                "Why the last Open or Encode, or the encode it started, failed, in the words a "
                "user reads; empty after a success"),
+        member(IdLastNotice, "LastNotice", Property, {},
+               "What of its input's tags the last file converted lacks (a cover too large to "
+               "carry), in the words a user reads; empty when nothing was left out or the file "
+               "did not convert"),
         member(IdPrefetch, "Prefetch", Method,
                {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
                "A pair the host will open later, which may be encoded ahead on idle cores and is "
@@ -323,6 +328,8 @@ QVariant Mp3Enc::getProperty(rt::DispId id)
         return m_threads;
     case IdLastError:
         return m_lastError;
+    case IdLastNotice:
+        return m_lastNotice;
     default:
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个属性"));
     }
@@ -430,6 +437,7 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QStri
 
 void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
 {
+    m_lastNotice.clear();
     try {
         openPair(inputFile, outputFile);
         m_lastError.clear();
@@ -488,6 +496,7 @@ int Mp3Enc::cores() const
 
 void Mp3Enc::Encode()
 {
+    m_lastNotice.clear();
     try {
         start();
         m_lastError.clear();
@@ -539,8 +548,8 @@ void Mp3Enc::deliverOutOfSpace(quint64 generation, int number, const QString &te
         return;
     if (m_current && !m_current->retried && !m_ahead.empty() && startOver())
         return;
-    m_pump->post({EventPump::Delivery::Failure, generation, number, text});
-    m_pump->post({EventPump::Delivery::Ended, generation, 0, text});
+    m_pump->post({EventPump::Delivery::Failure, generation, number, text, {}});
+    m_pump->post({EventPump::Delivery::Ended, generation, 0, text, {}});
 }
 
 bool Mp3Enc::startOver()
@@ -719,6 +728,7 @@ void Mp3Enc::runTask(EncodeTask *task)
         }
     };
     EncodeResult result = guarded([&] { return task->job->run(task->stop, progress); });
+    QString notice;
     if (result.status == EncodeResult::Failed)
         task->failed = true;
     // Written only when its turn comes: a file ahead waits to be claimed (or dropped).
@@ -733,38 +743,45 @@ void Mp3Enc::runTask(EncodeTask *task)
     if (result.status == EncodeResult::Done) {
         m_frameCount.store(task->job->frameCount());
         m_newestFrame.store(task->job->frameCount());
+        notice = task->job->notice();
     }
     task->job.reset(); // files closed (and a temporary removed) before the host hears of the end
     if (result.status == EncodeResult::Stopped)
         return;
     const quint64 generation = task->generation.load();
     if (result.status == EncodeResult::Failed && result.errorNumber == rt::ErrDiskFull) {
-        m_pump->post(
-            {EventPump::Delivery::OutOfSpace, generation, result.errorNumber, result.errorText});
+        m_pump->post({EventPump::Delivery::OutOfSpace,
+                      generation,
+                      result.errorNumber,
+                      result.errorText,
+                      {}});
         return;
     }
     if (result.status == EncodeResult::Failed)
         postFailure(generation, result.errorNumber, result.errorText);
     else
         postFrame(generation); // the last number always reaches the host, before ThreadEnded
-    postEnded(generation, result.status == EncodeResult::Failed ? result.errorText : QString());
+    if (result.status == EncodeResult::Failed)
+        postEnded(generation, result.errorText, {});
+    else
+        postEnded(generation, {}, notice);
 }
 
 void Mp3Enc::postFrame(quint64 generation)
 {
     if (m_framePosted.exchange(true))
         return; // the waiting one will carry the newest number
-    m_pump->post({EventPump::Delivery::Frame, generation, 0, {}});
+    m_pump->post({EventPump::Delivery::Frame, generation, 0, {}, {}});
 }
 
 void Mp3Enc::postFailure(quint64 generation, int number, const QString &text)
 {
-    m_pump->post({EventPump::Delivery::Failure, generation, number, text});
+    m_pump->post({EventPump::Delivery::Failure, generation, number, text, {}});
 }
 
-void Mp3Enc::postEnded(quint64 generation, const QString &failure)
+void Mp3Enc::postEnded(quint64 generation, const QString &failure, const QString &notice)
 {
-    m_pump->post({EventPump::Delivery::Ended, generation, 0, failure});
+    m_pump->post({EventPump::Delivery::Ended, generation, 0, failure, notice});
 }
 
 void Mp3Enc::deliverFrame(quint64 generation)
@@ -790,11 +807,12 @@ void Mp3Enc::deliverFailure(quint64 generation, int number, const QString &text)
     raiseEvent(EventFailure, args);
 }
 
-void Mp3Enc::deliverEnded(quint64 generation, const QString &failure)
+void Mp3Enc::deliverEnded(quint64 generation, const QString &failure, const QString &notice)
 {
     if (generation != m_generation)
         return;
     m_lastError = failure;
+    m_lastNotice = notice;
     if (m_current && m_current->thread.joinable())
         m_current->thread.join(); // it has nothing left to do but return
     m_current.reset();

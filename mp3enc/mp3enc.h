@@ -41,6 +41,7 @@ public:
         IdThreads = 13,
         IdPrefetch = 14,
         IdLastError = 15,
+        IdLastNotice = 16,
     };
     enum : rt::DispId
     {
@@ -89,11 +90,11 @@ private:
     // Worker side: queue a delivery on the creating thread.
     void postFrame(quint64 generation); // of m_newestFrame
     void postFailure(quint64 generation, int number, const QString &text);
-    void postEnded(quint64 generation, const QString &failure);
+    void postEnded(quint64 generation, const QString &failure, const QString &notice);
     // Creating-thread side: drop what belongs to a stopped encode, else raise the event.
     void deliverFrame(quint64 generation);
     void deliverFailure(quint64 generation, int number, const QString &text);
-    void deliverEnded(quint64 generation, const QString &failure);
+    void deliverEnded(quint64 generation, const QString &failure, const QString &notice);
     void deliverOutOfSpace(quint64 generation, int number, const QString &text);
     void startCurrent();
     bool startOver();
@@ -103,6 +104,7 @@ private:
     bool m_allowDownSample = true;
     int m_threads = 0; // 0: every core
     QString m_lastError;
+    QString m_lastNotice; // what the last file converted lacks of its input's tags
     // Set by Open; made exact by the worker, before its last ActFrame, where the input's length
     // was only an estimate.
     std::atomic<int> m_frameCount{0};

@@ -2,6 +2,7 @@
 
 #include "runtime/comerror.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -77,6 +78,34 @@ int outputErrorNumber(int error)
     default:
         return rt::ErrDeviceIO;
     }
+}
+
+namespace {
+
+// Whole megabytes, at least 1.
+qint64 megabytes(qint64 bytes)
+{
+    return std::max<qint64>(1, (bytes + (1 << 19)) >> 20);
+}
+
+} // namespace
+
+QString coverTooLarge(qint64 bytes, qint64 limit)
+{
+    return QStringLiteral("封面图片太大（%1 MB，上限%2 MB），没有放进MP3")
+        .arg(megabytes(bytes))
+        .arg(megabytes(limit));
+}
+
+QString coverOutgrowsTag(qint64 bytes)
+{
+    return QStringLiteral("封面图片太大（%1 MB），ID3v2标签装不下，没有放进MP3")
+        .arg(megabytes(bytes));
+}
+
+QString tagsOutgrowTag(qint64 bytes)
+{
+    return QStringLiteral("标签太长（%1 MB），ID3v2标签装不下，没有放进MP3").arg(megabytes(bytes));
 }
 
 } // namespace reasons

@@ -41,4 +41,12 @@ QString outputFailed(const QString &step, int error);
 // The error number a host sorts such a failure by (disk full, permission, path, device).
 int outputErrorNumber(int error);
 
+// What was left out of a file that converted (the encoder's LastNotice).
+// A cover larger than the encoder carries (`limit`).
+QString coverTooLarge(qint64 bytes, qint64 limit);
+// A cover that the ID3v2 tag cannot hold.
+QString coverOutgrowsTag(qint64 bytes);
+// Tags that the ID3v2 tag cannot hold even without the cover.
+QString tagsOutgrowTag(qint64 bytes);
+
 } // namespace reasons

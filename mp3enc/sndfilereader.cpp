@@ -1,5 +1,7 @@
 #include "mp3enc/sndfilereader.h"
 
+#include "mp3enc/flacblocks.h"
+#include "mp3enc/flacframes.h"
 #include "runtime/filename.h"
 
 #include <algorithm>
@@ -255,6 +257,8 @@ bool SndFileReader::openDescriptor()
     if (m_channels <= 0 || sf_command(m_file, SFC_GET_CHANNEL_MAP_INFO, m_channelMap.data(),
                                       int(m_channelMap.size() * sizeof(int))) != SF_TRUE)
         m_channelMap.clear();
+    if ((m_format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC && m_frames == SF_COUNT_MAX)
+        return countFlacFrames();
 
     // A plain RIFF file keeps its data size in 32 bits: past 4 GiB writers wrap it or write
     // 0xFFFFFFFF, and libsndfile would then read only part of the samples.
@@ -277,6 +281,21 @@ bool SndFileReader::openDescriptor()
         return false;
     m_frames = remaining / frameBytes;
     m_readsToEnd = true;
+    return true;
+}
+
+// libsndfile's word for a FLAC stream whose information block gives no length (one written to a
+// pipe): the encoder needs the exact length before it starts, so it is counted from the frames.
+bool SndFileReader::countFlacFrames()
+{
+    const auto blocks = readFlacBlocks(m_source.fd);
+    const auto counted =
+        blocks ? countFlacSamples(m_source.fd, blocks->audioOffset, m_source.length) : std::nullopt;
+    if (!counted || *counted <= 0) {
+        m_error = QStringLiteral("FLAC文件没有写明长度，结尾也找不到完整的音频帧");
+        return false;
+    }
+    m_frames = *counted;
     return true;
 }
 

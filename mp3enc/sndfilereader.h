@@ -85,6 +85,7 @@ public:
 
 private:
     bool openDescriptor();
+    bool countFlacFrames();
     bool chooseScaling();
     bool silentFromStart();
     std::int64_t readScaled(int *interleaved, std::int64_t frames);

@@ -8,6 +8,7 @@
 #include "runtime/comerror.h"
 #include "tests/mp3enc/encoderfixture.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -103,6 +104,26 @@ bool shiftFirstAudioPage(const QString &path, int samples)
     return false;
 }
 
+// ffmpeg's FLAC of `wav`, once into a file (its stream information then gives the length) and
+// once into a pipe, as a stream that is written as it goes leaves it: no sample count.
+bool writeFlacPair(const QString &wav, const QString &ordinary, const QString &streamed)
+{
+    const QStringList common{QStringLiteral("-v"),
+                             QStringLiteral("error"),
+                             QStringLiteral("-y"),
+                             QStringLiteral("-i"),
+                             wav,
+                             QStringLiteral("-f"),
+                             QStringLiteral("flac")};
+    if (!runTool(QStringLiteral("ffmpeg"), common + QStringList{ordinary}))
+        return false;
+    QProcess process;
+    process.setStandardOutputFile(streamed);
+    process.start(QStringLiteral("ffmpeg"), common + QStringList{QStringLiteral("pipe:1")});
+    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
 } // namespace
 
 class TestMp3EncFormats final : public QObject
@@ -130,6 +151,19 @@ class TestMp3EncFormats final : public QObject
             return {};
         }
         return mp3;
+    }
+
+    // The frame count Open gives, which LAME was told: -1 when Open refuses the file.
+    static int openedFrameCount(const QString &input)
+    {
+        EncoderFixture encoder;
+        try {
+            encoder.control->call(QStringLiteral("Open"), {input, input + QStringLiteral(".mp3")});
+            return encoder.control->call(QStringLiteral("GetFrameCount")).toInt();
+        } catch (const rt::ComError &e) {
+            qWarning("refused: %s", qPrintable(e.description()));
+            return -1;
+        }
     }
 
 private slots:
@@ -203,6 +237,46 @@ private slots:
             digests[input == wav] = fileDigest(mp3);
         }
         QCOMPARE(digests[0], digests[1]);
+    }
+
+    void flacWithoutLength_data()
+    {
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<QByteArray>("behind"); // appended to the streamed file
+        QTest::addColumn<int>("cut");           // bytes cut off its end
+        QTest::newRow("in one piece") << 2 << 1 << QByteArray() << 0;
+        QTest::newRow("long, split on every core") << 31 << 2 << QByteArray() << 0;
+        QTest::newRow("ID3v1 tag behind") << 2 << 1 << "TAG" + QByteArray(125, 'x') << 0;
+        QTest::newRow("cut inside its last frame") << 2 << 1 << QByteArray() << 300;
+    }
+
+    // A FLAC written to a pipe states no length: its MP3 is the one the same stream gives with
+    // its length stated (LAME told the exact length up front), and as long as its decode.
+    void flacWithoutLength()
+    {
+        QFETCH(int, seconds);
+        QFETCH(int, threads);
+        QFETCH(QByteArray, behind);
+        QFETCH(int, cut);
+        const QString name = path(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(testsupport::writeWav(name + QStringLiteral(".wav"), 44100 * seconds + 77, 2));
+        const QString ordinary = name + QStringLiteral(" 有长度.flac");
+        const QString streamed = name + QStringLiteral(" 流.flac");
+        QVERIFY(writeFlacPair(name + QStringLiteral(".wav"), ordinary, streamed));
+        QFile file(streamed);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.resize(file.size() - cut));
+        QVERIFY(file.seek(file.size()) && file.write(behind) == behind.size());
+        file.close();
+
+        if (cut == 0)
+            QCOMPARE(openedFrameCount(streamed), openedFrameCount(ordinary));
+        const QString ours = convert(streamed, threads);
+        QVERIFY(!ours.isEmpty());
+        QCOMPARE(decode(ours, m_dir.path()).frames, decodedFrames(streamed));
+        if (cut == 0)
+            QCOMPARE(fileDigest(ours), fileDigest(convert(ordinary, threads)));
     }
 
     void lossy_data()

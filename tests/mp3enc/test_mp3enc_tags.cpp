@@ -277,6 +277,30 @@ QByteArray jpegCover()
     return jpeg;
 }
 
+// Replaces a FLAC's metadata after its stream information with one comment block holding
+// `fields` ("NAME=" and the value's bytes, exactly as given).
+bool setRawComment(const QString &flac, const QList<QByteArray> &fields)
+{
+    QFile f(flac);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    const QByteArray all = f.readAll();
+    qsizetype at = 4;
+    for (bool last = false; !last && at + 4 <= all.size();) {
+        last = uchar(all[at]) & 0x80;
+        at += 4 + (uchar(all[at + 1]) << 16 | uchar(all[at + 2]) << 8 | uchar(all[at + 3]));
+    }
+    QByteArray comment = le32(6) + "vendor" + le32(quint32(fields.size()));
+    for (const QByteArray &field : fields)
+        comment += le32(quint32(field.size())) + field;
+    QByteArray streamInfo = all.mid(4, 4 + 34);
+    streamInfo[0] = 0; // no longer the last block
+    const QByteArray header = QByteArray(1, '\x84') + QByteArray(1, char(comment.size() >> 16)) +
+                              char(comment.size() >> 8) + char(comment.size());
+    const QByteArray rewritten = "fLaC" + streamInfo + header + comment + all.mid(at);
+    return f.resize(0) && f.seek(0) && f.write(rewritten) == rewritten.size();
+}
+
 } // namespace
 
 class TestMp3EncTags final : public QObject
@@ -337,6 +361,12 @@ private slots:
     void tagsAndCoverOfEveryKind();
     void infoPastLibsndfilesLimits_data();
     void infoPastLibsndfilesLimits();
+    void commentBytes_data();
+    void commentBytes();
+    void coverPastTheLimit_data();
+    void coverPastTheLimit();
+    void tagPastSyncsafeSizes_data();
+    void tagPastSyncsafeSizes();
 };
 
 void TestMp3EncTags::everyFieldReadsBack_data()
@@ -696,6 +726,110 @@ void TestMp3EncTags::infoPastLibsndfilesLimits()
     QCOMPARE(tags.title, title);
     QCOMPARE(tags.artist, artist);
     QCOMPARE(tags.comment, comment);
+}
+
+void TestMp3EncTags::commentBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    const QString bad(QChar::ReplacementCharacter);
+    QTest::newRow("UTF-8") << QStringLiteral("歌曲 ü").toUtf8() << QStringLiteral("歌曲 ü");
+    QTest::newRow("no character at all") << QByteArray("\xff\xfe\xfd") << bad + bad + bad;
+    QTest::newRow("overlong NUL") << QByteArray("a\xc0\x80z") << "a" + bad + bad + "z";
+    QTest::newRow("surrogate") << QByteArray("x\xed\xa0\x80") << "x" + bad + bad + bad;
+    QTest::newRow("cut short") << QStringLiteral("歌曲").toUtf8().left(5) << "歌" + bad + bad;
+    QTest::newRow("stray continuation byte") << QByteArray("ab\x80 cd") << "ab" + bad + " cd";
+    QTest::newRow("Latin-1") << QByteArray("caf\xe9") << QStringLiteral("café");
+    QTest::newRow("Latin-1 words") << QByteArray("M\xfcller & S\xf6hne, Gr\xf6\xdf"
+                                                 "e")
+                                   << QStringLiteral("Müller & Söhne, Größe");
+    QTest::newRow("UTF-8 and one Latin-1 byte")
+        << QByteArray("\xc3\xbc caf\xe9") << QStringLiteral("ü caf") + bad;
+}
+
+// A FLAC comment that is not UTF-8 reaches the MP3 as the text it plainly is, else with each
+// stray byte marked: never a character the bytes do not hold, never cut off.
+void TestMp3EncTags::commentBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    const QString flac = path(QStringLiteral("字节 %1.flac").arg(QTest::currentDataTag()));
+    QVERIFY(testsupport::writeWav(flac, 44100, 2, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+    QVERIFY(setRawComment(flac, {"TITLE=" + bytes, "artist=" + bytes}));
+    const QString mp3 = flac + QStringLiteral(".mp3");
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    QVERIFY(encoder.convert(flac, mp3));
+    QCOMPARE(encoder.site.count(RecordingSite::Failure), 0);
+    const QJsonObject probed = ffprobeTags(mp3);
+    QCOMPARE(probed.value(QStringLiteral("title")).toString(), text);
+    QCOMPARE(probed.value(QStringLiteral("artist")).toString(), text);
+}
+
+void TestMp3EncTags::coverPastTheLimit_data()
+{
+    QTest::addColumn<qint64>("coverBytes");
+    QTest::addColumn<QString>("notice");
+    QTest::newRow("within the limit") << qint64(300000) << QString();
+    QTest::newRow("past the limit")
+        << MaxCoverBytes + (1 << 20)
+        << QStringLiteral("封面图片太大（17 MB，上限16 MB），没有放进MP3");
+}
+
+// A cover larger than the encoder carries is left out and the file converts with its other
+// tags; LastNotice says what was left out, and is empty again after the next file.
+void TestMp3EncTags::coverPastTheLimit()
+{
+    QFETCH(qint64, coverBytes);
+    QFETCH(QString, notice);
+    const QString wav = path(QStringLiteral("封面 %1.wav").arg(QTest::currentDataTag()));
+    QVERIFY(writeWav(wav));
+    TagSet t;
+    t.cover = "\xFF\xD8\xFF\xE0" + QByteArray(coverBytes - 4, '\x55');
+    QVERIFY(tagFile(wav, t));
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    const QString mp3 = wav + QStringLiteral(".mp3");
+    QVERIFY(encoder.convert(wav, mp3));
+    QCOMPARE(encoder.site.count(RecordingSite::Failure), 0);
+    QCOMPARE(encoder.control->get(QStringLiteral("LastNotice")).toString(), notice);
+    QCOMPARE(decode(mp3, m_dir.path()).frames, qint64(Frames));
+    TagLib::MPEG::File file(QFile::encodeName(mp3).constData());
+    QVERIFY(file.ID3v2Tag());
+    QCOMPARE(file.ID3v2Tag()->frameListMap()["APIC"].size(), notice.isEmpty() ? 1u : 0u);
+    QCOMPARE(QString::fromStdString(file.ID3v2Tag()->title().to8Bit(true)), t.title);
+
+    const QString plain = path(QStringLiteral("无封面 %1.wav").arg(QTest::currentDataTag()));
+    QVERIFY(writeWav(plain));
+    encoder.site.events.clear();
+    QVERIFY(encoder.convert(plain, plain + QStringLiteral(".mp3")));
+    QCOMPARE(encoder.control->get(QStringLiteral("LastNotice")).toString(), QString());
+}
+
+void TestMp3EncTags::tagPastSyncsafeSizes_data()
+{
+    QTest::addColumn<qint64>("coverBytes");
+    QTest::newRow("the picture's frame alone: 256 MB, a size of 0 once wrapped")
+        << (qint64(1) << 28);
+    QTest::newRow("the frame fits, the whole tag does not") << MaxId3v2Size - 64;
+}
+
+// Sizes past 28 bits are refused, never wrapped: the picture is left out and the rest of the
+// tag is whole (its size the bytes it has). Rendered in memory, nothing written.
+void TestMp3EncTags::tagPastSyncsafeSizes()
+{
+    QFETCH(qint64, coverBytes);
+    AudioTags tags;
+    tags.title = QStringLiteral("大封面");
+    tags.cover.mimeType = "image/jpeg";
+    tags.cover.data = QByteArray(coverBytes, '\x55');
+    const Id3Tags rendered = renderId3Tags(tags);
+    QCOMPARE(id3v2Size(rendered.v2), rendered.v2.size());
+    QVERIFY(rendered.v2.size() < 4096);
+    QVERIFY(rendered.v2.contains("TIT2"));
+    QVERIFY(!rendered.v2.contains("APIC"));
+    QVERIFY2(rendered.notice.startsWith(QStringLiteral("封面图片太大（256 MB）")),
+             qPrintable(rendered.notice));
 }
 
 QTEST_GUILESS_MAIN(TestMp3EncTags)
