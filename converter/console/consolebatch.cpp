@@ -154,10 +154,19 @@ void ConsoleBatch::onEnded()
     if (!failure.isEmpty())
         notConverted(m_position, failure);
     else if (m_written.add(output))
-        converted(m_position, output);
+        converted(m_position, output, encoderNotice());
     else
         notConverted(m_position, NotWritten);
     startFrom(m_position + 1);
+}
+
+QString ConsoleBatch::encoderNotice() const
+{
+    try {
+        return m_mp3.lastNotice();
+    } catch (const std::exception &error) {
+        return QStringLiteral("无法得知有无内容没有放进MP3：") + rt::reasonOf(error);
+    }
 }
 
 QString ConsoleBatch::encoderFailure() const
@@ -212,14 +221,16 @@ void ConsoleBatch::warn(const QString &text)
     say(stderr, QStringLiteral("batchmp3: ") + text + u'\n');
 }
 
-void ConsoleBatch::converted(int position, const QString &output)
+void ConsoleBatch::converted(int position, const QString &output, const QString &notice)
 {
     m_doneBytes += double(m_sizes.value(position));
+    if (!notice.isEmpty())
+        m_notes.append({shown(position), notice});
     if (m_quiet || m_terminal)
         return;
     const int n = int(m_found.files.size());
-    say(stdout,
-        ConvertedLine(position + 1, n, shown(position), rt::displayFileName(output)) + u'\n');
+    say(stdout, ConvertedLine(position + 1, n, shown(position), rt::displayFileName(output)) +
+                    (notice.isEmpty() ? QString() : QStringLiteral("（") + notice + u'）') + u'\n');
 }
 
 void ConsoleBatch::notConverted(int position, const QString &reason)
@@ -292,10 +303,10 @@ void ConsoleBatch::finish(int exitCode, bool interrupted)
     const int total =
         int(m_found.files.size() + m_found.missing.size() + m_found.notRegular.size() +
             m_found.unreadable.size() + m_found.tooLong.size());
-    const QString summary = Summary(total, m_notConverted, interrupted);
+    const QString summary = Summary(total, m_notConverted, interrupted, m_notes);
     if (!m_quiet)
         say(stdout, summary);
-    const bool somethingWrong = !m_notConverted.isEmpty() || interrupted;
+    const bool somethingWrong = !m_notConverted.isEmpty() || interrupted || !m_notes.isEmpty();
     if ((m_quiet && somethingWrong) || (!m_quiet && m_stdoutLost))
         say(stderr, summary);
     // What was to be said could not all be said: no success.

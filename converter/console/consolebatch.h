@@ -48,10 +48,11 @@ private:
     void onFrame(qint32 frame);
     void onEnded();
     QString encoderFailure() const;
+    QString encoderNotice() const;
     void handlerFailed(const QString &reason);
     void warn(const QString &text);
     void say(std::FILE *stream, const QString &text);
-    void converted(int position, const QString &output);
+    void converted(int position, const QString &output, const QString &notice = {});
     void notConverted(int position, const QString &reason);
     void showProgress(qint32 percent);
     void clearProgress();
@@ -71,6 +72,7 @@ private:
     Identity m_pendingBefore; // what stood under its name before
     qint32 m_frameCount = 0;
     QList<consoletext::NotConverted> m_notConverted;
+    QList<consoletext::NotConverted> m_notes; // converted, something left out
     bool m_done = false;
 
     // The time left is estimated from the input sizes: converted, and still to go.

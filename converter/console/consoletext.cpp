@@ -149,7 +149,8 @@ QString NotConvertedLine(int k, int n, const QString &input, const QString &reas
            QStringLiteral("（") + TerminalText(reason) + QStringLiteral("）");
 }
 
-QString Summary(int total, const QList<NotConverted> &notConverted, bool interrupted)
+// How many of `total` were converted, and each that was not with why.
+static QString SummaryOfFiles(int total, const QList<NotConverted> &notConverted, bool interrupted)
 {
     QString text;
     if (interrupted)
@@ -162,6 +163,18 @@ QString Summary(int total, const QList<NotConverted> &notConverted, bool interru
                 .arg(total - failed)
                 .arg(failed);
     for (const NotConverted &file : notConverted)
+        text += QStringLiteral("  ") + TerminalText(file.file) + QStringLiteral("：") +
+                TerminalText(file.reason) + u'\n';
+    return text;
+}
+
+QString Summary(int total, const QList<NotConverted> &notConverted, bool interrupted,
+                const QList<NotConverted> &notes)
+{
+    QString text = SummaryOfFiles(total, notConverted, interrupted);
+    if (!notes.isEmpty())
+        text += batchtext::NotesHeading + u'\n';
+    for (const NotConverted &file : notes)
         text += QStringLiteral("  ") + TerminalText(file.file) + QStringLiteral("：") +
                 TerminalText(file.reason) + u'\n';
     return text;

@@ -46,6 +46,8 @@ QString NotConvertedLine(int k, int n, const QString &input, const QString &reas
 
 // The summary at the end: how many of `total` files were converted, and every file that was
 // not, with its reason; opened by a line saying so when the batch was interrupted.
-QString Summary(int total, const QList<NotConverted> &notConverted, bool interrupted);
+// Files converted with something left out of them follow, with what (`notes`).
+QString Summary(int total, const QList<NotConverted> &notConverted, bool interrupted,
+                const QList<NotConverted> &notes = {});
 
 } // namespace consoletext

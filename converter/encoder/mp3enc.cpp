@@ -76,6 +76,11 @@ QString Binding::lastError() const
     return control()->getProperty(LastError).toString();
 }
 
+QString Binding::lastNotice() const
+{
+    return control()->getProperty(LastNotice).toString();
+}
+
 qint32 Binding::frameCount() const
 {
     return control()->invoke(GetFrameCount, {}).toInt();

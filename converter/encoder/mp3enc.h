@@ -26,6 +26,7 @@ inline constexpr rt::DispId GetFrameCount = 12;
 inline constexpr rt::DispId Threads = 13;
 inline constexpr rt::DispId Prefetch = 14;
 inline constexpr rt::DispId LastError = 15;
+inline constexpr rt::DispId LastNotice = 16;
 
 // Events.
 inline constexpr rt::DispId ActFrame = 1;
@@ -51,6 +52,8 @@ public:
     void prefetch(const QString &inputFile, const QString &outputFile);
     // Why the last open, encode or the encode it started failed; empty after a success.
     QString lastError() const;
+    // What was left out of the file just converted (a cover too large); empty when nothing.
+    QString lastNotice() const;
 
 private:
     rt::Control *control() const;

@@ -75,7 +75,8 @@ QString TotalCaption(const QString &fileName, qint32 bitRate)
 }
 
 QString CompletionMessage(bool userFolder, const QString &folder,
-                          const QList<NotConverted> &notConverted, const QStringList &problems)
+                          const QList<NotConverted> &notConverted, const QStringList &problems,
+                          const QList<NotConverted> &notes)
 {
     QString message = Congratulations + CrLf;
     message += userFolder ? UserFolderLine + folder : DefaultFolderLine;
@@ -85,6 +86,12 @@ QString CompletionMessage(bool userFolder, const QString &folder,
         message += CrLf + notConverted[i].file + QStringLiteral("：") + notConverted[i].reason;
     if (notConverted.size() > MaxNamedSkips)
         message += CrLf + QStringLiteral("……等%1个").arg(notConverted.size());
+    if (!notes.isEmpty())
+        message += CrLf + NotesHeading;
+    for (qsizetype i = 0; i < notes.size() && i < MaxNamedSkips; ++i)
+        message += CrLf + notes[i].file + QStringLiteral("：") + notes[i].reason;
+    if (notes.size() > MaxNamedSkips)
+        message += CrLf + QStringLiteral("……等%1个").arg(notes.size());
     for (const QString &problem : problems)
         message += CrLf + QStringLiteral("出错：") + problem;
     return message;

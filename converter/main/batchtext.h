@@ -69,10 +69,13 @@ struct NotConverted
 inline const QString NotWritten = QStringLiteral("未能写出MP3文件");
 
 // The completion message. A batch in which some files could not be converted says so and
-// names them with their reasons, and a fault of the batch itself (`problems`) is told after
-// them; otherwise the message is the two lines alone.
+// names them with their reasons; files converted with something left out (`notes`, the reason
+// being what) and a fault of the batch itself (`problems`) are told after them; otherwise the
+// message is the two lines alone.
 QString CompletionMessage(bool userFolder, const QString &folder,
                           const QList<NotConverted> &notConverted = {},
-                          const QStringList &problems = {});
+                          const QStringList &problems = {}, const QList<NotConverted> &notes = {});
+// Said of files converted with something left out of them.
+inline const QString NotesHeading = QStringLiteral("以下文件已转换，但有内容没有放进MP3：");
 
 } // namespace batchtext

@@ -366,6 +366,7 @@ void Form1::ZTbutton3_Click()
         return;
     }
     m_notConverted.clear();
+    m_notes.clear();
     m_batchProblems.clear();
     m_batchOutputs.clear();
     m_pendingOutput.clear();
@@ -447,17 +448,21 @@ void Form1::Mp3_ThreadEnded()
         return;
     // A file that failed while it was encoded has not been converted either: the completion
     // message names it with the encoder's reason.
-    QString failure;
+    QString failure, notice;
     try {
         failure = Mp3().lastError();
+        notice = failure.isEmpty() ? Mp3().lastNotice() : QString();
     } catch (const std::exception &error) {
         failure = rt::reasonOf(error);
     }
     const QString output = std::exchange(m_pendingOutput, {});
     if (failure.isEmpty() && !m_batchOutputs.add(output))
         failure = NotWritten;
+    const QString shown = rt::displayFileName(List2()->Text());
     if (!failure.isEmpty())
-        noteNotConverted(List2()->ListIndex(), failure);
+        m_notConverted.append({shown, failure});
+    else if (!notice.isEmpty())
+        m_notes.append({shown, notice});
     FileFinishedHandling();
 }
 
@@ -506,7 +511,8 @@ void Form1::CompleteBatch()
         m_batchProblems.append(rt::reasonOf(error));
     }
     const bool userFolder = Check1()->Value() == 1;
-    MsgBox(this, CompletionMessage(userFolder, Text1()->Text(), m_notConverted, m_batchProblems),
+    MsgBox(this,
+           CompletionMessage(userFolder, Text1()->Text(), m_notConverted, m_batchProblems, m_notes),
            MsgInformation, CompletedTitle);
     List1()->Clear();
     List2()->Clear();

@@ -97,6 +97,7 @@ private:
     BatchOutputs m_batchOutputs; // what this batch has written
     QString m_pendingOutput;     // the file being encoded, until it ends well
     QList<batchtext::NotConverted> m_notConverted;
-    QStringList m_batchProblems; // faults of the batch itself, not of one file
+    QList<batchtext::NotConverted> m_notes; // converted, something left out
+    QStringList m_batchProblems;            // faults of the batch itself, not of one file
     LookAhead m_lookAhead;
 };

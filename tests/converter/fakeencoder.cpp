@@ -14,6 +14,8 @@ QList<rt::MemberInfo> FakeEncoder::members() const
 
 QVariant FakeEncoder::getProperty(rt::DispId id)
 {
+    if (id == Mp3Enc::LastNotice)
+        return m_lastNotice;
     if (id != Mp3Enc::LastError)
         return 0;
     if (m_broken)
@@ -33,6 +35,7 @@ QVariant FakeEncoder::invoke(rt::DispId id, const QVariantList &args)
         m_plan = plans.value(QFileInfo(m_input).fileName());
         m_broken = false;
         m_lastError.clear();
+        m_lastNotice.clear();
         break;
     case Mp3Enc::Encode:
         QTimer::singleShot(0, [this, generation = ++m_generation] {
@@ -59,6 +62,7 @@ void FakeEncoder::finish()
             out.write("ID3");
     }
     m_lastError = m_plan.outcome == Outcome::Failed ? m_plan.reason : QString();
+    m_lastNotice = m_plan.outcome == Outcome::Converted ? m_plan.reason : QString();
     m_broken = m_plan.outcome == Outcome::Broken;
     QVariantList frame{10};
     raiseEvent(Mp3Enc::ActFrame, frame);

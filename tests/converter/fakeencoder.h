@@ -13,7 +13,7 @@ class FakeEncoder final : public rt::Control
 public:
     enum class Outcome
     {
-        Converted, // a small file is written under the output's name
+        Converted, // a small file is written under the output's name; LastNotice gives the reason
         Failed,    // LastError gives the reason
         Broken,    // asking why throws, as a component that has gone would
     };
@@ -39,5 +39,6 @@ private:
     Plan m_plan;
     bool m_broken = false;
     QString m_lastError;
+    QString m_lastNotice;
     int m_generation = 0;
 };

@@ -143,6 +143,11 @@ private slots:
             << QStringList()
             << "祝贺，转换已全部完成.\r\nMP3输出目录为：/out/\r\n其中2个文件未能转换：\r\n/m/"
                "a.wav：磁盘空间不足\r\n/m/c.wav：文件不存在";
+        QTest::newRow("something left out")
+            << false << QStringList{"", "/m/b.flac", "封面太大"} << QStringList()
+            << "祝贺，转换已全部完成.\r\nMP3输出目录为默认路径("
+               "与wav同一目录)\r\n以下文件已转换，但有内容没有放进"
+               "MP3：\r\n/m/b.flac：封面太大";
         QTest::newRow("a fault of the batch") << false << QStringList() << QStringList{"内存不足"}
                                               << "祝贺，转换已全部完成.\r\nMP3输出目录为默认路径("
                                                  "与wav同一目录)\r\n出错：内存不足";
@@ -153,10 +158,15 @@ private slots:
         QFETCH(QStringList, skipped);
         QFETCH(QStringList, problems);
         QFETCH(QString, expected);
+        // Rows of two are files not converted; a leading "" turns the rest into notes.
+        const bool notes = skipped.value(0).isEmpty() && !skipped.isEmpty();
         QList<NotConverted> files;
-        for (qsizetype i = 0; i + 1 < skipped.size(); i += 2)
+        for (qsizetype i = notes ? 1 : 0; i + 1 < skipped.size(); i += 2)
             files.append({skipped[i], skipped[i + 1]});
-        QCOMPARE(CompletionMessage(userFolder, QStringLiteral("/out/"), files, problems), expected);
+        QCOMPARE(CompletionMessage(userFolder, QStringLiteral("/out/"),
+                                   notes ? QList<NotConverted>() : files, problems,
+                                   notes ? files : QList<NotConverted>()),
+                 expected);
     }
 
     // A long list of refused files keeps the message to a readable size but still counts all.
