@@ -95,7 +95,9 @@ int RunWithoutWindow(int argc, char **argv)
         !refused.isEmpty())
         return fail(QStringLiteral("编码器不接受这些设置：") + refused.join(QStringLiteral("；")));
 
-    ConsoleBatch batch(&mp3, FilesFromArguments(line.paths, rt::currentFolder()), line.outputFolder,
+    BatchOptions options;
+    options.outputFolder = line.outputFolder;
+    ConsoleBatch batch(&mp3, FilesFromArguments(line.paths, rt::currentFolder()), options,
                        line.quiet);
     QObject::connect(&quitSignals, &QuitSignals::received, &batch, &ConsoleBatch::interrupt);
     QObject::connect(&batch, &ConsoleBatch::finished, &app,

@@ -96,17 +96,10 @@ template <class F> auto guarded(QWidget *owner, F handler)
 } // namespace
 
 Form1::Form1(const rt::Registry *registry, QWidget *parent)
-    : rt::Form(parent), m_registry(registry), m_loader(registry),
-      m_lookAhead(
-          [this](int position) -> LookAhead::Pair {
-              const OutputChoice choice = ChooseOutputFor(position, false);
-              if (choice.path.isEmpty())
-                  return std::nullopt;
-              return std::pair{List2()->List(position), choice.path};
-          },
-          [this](const QString &input, const QString &output) { Mp3().prefetch(input, output); })
+    : rt::Form(parent), m_registry(registry), m_loader(registry)
 {
     m_loader.load(FormDescription, this);
+    m_engine = std::make_unique<BatchEngine>(need<rt::ComponentHost>(QStringLiteral("Mp3")));
     // Label2 ends where Text1 begins, so the box does not cover its colon.
     FitTextToWidth(Label2(), Text1()->x() - Label2()->x());
     // Words for a screen reader where the window shows none beside the control (the browse
@@ -154,11 +147,22 @@ void Form1::wireEvents()
                                  (this->*handler)();
                              }));
     }
-    auto *mp3 = need<rt::ComponentHost>(QStringLiteral("Mp3"));
-    mp3->onEvent(Mp3Enc::ActFrame, guarded(this, [this](QVariantList &args) {
-                     Mp3_ActFrame(args.value(0).toInt());
-                 }));
-    mp3->onEvent(Mp3Enc::ThreadEnded, guarded(this, [this](QVariantList &) { Mp3_ThreadEnded(); }));
+    // The encoder's events reach the batch engine, whose steps the window shows.
+    BatchEngine *engine = m_engine.get();
+    connect(engine, &BatchEngine::fileStarting, this,
+            guarded(this, [this](int position) { BatchFileStarting(position); }));
+    connect(engine, &BatchEngine::fileStarted, this,
+            guarded(this, [this](int, const QString &output) { BatchFileStarted(output); }));
+    connect(engine, &BatchEngine::progress, this,
+            guarded(this, [this](int, qint32 frame, qint32 frameCount) {
+                Mp3_ActFrame(frame, frameCount);
+            }));
+    connect(engine, &BatchEngine::fileEnded, this,
+            guarded(this, [this](int position, const FileOutcome &outcome) {
+                BatchFileEnded(position, outcome);
+            }));
+    connect(engine, &BatchEngine::finished, this,
+            guarded(this, [this](bool, const QStringList &problems) { CompleteBatch(problems); }));
 
     connect(List1(), &rt::ListBox::Click, this, guarded(this, [this] { List1_Click(); }));
     connect(Check1(), &rt::CheckBox::Click, this, guarded(this, [this] { Check1_Click(); }));
@@ -215,6 +219,7 @@ void Form1::Form_Load()
 
 void Form1::Form_Unload()
 {
+    m_engine->stop();
     try {
         Mp3().stop();
     } catch (const std::exception &error) {
@@ -368,8 +373,6 @@ void Form1::ZTbutton3_Click()
     m_notConverted.clear();
     m_notes.clear();
     m_batchProblems.clear();
-    m_batchOutputs.clear();
-    m_pendingOutput.clear();
     try {
         setButtonEnabled(3, false);
         setButtonEnabled(1, false);
@@ -381,135 +384,68 @@ void Form1::ZTbutton3_Click()
         Timer1()->start();
         LblTotal()->setVisible(true);
         Label3()->setVisible(true);
+    } catch (const std::exception &error) {
+        m_batchProblems.append(rt::reasonOf(error));
+    }
+    QList<BatchFile> files;
+    for (int i = 0; i < List2()->ListCount(); ++i)
+        files.append({List2()->List(i), List2()->ItemData(i)});
+    BatchOptions options;
+    if (Check1()->Value() == 1)
+        options.outputFolder = Text1()->Text();
+    m_engine->start(files, options);
+}
+
+// The lists follow the batch's position, kept in the start button's Tag: the first file's by the
+// start handler (lists, then Tag), each later one's by the file-finished handling (Tag, then
+// lists). Selecting in the visible list shows the path in the status line.
+void Form1::BatchFileStarting(int position)
+{
+    if (position == 0) {
         List2()->setListIndex(0);
         List1()->setListIndex(0);
         rt::setTag(ZTbutton(3), QStringLiteral("0"));
-        if (FileStart())
-            return;
-    } catch (const std::exception &error) {
-        m_batchProblems.append(rt::reasonOf(error));
+    } else {
+        rt::setTag(ZTbutton(3), NumberText(double(position)));
+        List2()->setListIndex(position);
+        List1()->setListIndex(position);
     }
-    MsgBox(this, StartFailedPrompt, MsgOkOnly);
-    FileFinishedHandling();
+    rt::setTag(Label3(), QString::number(clockMs())); // the time figure counts from here
 }
 
-OutputChoice Form1::ChooseOutputFor(int position, bool makeFolders) const
+void Form1::BatchFileStarted(const QString &output)
 {
-    const std::optional<QString> userFolder =
-        Check1()->Value() == 1 ? std::optional(Text1()->Text()) : std::nullopt;
-    return ChooseOutput(List2()->List(position), List2()->ItemData(position), userFolder,
-                        makeFolders, m_batchOutputs);
+    Label3()->setCaption(ConvertingPrefix + rt::displayFileName(ParseFileName(output)));
 }
 
-bool Form1::FileStart()
+void Form1::Mp3_ActFrame(qint32 ActFrame, qint32 frameCount)
 {
-    const int position = List2()->ListIndex();
-    try {
-        const QString input = List2()->Text();
-        const OutputChoice choice = ChooseOutputFor(position, true);
-        if (choice.path.isEmpty())
-            throw BatchRefusal(choice.error, choice.refusal);
-        const QString output = choice.path;
-        rt::setTag(Label3(), QString::number(clockMs())); // the time figure counts from here
-        Mp3().open(input, output);
-        Mp3().encode();
-        m_pendingOutput = output;
-        Label3()->setCaption(ConvertingPrefix + rt::displayFileName(ParseFileName(output)));
-    } catch (const std::exception &error) {
-        noteNotConverted(position, rt::reasonOf(error));
-        return false;
-    }
-    m_lookAhead.after(position, List2()->ListCount());
-    return true;
+    const QString name = rt::displayFileName(StripPath(List2()->Text()));
+    const qint32 percent = FramePercent(ActFrame, frameCount);
+    LblActFrame()->setCaption(PercentText(percent));
+    bool ok = false;
+    const qint64 started = rt::tag(Label3()).toLongLong(&ok);
+    const double elapsed = ok ? double(clockMs() - started) / 1000.0 : 0.0;
+    showText(Text2(), ProgressLine(LblActFrame()->Caption(), TimeFigure(elapsed, ActFrame)));
+    LblTotal()->setCaption(TotalCaption(name, Mp3().bitRate()));
 }
 
-void Form1::Mp3_ActFrame(qint32 ActFrame)
+// Each file not converted is named in the completion message with its reason; a refused first
+// file also gets the start handler's "no" before the batch goes on.
+void Form1::BatchFileEnded(int position, const FileOutcome &outcome)
 {
-    // Progress is display only: a failed read leaves the previous figures standing and says why
-    // in the status line, which the next frame overwrites.
-    try {
-        const QString name = rt::displayFileName(StripPath(List2()->Text()));
-        const qint32 percent = FramePercent(ActFrame, Mp3().frameCount());
-        LblActFrame()->setCaption(PercentText(percent));
-        bool ok = false;
-        const qint64 started = rt::tag(Label3()).toLongLong(&ok);
-        const double elapsed = ok ? double(clockMs() - started) / 1000.0 : 0.0;
-        showText(Text2(), ProgressLine(LblActFrame()->Caption(), TimeFigure(elapsed, ActFrame)));
-        LblTotal()->setCaption(TotalCaption(name, Mp3().bitRate()));
-    } catch (const std::exception &error) {
-        showText(Text2(), QStringLiteral("无法显示进度：") + rt::reasonOf(error));
-    }
+    const QString shown = rt::displayFileName(List2()->List(position));
+    if (outcome.kind == FileOutcome::NotConverted)
+        m_notConverted.append({shown, outcome.reason});
+    else if (outcome.kind == FileOutcome::Converted && !outcome.reason.isEmpty())
+        m_notes.append({shown, outcome.reason});
+    if (position == 0 && outcome.refusedAtStart)
+        MsgBox(this, StartFailedPrompt, MsgOkOnly);
 }
 
-void Form1::Mp3_ThreadEnded()
+void Form1::CompleteBatch(const QStringList &problems)
 {
-    // An encoder stopped by the window's unload may still report its end: no batch, no step.
-    if (!batchRunning())
-        return;
-    // A file that failed while it was encoded has not been converted either: the completion
-    // message names it with the encoder's reason.
-    QString failure, notice;
-    try {
-        failure = Mp3().lastError();
-        notice = failure.isEmpty() ? Mp3().lastNotice() : QString();
-    } catch (const std::exception &error) {
-        failure = rt::reasonOf(error);
-    }
-    const QString output = std::exchange(m_pendingOutput, {});
-    if (failure.isEmpty() && !m_batchOutputs.add(output))
-        failure = NotWritten;
-    const QString shown = rt::displayFileName(List2()->Text());
-    if (!failure.isEmpty())
-        m_notConverted.append({shown, failure});
-    else if (!notice.isEmpty())
-        m_notes.append({shown, notice});
-    FileFinishedHandling();
-}
-
-// Runs the file-finished handling; a file that cannot be started has already been passed and
-// named, so trying again skips it. Repeats until a file starts or the batch completes, so the
-// window is never left locked.
-void Form1::FileFinishedHandling()
-{
-    const int attempts = List2()->ListCount() + 1;
-    for (int i = 0; i < attempts; ++i) {
-        try {
-            if (FileFinished())
-                return;
-        } catch (const std::exception &error) {
-            m_batchProblems.append(rt::reasonOf(error));
-        }
-    }
-    CompleteBatch();
-}
-
-// True when the next file has started or the batch is complete; false when the file it tried
-// was refused.
-bool Form1::FileFinished()
-{
-    // In full width: a list may hold more than 32 767 files.
-    const double position = rt::tag(ZTbutton(3)).toDouble();
-    const int last = List2()->ListCount() - 1;
-    if (position >= double(last)) {
-        CompleteBatch();
-        return true;
-    }
-    const double next = position + 1;
-    rt::setTag(ZTbutton(3), NumberText(next));
-    const int index = int(next);
-    List2()->setListIndex(index);
-    List1()->setListIndex(index);
-    return FileStart();
-}
-
-void Form1::CompleteBatch()
-{
-    // Files encoded ahead that the batch passed over are dropped, not left running.
-    try {
-        Mp3().stop();
-    } catch (const std::exception &error) {
-        m_batchProblems.append(rt::reasonOf(error));
-    }
+    m_batchProblems += problems;
     const bool userFolder = Check1()->Value() == 1;
     MsgBox(this,
            CompletionMessage(userFolder, Text1()->Text(), m_notConverted, m_batchProblems, m_notes),
@@ -527,11 +463,6 @@ void Form1::CompleteBatch()
     setButtonEnabled(3, true);
     Text2()->setAlignment(0);
     showText(Text2(), WelcomeText);
-}
-
-void Form1::noteNotConverted(int position, const QString &reason)
-{
-    m_notConverted.append({rt::displayFileName(List2()->List(position)), reason});
 }
 
 void Form1::Timer1_Timer()

@@ -2,12 +2,14 @@
 
 #include "converter/encoder/mp3enc.h"
 #include "converter/main/audiofiles.h"
+#include "converter/main/batchengine.h"
 #include "converter/main/batchrules.h"
 #include "converter/main/batchtext.h"
-#include "converter/main/lookahead.h"
 #include "converter/main/pathhelpers.h"
 #include "runtime/controls.h"
 #include "runtime/formloader.h"
+
+#include <memory>
 
 class QCloseEvent;
 class QTimer;
@@ -46,8 +48,7 @@ public:
     void List1_Click();
     void Check1_Click();
     void Opt_Click(int index);
-    void Mp3_ActFrame(qint32 ActFrame);
-    void Mp3_ThreadEnded();
+    void Mp3_ActFrame(qint32 ActFrame, qint32 frameCount);
     void Timer1_Timer();
 
     // Files from a drop or the command line, added as the add button adds them; `subfolders`
@@ -82,22 +83,18 @@ private:
     void wireDesktop();
     void setButtonEnabled(int n, bool enabled);
     bool batchRunning() const;
-    bool FileStart();
-    bool FileFinished();
-    void FileFinishedHandling();
-    void CompleteBatch();
-    void noteNotConverted(int position, const QString &reason);
+    // The batch engine's steps, as the window shows them.
+    void BatchFileStarting(int position);
+    void BatchFileStarted(const QString &output);
+    void BatchFileEnded(int position, const FileOutcome &outcome);
+    void CompleteBatch(const QStringList &problems);
     void setFolderControlsEnabled(bool enabled);
-    // The output the batch opens for the file at `position`, or why it will not.
-    OutputChoice ChooseOutputFor(int position, bool makeFolders) const;
 
     const rt::Registry *m_registry;
     rt::FormLoader m_loader;
 
-    BatchOutputs m_batchOutputs; // what this batch has written
-    QString m_pendingOutput;     // the file being encoded, until it ends well
+    std::unique_ptr<BatchEngine> m_engine;
     QList<batchtext::NotConverted> m_notConverted;
     QList<batchtext::NotConverted> m_notes; // converted, something left out
     QStringList m_batchProblems;            // faults of the batch itself, not of one file
-    LookAhead m_lookAhead;
 };

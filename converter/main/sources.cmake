@@ -1,4 +1,5 @@
 target_sources(batchmp3core PRIVATE
+    main/batchengine.cpp main/batchengine.h
     main/batchrules.cpp main/batchrules.h
     main/batchtext.cpp main/batchtext.h
     main/commandline.cpp main/commandline.h

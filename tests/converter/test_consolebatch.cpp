@@ -52,7 +52,7 @@ private slots:
 
         FoundFiles found;
         found.files = inputs;
-        ConsoleBatch batch(&host, found, std::nullopt, false);
+        ConsoleBatch batch(&host, found, BatchOptions{}, false);
         QSignalSpy finished(&batch, &ConsoleBatch::finished);
         const QString out = capturingStdout(dir.filePath(QStringLiteral("out.txt")), [&] {
             batch.start();

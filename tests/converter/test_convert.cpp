@@ -260,7 +260,7 @@ private slots:
         QTest::newRow("standard input and output closed")
             << "\"$B\" --convert a.wav b.wav c.wav <&- >&-" << false << 0 << all << QString();
         QTest::newRow("a reader that goes away")
-            << "\"$B\" --convert a.wav b.wav c.wav | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}"
+            << "\"$B\" --convert a.wav b.wav c.wav | true; exit ${PIPESTATUS[0]}"
             << false << 1 << all << QStringLiteral("无法写入标准输出");
         QTest::newRow("a full output")
             << "\"$B\" --convert a.wav >/dev/full" << false << 1 << QStringList{"a.mp3"}

@@ -1,0 +1,220 @@
+#include "converter/main/batchengine.h"
+
+#include "converter/main/batchtext.h"
+#include "runtime/comerror.h"
+#include "runtime/filename.h"
+#include "runtime/formloader.h"
+
+#include <exception>
+#include <sys/stat.h>
+#include <utility>
+
+BatchEngine::BatchEngine(rt::ComponentHost *mp3, QObject *parent)
+    : QObject(parent), m_mp3(mp3),
+      m_lookAhead(
+          [this](int position) -> LookAhead::Pair {
+              const OutputChoice choice = outputFor(position, false);
+              if (choice.path.isEmpty())
+                  return std::nullopt;
+              return std::pair{m_files[position].input, choice.path};
+          },
+          [this](const QString &input, const QString &output) { m_mp3.prefetch(input, output); })
+{
+    qRegisterMetaType<FileOutcome>();
+    // Events come from the event loop: nothing may escape into it, and the batch goes on.
+    const auto guarded = [this](auto handler) {
+        return [this, handler](QVariantList &args) {
+            try {
+                handler(args);
+            } catch (const std::exception &error) {
+                handlerFailed(rt::reasonOf(error));
+            }
+        };
+    };
+    mp3->onEvent(Mp3Enc::ActFrame,
+                 guarded([this](QVariantList &args) { onFrame(args.value(0).toInt()); }));
+    mp3->onEvent(Mp3Enc::ThreadEnded, guarded([this](QVariantList &) { onEnded(); }));
+}
+
+void BatchEngine::start(QList<BatchFile> files, BatchOptions options)
+{
+    m_files = std::move(files);
+    m_options = std::move(options);
+    m_written.clear();
+    m_problems.clear();
+    m_pending.clear();
+    m_position = -1;
+    m_running = true;
+    startFrom(0);
+}
+
+void BatchEngine::stop()
+{
+    m_running = false;
+    m_pending.clear();
+    stopEncoder();
+}
+
+// A file that cannot be started is judged and the next one tried, until one starts or none is
+// left; a view may have stopped the batch meanwhile.
+void BatchEngine::startFrom(int position)
+{
+    for (int k = position; k < count(); ++k) {
+        if (!m_running || startFile(k))
+            return;
+    }
+    if (m_running)
+        finish(false);
+}
+
+bool BatchEngine::startFile(int position)
+{
+    m_position = position;
+    emit fileStarting(position);
+    if (!m_running)
+        return true;
+    const BatchFile &file = m_files[position];
+    try {
+        const OutputChoice choice = outputFor(position, true);
+        if (choice.path.isEmpty())
+            throw BatchRefusal(choice.error, choice.refusal);
+        m_pendingBefore = identityOf(choice.path);
+        m_mp3.open(file.input, choice.path);
+        m_mp3.encode();
+        m_pending = choice.path;
+    } catch (const std::exception &error) {
+        end(position, {FileOutcome::NotConverted, {}, rt::reasonOf(error), true});
+        return false;
+    }
+    emit fileStarted(position, m_pending);
+    m_lookAhead.after(position, count());
+    return true;
+}
+
+OutputChoice BatchEngine::outputFor(int position, bool makeFolders) const
+{
+    const BatchFile &file = m_files[position];
+    return ChooseOutput(file.input, file.subfolder, m_options.outputFolder, makeFolders, m_written);
+}
+
+void BatchEngine::onFrame(qint32 frame)
+{
+    if (!m_running || m_pending.isEmpty())
+        return;
+    qint32 frameCount = 0;
+    try {
+        frameCount = m_mp3.frameCount();
+    } catch (const std::exception &error) {
+        const QString problem = QStringLiteral("无法读取进度：") + rt::reasonOf(error);
+        if (!m_problems.contains(problem))
+            m_problems.append(problem); // the progress shows 0 % meanwhile
+    }
+    emit progress(m_position, frame, frameCount);
+}
+
+void BatchEngine::onEnded()
+{
+    // A stopped encoder may still report its end.
+    if (!m_running || m_pending.isEmpty())
+        return;
+    const QString output = std::exchange(m_pending, {});
+    QString failure = encoderFailure();
+    if (failure.isEmpty() && !m_written.add(output))
+        failure = batchtext::NotWritten;
+    if (failure.isEmpty())
+        end(m_position, {FileOutcome::Converted, output, encoderNotice()});
+    else
+        end(m_position, {FileOutcome::NotConverted, output, failure});
+    startFrom(m_position + 1);
+}
+
+QString BatchEngine::encoderFailure() const
+{
+    try {
+        return m_mp3.lastError();
+    } catch (const std::exception &error) {
+        return rt::reasonOf(error);
+    }
+}
+
+QString BatchEngine::encoderNotice() const
+{
+    try {
+        return m_mp3.lastNotice();
+    } catch (const std::exception &error) {
+        return QStringLiteral("无法得知有无内容没有放进MP3：") + rt::reasonOf(error);
+    }
+}
+
+// A handler threw: the file in hand is judged with the reason and the batch goes on with the
+// next; should that fail too, the batch ends and says so.
+void BatchEngine::handlerFailed(const QString &reason)
+{
+    if (!m_running)
+        return;
+    try {
+        if (!std::exchange(m_pending, {}).isEmpty()) {
+            stopEncoder();
+            end(m_position, {FileOutcome::NotConverted, {}, reason});
+        } else {
+            m_problems.append(reason);
+        }
+        startFrom(m_position + 1);
+    } catch (const std::exception &error) {
+        m_problems.append(QStringLiteral("转换无法继续：") + rt::reasonOf(error));
+        finish(false);
+    }
+}
+
+void BatchEngine::interrupt()
+{
+    if (!m_running)
+        return;
+    stopEncoder();
+    const int next = m_position + 1;
+    // The file may have been completed, and put in place, just before the stop.
+    if (const QString output = std::exchange(m_pending, {}); !output.isEmpty()) {
+        const Identity now = identityOf(output);
+        if (now.exists && !(now == m_pendingBefore) && encoderFailure().isEmpty() &&
+            m_written.add(output))
+            end(m_position, {FileOutcome::Converted, output, encoderNotice()});
+        else
+            end(m_position, {FileOutcome::Interrupted, {}, {}});
+    }
+    for (int k = std::max(next, 0); k < count(); ++k)
+        end(k, {FileOutcome::NotStarted, {}, {}});
+    finish(true);
+}
+
+void BatchEngine::end(int position, const FileOutcome &outcome)
+{
+    emit fileEnded(position, outcome);
+}
+
+void BatchEngine::finish(bool interrupted)
+{
+    // Files encoded ahead that the batch passed over are dropped, not left running.
+    stopEncoder();
+    m_running = false;
+    emit finished(interrupted, m_problems);
+}
+
+void BatchEngine::stopEncoder()
+{
+    try {
+        m_mp3.stop();
+    } catch (const std::exception &error) {
+        const QString problem = QStringLiteral("未能停止编码器：") + rt::reasonOf(error);
+        if (!m_problems.contains(problem))
+            m_problems.append(problem);
+    }
+}
+
+BatchEngine::Identity BatchEngine::identityOf(const QString &path)
+{
+    struct stat st = {};
+    if (path.isEmpty() || ::stat(rt::encodeFileName(path).constData(), &st) != 0)
+        return {};
+    return {true, quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_ctim.tv_sec),
+            qint64(st.st_ctim.tv_nsec)};
+}

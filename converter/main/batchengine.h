@@ -1,0 +1,114 @@
+#pragma once
+
+#include "converter/encoder/mp3enc.h"
+#include "converter/main/batchrules.h"
+#include "converter/main/lookahead.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <optional>
+
+namespace rt {
+class ComponentHost;
+}
+
+// One file of a batch: where it was found below a folder that was given ("" for a file given
+// itself), so its MP3 keeps that place below the output folder.
+struct BatchFile
+{
+    QString input;
+    QString subfolder;
+};
+
+// Where a batch writes: one folder for every MP3 (ending in the separator), or beside each
+// input. Checked by whoever builds it; the engine takes it as it is.
+struct BatchOptions
+{
+    std::optional<QString> outputFolder;
+};
+
+// What became of one file.
+struct FileOutcome
+{
+    enum Kind
+    {
+        Converted,    // `output` written; `reason` says what was left out of it, if anything
+        NotConverted, // `reason` says why
+        Interrupted,  // cut off by a stop
+        NotStarted,   // after the one cut off
+    };
+    Kind kind = Converted;
+    QString output;
+    QString reason;
+    bool refusedAtStart = false; // never opened: the file was refused before it was encoded
+};
+
+// The batch itself, shared by the window and the terminal: the files in list order, each opened
+// and encoded while the ones after it are handed to the encoder ahead, each judged when the
+// encoder ends it, the next started until none is left. The window and the terminal show its
+// signals, each in its own way. Signals are emitted on the encoder's thread of delivery (the
+// user-interface thread), and a view may open a modal window inside one.
+class BatchEngine : public QObject
+{
+    Q_OBJECT
+public:
+    // Listens to the encoder hosted in `mp3` from now on.
+    explicit BatchEngine(rt::ComponentHost *mp3, QObject *parent = nullptr);
+
+    // Begins with the first file. A batch in progress must have finished or been stopped.
+    void start(QList<BatchFile> files, BatchOptions options);
+    // Stops the encoder and ends the batch without a word: the window is going.
+    void stop();
+    // Stops the encoder and ends the batch, judging every file not yet judged: the one cut off
+    // (or converted just before the stop) and those after it.
+    void interrupt();
+
+    bool running() const { return m_running; }
+    int count() const { return int(m_files.size()); }
+    const BatchFile &file(int position) const { return m_files[position]; }
+
+signals:
+    // Before the file at `position` is opened.
+    void fileStarting(int position);
+    // It is being encoded into `output`.
+    void fileStarted(int position, const QString &output);
+    void progress(int position, qint32 frame, qint32 frameCount);
+    void fileEnded(int position, const FileOutcome &outcome);
+    // Every file has been judged; a fault of the batch itself (not of one file) is in `problems`.
+    void finished(bool interrupted, const QStringList &problems);
+
+private:
+    void startFrom(int position);
+    bool startFile(int position);
+    void onFrame(qint32 frame);
+    void onEnded();
+    void handlerFailed(const QString &reason);
+    void end(int position, const FileOutcome &outcome);
+    void finish(bool interrupted);
+    OutputChoice outputFor(int position, bool makeFolders) const;
+    QString encoderFailure() const;
+    QString encoderNotice() const;
+    void stopEncoder();
+
+    Mp3Enc::Binding m_mp3;
+    QList<BatchFile> m_files;
+    BatchOptions m_options;
+    LookAhead m_lookAhead;
+    BatchOutputs m_written;
+    QStringList m_problems;
+    bool m_running = false;
+    int m_position = -1;
+    QString m_pending; // the output being written, until it is judged
+    struct Identity
+    {
+        bool exists = false;
+        quint64 device = 0, inode = 0;
+        qint64 changed = 0, changedNs = 0;
+        bool operator==(const Identity &) const = default;
+    };
+    static Identity identityOf(const QString &path);
+    Identity m_pendingBefore; // what stood under its name before
+};
+
+Q_DECLARE_METATYPE(FileOutcome)
