@@ -1,5 +1,6 @@
 #include "mp3enc/mp3enc.h"
 
+#include "mp3enc/audiotags.h"
 #include "mp3enc/encodejob.h"
 #include "mp3enc/reasons.h"
 #include "mp3enc/stopsignal.h"
@@ -302,6 +303,9 @@ QList<rt::MemberInfo> Mp3Enc::members() const
                "What of its input's tags the last file converted lacks (a cover too large to "
                "carry), in the words a user reads; empty when nothing was left out or the file "
                "did not convert"),
+        member(IdTags, "Tags", Method, {QStringLiteral("InputFile")},
+               "The tags an input's MP3 would carry, by field: title, artist, album, "
+               "albumartist, date, track, disc, genre"),
         member(IdPrefetch, "Prefetch", Method,
                {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
                "A pair the host will open later, which may be encoded ahead on idle cores and is "
@@ -375,8 +379,8 @@ void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
 
 QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
 {
-    const qsizetype expected = id == IdOpen || id == IdPrefetch ? 2 : 0;
-    if ((id < IdEncode || id > IdGetFrameCount) && id != IdPrefetch)
+    const qsizetype expected = id == IdOpen || id == IdPrefetch ? 2 : id == IdTags ? 1 : 0;
+    if ((id < IdEncode || id > IdGetFrameCount) && id != IdPrefetch && id != IdTags)
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个方法"));
     if (args.size() != expected)
         refuse(rt::ErrWrongArgumentCount, QStringLiteral("参数个数不对"));
@@ -393,6 +397,8 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
     case IdPrefetch:
         Prefetch(toText(args[0]), toText(args[1]));
         break;
+    case IdTags:
+        return Tags(toText(args[0]));
     default:
         return GetFrameCount();
     }
@@ -627,6 +633,16 @@ void Mp3Enc::Prefetch(const QString &inputFile, const QString &outputFile)
     task->job->schedule(&m_pool, &task->claimed);
     task->thread = std::thread(&Mp3Enc::runTask, this, task.get());
     m_ahead.push_back(std::move(task));
+}
+
+QVariantMap Mp3Enc::Tags(const QString &inputFile) const
+{
+    const AudioTags tags = readAudioTags(*openInput(inputFile));
+    return {
+        {QStringLiteral("title"), tags.title}, {QStringLiteral("artist"), tags.artist},
+        {QStringLiteral("album"), tags.album}, {QStringLiteral("albumartist"), tags.albumArtist},
+        {QStringLiteral("date"), tags.date},   {QStringLiteral("track"), tags.track},
+        {QStringLiteral("disc"), tags.disc},   {QStringLiteral("genre"), tags.genre}};
 }
 
 EncodeSettings Mp3Enc::settings() const

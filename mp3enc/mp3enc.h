@@ -42,6 +42,7 @@ public:
         IdPrefetch = 14,
         IdLastError = 15,
         IdLastNotice = 16,
+        IdTags = 30,
     };
     enum : rt::DispId
     {
@@ -67,6 +68,8 @@ public:
     // leaves idle, and is written only when Open and Encode reach it. Ignored with one core, for
     // a pair Open would refuse (Open says why when its turn comes) and past a few files ahead.
     void Prefetch(const QString &inputFile, const QString &outputFile);
+    // The tags the input's MP3 would carry, by field (for names made from tags).
+    QVariantMap Tags(const QString &inputFile) const;
 
 private:
     friend class EventPump;

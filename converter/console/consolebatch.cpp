@@ -110,6 +110,10 @@ void ConsoleBatch::onEnded(int position, const FileOutcome &outcome)
     case FileOutcome::NotStarted:
         m_notConverted.append({shown(position), NotStarted});
         return;
+    case FileOutcome::Skipped: // counted, not listed: a run over a converted library skips all
+        m_totalBytes -= double(m_sizes.value(position));
+        m_skipped.append({shown(position), outcome.reason});
+        return;
     case FileOutcome::Interrupted:
     case FileOutcome::NotConverted:
         break;
@@ -192,7 +196,7 @@ void ConsoleBatch::onFinished(bool interrupted, const QStringList &problems)
     const int total =
         int(m_found.files.size() + m_found.missing.size() + m_found.notRegular.size() +
             m_found.unreadable.size() + m_found.tooLong.size());
-    const QString summary = Summary(total, m_notConverted, interrupted, m_notes);
+    const QString summary = Summary(total, m_notConverted, interrupted, m_notes, m_skipped);
     if (!m_quiet)
         say(stdout, summary);
     const bool somethingWrong = !m_notConverted.isEmpty() || interrupted || !m_notes.isEmpty();

@@ -4,6 +4,7 @@
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 
+#include <QMap>
 #include <cmath>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -149,29 +150,39 @@ QString NotConvertedLine(int k, int n, const QString &input, const QString &reas
            QStringLiteral("（") + TerminalText(reason) + QStringLiteral("）");
 }
 
-// How many of `total` were converted, and each that was not with why.
-static QString SummaryOfFiles(int total, const QList<NotConverted> &notConverted, bool interrupted)
+// How many of `total` were converted, each that was not with why, and how many were skipped.
+static QString SummaryOfFiles(int total, const QList<NotConverted> &notConverted, bool interrupted,
+                              const QList<NotConverted> &skipped)
 {
     QString text;
     if (interrupted)
         text += QStringLiteral("转换已中断。\n");
     const qsizetype failed = notConverted.size();
-    if (failed == 0)
+    const qsizetype converted = total - failed - skipped.size();
+    if (failed == 0 && skipped.isEmpty())
         return text + QStringLiteral("全部 %1 个文件已转换为MP3。\n").arg(total);
-    text += QStringLiteral("%1 个文件中 %2 个已转换，%3 个未转换：\n")
-                .arg(total)
-                .arg(total - failed)
-                .arg(failed);
+    if (failed == 0)
+        text += QStringLiteral("%1 个文件中 %2 个已转换。\n").arg(total).arg(converted);
+    else
+        text += QStringLiteral("%1 个文件中 %2 个已转换，%3 个未转换：\n")
+                    .arg(total)
+                    .arg(converted)
+                    .arg(failed);
     for (const NotConverted &file : notConverted)
         text += QStringLiteral("  ") + TerminalText(file.file) + QStringLiteral("：") +
                 TerminalText(file.reason) + u'\n';
+    QMap<QString, int> byReason;
+    for (const NotConverted &file : skipped)
+        ++byReason[file.reason];
+    for (auto it = byReason.cbegin(); it != byReason.cend(); ++it)
+        text += QStringLiteral("%1，跳过 %2 个文件。\n").arg(it.key()).arg(it.value());
     return text;
 }
 
 QString Summary(int total, const QList<NotConverted> &notConverted, bool interrupted,
-                const QList<NotConverted> &notes)
+                const QList<NotConverted> &notes, const QList<NotConverted> &skipped)
 {
-    QString text = SummaryOfFiles(total, notConverted, interrupted);
+    QString text = SummaryOfFiles(total, notConverted, interrupted, skipped);
     if (!notes.isEmpty())
         text += batchtext::NotesHeading + u'\n';
     for (const NotConverted &file : notes)

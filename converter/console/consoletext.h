@@ -46,8 +46,9 @@ QString NotConvertedLine(int k, int n, const QString &input, const QString &reas
 
 // The summary at the end: how many of `total` files were converted, and every file that was
 // not, with its reason; opened by a line saying so when the batch was interrupted.
-// Files converted with something left out of them follow, with what (`notes`).
+// Files the existing-file rule passed over (`skipped`) are counted by reason ("已是最新，跳过 3
+// 个文件"); files converted with something left out of them follow, with what (`notes`).
 QString Summary(int total, const QList<NotConverted> &notConverted, bool interrupted,
-                const QList<NotConverted> &notes = {});
+                const QList<NotConverted> &notes = {}, const QList<NotConverted> &skipped = {});
 
 } // namespace consoletext

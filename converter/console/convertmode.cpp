@@ -95,9 +95,7 @@ int RunWithoutWindow(int argc, char **argv)
         !refused.isEmpty())
         return fail(QStringLiteral("编码器不接受这些设置：") + refused.join(QStringLiteral("；")));
 
-    BatchOptions options;
-    options.outputFolder = line.outputFolder;
-    ConsoleBatch batch(&mp3, FilesFromArguments(line.paths, rt::currentFolder()), options,
+    ConsoleBatch batch(&mp3, FilesFromArguments(line.paths, rt::currentFolder()), line.options,
                        line.quiet);
     QObject::connect(&quitSignals, &QuitSignals::received, &batch, &ConsoleBatch::interrupt);
     QObject::connect(&batch, &ConsoleBatch::finished, &app,

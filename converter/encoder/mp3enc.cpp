@@ -76,6 +76,11 @@ QString Binding::lastError() const
     return control()->getProperty(LastError).toString();
 }
 
+QVariantMap Binding::tags(const QString &inputFile) const
+{
+    return control()->invoke(Tags, {inputFile}).toMap();
+}
+
 QString Binding::lastNotice() const
 {
     return control()->getProperty(LastNotice).toString();

@@ -27,6 +27,7 @@ inline constexpr rt::DispId Threads = 13;
 inline constexpr rt::DispId Prefetch = 14;
 inline constexpr rt::DispId LastError = 15;
 inline constexpr rt::DispId LastNotice = 16;
+inline constexpr rt::DispId Tags = 30;
 
 // Events.
 inline constexpr rt::DispId ActFrame = 1;
@@ -54,6 +55,9 @@ public:
     QString lastError() const;
     // What was left out of the file just converted (a cover too large); empty when nothing.
     QString lastNotice() const;
+    // An input's tags by field ("artist", "albumartist", "album", "title", "track", "disc",
+    // "genre", "date"); throws when the file cannot be read.
+    QVariantMap tags(const QString &inputFile) const;
 
 private:
     rt::Control *control() const;

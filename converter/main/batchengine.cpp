@@ -13,10 +13,15 @@ BatchEngine::BatchEngine(rt::ComponentHost *mp3, QObject *parent)
     : QObject(parent), m_mp3(mp3),
       m_lookAhead(
           [this](int position) -> LookAhead::Pair {
-              const OutputChoice choice = outputFor(position, false);
-              if (choice.path.isEmpty())
-                  return std::nullopt;
-              return std::pair{m_files[position].input, choice.path};
+              // A file the batch will not convert (refused, or skipped) is never encoded ahead.
+              try {
+                  const OutputChoice choice = outputFor(position, false);
+                  if (choice.path.isEmpty())
+                      return std::nullopt;
+                  return std::pair{m_files[position].input, choice.path};
+              } catch (const rt::ComError &) {
+                  return std::nullopt; // refused at its turn, and named with the reason then
+              }
           },
           [this](const QString &input, const QString &output) { m_mp3.prefetch(input, output); })
 {
@@ -41,6 +46,8 @@ void BatchEngine::start(QList<BatchFile> files, BatchOptions options)
     m_files = std::move(files);
     m_options = std::move(options);
     m_written.clear();
+    m_reserved.clear();
+    m_tags.clear();
     m_problems.clear();
     m_pending.clear();
     m_position = -1;
@@ -76,8 +83,13 @@ bool BatchEngine::startFile(int position)
     const BatchFile &file = m_files[position];
     try {
         const OutputChoice choice = outputFor(position, true);
+        if (!choice.skipped.isEmpty()) {
+            end(position, {FileOutcome::Skipped, {}, choice.skipped});
+            return false;
+        }
         if (choice.path.isEmpty())
             throw BatchRefusal(choice.error, choice.refusal);
+        m_reserved.append(choice.path);
         m_pendingBefore = identityOf(choice.path);
         m_mp3.open(file.input, choice.path);
         m_mp3.encode();
@@ -91,10 +103,21 @@ bool BatchEngine::startFile(int position)
     return true;
 }
 
-OutputChoice BatchEngine::outputFor(int position, bool makeFolders) const
+OutputChoice BatchEngine::outputFor(int position, bool makeFolders)
 {
-    const BatchFile &file = m_files[position];
-    return ChooseOutput(file.input, file.subfolder, m_options.outputFolder, makeFolders, m_written);
+    const namepattern::Tags *tags = m_options.pattern.isEmpty() ? nullptr : &tagsOf(position);
+    return ChooseOutput(m_files[position], m_options, tags, makeFolders, m_written, m_reserved);
+}
+
+const namepattern::Tags &BatchEngine::tagsOf(int position)
+{
+    if (const auto known = m_tags.constFind(position); known != m_tags.constEnd())
+        return *known;
+    namepattern::Tags tags;
+    const QVariantMap read = m_mp3.tags(m_files[position].input);
+    for (auto it = read.begin(); it != read.end(); ++it)
+        tags.insert(it.key(), it.value().toString());
+    return *m_tags.insert(position, tags);
 }
 
 void BatchEngine::onFrame(qint32 frame)

@@ -3,7 +3,9 @@
 #include "converter/encoder/mp3enc.h"
 #include "converter/main/batchrules.h"
 #include "converter/main/lookahead.h"
+#include "converter/main/namepattern.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -13,27 +15,13 @@ namespace rt {
 class ComponentHost;
 }
 
-// One file of a batch: where it was found below a folder that was given ("" for a file given
-// itself), so its MP3 keeps that place below the output folder.
-struct BatchFile
-{
-    QString input;
-    QString subfolder;
-};
-
-// Where a batch writes: one folder for every MP3 (ending in the separator), or beside each
-// input. Checked by whoever builds it; the engine takes it as it is.
-struct BatchOptions
-{
-    std::optional<QString> outputFolder;
-};
-
 // What became of one file.
 struct FileOutcome
 {
     enum Kind
     {
         Converted,    // `output` written; `reason` says what was left out of it, if anything
+        Skipped,      // left by the existing-file rule; `reason` says why
         NotConverted, // `reason` says why
         Interrupted,  // cut off by a stop
         NotStarted,   // after the one cut off
@@ -86,7 +74,9 @@ private:
     void handlerFailed(const QString &reason);
     void end(int position, const FileOutcome &outcome);
     void finish(bool interrupted);
-    OutputChoice outputFor(int position, bool makeFolders) const;
+    OutputChoice outputFor(int position, bool makeFolders);
+    // The input's tags, read once, for names from a pattern; throws when they cannot be read.
+    const namepattern::Tags &tagsOf(int position);
     QString encoderFailure() const;
     QString encoderNotice() const;
     void stopEncoder();
@@ -96,6 +86,8 @@ private:
     BatchOptions m_options;
     LookAhead m_lookAhead;
     BatchOutputs m_written;
+    QStringList m_reserved; // outputs given out in this batch, in list order
+    QHash<int, namepattern::Tags> m_tags;
     QStringList m_problems;
     bool m_running = false;
     int m_position = -1;

@@ -2,6 +2,7 @@
 
 #include "converter/main/audiofiles.h"
 #include "converter/main/batchtext.h"
+#include "converter/main/namepattern.h"
 #include "converter/main/outputfolders.h"
 #include "converter/main/pathhelpers.h"
 #include "runtime/filename.h"
@@ -54,53 +55,96 @@ bool BatchOutputs::contains(const QString &output) const
     return now && m_files.contains(*now);
 }
 
-OutputChoice ChooseOutput(const QString &input, const QString &subfolder,
-                          const std::optional<QString> &userFolder, bool makeFolders,
-                          const BatchOutputs &written)
+namespace {
+
+struct stat statOf(const QString &path, bool *exists)
 {
-    const std::optional<QString> name = batchtext::OutputFileName(ParseFileName(input));
-    if (!name)
-        return {{}, rt::ErrBadFileName, QStringLiteral("文件名太短，无法得出MP3文件名")};
-    QString folder = ParsePath(input);
-    const QString below = userFolder && !subfolder.isEmpty() ? subfolder + u'/' : QString();
-    if (!PathFits((userFolder ? *userFolder + below : folder) + *name))
-        return {{},
-                rt::ErrBadFileName,
-                QStringLiteral("MP3的路径太长（系统最多接受%1字节）").arg(PATH_MAX - 1)};
-    if (userFolder) {
-        // The chosen folder as it stands, adding nothing, unless the file came from below a
-        // given folder.
-        folder = *userFolder;
-        if (!subfolder.isEmpty()) {
-            const std::optional<QString> below =
-                MakeOutputSubfolder(*userFolder, subfolder, makeFolders);
-            if (!below && !makeFolders)
-                return {};
-            if (!below)
-                return {{},
-                        rt::ErrPathNotFound,
-                        QStringLiteral("无法在输出目录中建立子文件夹“%1”")
-                            .arg(rt::displayFileName(subfolder))};
-            folder = *below;
-        }
-    }
-    const QString output = folder + *name;
-    if (written.contains(output))
-        return {
-            {},
-            rt::ErrFileAlreadyOpen,
-            QStringLiteral("本批中前面的文件已写出同名的MP3：%1").arg(rt::displayFileName(output))};
-    return {output, 0, {}};
+    struct stat st = {};
+    *exists = ::stat(rt::encodeFileName(path).constData(), &st) == 0;
+    return st;
 }
 
-std::optional<QString> BatchOutputPath(const QString &input, const QString &subfolder,
-                                       const std::optional<QString> &userFolder, bool makeFolders,
-                                       const BatchOutputs &written)
+// "name (n).mp3" beside `output`, the first that nothing has.
+QString freeName(const QString &output, const BatchOutputs &written, const QStringList &reserved)
 {
-    OutputChoice choice = ChooseOutput(input, subfolder, userFolder, makeFolders, written);
-    if (!choice.refusal.isEmpty())
-        throw BatchRefusal(choice.error, choice.refusal);
-    if (choice.path.isEmpty())
-        return std::nullopt;
-    return choice.path;
+    const qsizetype dot = output.lastIndexOf(u'.');
+    for (int n = 1;; ++n) {
+        const QString candidate =
+            output.left(dot) + QStringLiteral(" (%1)").arg(n) + output.mid(dot);
+        bool exists = false;
+        statOf(candidate, &exists);
+        if (!exists && !written.contains(candidate) && !reserved.contains(candidate))
+            return candidate;
+    }
+}
+
+OutputChoice refused(int error, const QString &reason)
+{
+    return {{}, error, reason, {}};
+}
+
+} // namespace
+
+OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
+                          const QMap<QString, QString> *tags, bool makeFolders,
+                          const BatchOutputs &written, const QStringList &reserved)
+{
+    const std::optional<QString> &userFolder = options.outputFolder;
+    std::optional<QString> name = batchtext::OutputFileName(ParseFileName(file.input));
+    QString below = userFolder && !file.subfolder.isEmpty() ? file.subfolder : QString();
+    if (userFolder && !options.pattern.isEmpty()) {
+        const QString path =
+            namepattern::Expand(options.pattern, tags ? *tags : namepattern::Tags(),
+                                rt::displayFileName(ParseFileName(file.input)));
+        below = path.section(u'/', 0, -2);
+        name = path.section(u'/', -1) + QStringLiteral(".mp3");
+    }
+    if (!name)
+        return refused(rt::ErrBadFileName, QStringLiteral("文件名太短，无法得出MP3文件名"));
+    QString folder = userFolder ? *userFolder : ParsePath(file.input);
+    if (!PathFits(folder + (below.isEmpty() ? below : below + u'/') + *name))
+        return refused(rt::ErrBadFileName,
+                       QStringLiteral("MP3的路径太长（系统最多接受%1字节）").arg(PATH_MAX - 1));
+    if (!below.isEmpty()) {
+        // The chosen folder as it stands, adding nothing, unless the file came from below a
+        // given folder or the pattern places it.
+        const std::optional<QString> made = MakeOutputSubfolder(folder, below, makeFolders);
+        if (!made && !makeFolders)
+            return {};
+        if (!made)
+            return refused(
+                rt::ErrPathNotFound,
+                QStringLiteral("无法在输出目录中建立子文件夹“%1”").arg(rt::displayFileName(below)));
+        folder = *made;
+    }
+    QString output = folder + *name;
+    bool exists = false;
+    const struct stat there = statOf(output, &exists);
+    switch (options.existing) {
+    case ExistingRule::Rename:
+        if (exists || written.contains(output) || reserved.contains(output))
+            output = freeName(output, written, reserved);
+        return {output, 0, {}, {}};
+    case ExistingRule::Skip:
+        if (exists)
+            return {{}, 0, {}, QStringLiteral("已有同名的MP3，保留未动")};
+        break;
+    case ExistingRule::Update: {
+        bool inputThere = false;
+        const struct stat input = statOf(file.input, &inputThere);
+        const auto newer = [](const struct timespec &a, const struct timespec &b) {
+            return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+        };
+        if (exists && inputThere && !newer(input.st_mtim, there.st_mtim))
+            return {{}, 0, {}, QStringLiteral("已是最新")};
+        break;
+    }
+    case ExistingRule::Overwrite:
+        break;
+    }
+    if (written.contains(output))
+        return refused(
+            rt::ErrFileAlreadyOpen,
+            QStringLiteral("本批中前面的文件已写出同名的MP3：%1").arg(rt::displayFileName(output)));
+    return {output, 0, {}, {}};
 }

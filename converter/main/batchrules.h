@@ -4,6 +4,7 @@
 #include "runtime/comerror.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -56,22 +57,48 @@ private:
     QList<WrittenFile> m_files;
 };
 
-// Where the batch writes `input`'s MP3: its MP3 name in `userFolder` (ending in the separator),
-// below it in `subfolder` when the file was found there under a given folder, or beside the
-// input when there is no user folder. With `makeFolders` false nothing is created, and no path is
-// chosen while the subfolder is not there yet. A name that cannot have an output, a subfolder
-// that cannot be made and an output written earlier are refused, with the reason.
+// One file of a batch: where it was found below a folder that was given ("" for a file given
+// itself), so its MP3 keeps that place below the output folder.
+struct BatchFile
+{
+    QString input;
+    QString subfolder;
+};
+
+// What to do where an MP3 of the name stands already.
+enum class ExistingRule
+{
+    Overwrite, // replace it (unless write-protected, or written by this batch)
+    Skip,      // leave it, and the input unconverted
+    Rename,    // write "name (1).mp3", "name (2).mp3", ... beside it
+    Update,    // replace it only when it is older than the input
+};
+
+// A batch's options, as one value checked once by whoever builds it (the terminal's command
+// line; the window sets only the output folder).
+struct BatchOptions
+{
+    std::optional<QString> outputFolder; // absolute, ending in the separator
+    ExistingRule existing = ExistingRule::Overwrite;
+    // Names from tags below the output folder ("{artist}/{album}/{title}"); "" for none.
+    QString pattern;
+};
+
+// Where the batch writes a file's MP3, or why it does not.
 struct OutputChoice
 {
-    QString path; // empty when refused or not yet possible
-    int error = 0;
-    QString refusal;
+    QString path;    // empty when refused, skipped or not yet possible
+    int error = 0;   // with `refusal`
+    QString refusal; // not converted, and why
+    QString skipped; // left as it is by the existing-file rule, and why
 };
-OutputChoice ChooseOutput(const QString &input, const QString &subfolder,
-                          const std::optional<QString> &userFolder, bool makeFolders,
-                          const BatchOutputs &written);
 
-// ChooseOutput for a caller that traps refusals: throws BatchRefusal.
-std::optional<QString> BatchOutputPath(const QString &input, const QString &subfolder,
-                                       const std::optional<QString> &userFolder, bool makeFolders,
-                                       const BatchOutputs &written);
+// The MP3 name in `options.outputFolder` (ending in the separator), below it in `file.subfolder`,
+// or beside the input when there is no output folder; with a pattern, the path the input's `tags`
+// give below the output folder. With `makeFolders` false nothing is created, and no path is
+// chosen while a folder is not there yet. A name that cannot have an output, a folder that cannot
+// be made and an output this batch wrote are refused; `reserved` are names this batch has given
+// out, which renaming passes by.
+OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
+                          const QMap<QString, QString> *tags, bool makeFolders,
+                          const BatchOutputs &written, const QStringList &reserved = {});

@@ -2,11 +2,13 @@
 
 #include "converter/encoder/mp3enc.h"
 #include "converter/main/batchrules.h"
+#include "converter/main/namepattern.h"
 #include "runtime/filename.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,16 @@ const QString BitRate = QStringLiteral("bitrate");
 const QString OutputDir = QStringLiteral("output-dir");
 const QString Threads = QStringLiteral("threads");
 const QString Quiet = QStringLiteral("quiet");
+const QString Existing = QStringLiteral("existing");
+const QString Pattern = QStringLiteral("pattern");
+
+// --existing's words, as the rules they name.
+const std::pair<const char *, ExistingRule> ExistingRules[] = {
+    {"overwrite", ExistingRule::Overwrite},
+    {"skip", ExistingRule::Skip},
+    {"rename", ExistingRule::Rename},
+    {"update", ExistingRule::Update},
+};
 constexpr int MaxThreads = 256;
 
 const QString Description =
@@ -62,8 +74,18 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("转换一个文件所用的核心数：0 为全部（默认），1 为整块编码，"
                         "与 lame 命令写出的逐字节相同"),
          QStringLiteral("N")},
+        {{QStringLiteral("p"), Pattern},
+         QStringLiteral("按标签给出MP3在输出目录下的路径，如 \"{albumartist}/{album}/{track:02} "
+                        "{title}\"；字段有 {artist}、{albumartist}、{album}、{title}、{track}、"
+                        "{disc}、{genre}、{date}、{filename}（用于 --convert 和 -o）"),
+         QStringLiteral("PATTERN")},
+        {Existing,
+         QStringLiteral("已有同名MP3时：overwrite 替换（默认）、skip 保留、rename 另存为"
+                        "“名字 (1).mp3”、update 只在MP3比输入旧时替换（用于 --convert）"),
+         QStringLiteral("RULE")},
         {{QStringLiteral("q"), Quiet},
-         QStringLiteral("不显示进度；只在有文件未转换时把总结写到标准错误（用于 --convert）")},
+         QStringLiteral("不显示进度；只在有文件未转换或有内容没有放进MP3时把总结写到标准错误"
+                        "（用于 --convert）")},
     });
     parser.addPositionalArgument(QStringLiteral("路径"),
                                  QStringLiteral("要转换（或加入列表）的音频文件或文件夹"),
@@ -119,9 +141,11 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &workin
     }
     line.paths = parser.positionalArguments();
     if (!parser.isSet(Convert)) {
-        if (parser.isSet(BitRate) || parser.isSet(OutputDir) || parser.isSet(Quiet))
-            return usageError(QStringLiteral("-b、-o 和 -q 只能与 --convert 一起使用，"
-                                             "例如 batchmp3 --convert -b 256 文件"));
+        if (parser.isSet(BitRate) || parser.isSet(OutputDir) || parser.isSet(Quiet) ||
+            parser.isSet(Existing) || parser.isSet(Pattern))
+            return usageError(
+                QStringLiteral("-b、-o、-p、--existing 和 -q 只能与 --convert 一起使用，"
+                               "例如 batchmp3 --convert -b 256 文件"));
         return line;
     }
     line.mode = CommandLine::Mode::Convert;
@@ -138,7 +162,25 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &workin
         if (folder.isEmpty() || rt::fileKind(folder) != rt::FileKind::Folder)
             return usageError(
                 QStringLiteral("输出目录不存在或不是文件夹：%1").arg(rt::displayFileName(given)));
-        line.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
+        line.options.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
+    }
+    if (parser.isSet(Existing)) {
+        const auto rule =
+            std::find_if(std::begin(ExistingRules), std::end(ExistingRules), [&](const auto &r) {
+                return parser.value(Existing) == QLatin1String(r.first);
+            });
+        if (rule == std::end(ExistingRules))
+            return usageError(QStringLiteral("--existing 只能是 overwrite、skip、rename 或 update，"
+                                             "而不是“%1”")
+                                  .arg(parser.value(Existing)));
+        line.options.existing = rule->second;
+    }
+    if (parser.isSet(Pattern)) {
+        if (!line.options.outputFolder)
+            return usageError(QStringLiteral("-p 需要 -o：名字模板给出的是输出目录下的路径"));
+        if (const auto problem = namepattern::Problem(parser.value(Pattern)))
+            return usageError(*problem);
+        line.options.pattern = parser.value(Pattern);
     }
     if (line.paths.isEmpty())
         return usageError(QStringLiteral("没有给出要转换的文件或文件夹"));
@@ -166,13 +208,16 @@ bool WithoutWindow(int argc, char **argv)
         }
         // The terminal's own options: without --convert they are a usage error, told without
         // a window (there may be no display to show one on).
-        for (const char *option : {"--bitrate", "--output-dir", "--quiet"}) {
+        for (const char *option :
+             {"--bitrate", "--output-dir", "--quiet", "--existing", "--pattern"}) {
             const std::size_t n = std::strlen(option);
             if (std::strncmp(a, option, n) == 0 && (a[n] == '\0' || a[n] == '='))
                 return true;
         }
         const bool qtWindowOption = std::strncmp(a, "-qwindow", 8) == 0; // Qt's, not ours
         if (a[0] == '-' && std::strchr("boq", a[1]) && a[1] != '\0' && !qtWindowOption)
+            return true;
+        if (std::strcmp(a, "-p") == 0) // "-p…" glued may be Qt's -platform
             return true;
     }
     return false;

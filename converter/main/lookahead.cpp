@@ -13,11 +13,14 @@ LookAhead::LookAhead(std::function<Pair(int)> pairAt,
 
 void LookAhead::after(int position, int count)
 {
-    for (int next = position + 1; !m_failed && next <= std::min(position + Files, count - 1);
-         ++next) {
+    constexpr int LookedAtMost = 64;
+    int handed = 0;
+    for (int next = position + 1;
+         !m_failed && handed < Files && next < count && next <= position + LookedAtMost; ++next) {
         const Pair pair = m_pairAt(next);
         if (!pair)
             continue;
+        ++handed;
         try {
             m_prefetch(pair->first, pair->second);
         } catch (const std::exception &error) {

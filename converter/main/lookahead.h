@@ -21,9 +21,10 @@ public:
     LookAhead(std::function<Pair(int)> pairAt,
               std::function<void(const QString &, const QString &)> prefetch);
 
-    // The file at `position` of `count` has been started. A prefetch the encoder cannot take
-    // at all (not one file refused, which it ignores) ends the looking ahead for this object's
-    // life: the files are still converted at their turn, one after another.
+    // The file at `position` of `count` has been started: the next files the batch will encode
+    // (those it passes over do not count, a few dozen at most are looked at) are handed over. A
+    // prefetch the encoder cannot take at all (not one file refused, which it ignores) ends the
+    // looking ahead for this object's life: the files are still converted at their turn.
     void after(int position, int count);
 
 private:

@@ -11,6 +11,7 @@ target_sources(batchmp3core PRIVATE
     main/lookahead.cpp main/lookahead.h
     main/maker.h
     main/msgbox.cpp main/msgbox.h
+    main/namepattern.cpp main/namepattern.h
     main/pathhelpers.cpp main/pathhelpers.h
     main/qttranslations.cpp main/qttranslations.h
     main/audiofiles.cpp main/audiofiles.h

@@ -95,7 +95,7 @@ private slots:
         const CommandLine line = ParseCommandLine(arguments, m_dir.path());
         QCOMPARE(line.mode, mode);
         QCOMPARE(line.bitRate, bitRate);
-        QCOMPARE(line.outputFolder.value_or(QString()), output);
+        QCOMPARE(line.options.outputFolder.value_or(QString()), output);
         for (const QString &part : text.split(u' ', Qt::SkipEmptyParts))
             QVERIFY2(line.text.contains(part), qPrintable(line.text));
         if (mode == Mode::Window || mode == Mode::Convert)

@@ -260,8 +260,8 @@ private slots:
         QTest::newRow("standard input and output closed")
             << "\"$B\" --convert a.wav b.wav c.wav <&- >&-" << false << 0 << all << QString();
         QTest::newRow("a reader that goes away")
-            << "\"$B\" --convert a.wav b.wav c.wav | true; exit ${PIPESTATUS[0]}"
-            << false << 1 << all << QStringLiteral("无法写入标准输出");
+            << "\"$B\" --convert a.wav b.wav c.wav | true; exit ${PIPESTATUS[0]}" << false << 1
+            << all << QStringLiteral("无法写入标准输出");
         QTest::newRow("a full output")
             << "\"$B\" --convert a.wav >/dev/full" << false << 1 << QStringList{"a.mp3"}
             << QStringLiteral("无法写入标准输出");
@@ -305,6 +305,100 @@ private slots:
         QCOMPARE(treeOf(m_dir->path()), expected); // no temporary, nothing made elsewhere
         QVERIFY2(said.contains(err), qPrintable(said));
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("nohome"))));
+    }
+
+    // The same command again over a library that grew: each rule for MP3s already there. The
+    // second run follows `change` (t: a.wav touched, c: c.wav added, p: b.mp3 protected and
+    // b.wav touched); `kept` outputs must still hold the first run's bytes.
+    void existingOutputs_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("after"); // the output folder after the second run
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<QString>("said");
+        const QStringList ab{"a.mp3", "b.mp3"}, abc{"a.mp3", "b.mp3", "c.mp3"};
+        QTest::newRow("overwrite")
+            << "overwrite"
+            << "" << 0 << ab << QStringList{} << "全部 2 个文件已转换为MP3。";
+        QTest::newRow("skip, one added")
+            << "skip"
+            << "c" << 0 << abc << ab << "已有同名的MP3，保留未动，跳过 2 个文件。";
+        QTest::newRow("rename") << "rename"
+                                << "" << 0
+                                << QStringList{"a (1).mp3", "a.mp3", "b (1).mp3", "b.mp3"} << ab
+                                << "全部 2 个文件已转换为MP3。";
+        QTest::newRow("update, one touched")
+            << "update"
+            << "t" << 0 << ab << QStringList{"b.mp3"} << "已是最新，跳过 1 个文件。";
+        QTest::newRow("update, one added")
+            << "update"
+            << "c" << 0 << abc << ab << "3 个文件中 1 个已转换。\n已是最新，跳过 2 个文件。";
+        QTest::newRow("update, a protected one touched")
+            << "update"
+            << "p" << 1 << ab << ab << "b.wav：同名的MP3受写保护，保留未动";
+    }
+    void existingOutputs()
+    {
+        QFETCH(QString, rule);
+        QFETCH(QString, change);
+        QFETCH(int, code);
+        QFETCH(QStringList, after);
+        QFETCH(QStringList, kept);
+        QFETCH(QString, said);
+        QVERIFY(wav(QStringLiteral("music/a.wav"), 1.0) && wav(QStringLiteral("music/b.wav"), 1.0));
+        QVERIFY(QDir().mkpath(path(QStringLiteral("out"))));
+        const QStringList convert{QStringLiteral("--convert"), QStringLiteral("-o"),
+                                  QStringLiteral("out"), QStringLiteral("music")};
+        QCOMPARE(run(convert).code, 0);
+        QMap<QString, QByteArray> before;
+        for (const QString &mp3 : kept)
+            before[mp3] = readAll(path(QStringLiteral("out/") + mp3));
+        const auto touch = [&](const QString &file) {
+            const QDateTime later = QDateTime::currentDateTime().addSecs(5);
+            QFile f(path(file));
+            return f.open(QIODevice::ReadWrite) &&
+                   f.setFileTime(later, QFileDevice::FileModificationTime);
+        };
+        if (change == u'c')
+            QVERIFY(wav(QStringLiteral("music/c.wav"), 1.0));
+        if (change == u't')
+            QVERIFY(touch(QStringLiteral("music/a.wav")));
+        if (change == u'p') {
+            QVERIFY(touch(QStringLiteral("music/b.wav")));
+            QVERIFY(
+                QFile::setPermissions(path(QStringLiteral("out/b.mp3")), QFileDevice::ReadOwner));
+        }
+        const Ran ran = run(convert + QStringList{QStringLiteral("--existing"), rule});
+        QVERIFY2(ran.code == code, qPrintable(ran.out + ran.err));
+        QCOMPARE(QDir(path(QStringLiteral("out"))).entryList(QDir::Files, QDir::Name), after);
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            QVERIFY2(readAll(path(QStringLiteral("out/") + it.key())) == it.value(),
+                     qPrintable(it.key()));
+        QVERIFY2(ran.out.contains(said), qPrintable(ran.out));
+    }
+
+    // Names from tags: two inputs that give one name follow the batch's rule, the earlier wins.
+    void namesFromTags()
+    {
+        QVERIFY(QDir().mkpath(path(QStringLiteral("out"))));
+        QVERIFY(wav(QStringLiteral("x.wav"), 0.5) && QDir().mkpath(path(QStringLiteral("music"))));
+        for (const char *name : {"music/1.flac", "music/2.flac"})
+            QCOMPARE(QProcess::execute(QStringLiteral("ffmpeg"),
+                                       {QStringLiteral("-v"), QStringLiteral("error"),
+                                        QStringLiteral("-i"), path(QStringLiteral("x.wav")),
+                                        QStringLiteral("-metadata"), QStringLiteral("title=同一首"),
+                                        QStringLiteral("-metadata"), QStringLiteral("artist=AC/DC"),
+                                        path(QLatin1String(name))}),
+                     0);
+        const Ran ran = run({QStringLiteral("--convert"), QStringLiteral("-o"),
+                             QStringLiteral("out"), QStringLiteral("-p"),
+                             QStringLiteral("{artist}/{album}/{title}"), QStringLiteral("music")});
+        QCOMPARE(ran.code, 1);
+        QVERIFY(QFileInfo::exists(path(QStringLiteral("out/AC_DC/未知专辑/同一首.mp3"))));
+        QVERIFY2(ran.out.contains(QStringLiteral("2.flac：本批中前面的文件已写出同名的MP3")),
+                 qPrintable(ran.out));
     }
 
     // A full disk takes the later files, in list order, as it does one file at a time: files

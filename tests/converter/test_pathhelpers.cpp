@@ -1,4 +1,5 @@
 #include "converter/main/batchrules.h"
+#include "converter/main/namepattern.h"
 #include "converter/main/outputfolders.h"
 #include "converter/main/pathhelpers.h"
 
@@ -189,6 +190,58 @@ private slots:
             }
         }
         QSKIP("this file system gave no inode number twice");
+    }
+
+    // Names from tags: fallbacks for missing fields, values that cannot make folders, parts
+    // cut to what a file system takes.
+    void namePattern_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QStringList>("tags"); // field, value, ...
+        QTest::addColumn<QString>("expected");
+        const QString usual = QStringLiteral("{albumartist}/{album}/{track:02} {title}");
+        QTest::newRow("all there")
+            << usual << QStringList{"artist", "A",     "albumartist", "B",     "album",
+                                    "C",      "track", "7/12",        "title", "D"}
+            << "B/C/07 D";
+        QTest::newRow("missing fields")
+            << usual << QStringList{"track", "3"} << "未知艺术家/未知专辑/03 01 x";
+        QTest::newRow("album artist from artist")
+            << "{albumartist}" << QStringList{"artist", "A"} << "A";
+        QTest::newRow("slashes and controls inside values")
+            << "{artist}/{title}" << QStringList{"artist", "AC/DC", "title", "a\nb\x1b"}
+            << "AC_DC/a_b_";
+        QTest::newRow("empty and dot folders dropped")
+            << "{genre}/{artist}/{title}" << QStringList{"artist", "..", "title", "t"} << "t";
+        QTest::newRow("disc width, date, filename")
+            << "{date}/{disc:2}-{filename}" << QStringList{"date", "1999", "disc", "1/2"}
+            << "1999/01-01 x";
+        const QString wide = QString(100, u'歌'); // 300 bytes
+        QTest::newRow("long parts cut on a character")
+            << "{album}/{title}" << QStringList{"album", wide, "title", wide}
+            << QString(85, u'歌') + u'/' + QString(83, u'歌');
+    }
+    void namePattern()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QStringList, tags);
+        QFETCH(QString, expected);
+        namepattern::Tags map;
+        for (qsizetype i = 0; i + 1 < tags.size(); i += 2)
+            map.insert(tags[i], tags[i + 1]);
+        QVERIFY(!namepattern::Problem(pattern));
+        QCOMPARE(namepattern::Expand(pattern, map, QStringLiteral("01 x.flac")), expected);
+    }
+    void namePatternProblems_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        for (const char *bad : {"", "{artist", "artist}", "{foo}", "{title:02}", "{track:x}"})
+            QTest::addRow("%s", bad) << QString::fromLatin1(bad);
+    }
+    void namePatternProblems()
+    {
+        QFETCH(QString, pattern);
+        QVERIFY(namepattern::Problem(pattern));
     }
 
     // Lengths past the 16-bit limit of old still work.
