@@ -30,6 +30,23 @@ namespace {
 // file, which fails like a cut-short WAV.
 constexpr std::int64_t MaxShortfall = 8192;
 
+// The fields given over the input's own: a track's, from its album's cue sheet.
+AudioTags withTags(AudioTags tags, const QVariantMap &given)
+{
+    const std::pair<const char *, QString AudioTags::*> fields[] = {
+        {"title", &AudioTags::title},     {"artist", &AudioTags::artist},
+        {"album", &AudioTags::album},     {"albumartist", &AudioTags::albumArtist},
+        {"date", &AudioTags::date},       {"track", &AudioTags::track},
+        {"disc", &AudioTags::disc},       {"genre", &AudioTags::genre},
+        {"comment", &AudioTags::comment}, {"composer", &AudioTags::composer}};
+    for (const auto &[name, field] : fields) {
+        const QString value = given.value(QLatin1String(name)).toString();
+        if (!value.isEmpty())
+            tags.*field = value;
+    }
+    return tags;
+}
+
 } // namespace
 
 EncodeResult writeFailedResult(const TempOutput &out)
@@ -103,7 +120,7 @@ EncodeResult EncodeJob::commit()
 
 EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
 {
-    const Id3Tags id3 = renderId3Tags(readAudioTags(*m_reader));
+    const Id3Tags id3 = renderId3Tags(withTags(readAudioTags(*m_reader), m_tags));
     m_notice = id3.notice;
     if (m_parallel) {
         // Float input is scaled by its peak: found once, for every piece.

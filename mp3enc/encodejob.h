@@ -5,6 +5,7 @@
 #include "mp3enc/sndfilereader.h"
 
 #include <QString>
+#include <QVariantMap>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -53,6 +54,9 @@ public:
     int inputDescriptor() const { return m_reader->descriptor(); }
     int folderDescriptor() const { return m_folderFd; }
 
+    // Tags by field ("title", "artist", "track", ...) over the input's own, in the MP3.
+    void setTags(const QVariantMap &tags) { m_tags = tags; }
+
     // Exact; for an input whose length is only an estimate, exact once run() has ended.
     int frameCount() const { return m_frameCount; }
     // After run(): what of the input's tags the MP3 could not carry, for the user; or empty.
@@ -76,5 +80,6 @@ private:
     const std::atomic<bool> *m_current = nullptr;
     int m_frameCount;
     int m_folderFd = -1;
+    QVariantMap m_tags;
     QString m_notice;
 };

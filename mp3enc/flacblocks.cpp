@@ -10,6 +10,7 @@ enum BlockType
 {
     StreamInfo = 0,
     VorbisComment = 4,
+    CueSheet = 5,
     Picture = 6
 };
 
@@ -82,6 +83,10 @@ std::optional<FlacBlocks> readFlacBlocks(int fd)
         case VorbisComment:
             if (!blocks.comment)
                 blocks.comment = block;
+            break;
+        case CueSheet:
+            if (!blocks.cueSheet)
+                blocks.cueSheet = block;
             break;
         case Picture: {
             unsigned char type[4];

@@ -21,6 +21,7 @@ struct FlacBlocks
     int sampleRate = 0;
     int channels = 0;
     std::optional<Block> comment; // the Vorbis comment block
+    std::optional<Block> cueSheet;
     std::vector<Block> pictures;
     std::int64_t audioOffset = 0; // where the first frame starts
 };

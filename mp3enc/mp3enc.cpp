@@ -1,6 +1,7 @@
 #include "mp3enc/mp3enc.h"
 
 #include "mp3enc/audiotags.h"
+#include "mp3enc/cuesheetblock.h"
 #include "mp3enc/encodejob.h"
 #include "mp3enc/reasons.h"
 #include "mp3enc/stopsignal.h"
@@ -8,6 +9,7 @@
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 
+#include <QHash>
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -115,8 +117,7 @@ struct EncodeTask
             thread.join();
     }
 
-    QString input;
-    QString output;
+    FilePair pair;
     struct stat inputState = {};  // as it was opened
     struct stat folderState = {}; // the output's folder, as it was opened
     EncodeSettings settings;
@@ -234,6 +235,15 @@ bool sameState(const struct stat &before, int descriptor)
            now.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
 }
 
+qint64 toFrames(const QVariant &value)
+{
+    bool ok = false;
+    const qint64 frames = value.toLongLong(&ok);
+    if (!ok || frames < 0)
+        refuse(rt::ErrTypeMismatch, QStringLiteral("类型不符"));
+    return frames;
+}
+
 bool toBool(const QVariant &value)
 {
     if (!value.canConvert<bool>())
@@ -246,6 +256,15 @@ QString toText(const QVariant &value)
     if (!value.canConvert<QString>())
         refuse(rt::ErrTypeMismatch, QStringLiteral("类型不符"));
     return value.toString();
+}
+
+// OpenPart's and PrefetchPart's arguments.
+FilePair partOf(const QVariantList &args)
+{
+    const qint64 count = toFrames(args[3]);
+    if (count == 0)
+        refuse(rt::ErrInvalidCall, reasons::PartOutside);
+    return {toText(args[0]), toText(args[1]), toFrames(args[2]), count, args[4].toMap()};
 }
 
 } // namespace
@@ -303,6 +322,20 @@ QList<rt::MemberInfo> Mp3Enc::members() const
                "What of its input's tags the last file converted lacks (a cover too large to "
                "carry), in the words a user reads; empty when nothing was left out or the file "
                "did not convert"),
+        member(IdOpenPart, "OpenPart", Method,
+               {QStringLiteral("InputFile"), QStringLiteral("OutputFile"),
+                QStringLiteral("FirstFrame"), QStringLiteral("FrameCount"), QStringLiteral("Tags")},
+               "Open for a part of the input (a track of an album in one file), as if it were a "
+               "file of its own, with tags over the input's own"),
+        member(IdPrefetchPart, "PrefetchPart", Method,
+               {QStringLiteral("InputFile"), QStringLiteral("OutputFile"),
+                QStringLiteral("FirstFrame"), QStringLiteral("FrameCount"), QStringLiteral("Tags")},
+               "Prefetch for a part of the input"),
+        member(IdCueSheet, "EmbeddedCueSheet", Method, {QStringLiteral("InputFile")},
+               "The cue sheet a FLAC file carries (its CUESHEET comment, or its cue sheet block "
+               "written out as text); empty when it has none"),
+        member(IdAudioLength, "AudioLength", Method, {QStringLiteral("InputFile")},
+               "The input's sample rate and length in frames"),
         member(IdTags, "Tags", Method, {QStringLiteral("InputFile")},
                "The tags an input's MP3 would carry, by field: title, artist, album, "
                "albumartist, date, track, disc, genre"),
@@ -379,9 +412,15 @@ void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
 
 QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
 {
-    const qsizetype expected = id == IdOpen || id == IdPrefetch ? 2 : id == IdTags ? 1 : 0;
-    if ((id < IdEncode || id > IdGetFrameCount) && id != IdPrefetch && id != IdTags)
+    // The methods and how many arguments each takes.
+    static const QHash<rt::DispId, qsizetype> Arguments = {
+        {IdEncode, 0},   {IdStop, 0},       {IdOpen, 2},     {IdGetFrameCount, 0},
+        {IdPrefetch, 2}, {IdTags, 1},       {IdOpenPart, 5}, {IdPrefetchPart, 5},
+        {IdCueSheet, 1}, {IdAudioLength, 1}};
+    const auto known = Arguments.constFind(id);
+    if (known == Arguments.constEnd())
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个方法"));
+    const qsizetype expected = *known;
     if (args.size() != expected)
         refuse(rt::ErrWrongArgumentCount, QStringLiteral("参数个数不对"));
     switch (id) {
@@ -395,8 +434,18 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
         Open(toText(args[0]), toText(args[1]));
         break;
     case IdPrefetch:
-        Prefetch(toText(args[0]), toText(args[1]));
+        Prefetch({toText(args[0]), toText(args[1]), 0, 0, {}});
         break;
+    case IdOpenPart:
+        OpenPart(partOf(args));
+        break;
+    case IdPrefetchPart:
+        Prefetch(partOf(args));
+        break;
+    case IdCueSheet:
+        return EmbeddedCueSheet(toText(args[0]));
+    case IdAudioLength:
+        return AudioLength(toText(args[0]));
     case IdTags:
         return Tags(toText(args[0]));
     default:
@@ -411,13 +460,14 @@ void Mp3Enc::refuseWhileEncoding(const char *call) const
         refuse(rt::ErrInvalidCall, QStringLiteral("编码进行时不能调用%1").arg(QLatin1String(call)));
 }
 
-std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QString &outputFile,
-                                           bool ahead)
+std::unique_ptr<EncodeJob> Mp3Enc::prepare(const FilePair &pair, bool ahead)
 {
-    auto reader = openInput(inputFile);
+    auto reader = openInput(pair.input);
+    if (pair.count > 0 && !reader->setPart(pair.first, pair.count))
+        refuse(rt::ErrInvalidCall, reasons::PartOutside);
     if (reader->channels() > 2 && !m_downMix)
         refuse(rt::ErrInvalidCall, reasons::tooManyChannels(reader->channels()));
-    checkOutput(*reader, outputFile);
+    checkOutput(*reader, pair.output);
 
     LameEncoder::Settings settings;
     settings.sampleRate = reader->sampleRate();
@@ -431,7 +481,8 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QStri
         refuse(rt::ErrInvalidCall, reasons::settingsRefused(error));
 
     auto job = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder),
-                                           rt::absolutePath(outputFile));
+                                           rt::absolutePath(pair.output));
+    job->setTags(pair.tags);
     SegmentOptions segments;
     segments.threads =
         ahead && settings.frames < std::uint64_t(AheadSplitSeconds) * settings.sampleRate
@@ -443,9 +494,14 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const QString &inputFile, const QStri
 
 void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
 {
+    OpenPart({inputFile, outputFile, 0, 0, {}});
+}
+
+void Mp3Enc::OpenPart(const FilePair &pair)
+{
     m_lastNotice.clear();
     try {
-        openPair(inputFile, outputFile);
+        openPair(pair);
         m_lastError.clear();
     } catch (const rt::ComError &error) {
         m_lastError = error.description();
@@ -453,7 +509,7 @@ void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
     }
 }
 
-void Mp3Enc::openPair(const QString &inputFile, const QString &outputFile)
+void Mp3Enc::openPair(const FilePair &pair)
 {
     refuseWhileEncoding("Open");
     m_opened.reset();
@@ -464,20 +520,20 @@ void Mp3Enc::openPair(const QString &inputFile, const QString &outputFile)
     // folder still the one it was encoded for.
     std::unique_ptr<EncodeJob> fresh;
     try {
-        fresh = prepare(inputFile, outputFile);
+        fresh = prepare(pair);
     } catch (const rt::ComError &) {
-        takeAhead(inputFile, outputFile);
+        takeAhead(pair);
         throw;
     }
-    if (auto ahead = takeAhead(inputFile, outputFile);
-        ahead && !ahead->failed && sameState(ahead->inputState, fresh->inputDescriptor()) &&
-        sameFolder(ahead->folderState, fresh->folderDescriptor())) {
+    if (auto ahead = takeAhead(pair); ahead && !ahead->failed &&
+                                      sameState(ahead->inputState, fresh->inputDescriptor()) &&
+                                      sameFolder(ahead->folderState, fresh->folderDescriptor())) {
         m_openedAhead = std::move(ahead);
         m_frameCount = m_openedAhead->frameCount;
         return;
     }
     m_opened = std::move(fresh);
-    m_openedPair = {inputFile, outputFile};
+    m_openedPair = pair;
     m_frameCount = m_opened->frameCount();
 }
 
@@ -531,8 +587,7 @@ void Mp3Enc::start()
         return;
     }
     m_current = std::make_unique<EncodeTask>();
-    m_current->input = m_openedPair.first;
-    m_current->output = m_openedPair.second;
+    m_current->pair = m_openedPair;
     m_current->job = std::move(m_opened);
     m_current->generation = ++m_generation;
     startCurrent();
@@ -567,13 +622,12 @@ bool Mp3Enc::startOver()
         m_current->thread.join();
     std::unique_ptr<EncodeJob> job;
     try {
-        job = prepare(m_current->input, m_current->output);
+        job = prepare(m_current->pair);
     } catch (const rt::ComError &) {
         return false; // it fails as it did, for lack of space
     }
     auto again = std::make_unique<EncodeTask>();
-    again->input = m_current->input;
-    again->output = m_current->output;
+    again->pair = m_current->pair;
     again->job = std::move(job);
     again->generation = m_current->generation.load();
     again->retried = true;
@@ -598,16 +652,16 @@ void Mp3Enc::claim(EncodeTask &task)
         postFrame(task.generation.load()); // shown at once, however far it got
 }
 
-void Mp3Enc::Prefetch(const QString &inputFile, const QString &outputFile)
+void Mp3Enc::Prefetch(const FilePair &pair)
 {
     if (cores() <= 1)
         return;
     const EncodeSettings now = settings();
     for (auto it = m_ahead.begin(); it != m_ahead.end(); ++it) {
         EncodeTask &task = **it;
-        if (task.input != inputFile)
+        if (!task.pair.samePart(pair))
             continue;
-        if (task.output == outputFile && task.settings == now)
+        if (task.pair == pair && task.settings == now)
             return;
         // The host has since chosen another output or other settings for this file.
         task.abandon();
@@ -618,12 +672,11 @@ void Mp3Enc::Prefetch(const QString &inputFile, const QString &outputFile)
         return;
     auto task = std::make_unique<EncodeTask>();
     try {
-        task->job = prepare(inputFile, outputFile, true);
+        task->job = prepare(pair, true);
     } catch (const rt::ComError &) {
         return; // Open refuses it when its turn comes, and says why
     }
-    task->input = inputFile;
-    task->output = outputFile;
+    task->pair = pair;
     task->settings = now;
     task->frameCount = task->job->frameCount();
     if (::fstat(task->job->inputDescriptor(), &task->inputState) != 0 ||
@@ -633,6 +686,26 @@ void Mp3Enc::Prefetch(const QString &inputFile, const QString &outputFile)
     task->job->schedule(&m_pool, &task->claimed);
     task->thread = std::thread(&Mp3Enc::runTask, this, task.get());
     m_ahead.push_back(std::move(task));
+}
+
+QString Mp3Enc::EmbeddedCueSheet(const QString &inputFile) const
+{
+    // Only the metadata blocks are read: asked of every FLAC file in a library, it must be cheap.
+    const int fd =
+        ::open(rt::encodeFileName(inputFile).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return {}; // Open says why when the file's turn comes
+    struct stat st = {};
+    const QString sheet =
+        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? embeddedCueSheet(fd) : QString();
+    ::close(fd);
+    return sheet;
+}
+
+QVariantList Mp3Enc::AudioLength(const QString &inputFile) const
+{
+    const auto reader = openInput(inputFile);
+    return {reader->sampleRate(), qint64(reader->frames())};
 }
 
 QVariantMap Mp3Enc::Tags(const QString &inputFile) const
@@ -652,20 +725,20 @@ EncodeSettings Mp3Enc::settings() const
 
 // The pair Open reached, if it was encoded ahead with today's settings. The files ahead of it,
 // which the host passed over, and an older version of it are dropped.
-std::unique_ptr<EncodeTask> Mp3Enc::takeAhead(const QString &inputFile, const QString &outputFile)
+std::unique_ptr<EncodeTask> Mp3Enc::takeAhead(const FilePair &pair)
 {
     const EncodeSettings now = settings();
     std::unique_ptr<EncodeTask> found;
     std::size_t passed = 0;
     for (std::size_t i = 0; i < m_ahead.size() && !found; ++i) {
         EncodeTask &task = *m_ahead[i];
-        if (task.input == inputFile && task.output == outputFile && task.settings == now) {
+        if (task.pair == pair && task.settings == now) {
             found = std::move(m_ahead[i]);
             passed = i + 1;
         }
     }
     for (std::size_t k = 0; k < m_ahead.size(); ++k) {
-        if (m_ahead[k] && (k < passed || m_ahead[k]->input == inputFile))
+        if (m_ahead[k] && (k < passed || m_ahead[k]->pair.samePart(pair)))
             m_ahead[k].reset(); // abandons it
     }
     std::erase(m_ahead, nullptr);

@@ -4,6 +4,7 @@
 #include "runtime/control.h"
 
 #include <QObject>
+#include <QVariantMap>
 #include <atomic>
 #include <deque>
 #include <memory>
@@ -12,6 +13,22 @@
 class EncodeJob;
 class EventPump;
 struct EncodeTask;
+
+// What one encode takes in and writes: an input file, or a part of it (a track of an album held
+// in one file, with tags of its own over the file's), and its MP3.
+struct FilePair
+{
+    QString input;
+    QString output;
+    qint64 first = 0; // the part: `count` frames from `first`; count 0 is the whole file
+    qint64 count = 0;
+    QVariantMap tags; // by field, over the input's own ("title", "artist", "track", ...)
+    bool samePart(const FilePair &other) const
+    {
+        return input == other.input && first == other.first && count == other.count;
+    }
+    bool operator==(const FilePair &) const = default;
+};
 
 // The properties an encode was started with: a file encoded ahead is used only with the same.
 struct EncodeSettings
@@ -43,6 +60,10 @@ public:
         IdLastError = 15,
         IdLastNotice = 16,
         IdTags = 30,
+        IdOpenPart = 31,
+        IdPrefetchPart = 32,
+        IdCueSheet = 33,
+        IdAudioLength = 34,
     };
     enum : rt::DispId
     {
@@ -61,15 +82,22 @@ public:
 
     // Each failure, here or in the encode Encode starts, is kept in LastError.
     void Open(const QString &inputFile, const QString &outputFile);
+    // Open for `count` frames of the input from frame `first`, as if they were a file of their
+    // own (an MP3 of exactly their length), with `tags` over the input's own.
+    void OpenPart(const FilePair &pair);
     void Encode();
     void Stop();
     int GetFrameCount() const { return m_frameCount.load(); }
     // The host will open this pair later: it may be encoded ahead, on cores the current file
     // leaves idle, and is written only when Open and Encode reach it. Ignored with one core, for
     // a pair Open would refuse (Open says why when its turn comes) and past a few files ahead.
-    void Prefetch(const QString &inputFile, const QString &outputFile);
+    void Prefetch(const FilePair &pair);
     // The tags the input's MP3 would carry, by field (for names made from tags).
     QVariantMap Tags(const QString &inputFile) const;
+    // The cue sheet a FLAC file carries, as text; "" when none.
+    QString EmbeddedCueSheet(const QString &inputFile) const;
+    // The input's sample rate and length in frames.
+    QVariantList AudioLength(const QString &inputFile) const;
 
 private:
     friend class EventPump;
@@ -81,13 +109,12 @@ private:
     static constexpr int AheadSplitSeconds = 120;
 
     void refuseWhileEncoding(const char *call) const;
-    void openPair(const QString &inputFile, const QString &outputFile);
+    void openPair(const FilePair &pair);
     void start();
     int cores() const;
-    std::unique_ptr<EncodeJob> prepare(const QString &inputFile, const QString &outputFile,
-                                       bool ahead = false);
+    std::unique_ptr<EncodeJob> prepare(const FilePair &pair, bool ahead = false);
     EncodeSettings settings() const;
-    std::unique_ptr<EncodeTask> takeAhead(const QString &inputFile, const QString &outputFile);
+    std::unique_ptr<EncodeTask> takeAhead(const FilePair &pair);
     void claim(EncodeTask &task);
     void runTask(EncodeTask *task);
     // Worker side: queue a delivery on the creating thread.
@@ -112,7 +139,7 @@ private:
     // was only an estimate.
     std::atomic<int> m_frameCount{0};
     std::unique_ptr<EncodeJob> m_opened;       // by Open, for Encode
-    std::pair<QString, QString> m_openedPair;  // its input and output
+    FilePair m_openedPair;                     // what it reads and writes
     std::unique_ptr<EncodeTask> m_openedAhead; // or a file encoded ahead that Open reached
     std::unique_ptr<EncodeTask> m_current;     // the file being converted
     std::deque<std::unique_ptr<EncodeTask>> m_ahead;

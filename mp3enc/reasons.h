@@ -21,6 +21,7 @@ inline const QString InputChanged = QStringLiteral("输入文件在转换期间�
 inline const QString InputEndedEarly = QStringLiteral("输入文件比它的文件头所说的短（可能已损坏）");
 inline const QString EncoderFailed = QStringLiteral("MP3编码器出错");
 inline const QString OutOfMemory = QStringLiteral("内存不足");
+inline const QString PartOutside = QStringLiteral("要转换的一段不在文件之内");
 
 // Audio the reader cannot take; `detail` is the reader's own account.
 QString notAudio(const QString &detail);

@@ -241,7 +241,25 @@ bool SndFileReader::openSame(const SndFileReader &opened)
         m_error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    return openDescriptor();
+    if (!openDescriptor())
+        return false;
+    return opened.m_first == 0 && opened.m_frames == m_frames
+               ? true
+               : setPart(opened.m_first, opened.m_frames);
+}
+
+bool SndFileReader::setPart(std::int64_t first, std::int64_t count)
+{
+    const std::int64_t whole = m_first + m_frames; // a part of a part is not asked for
+    if (first < 0 || count <= 0 || first > whole - count ||
+        sf_seek(m_file, first, SEEK_SET) != first) {
+        m_error = QStringLiteral("这一段不在文件之内");
+        return false;
+    }
+    m_first = first;
+    m_frames = count;
+    m_position = 0;
+    return true;
 }
 
 bool SndFileReader::openDescriptor()
@@ -331,8 +349,11 @@ bool SndFileReader::isFloat() const
 
 bool SndFileReader::seek(std::int64_t frame)
 {
-    if (sf_seek(m_file, frame, SEEK_SET) == frame)
+    if (frame >= 0 && frame <= m_frames &&
+        sf_seek(m_file, m_first + frame, SEEK_SET) == m_first + frame) {
+        m_position = frame;
         return true;
+    }
     m_error = sndfileError(m_file);
     return false;
 }
@@ -369,10 +390,12 @@ bool SndFileReader::silentFromStart()
     constexpr sf_count_t Block = 4096;
     m_floats.resize(std::size_t(Block * m_channels));
     bool silent = true;
+    const sf_count_t at = sf_seek(m_file, 0, SEEK_CUR);
+    sf_seek(m_file, 0, SEEK_SET);
     for (sf_count_t n; silent && (n = sf_readf_float(m_file, m_floats.data(), Block)) > 0;)
         silent = std::all_of(m_floats.begin(), m_floats.begin() + n * m_channels,
                              [](float x) { return x == 0.0f; });
-    sf_seek(m_file, 0, SEEK_SET);
+    sf_seek(m_file, std::max<sf_count_t>(at, 0), SEEK_SET);
     return silent;
 }
 
@@ -413,12 +436,17 @@ std::int64_t SndFileReader::read(int *interleaved, std::int64_t frames)
         m_error = QStringLiteral("无法读完文件以找出峰值");
         return -1;
     }
+    // Not past the end of the part; the whole file's end is libsndfile's to find (an estimated
+    // length may run out sooner).
+    if (m_first > 0 || !lengthIsEstimate())
+        frames = std::min(frames, std::max<std::int64_t>(m_frames - m_position, 0));
     const sf_count_t n = scalesItself() ? readScaled(interleaved, frames)
                                         : sf_readf_int(m_file, interleaved, frames);
     if (n < frames && sf_error(m_file) != SF_ERR_NO_ERROR) {
         m_error = sndfileError(m_file);
         return -1;
     }
+    m_position += n;
     return n;
 }
 

@@ -65,6 +65,12 @@ public:
     // libsndfile (the float peak scan) ends within one block.
     void setCancel(const std::atomic<bool> *cancel) { m_cancel = cancel; }
 
+    // Reads only `count` frames from frame `first` on (a track of an album in one file), as if
+    // they were the whole file: frames(), seek() and read() count within them, and a reader
+    // opened with openSame() reads the same part. The scaling of float input stays the whole
+    // file's. False (the reader unchanged) when the part is not inside the file.
+    bool setPart(std::int64_t first, std::int64_t count);
+
     // Moves to frame `frame` for the next read; false when the file cannot go there.
     bool seek(std::int64_t frame);
     // Reads up to `frames` interleaved frames; returns how many were read, -1 on a read error.
@@ -96,6 +102,8 @@ private:
     sf_private_tag *m_file = nullptr;
     int m_format = 0;
     std::int64_t m_frames = 0;
+    std::int64_t m_first = 0;    // of the part read, in the whole file
+    std::int64_t m_position = 0; // within the part
     int m_channels = 0;
     int m_sampleRate = 0;
     QVector<int> m_channelMap;

@@ -6,6 +6,8 @@
 #include "runtime/filename.h"
 #include "runtime/formloader.h"
 
+#include <QHash>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +43,7 @@ ConsoleBatch::ConsoleBatch(rt::ComponentHost *mp3, FoundFiles found, BatchOption
     : QObject(parent), m_engine(mp3), m_found(std::move(found)), m_options(std::move(options)),
       m_quiet(quiet), m_terminal(::isatty(STDOUT_FILENO) == 1)
 {
+    connect(&m_engine, &BatchEngine::planned, this, &ConsoleBatch::onPlanned);
     connect(&m_engine, &BatchEngine::fileStarted, this,
             [this](int position, const QString &) { onStarted(position); });
     connect(&m_engine, &BatchEngine::progress, this, &ConsoleBatch::onProgress);
@@ -58,7 +61,26 @@ ConsoleBatch::ConsoleBatch(rt::ComponentHost *mp3, FoundFiles found, BatchOption
 
 QString ConsoleBatch::shown(int position) const
 {
-    return rt::displayFileName(m_found.files.value(position));
+    return m_engine.file(position).label();
+}
+
+// The time left is reckoned in bytes of input; a track takes its share of its album's file.
+void ConsoleBatch::onPlanned(int count)
+{
+    QHash<QString, qint64> albumFrames;
+    for (int k = 0; k < count; ++k) {
+        const BatchFile &file = m_engine.file(k);
+        if (file.isTrack())
+            albumFrames[file.input] = std::max(albumFrames[file.input], file.first + file.count);
+    }
+    for (int k = 0; k < count; ++k) {
+        const BatchFile &file = m_engine.file(k);
+        const qint64 bytes = sizeOf(file.input);
+        m_sizes.append(file.isTrack() ? qint64(double(bytes) * double(file.count) /
+                                               double(albumFrames.value(file.input, 1)))
+                                      : bytes);
+        m_totalBytes += double(m_sizes.last());
+    }
 }
 
 void ConsoleBatch::start()
@@ -73,9 +95,10 @@ void ConsoleBatch::start()
     }
     QList<BatchFile> files;
     for (qsizetype k = 0; k < m_found.files.size(); ++k) {
-        files.append({m_found.files[k], m_found.subfolders.value(k)});
-        m_sizes.append(sizeOf(m_found.files[k]));
-        m_totalBytes += double(m_sizes.last());
+        BatchFile file;
+        file.input = m_found.files[k];
+        file.subfolder = m_found.subfolders.value(k);
+        files.append(file);
     }
     m_clock.start();
     m_engine.start(files, m_options);
@@ -93,7 +116,7 @@ void ConsoleBatch::onProgress(int position, qint32 frame, qint32 frameCount)
 
 void ConsoleBatch::onEnded(int position, const FileOutcome &outcome)
 {
-    const int n = int(m_found.files.size());
+    const int n = m_engine.count();
     switch (outcome.kind) {
     case FileOutcome::Converted:
         m_doneBytes += double(m_sizes.value(position));
@@ -158,9 +181,11 @@ void ConsoleBatch::showProgress(int position, qint32 percent)
     const double current = double(m_sizes.value(position)) * percent / 100.0;
     const double elapsed = double(m_clock.elapsed()) / 1000.0;
     const QString left = TimeLeftText(SecondsLeft(elapsed, m_doneBytes + current, m_totalBytes));
-    const QString name = rt::displayFileName(ParseFileName(m_found.files.value(position)));
-    const QString line = ProgressLine(position + 1, int(m_found.files.size()), name, percent, left,
-                                      terminalColumns());
+    const BatchFile &file = m_engine.file(position);
+    const QString name = file.isTrack() ? ParseFileName(file.label())
+                                        : rt::displayFileName(ParseFileName(file.input));
+    const QString line =
+        ProgressLine(position + 1, m_engine.count(), name, percent, left, terminalColumns());
     if (line == m_shownLine)
         return;
     m_shownLine = line;
@@ -193,9 +218,8 @@ void ConsoleBatch::onFinished(bool interrupted, const QStringList &problems)
     clearProgress();
     for (const QString &problem : problems)
         warn(problem);
-    const int total =
-        int(m_found.files.size() + m_found.missing.size() + m_found.notRegular.size() +
-            m_found.unreadable.size() + m_found.tooLong.size());
+    const int total = int(m_engine.count() + m_found.missing.size() + m_found.notRegular.size() +
+                          m_found.unreadable.size() + m_found.tooLong.size());
     const QString summary = Summary(total, m_notConverted, interrupted, m_notes, m_skipped);
     if (!m_quiet)
         say(stdout, summary);

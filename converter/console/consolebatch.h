@@ -33,6 +33,7 @@ signals:
     void finished(int exitCode);
 
 private:
+    void onPlanned(int count);
     void onStarted(int position);
     void onProgress(int position, qint32 frame, qint32 frameCount);
     void onEnded(int position, const FileOutcome &outcome);

@@ -81,6 +81,29 @@ QVariantMap Binding::tags(const QString &inputFile) const
     return control()->invoke(Tags, {inputFile}).toMap();
 }
 
+void Binding::openPart(const QString &inputFile, const QString &outputFile, qint64 first,
+                       qint64 count, const QVariantMap &tags)
+{
+    control()->invoke(OpenPart, {inputFile, outputFile, first, count, tags});
+}
+
+void Binding::prefetchPart(const QString &inputFile, const QString &outputFile, qint64 first,
+                           qint64 count, const QVariantMap &tags)
+{
+    control()->invoke(PrefetchPart, {inputFile, outputFile, first, count, tags});
+}
+
+QString Binding::embeddedCueSheet(const QString &inputFile) const
+{
+    return control()->invoke(EmbeddedCueSheet, {inputFile}).toString();
+}
+
+std::pair<int, qint64> Binding::audioLength(const QString &inputFile) const
+{
+    const QVariantList length = control()->invoke(AudioLength, {inputFile}).toList();
+    return {length.value(0).toInt(), length.value(1).toLongLong()};
+}
+
 QString Binding::lastNotice() const
 {
     return control()->getProperty(LastNotice).toString();

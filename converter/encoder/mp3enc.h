@@ -3,6 +3,8 @@
 #include "runtime/control.h"
 
 #include <QString>
+#include <QVariantMap>
+#include <utility>
 
 namespace rt {
 class ComponentHost;
@@ -28,6 +30,10 @@ inline constexpr rt::DispId Prefetch = 14;
 inline constexpr rt::DispId LastError = 15;
 inline constexpr rt::DispId LastNotice = 16;
 inline constexpr rt::DispId Tags = 30;
+inline constexpr rt::DispId OpenPart = 31;
+inline constexpr rt::DispId PrefetchPart = 32;
+inline constexpr rt::DispId EmbeddedCueSheet = 33;
+inline constexpr rt::DispId AudioLength = 34;
 
 // Events.
 inline constexpr rt::DispId ActFrame = 1;
@@ -58,6 +64,16 @@ public:
     // An input's tags by field ("artist", "albumartist", "album", "title", "track", "disc",
     // "genre", "date"); throws when the file cannot be read.
     QVariantMap tags(const QString &inputFile) const;
+    // `count` frames of the input from `first`, as a file of their own (a track of an album in
+    // one file), with `tags` over the input's own.
+    void openPart(const QString &inputFile, const QString &outputFile, qint64 first, qint64 count,
+                  const QVariantMap &tags);
+    void prefetchPart(const QString &inputFile, const QString &outputFile, qint64 first,
+                      qint64 count, const QVariantMap &tags);
+    // The cue sheet a FLAC file carries as text; "" when none.
+    QString embeddedCueSheet(const QString &inputFile) const;
+    // The input's sample rate and length in frames.
+    std::pair<int, qint64> audioLength(const QString &inputFile) const;
 
 private:
     rt::Control *control() const;

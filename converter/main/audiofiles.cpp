@@ -1,5 +1,6 @@
 #include "converter/main/audiofiles.h"
 
+#include "converter/main/albumimages.h"
 #include "runtime/filename.h"
 
 #include <QDir>
@@ -189,6 +190,18 @@ QStringList LocalPathsFromUriList(const QByteArray &uriList)
     return paths;
 }
 
+// A cue sheet stands for the album file it names, which the batch then cuts into its tracks;
+// one that names none is added as it is, and refused with the reason when converted.
+static void addCueSheet(FoundFiles &found, const QString &cuePath)
+{
+    const QString image = ImageOfCueFile(cuePath);
+    const QString added = image.isEmpty() ? cuePath : image;
+    if (!found.files.contains(added)) {
+        found.files.append(added);
+        found.subfolders.append(QString());
+    }
+}
+
 FoundFiles AudioFilesFromPaths(const QStringList &paths)
 {
     FoundFiles found;
@@ -196,6 +209,8 @@ FoundFiles AudioFilesFromPaths(const QStringList &paths)
         const Kind kind = rt::fileKind(path);
         if (kind == Kind::Folder)
             found.append(AudioFilesUnder(path));
+        else if (IsCueName(path) && kind == Kind::Regular)
+            addCueSheet(found, QDir::cleanPath(path));
         else if (IsAudioName(path))
             addFile(found, QDir::cleanPath(path), kind, path);
     }
@@ -206,7 +221,8 @@ bool MayHoldAudioFiles(const QStringList &paths)
 {
     return std::any_of(paths.begin(), paths.end(), [](const QString &path) {
         const Kind kind = rt::fileKind(path);
-        return kind == Kind::Folder || (kind != Kind::Missing && IsAudioName(path));
+        return kind == Kind::Folder ||
+               (kind != Kind::Missing && (IsAudioName(path) || IsCueName(path)));
     });
 }
 
@@ -224,8 +240,13 @@ FoundFiles FilesFromArguments(const QStringList &arguments, const QString &worki
             continue;
         }
         const Kind kind = rt::fileKind(path);
+        if (kind == Kind::Regular && IsCueName(path)) {
+            addCueSheet(found, path);
+            continue;
+        }
         if (kind != Kind::Folder) {
-            addFile(found, path, kind, argument);
+            if (!found.files.contains(path) || kind != Kind::Regular)
+                addFile(found, path, kind, argument);
             continue;
         }
         FoundFiles inside = AudioFilesUnder(path);

@@ -1,5 +1,6 @@
 #include "converter/main/batchengine.h"
 
+#include "converter/main/albumimages.h"
 #include "converter/main/batchtext.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
@@ -9,21 +10,41 @@
 #include <sys/stat.h>
 #include <utility>
 
+namespace {
+
+QVariantMap tagMap(const QMap<QString, QString> &tags)
+{
+    QVariantMap map;
+    for (auto it = tags.cbegin(); it != tags.cend(); ++it)
+        map.insert(it.key(), it.value());
+    return map;
+}
+
+} // namespace
+
 BatchEngine::BatchEngine(rt::ComponentHost *mp3, QObject *parent)
     : QObject(parent), m_mp3(mp3),
       m_lookAhead(
           [this](int position) -> LookAhead::Pair {
               // A file the batch will not convert (refused, or skipped) is never encoded ahead.
               try {
+                  if (!m_files[position].refusal.isEmpty())
+                      return std::nullopt;
                   const OutputChoice choice = outputFor(position, false);
                   if (choice.path.isEmpty())
                       return std::nullopt;
-                  return std::pair{m_files[position].input, choice.path};
+                  return std::pair{position, choice.path};
               } catch (const rt::ComError &) {
                   return std::nullopt; // refused at its turn, and named with the reason then
               }
           },
-          [this](const QString &input, const QString &output) { m_mp3.prefetch(input, output); })
+          [this](int position, const QString &output) {
+              const BatchFile &file = m_files[position];
+              if (file.isTrack())
+                  m_mp3.prefetchPart(file.input, output, file.first, file.count, tagMap(file.tags));
+              else
+                  m_mp3.prefetch(file.input, output);
+          })
 {
     qRegisterMetaType<FileOutcome>();
     // Events come from the event loop: nothing may escape into it, and the batch goes on.
@@ -43,7 +64,8 @@ BatchEngine::BatchEngine(rt::ComponentHost *mp3, QObject *parent)
 
 void BatchEngine::start(QList<BatchFile> files, BatchOptions options)
 {
-    m_files = std::move(files);
+    // Albums in one file become their tracks; broken ones are refused when their turn comes.
+    m_files = ExpandAlbums(files, m_mp3);
     m_options = std::move(options);
     m_written.clear();
     m_reserved.clear();
@@ -52,6 +74,7 @@ void BatchEngine::start(QList<BatchFile> files, BatchOptions options)
     m_pending.clear();
     m_position = -1;
     m_running = true;
+    emit planned(count());
     startFrom(0);
 }
 
@@ -82,6 +105,8 @@ bool BatchEngine::startFile(int position)
         return true;
     const BatchFile &file = m_files[position];
     try {
+        if (!file.refusal.isEmpty())
+            throw BatchRefusal(rt::ErrInvalidCall, file.refusal);
         const OutputChoice choice = outputFor(position, true);
         if (!choice.skipped.isEmpty()) {
             end(position, {FileOutcome::Skipped, {}, choice.skipped});
@@ -91,7 +116,10 @@ bool BatchEngine::startFile(int position)
             throw BatchRefusal(choice.error, choice.refusal);
         m_reserved.append(choice.path);
         m_pendingBefore = identityOf(choice.path);
-        m_mp3.open(file.input, choice.path);
+        if (file.isTrack())
+            m_mp3.openPart(file.input, choice.path, file.first, file.count, tagMap(file.tags));
+        else
+            m_mp3.open(file.input, choice.path);
         m_mp3.encode();
         m_pending = choice.path;
     } catch (const std::exception &error) {

@@ -57,6 +57,8 @@ public:
     const BatchFile &file(int position) const { return m_files[position]; }
 
 signals:
+    // The batch's files are known (albums in one file as their tracks): `count` of them.
+    void planned(int count);
     // Before the file at `position` is opened.
     void fileStarting(int position);
     // It is being encoded into `output`.

@@ -55,6 +55,14 @@ bool BatchOutputs::contains(const QString &output) const
     return now && m_files.contains(*now);
 }
 
+QString BatchFile::label() const
+{
+    const QString shown = rt::displayFileName(input);
+    return isTrack() ? QStringLiteral("%1（第%2轨）")
+                           .arg(shown, tags.value(QStringLiteral("track")).section(u'/', 0, 0))
+                     : shown;
+}
+
 namespace {
 
 struct stat statOf(const QString &path, bool *exists)
@@ -78,6 +86,8 @@ QString freeName(const QString &output, const BatchOutputs &written, const QStri
     }
 }
 
+const QString TrackPattern = QStringLiteral("{track:02} {title}");
+
 OutputChoice refused(int error, const QString &reason)
 {
     return {{}, error, reason, {}};
@@ -92,11 +102,16 @@ OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
     const std::optional<QString> &userFolder = options.outputFolder;
     std::optional<QString> name = batchtext::OutputFileName(ParseFileName(file.input));
     QString below = userFolder && !file.subfolder.isEmpty() ? file.subfolder : QString();
-    if (userFolder && !options.pattern.isEmpty()) {
-        const QString path =
-            namepattern::Expand(options.pattern, tags ? *tags : namepattern::Tags(),
-                                rt::displayFileName(ParseFileName(file.input)));
-        below = path.section(u'/', 0, -2);
+    const bool byPattern = userFolder && !options.pattern.isEmpty();
+    if (byPattern || file.isTrack()) {
+        // A track is named by its number and title beside its album, unless a pattern names it.
+        namepattern::Tags all = tags ? *tags : namepattern::Tags();
+        for (auto it = file.tags.cbegin(); it != file.tags.cend(); ++it)
+            all.insert(it.key(), it.value());
+        const QString path = namepattern::Expand(byPattern ? options.pattern : TrackPattern, all,
+                                                 rt::displayFileName(ParseFileName(file.input)));
+        if (byPattern)
+            below = path.section(u'/', 0, -2);
         name = path.section(u'/', -1) + QStringLiteral(".mp3");
     }
     if (!name)

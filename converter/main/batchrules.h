@@ -63,6 +63,17 @@ struct BatchFile
 {
     QString input;
     QString subfolder;
+    // A track of an album held in one file: `count` frames from `first`, with its cue sheet's
+    // tags over the file's own.
+    qint64 first = 0;
+    qint64 count = 0; // 0: the whole file
+    QMap<QString, QString> tags;
+    int entry = -1;  // the position in the list it came from
+    QString refusal; // refused as a whole before anything is encoded (a broken cue sheet)
+
+    bool isTrack() const { return count > 0; }
+    // As a user reads it: the path, and the track's number for a track.
+    QString label() const;
 };
 
 // What to do where an MP3 of the name stands already.

@@ -388,8 +388,12 @@ void Form1::ZTbutton3_Click()
         m_batchProblems.append(rt::reasonOf(error));
     }
     QList<BatchFile> files;
-    for (int i = 0; i < List2()->ListCount(); ++i)
-        files.append({List2()->List(i), List2()->ItemData(i)});
+    for (int i = 0; i < List2()->ListCount(); ++i) {
+        BatchFile file;
+        file.input = List2()->List(i);
+        file.subfolder = List2()->ItemData(i);
+        files.append(file);
+    }
     BatchOptions options;
     if (Check1()->Value() == 1)
         options.outputFolder = Text1()->Text();
@@ -401,14 +405,16 @@ void Form1::ZTbutton3_Click()
 // lists). Selecting in the visible list shows the path in the status line.
 void Form1::BatchFileStarting(int position)
 {
+    // The tracks of an album in one file are converted under its one entry.
+    const int entry = m_engine->file(position).entry;
     if (position == 0) {
-        List2()->setListIndex(0);
-        List1()->setListIndex(0);
-        rt::setTag(ZTbutton(3), QStringLiteral("0"));
-    } else {
-        rt::setTag(ZTbutton(3), NumberText(double(position)));
-        List2()->setListIndex(position);
-        List1()->setListIndex(position);
+        List2()->setListIndex(entry);
+        List1()->setListIndex(entry);
+        rt::setTag(ZTbutton(3), NumberText(double(entry)));
+    } else if (entry != List2()->ListIndex()) {
+        rt::setTag(ZTbutton(3), NumberText(double(entry)));
+        List2()->setListIndex(entry);
+        List1()->setListIndex(entry);
     }
     rt::setTag(Label3(), QString::number(clockMs())); // the time figure counts from here
 }
@@ -434,7 +440,7 @@ void Form1::Mp3_ActFrame(qint32 ActFrame, qint32 frameCount)
 // file also gets the start handler's "no" before the batch goes on.
 void Form1::BatchFileEnded(int position, const FileOutcome &outcome)
 {
-    const QString shown = rt::displayFileName(List2()->List(position));
+    const QString shown = m_engine->file(position).label();
     if (outcome.kind == FileOutcome::NotConverted)
         m_notConverted.append({shown, outcome.reason});
     else if (outcome.kind == FileOutcome::Converted && !outcome.reason.isEmpty())

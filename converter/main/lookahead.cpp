@@ -7,7 +7,7 @@
 #include <exception>
 
 LookAhead::LookAhead(std::function<Pair(int)> pairAt,
-                     std::function<void(const QString &, const QString &)> prefetch)
+                     std::function<void(int, const QString &)> prefetch)
     : m_pairAt(std::move(pairAt)), m_prefetch(std::move(prefetch))
 {}
 

@@ -14,12 +14,11 @@ public:
     // Files handed over ahead of the current one.
     static constexpr int Files = 2;
 
-    using Pair = std::optional<std::pair<QString, QString>>;
-    // `pairAt(position)`: the input and output the batch would open there, made without side
-    // effects; nothing when it could not open that file (it is refused, and says why, at its
-    // turn).
-    LookAhead(std::function<Pair(int)> pairAt,
-              std::function<void(const QString &, const QString &)> prefetch);
+    using Pair = std::optional<std::pair<int, QString>>;
+    // `pairAt(position)`: the position and the output the batch would open there, made without
+    // side effects; nothing when it could not open that file (it is refused, and says why, at
+    // its turn). `prefetch(position, output)` hands it to the encoder.
+    LookAhead(std::function<Pair(int)> pairAt, std::function<void(int, const QString &)> prefetch);
 
     // The file at `position` of `count` has been started: the next files the batch will encode
     // (those it passes over do not count, a few dozen at most are looked at) are handed over. A
@@ -30,5 +29,5 @@ public:
 private:
     bool m_failed = false;
     std::function<Pair(int)> m_pairAt;
-    std::function<void(const QString &, const QString &)> m_prefetch;
+    std::function<void(int, const QString &)> m_prefetch;
 };

@@ -1,8 +1,10 @@
 target_sources(batchmp3core PRIVATE
+    main/albumimages.cpp main/albumimages.h
     main/batchengine.cpp main/batchengine.h
     main/batchrules.cpp main/batchrules.h
     main/batchtext.cpp main/batchtext.h
     main/commandline.cpp main/commandline.h
+    main/cuesheet.cpp main/cuesheet.h
     main/fittext.cpp main/fittext.h
     main/form1.cpp main/form1.h
     main/form2.cpp main/form2.h

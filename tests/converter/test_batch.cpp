@@ -594,6 +594,38 @@ private slots:
         QVERIFY(QFile::exists(path(QStringLiteral("last.mp3"))));
     }
 
+    // A cue sheet given to the window adds the album file it names; converted, the album becomes
+    // its tracks, the list entry selected while they convert, and the completion message names
+    // the broken one.
+    void albumImageFromCueSheet()
+    {
+        QVERIFY(QDir().mkpath(path(QStringLiteral("album"))));
+        const QString image = wav(QStringLiteral("album/img.wav"), 3.0);
+        const QString broken = wav(QStringLiteral("other.wav"), 1.0);
+        const auto sheet = [&](const QString &name, const QByteArray &text) {
+            QFile cue(path(name));
+            return cue.open(QIODevice::WriteOnly) && cue.write(text) == text.size();
+        };
+        QVERIFY(sheet(QStringLiteral("album/img.cue"),
+                      "FILE \"img.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"A\"\n    INDEX 01 "
+                      "00:00:00\n  TRACK 02 AUDIO\n    TITLE \"B\"\n    INDEX 01 00:01:00\n"));
+        QVERIFY(sheet(QStringLiteral("other.cue"), "FILE \"other.wav\" WAVE\n  TRACK 01 AUDIO\n"
+                                                   "    INDEX 01 00:09:00\n"));
+        m_form->AddArgumentFiles(
+            {path(QStringLiteral("album/img.cue")), path(QStringLiteral("other.cue"))});
+        QCOMPARE(c<rt::ListBox>(QStringLiteral("List2"))->ListCount(), 2);
+        QCOMPARE(c<rt::ListBox>(QStringLiteral("List2"))->List(0), image);
+        QSet<int> selected;
+        const QList<MessageSeen> seen =
+            runBatch(1, [&] { selected << c<rt::ListBox>(QStringLiteral("List1"))->ListIndex(); });
+        QCOMPARE(QDir(path(QStringLiteral("album"))).entryList({QStringLiteral("*.mp3")}),
+                 (QStringList{"01 A.mp3", "02 B.mp3"}));
+        QVERIFY(selected.contains(0));
+        QCOMPARE(
+            notConvertedMismatch(seen.value(0).text, {broken}, {QStringLiteral("CUE文件中第1轨")}),
+            QString());
+    }
+
     // A file whose output cannot be finished (its folder vanishes mid-file) is no success either.
     void failureWhileEncoding()
     {

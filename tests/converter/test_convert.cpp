@@ -5,6 +5,7 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <climits>
@@ -99,6 +100,85 @@ class TestConvert final : public QObject
         if (fd >= 0)
             ::close(fd);
         return moved;
+    }
+    // album/img.flac: three tracks (20 s, 25 s, 15 s) of plucked notes, and the sheet as `how`
+    // says ("none": no sheet); its length in frames, or 0.
+    qint64 makeAlbum(const QString &how) const
+    {
+        const QString flac = path(QStringLiteral("album/img.flac"));
+        const QString sheet = QStringLiteral(
+            "REM GENRE \"Game\"\nREM DATE 2001\nPERFORMER \"乐队\"\nTITLE \"专辑\"\n"
+            "FILE \"img.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"第一首\"\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    TITLE \"第二首\"\n    INDEX 00 00:19:00\n    INDEX 01 00:20:00\n"
+            "  TRACK 03 AUDIO\n    TITLE \"第三首\"\n    PERFORMER \"客人\"\n    INDEX 01 "
+            "00:45:00\n");
+        const QString cue = path(QStringLiteral("album/img.cue"));
+        const auto writeSheet = [&](const QByteArray &bytes) {
+            QFile file(cue);
+            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        };
+        const auto tool = [](const QString &program, const QStringList &arguments) {
+            return QProcess::execute(program, arguments) == 0;
+        };
+        if (!QDir().mkpath(path(QStringLiteral("album"))) ||
+            !tool(QStringLiteral("sox"), {QStringLiteral("-n"),    QStringLiteral("-r"),
+                                          QStringLiteral("44100"), QStringLiteral("-c"),
+                                          QStringLiteral("2"),     QStringLiteral("-b"),
+                                          QStringLiteral("16"),    flac,
+                                          QStringLiteral("synth"), QStringLiteral("20"),
+                                          QStringLiteral("pluck"), QStringLiteral("C4"),
+                                          QStringLiteral(":"),     QStringLiteral("synth"),
+                                          QStringLiteral("25"),    QStringLiteral("pluck"),
+                                          QStringLiteral("E4"),    QStringLiteral(":"),
+                                          QStringLiteral("synth"), QStringLiteral("15"),
+                                          QStringLiteral("pluck"), QStringLiteral("G4")}))
+            return 0;
+        bool ok = true;
+        if (how == QLatin1String("beside"))
+            ok = writeSheet(sheet.toUtf8());
+        else if (how == QLatin1String("gb18030"))
+            ok = writeSheet(QStringEncoder("GB18030").encode(sheet));
+        else if (how == QLatin1String("comment") || how == QLatin1String("block")) {
+            ok = writeSheet(sheet.toUtf8()) &&
+                 tool(QStringLiteral("metaflac"),
+                      {how == QLatin1String("comment")
+                           ? QStringLiteral("--set-tag-from-file=CUESHEET=") + cue
+                           : QStringLiteral("--import-cuesheet-from=") + cue,
+                       flac}) &&
+                 QFile::remove(cue);
+        }
+        SF_INFO info{};
+        SNDFILE *file =
+            ok ? sf_open(QFile::encodeName(flac).constData(), SFM_READ, &info) : nullptr;
+        if (!file)
+            return 0;
+        sf_close(file);
+        return info.frames;
+    }
+    // Frames of audio in an MP3 as a gapless decoder gives them back.
+    qint64 decodedFrames(const QString &mp3) const
+    {
+        const QString wav = path(QStringLiteral("decoded.wav"));
+        if (QProcess::execute(QStringLiteral("mpg123"),
+                              {QStringLiteral("-q"), QStringLiteral("-w"), wav, mp3}) != 0)
+            return -1;
+        SF_INFO info{};
+        SNDFILE *file = sf_open(QFile::encodeName(wav).constData(), SFM_READ, &info);
+        if (!file)
+            return -1;
+        sf_close(file);
+        QFile::remove(wav);
+        return info.frames;
+    }
+    static QString probeTags(const QString &mp3)
+    {
+        QProcess probe;
+        probe.start(QStringLiteral("ffprobe"),
+                    {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                     QStringLiteral("format_tags"), QStringLiteral("-of"),
+                     QStringLiteral("compact"), mp3});
+        probe.waitForFinished(30000);
+        return QString::fromUtf8(probe.readAllStandardOutput());
     }
     static bool mountTmpfs(const QString &folder, const QString &size)
     {
@@ -399,6 +479,86 @@ private slots:
         QVERIFY(QFileInfo::exists(path(QStringLiteral("out/AC_DC/未知专辑/同一首.mp3"))));
         QVERIFY2(ran.out.contains(QStringLiteral("2.flac：本批中前面的文件已写出同名的MP3")),
                  qPrintable(ran.out));
+    }
+
+    // An album in one FLAC file with a cue sheet beside it, carried in it as a comment or as its
+    // cue sheet block, or written in GB18030: one MP3 per track, each of its exact length (the
+    // three laid end to end as long as the album, pre-gaps with the track before), tagged from
+    // the sheet.
+    void albumImages_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("titled"); // a block carries no titles
+        QTest::newRow("sheet beside") << "beside" << true;
+        QTest::newRow("sheet in a comment") << "comment" << true;
+        QTest::newRow("sheet in the block") << "block" << false;
+        QTest::newRow("sheet in GB18030") << "gb18030" << true;
+    }
+    void albumImages()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, titled);
+        const qint64 frames = makeAlbum(how);
+        QVERIFY(frames > 0);
+        const Ran ran = run({QStringLiteral("--convert"), QStringLiteral("-q"),
+                             how == QLatin1String("beside") ? QStringLiteral("album/img.cue")
+                                                            : QStringLiteral("album")});
+        QVERIFY2(ran.code == 0, qPrintable(ran.out + ran.err));
+        const QStringList tracks =
+            QDir(path(QStringLiteral("album")))
+                .entryList({QStringLiteral("*.mp3")}, QDir::Files, QDir::Name);
+        const QStringList named =
+            titled ? QStringList{"01 第一首.mp3", "02 第二首.mp3", "03 第三首.mp3"}
+                   : QStringList{"01 img.mp3", "02 img.mp3", "03 img.mp3"};
+        QCOMPARE(tracks, named);
+        // Track 2's pre-gap (its INDEX 00 at 19 s) goes with track 1.
+        const qint64 expected[] = {20 * 44100, 25 * 44100, frames - 45 * 44100};
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(decodedFrames(path(QStringLiteral("album/") + tracks[i])), expected[i]);
+        const QString tags = probeTags(path(QStringLiteral("album/") + tracks[2]));
+        QVERIFY2(tags.contains(QStringLiteral("track=3/3")), qPrintable(tags));
+        if (titled)
+            for (const char *tag : {"title=第三首", "artist=客人", "album=专辑",
+                                    "album_artist=乐队", "date=2001", "genre=Game"})
+                QVERIFY2(tags.contains(QString::fromUtf8(tag)), qPrintable(tags));
+    }
+
+    // A sheet that cannot be used refuses its album as a whole: no track is written.
+    void brokenSheets_data()
+    {
+        QTest::addColumn<QString>("sheet"); // %1: where track 2 starts
+        QTest::addColumn<QString>("reason");
+        const QString head =
+            QStringLiteral("FILE \"img.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 "
+                           "00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 ");
+        QTest::newRow("image missing") << QStringLiteral("FILE \"gone.flac\" WAVE\n  TRACK 01 "
+                                                         "AUDIO\n    INDEX 01 00:00:00\n")
+                                       << "文件不存在";
+        QTest::newRow("time past the end")
+            << head + QStringLiteral("09:00:00\n") << "超出了音频文件的长度";
+        QTest::newRow("tracks out of order")
+            << head + QStringLiteral("00:30:00\n  TRACK 03 AUDIO\n    INDEX 01 00:10:00\n")
+            << "不在前一轨之后";
+        QTest::newRow("not audio") << QStringLiteral("FILE \"img.bin\" BINARY\n  TRACK 01 "
+                                                     "AUDIO\n    INDEX 01 00:00:00\n")
+                                   << "不是能转换的音频文件";
+        QTest::newRow("no tracks") << QStringLiteral("FILE \"img.flac\" WAVE\n") << "读不懂";
+    }
+    void brokenSheets()
+    {
+        QFETCH(QString, sheet);
+        QFETCH(QString, reason);
+        QVERIFY(makeAlbum(QStringLiteral("none")) > 0);
+        QFile bin(path(QStringLiteral("album/img.bin")));
+        QVERIFY(bin.open(QIODevice::WriteOnly) && bin.write(QByteArray(4096, 'x')) == 4096);
+        bin.close();
+        QFile cue(path(QStringLiteral("album/img.cue")));
+        QVERIFY(cue.open(QIODevice::WriteOnly) && cue.write(sheet.toUtf8()) > 0);
+        cue.close();
+        const Ran ran = run({QStringLiteral("--convert"), path(QStringLiteral("album/img.cue"))});
+        QCOMPARE(ran.code, 1);
+        QVERIFY2(ran.out.contains(reason), qPrintable(ran.out));
+        QVERIFY(QDir(path(QStringLiteral("album"))).entryList({QStringLiteral("*.mp3")}).isEmpty());
     }
 
     // A full disk takes the later files, in list order, as it does one file at a time: files
