@@ -135,31 +135,26 @@ OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
     QString output = folder + *name;
     bool exists = false;
     const struct stat there = statOf(output, &exists);
-    switch (options.existing) {
-    case ExistingRule::Rename:
+    if (options.existing == ExistingRule::Rename) {
         if (exists || written.contains(output) || reserved.contains(output))
             output = freeName(output, written, reserved);
         return {output, 0, {}, {}};
-    case ExistingRule::Skip:
-        if (exists)
-            return {{}, 0, {}, QStringLiteral("已有同名的MP3，保留未动")};
-        break;
-    case ExistingRule::Update: {
+    }
+    // Two inputs of one name: the earlier wins whatever the rule, and the later is named.
+    if (written.contains(output))
+        return refused(
+            rt::ErrFileAlreadyOpen,
+            QStringLiteral("本批中前面的文件已写出同名的MP3：%1").arg(rt::displayFileName(output)));
+    if (options.existing == ExistingRule::Skip && exists)
+        return {{}, 0, {}, QStringLiteral("已有同名的MP3，保留未动")};
+    if (options.existing == ExistingRule::Update && exists) {
         bool inputThere = false;
         const struct stat input = statOf(file.input, &inputThere);
         const auto newer = [](const struct timespec &a, const struct timespec &b) {
             return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
         };
-        if (exists && inputThere && !newer(input.st_mtim, there.st_mtim))
+        if (inputThere && !newer(input.st_mtim, there.st_mtim))
             return {{}, 0, {}, QStringLiteral("已是最新")};
-        break;
     }
-    case ExistingRule::Overwrite:
-        break;
-    }
-    if (written.contains(output))
-        return refused(
-            rt::ErrFileAlreadyOpen,
-            QStringLiteral("本批中前面的文件已写出同名的MP3：%1").arg(rt::displayFileName(output)));
     return {output, 0, {}, {}};
 }
