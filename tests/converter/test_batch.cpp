@@ -731,8 +731,10 @@ private slots:
         QCOMPARE(::mkdir((base + "/\xD6\xD0").constData(), 0755), 0);
         QStringList files;
         for (const QByteArray &input : inputs) {
-            const QString made = input == inputs.last() ? garbage(QStringLiteral("made"))
-                                                        : wav(QStringLiteral("made"), 0.5);
+            // The first long enough for its caption to be seen, however loaded the machine.
+            const QString made = input == inputs.last()    ? garbage(QStringLiteral("made"))
+                                 : input == inputs.first() ? wav(QStringLiteral("made"), 20.0)
+                                                           : wav(QStringLiteral("made"), 0.5);
             QCOMPARE(::rename(QFile::encodeName(made).constData(), input.constData()), 0);
             files << rt::decodeFileName(input);
         }
