@@ -52,23 +52,6 @@ QString notConvertedMismatch(const QString &message, const QStringList &files,
     return {};
 }
 
-// Frames of audio in an MP3 as a gapless decoder gives them back.
-qint64 decodedFrames(const QString &mp3, const QString &scratch)
-{
-    const QString wav = scratch + QStringLiteral("/decoded.wav");
-    QProcess mpg123;
-    mpg123.start(QStringLiteral("mpg123"), {QStringLiteral("-q"), QStringLiteral("-w"), wav, mp3});
-    if (!mpg123.waitForFinished(60000) || mpg123.exitCode() != 0)
-        return -1;
-    SF_INFO info{};
-    SNDFILE *file = sf_open(QFile::encodeName(wav).constData(), SFM_READ, &info);
-    if (!file)
-        return -1;
-    sf_close(file);
-    QFile::remove(wav);
-    return info.frames;
-}
-
 // Records, in order, the lock and unlock steps the window takes on the controls it locks.
 class StepRecorder : public QObject
 {
@@ -279,7 +262,7 @@ private slots:
             SNDFILE *in = sf_open(QFile::encodeName(inputs[i]).constData(), SFM_READ, &info);
             QVERIFY(in);
             sf_close(in);
-            QCOMPARE(decodedFrames(outputs[i], m_dir->path()), qint64(info.frames));
+            QCOMPARE(testsupport::decodedFrames(outputs[i], m_dir->path()), qint64(info.frames));
         }
 
         // The texts of the batch while it ran.
@@ -447,7 +430,8 @@ private slots:
                      seen.value(0).text, {inputs[1]},
                      {QStringLiteral("本批中前面的文件已写出同名的MP3：") + path(output)}),
                  QString());
-        QCOMPARE(decodedFrames(path(output), m_dir->path()), qint64(44100)); // the first one's
+        QCOMPARE(testsupport::decodedFrames(path(output), m_dir->path()),
+                 qint64(44100)); // the first one's
     }
 
     // Files encoded ahead of their turn on a second core finish out of list order; the batch's

@@ -155,21 +155,6 @@ class TestConvert final : public QObject
         sf_close(file);
         return info.frames;
     }
-    // Frames of audio in an MP3 as a gapless decoder gives them back.
-    qint64 decodedFrames(const QString &mp3) const
-    {
-        const QString wav = path(QStringLiteral("decoded.wav"));
-        if (QProcess::execute(QStringLiteral("mpg123"),
-                              {QStringLiteral("-q"), QStringLiteral("-w"), wav, mp3}) != 0)
-            return -1;
-        SF_INFO info{};
-        SNDFILE *file = sf_open(QFile::encodeName(wav).constData(), SFM_READ, &info);
-        if (!file)
-            return -1;
-        sf_close(file);
-        QFile::remove(wav);
-        return info.frames;
-    }
     static QString probeTags(const QString &mp3)
     {
         QProcess probe;
@@ -514,7 +499,9 @@ private slots:
         // Track 2's pre-gap (its INDEX 00 at 19 s) goes with track 1.
         const qint64 expected[] = {20 * 44100, 25 * 44100, frames - 45 * 44100};
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(decodedFrames(path(QStringLiteral("album/") + tracks[i])), expected[i]);
+            QCOMPARE(testsupport::decodedFrames(path(QStringLiteral("album/") + tracks[i]),
+                                                m_dir->path()),
+                     expected[i]);
         const QString tags = probeTags(path(QStringLiteral("album/") + tracks[2]));
         QVERIFY2(tags.contains(QStringLiteral("track=3/3")), qPrintable(tags));
         if (titled)

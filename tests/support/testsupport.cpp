@@ -3,6 +3,7 @@
 #include "runtime/regsvr.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QtTest>
 #include <cmath>
 #include <cstdio>
@@ -90,6 +91,22 @@ bool writeWav(const QString &path, int frames, int channels, int sampleRate, int
         done += n;
     }
     return sf_close(file) == 0;
+}
+
+qint64 decodedFrames(const QString &mp3, const QString &scratch)
+{
+    const QString wav = scratch + QStringLiteral("/decoded.wav");
+    QProcess mpg123;
+    mpg123.start(QStringLiteral("mpg123"), {QStringLiteral("-q"), QStringLiteral("-w"), wav, mp3});
+    if (!mpg123.waitForFinished(60000) || mpg123.exitCode() != 0)
+        return -1;
+    SF_INFO info{};
+    SNDFILE *file = sf_open(QFile::encodeName(wav).constData(), SFM_READ, &info);
+    if (!file)
+        return -1;
+    sf_close(file);
+    QFile::remove(wav);
+    return info.frames;
 }
 
 } // namespace testsupport

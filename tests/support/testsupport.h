@@ -28,6 +28,10 @@ QString binDir();
 // current registry; fails the calling test (QFAIL-style, returns false) when it cannot.
 bool registerBuiltComponent(const QString &fileName);
 
+// Frames of audio in an MP3 as a gapless decoder (mpg123) gives them back; -1 when it cannot be
+// decoded. `scratch` is a folder for the decoded file.
+qint64 decodedFrames(const QString &mp3, const QString &scratch);
+
 // Writes a WAV file of `frames` frames with a deterministic music-like signal.
 // `format` is a libsndfile SF_FORMAT_* subtype ORed with the major type (default 16-bit WAV).
 bool writeWav(const QString &path, int frames, int channels = 2, int sampleRate = 44100,
