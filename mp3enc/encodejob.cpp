@@ -64,8 +64,9 @@ void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOpti
         options.threads = int(std::thread::hardware_concurrency());
     // Float input whose scaling only libsndfile knows (double, Opus), and a length that is only
     // an estimate, keep the file in one piece.
+    // Frames of a variable size cannot be joined yet.
     if (options.threads <= 1 || m_reader->lengthIsEstimate() ||
-        (m_reader->isFloat() && !m_reader->scalesItself()))
+        (m_reader->isFloat() && !m_reader->scalesItself()) || m_encoder->variableRate())
         return;
     const int rate = m_encoder->outSampleRate();
     const bool mpeg1 = rate >= 32000;

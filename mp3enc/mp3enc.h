@@ -16,6 +16,8 @@ struct EncodeTask;
 // The properties an encode was started with: a file encoded ahead is used only with the same.
 struct EncodeSettings
 {
+    int rateMode = 0;
+    int vbrQuality = 0;
     int bitRate = 0;
     bool downMix = false;
     bool allowDownSample = false;
@@ -42,6 +44,15 @@ public:
         IdPrefetch = 14,
         IdLastError = 15,
         IdLastNotice = 16,
+        IdRateMode = 17,
+        IdVbrQuality = 18,
+    };
+    // RateMode: how BitRate and VbrQuality are used, as the lame command's -b, -V and --abr.
+    enum : int
+    {
+        ConstantRate = 0, // every frame at BitRate
+        VariableRate = 1, // each frame as large as VbrQuality needs
+        AverageRate = 2,  // frames of any size, BitRate on average
     };
     enum : rt::DispId
     {
@@ -99,6 +110,8 @@ private:
     void startCurrent();
     bool startOver();
 
+    int m_rateMode = ConstantRate;
+    int m_vbrQuality = 4; // LAME's own default
     int m_bitRate = 128000;
     bool m_downMix = true;
     bool m_allowDownSample = true;

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "converter/main/batchrules.h"
+
 #include <QStringList>
 #include <optional>
 
 // What the program's command line asks for. One set of options serves both modes, so --help
 // lists them all:
 //   batchmp3 [--threads N] [PATH...]            the window, PATHs added to its list
-//   batchmp3 --convert [-b KBPS] [-o DIR] [--threads N] [-q] PATH...   no window
+//   batchmp3 --convert [-b KBPS|-V N|--abr KBPS] [-o DIR] [--threads N] [-q] PATH...  no window
 // Arguments are taken from argv as bytes, so a file name that is not UTF-8 comes through as it is.
 struct CommandLine
 {
@@ -19,9 +21,9 @@ struct CommandLine
         UsageError,
     };
     Mode mode = Mode::Window;
-    QString text;       // the help or version text, or what is wrong with the command line
-    int threads = -1;   // --threads; -1 when not given
-    qint32 bitRate = 0; // bits per second, one of the window's seven
+    QString text;     // the help or version text, or what is wrong with the command line
+    int threads = -1; // --threads; -1 when not given
+    RateChoice rate;  // -b, -V or --abr
     std::optional<QString> outputFolder; // absolute, ending in the separator
     bool quiet = false;
     QStringList paths;
