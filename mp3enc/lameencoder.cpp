@@ -61,13 +61,13 @@ bool LameEncoder::init(const Settings &s, QString *error)
         return false;
     }
     lame_set_write_id3tag_automatic(m_lame, 0);
-    const bool set =
-        lame_set_num_samples(m_lame, static_cast<unsigned long>(s.frames)) == 0 &&
-        lame_set_in_samplerate(m_lame, s.sampleRate) == 0 &&
-        lame_set_num_channels(m_lame, s.channels) == 0 && setMode(m_lame, s) &&
-        lame_set_findReplayGain(m_lame, s.replayGain ? 1 : 0) == 0 &&
-        lame_set_bWriteVbrTag(m_lame, s.infoTag ? 1 : 0) == 0 &&
-        (s.outSampleRate == 0 || lame_set_out_samplerate(m_lame, s.outSampleRate) == 0);
+    const bool set = lame_set_num_samples(m_lame, static_cast<unsigned long>(s.frames)) == 0 &&
+                     lame_set_in_samplerate(m_lame, s.sampleRate) == 0 &&
+                     lame_set_num_channels(m_lame, s.channels) == 0 && setMode(m_lame, s) &&
+                     lame_set_findReplayGain(m_lame, s.replayGain ? 1 : 0) == 0 &&
+                     lame_set_bWriteVbrTag(m_lame, s.infoTag ? 1 : 0) == 0 &&
+                     (s.outSampleRate == 0 || s.ratePicked ||
+                      lame_set_out_samplerate(m_lame, s.outSampleRate) == 0);
     // lame_init_params may accept what a setter refused, so both results count.
     if (!set || lame_init_params(m_lame) < 0 || lame_get_num_channels(m_lame) != s.channels) {
         *error = QStringLiteral("the MP3 encoder refuses %1 channel(s) at %2 Hz and %3")
@@ -124,6 +124,11 @@ int LameEncoder::kbps() const
 bool LameEncoder::variableRate() const
 {
     return lame_get_VBR(m_lame) != vbr_off;
+}
+
+bool LameEncoder::averageRate() const
+{
+    return lame_get_VBR(m_lame) == vbr_abr;
 }
 
 int LameEncoder::minKbps() const

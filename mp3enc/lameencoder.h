@@ -32,6 +32,9 @@ public:
         int kbps = 128;        // the constant rate, or the average one
         int vbrQuality = 4;    // Variable: 0 (largest files) to 9 (smallest)
         int outSampleRate = 0; // 0: LAME picks the rate that suits the bit rate
+        // Pieces of a file: `outSampleRate` is the rate LAME picked for the whole file, which it
+        // is left to pick again (asked for, a rate changes its filters at a variable rate).
+        bool ratePicked = false;
         // A part of a file encoded on its own needs neither (its tag is rebuilt for the whole).
         bool infoTag = true;
         bool replayGain = true;
@@ -50,7 +53,8 @@ public:
     int kbps() const;
     int minKbps() const;
     int maxKbps() const;
-    bool variableRate() const;
+    bool variableRate() const; // variable or average
+    bool averageRate() const;
     // The factor LAME applies to every input sample, set by its bit-rate presets.
     float scale() const;
     // Samples of silence the encoder put after the input's last, once flushed.
