@@ -14,10 +14,16 @@ int roomBits(const mp3frame::Header &h, int kbps, int reservoir)
     return 8 * (sized.mainDataBytes() + std::min(reservoir, sized.reservoirLimit()));
 }
 
-} // namespace
+// The reservoir a frame at `kbps` leaves the next one: what it does not use, within its limit.
+int leftFor(const mp3frame::Header &h, int kbps, int reservoir, int bits)
+{
+    const mp3frame::Header sized = h.withRate(kbps);
+    return std::min(reservoir + sized.mainDataBytes() - (bits + 7) / 8, sized.reservoirLimit());
+}
 
-int pick(Rule rule, int reservoir, const mp3frame::Header &h, int bits,
-         const std::vector<int> &rates, bool silent)
+// The rate LAME picks, as pick() describes it but for `leave`.
+int lamesPick(Rule rule, int reservoir, const mp3frame::Header &h, int bits,
+              const std::vector<int> &rates, bool silent)
 {
     if (rates.empty())
         return 0;
@@ -44,6 +50,25 @@ int pick(Rule rule, int reservoir, const mp3frame::Header &h, int bits,
             return *kbps;
     }
     return *lowest;
+}
+
+} // namespace
+
+int pick(Rule rule, int reservoir, const mp3frame::Header &h, int bits,
+         const std::vector<int> &rates, bool silent, int leave)
+{
+    const int lames = lamesPick(rule, reservoir, h, bits, rates, silent);
+    if (lames != 0 && leftFor(h, lames, reservoir, bits) >= leave)
+        return lames;
+    int highest = 0;
+    for (const int kbps : rates) {
+        if (bits > roomBits(h, kbps, reservoir))
+            continue;
+        if (leftFor(h, kbps, reservoir, bits) >= leave)
+            return kbps;
+        highest = kbps;
+    }
+    return highest;
 }
 
 bool pickedAsSilent(int reservoir, const mp3frame::Header &h, int bits,

@@ -28,9 +28,11 @@ struct Rates
 };
 
 // The rate of `rates` (ascending) for a frame of `header`'s kind whose main data takes `bits`,
-// with `reservoir` bytes free before it; 0 when the data fits none.
+// with `reservoir` bytes free before it; 0 when the data fits none. Where that rate would leave
+// the frames after it less than `leave` bytes of reservoir, the lowest that leaves as much, or
+// failing that the highest that holds the data.
 int pick(Rule rule, int reservoir, const mp3frame::Header &header, int bits,
-         const std::vector<int> &rates, bool silent = false);
+         const std::vector<int> &rates, bool silent = false, int leave = 0);
 
 // Whether the encoder sized a frame at `kbps` as one silent to the ear: a rate only that rule
 // gives with the reservoir it had.

@@ -2,6 +2,8 @@
 
 #include "mp3enc/tempoutput.h"
 
+#include <algorithm>
+
 namespace {
 
 // Frames of two encoders can meet where both chose the same window for the granule before the
@@ -98,7 +100,28 @@ mp3frame::Header StreamJoin::sized(const NumberedFrames &frames, std::int64_t nu
         m_rates.rule == ratechoice::Rule::Variable && f.reservoir >= 0 &&
         ratechoice::pickedAsSilent(f.reservoir, f.header, bits, m_rates.kbps, f.header.kbps);
     return f.header.withRate(ratechoice::pick(m_rates.rule, Repacker::freeBefore(at, f.header),
-                                              f.header, bits, m_rates.kbps, silent));
+                                              f.header, bits, m_rates.kbps, silent,
+                                              reservoirNeeded(frames, number + 1)));
+}
+
+// Frames quantised with more reservoir than the joined stream has may hold more data than even
+// the largest frame and that reservoir can: the frames before them must leave it. What the
+// encoder's next frames need before them, as far as they are known, each taking what its data
+// exceeds the largest frame's area by (what a variable rate's frames need in the whole-file
+// encode, they have there, so its frames are sized as LAME sizes them).
+int StreamJoin::reservoirNeeded(const NumberedFrames &frames, std::int64_t from) const
+{
+    constexpr int Ahead = 64;
+    int need = 0;
+    int sum = 0;
+    for (std::int64_t k = from; k < from + Ahead; ++k) {
+        const FrameList::Frame *f = frames.at(k);
+        if (!f)
+            break;
+        sum += f->dataBytes - f->header.withRate(m_rates.kbps.back()).mainDataBytes();
+        need = std::max(need, sum);
+    }
+    return need;
 }
 
 bool StreamJoin::append(const NumberedFrames &frames, std::int64_t number)

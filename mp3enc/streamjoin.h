@@ -56,6 +56,7 @@ private:
     // The header `frames`' frame `number` gets after `at`; kbps 0 when its data fits no frame.
     mp3frame::Header sized(const NumberedFrames &frames, std::int64_t number,
                            const Repacker::Position &at) const;
+    int reservoirNeeded(const NumberedFrames &frames, std::int64_t from) const;
     bool append(const NumberedFrames &frames, std::int64_t number);
 
     TempOutput &m_out;
