@@ -31,7 +31,7 @@ for ffmpeg and mpg123, exactly the input's length when decoded.
    the same option, on ten minutes cut from the soundtrack: -V 2 and -b 320 (targets: at most
    0.58), -V 0 and --abr 192 (at most 0.60); and 40 files of 10 s at -V 2 (at most 0.55).
    A variable or average rate's outputs are checked for a size within 1 % of lame's instead of
-   the same size, and by mp3val too.
+   the same size, and by mp3val too. Every run waits until no other program keeps a core busy.
 """
 import glob
 import os
@@ -288,6 +288,30 @@ def music_batch(bin_dir, work, which):
         os.remove(wav)
 
 
+def busy_cores(seconds=2.0):
+    """Cores' worth of CPU time the whole machine used over the next `seconds`."""
+    def times():
+        with open("/proc/stat") as f:
+            fields = [int(v) for v in f.readline().split()[1:]]
+        return sum(fields), fields[3] + fields[4]  # all, idle and waiting for I/O
+    total0, idle0 = times()
+    time.sleep(seconds)
+    total1, idle1 = times()
+    return (1 - (idle1 - idle0) / max(1, total1 - total0)) * (os.cpu_count() or 1)
+
+
+def wait_for_quiet(limit=0.2):
+    """Waits until nothing else keeps a core busy, so every timing sees the same machine."""
+    waited = 0.0
+    while (busy := busy_cores()) > limit:
+        waited += 2
+        if waited > 1800:
+            print(f"  (machine still busy, {busy:.2f} cores in use: measuring anyway)")
+            return
+    if waited:
+        print(f"  (waited {waited:.0f} s for a quiet machine)")
+
+
 def convert_batch(bin_dir, work, wavs, option):
     """Start to exit of "batchmp3 --convert", every MP3 beside its input."""
     env = dict(os.environ, XDG_DATA_HOME=os.path.join(work, "data"))
@@ -322,10 +346,12 @@ def measure_mode(bin_dir, work, label, wavs, option, target):
     """Alternates lame and ours, ROUNDS times each; prints the medians and checks the outputs."""
     lame_walls, our_walls = [], []
     for _ in range(ROUNDS):
+        wait_for_quiet()
         lame_walls.append(lame_option_batch(wavs, option))
         for wav in wavs:
             if os.path.exists(wav[:-3] + "mp3"):
                 os.remove(wav[:-3] + "mp3")
+        wait_for_quiet()
         our_walls.append(convert_batch(bin_dir, work, wavs, option))
     lame_wall, ours = statistics.median(lame_walls), statistics.median(our_walls)
     print(f"{label}, {' '.join(option)}: lame {lame_wall:.2f} s, ours {ours:.2f} s, ratio "
