@@ -27,9 +27,10 @@ struct NumberedFrames
 //
 // At a constant rate every frame keeps the size the encoder gave it, which is the size the
 // whole-file encode gives it. At a variable or average rate each frame gets the bit rate its
-// encoder would have given it in the joined stream, so where a segment's frames carry the data of
-// the whole-file encode (a variable rate's quantisation does not depend on the reservoir), the
-// joined stream is that encode's.
+// encoder would have given it in the joined stream (or a larger one, where the frames after it
+// need more reservoir than that would leave), so where a segment's frames carry the data of the
+// whole-file encode (a variable rate's quantisation does not depend on the reservoir), the joined
+// stream is that encode's.
 class StreamJoin
 {
 public:
