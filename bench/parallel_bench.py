@@ -3,9 +3,9 @@
 
 Usage: parallel_bench.py BIN_DIR [WORK_DIR] [--skip-large] [--rounds N]
                          [--only long|dense|real|pluck|float|lowrate|batch|short|ninety|mixed|
-                                 memory]
-BIN_DIR holds Mp3Enc.ocx, ZTbutton.ocx, mp3enc_driver and batch_driver (a Release build).
-Needs lame, mpg123, ffmpeg and sox (scripts/install-deps.sh installs them).
+                                 memory|modes]
+BIN_DIR holds Mp3Enc.ocx, ZTbutton.ocx, mp3enc_driver, batch_driver and batchmp3 (a Release
+build). Needs lame, mpg123, ffmpeg, sox and mp3val (scripts/install-deps.sh installs them).
 
 Each case runs through the window (batch_driver: click to completion message) with 1, 2 and all
 cores (the component's Threads 1, 2 and 0), against "lame -b N" on the same files one after
@@ -27,6 +27,11 @@ for ffmpeg and mpg123, exactly the input's length when decoded.
    20 of 10 s and 5 of 45 s (targets: at most 0.55, the arrow never stalled over 350 ms).
 8. memory: peak memory of a fresh process converting a 2 GiB WAV against a 10 MiB one, every
    core (target: at most 1.2 times).
+9. modes: the rate modes through "batchmp3 --convert" (every core) against the lame command with
+   the same option, on ten minutes cut from the soundtrack: -V 2 and -b 320 (targets: at most
+   0.58), -V 0 and --abr 192 (at most 0.60); and 40 files of 10 s at -V 2 (at most 0.55).
+   A variable or average rate's outputs are checked for a size within 1 % of lame's instead of
+   the same size, and by mp3val too. Every run waits until no other program keeps a core busy.
 """
 import glob
 import os
@@ -283,6 +288,101 @@ def music_batch(bin_dir, work, which):
         os.remove(wav)
 
 
+def busy_cores(seconds=2.0):
+    """Cores' worth of CPU time the whole machine used over the next `seconds`."""
+    def times():
+        with open("/proc/stat") as f:
+            fields = [int(v) for v in f.readline().split()[1:]]
+        return sum(fields), fields[3] + fields[4]  # all, idle and waiting for I/O
+    total0, idle0 = times()
+    time.sleep(seconds)
+    total1, idle1 = times()
+    return (1 - (idle1 - idle0) / max(1, total1 - total0)) * (os.cpu_count() or 1)
+
+
+def wait_for_quiet(limit=0.2):
+    """Waits until nothing else keeps a core busy, so every timing sees the same machine."""
+    waited = 0.0
+    while (busy := busy_cores()) > limit:
+        waited += 2
+        if waited > 1800:
+            print(f"  (machine still busy, {busy:.2f} cores in use: measuring anyway)")
+            return
+    if waited:
+        print(f"  (waited {waited:.0f} s for a quiet machine)")
+
+
+def convert_batch(bin_dir, work, wavs, option):
+    """Start to exit of "batchmp3 --convert", every MP3 beside its input."""
+    env = dict(os.environ, XDG_DATA_HOME=os.path.join(work, "data"))
+    for key in ("DISPLAY", "WAYLAND_DISPLAY"):
+        env.pop(key, None)
+    start = time.perf_counter()
+    subprocess.run([os.path.join(bin_dir, "batchmp3"), "--convert", "-q"] + option + wavs,
+                   check=True, env=env)
+    return time.perf_counter() - start
+
+
+def lame_option_batch(wavs, option):
+    start = time.perf_counter()
+    for wav in wavs:
+        subprocess.run(["lame", "--quiet"] + option + [wav, wav[:-3] + "lame.mp3"], check=True)
+    return time.perf_counter() - start
+
+
+def check_mode(mp3, reference, frames, work, constant):
+    """As check(), but a variable or average rate needs only come within 1 % of lame's size."""
+    problems = [p for p in check(mp3, reference, frames, work)
+                if constant or p != "size differs from lame's"]
+    if abs(os.path.getsize(mp3) - os.path.getsize(reference)) > 0.01 * os.path.getsize(reference):
+        problems.append("size more than 1 % from lame's")
+    report = subprocess.run(["mp3val", mp3], capture_output=True, text=True).stdout
+    problems += ["mp3val: " + line for line in report.splitlines()
+                 if line.startswith(("WARNING", "ERROR")) and "No supported tags" not in line]
+    return problems
+
+
+def measure_mode(bin_dir, work, label, wavs, option, target):
+    """Alternates lame and ours, ROUNDS times each; prints the medians and checks the outputs."""
+    lame_walls, our_walls = [], []
+    for _ in range(ROUNDS):
+        wait_for_quiet()
+        lame_walls.append(lame_option_batch(wavs, option))
+        for wav in wavs:
+            if os.path.exists(wav[:-3] + "mp3"):
+                os.remove(wav[:-3] + "mp3")
+        wait_for_quiet()
+        our_walls.append(convert_batch(bin_dir, work, wavs, option))
+    lame_wall, ours = statistics.median(lame_walls), statistics.median(our_walls)
+    print(f"{label}, {' '.join(option)}: lame {lame_wall:.2f} s, ours {ours:.2f} s, ratio "
+          f"{ours / lame_wall:.3f} (target <= {target:.2f}); medians of {ROUNDS}, "
+          f"lame {' '.join(f'{w:.2f}' for w in lame_walls)}, "
+          f"ours {' '.join(f'{w:.2f}' for w in our_walls)}")
+    problems = []
+    for wav in wavs:
+        problems += check_mode(wav[:-3] + "mp3", wav[:-3] + "lame.mp3", frames_of(wav), work,
+                               option[0] == "-b")
+    print("  outputs: " + ("valid" if not problems else "; ".join(sorted(set(problems)))))
+    for wav in wavs:
+        for ending in ("mp3", "lame.mp3"):
+            if os.path.exists(wav[:-3] + ending):
+                os.remove(wav[:-3] + ending)
+
+
+def modes(bin_dir, work):
+    recording = soundtrack_clips(work, "recording", [600])
+    clips = soundtrack_clips(work, "clip", [10] * 40)
+    if not recording or not clips:
+        print(f"real recordings: none in {SOUNDTRACK} (apt-get install hyperrogue-music)")
+        return
+    for option, target in ((["-V", "2"], 0.58), (["-V", "0"], 0.60), (["--abr", "192"], 0.60),
+                           (["-b", "320"], 0.58)):
+        measure_mode(bin_dir, work, "ten minutes of the soundtrack", recording, option, target)
+    measure_mode(bin_dir, work, "40 soundtrack files of 10 s", clips, ["-V", "2"], 0.55)
+    for wav in recording + clips:
+        os.remove(wav)
+
+
 def memory(bin_dir, work):
     peaks = {}
     for label, size in (("10 MiB", 10 << 20), ("2 GiB", 2 << 30)):
@@ -307,7 +407,7 @@ def main():
         ROUNDS = int(sys.argv[sys.argv.index("--rounds") + 1])
         sys.argv.remove(str(ROUNDS))
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
-    if not args or not all(shutil.which(t) for t in ("lame", "mpg123", "ffmpeg", "sox")):
+    if not args or not all(shutil.which(t) for t in ("lame", "mpg123", "ffmpeg", "sox", "mp3val")):
         sys.exit(__doc__)
     bin_dir = os.path.abspath(args[0])
     work = tempfile.mkdtemp(prefix="parallel bench ", dir=args[1] if len(args) > 1 else None)
@@ -323,6 +423,7 @@ def main():
         "short": lambda: music_batch(bin_dir, work, "short"),
         "ninety": lambda: music_batch(bin_dir, work, "ninety"),
         "mixed": lambda: music_batch(bin_dir, work, "mixed"),
+        "modes": lambda: modes(bin_dir, work),
     }
     try:
         for name, case in cases.items():

@@ -87,16 +87,27 @@ void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOpti
     const int rate = m_encoder->outSampleRate();
     const bool mpeg1 = rate >= 32000;
     const int spf = mp3frame::samplesPerFrame(rate);
-    SegmentPlan plan = SegmentPlan::make(
-        frameCount(), spf, rate, mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate),
-        SegmentPlan::alignmentFor(spf, m_reader->sampleRate(), rate));
+    // A variable or average rate pads no frame, and its frames may take any rate LAME allows.
+    const bool variable = m_encoder->variableRate();
+    ratechoice::Rates rates;
+    if (variable) {
+        rates.rule =
+            m_encoder->averageRate() ? ratechoice::Rule::Average : ratechoice::Rule::Variable;
+        rates.kbps = mp3frame::bitRates(rate, m_encoder->minKbps(), m_encoder->maxKbps());
+    }
+    SegmentPlan plan =
+        SegmentPlan::make(frameCount(), spf, rate,
+                          variable ? 1 : mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate),
+                          SegmentPlan::alignmentFor(spf, m_reader->sampleRate(), rate));
     if (plan.segments.size() < 2)
         return;
     // Every piece at the rate the whole-file encoder chose for itself.
     LameEncoder::Settings pieces = settings;
     pieces.outSampleRate = rate;
-    m_parallel = std::make_unique<ParallelEncode>(
-        *m_reader, pieces, m_encoder->scale(), frameCount(), std::move(plan), std::move(options));
+    pieces.ratePicked = settings.outSampleRate == 0;
+    m_parallel =
+        std::make_unique<ParallelEncode>(*m_reader, pieces, std::move(rates), m_encoder->scale(),
+                                         frameCount(), std::move(plan), std::move(options));
 }
 
 void EncodeJob::schedule(CorePool *pool, const std::atomic<bool> *current)

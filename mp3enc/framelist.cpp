@@ -1,5 +1,7 @@
 #include "mp3enc/framelist.h"
 
+#include <algorithm>
+
 bool FrameList::parse(const unsigned char *bytes, std::size_t size, Start start)
 {
     m_frames.clear();
@@ -10,6 +12,11 @@ bool FrameList::parse(const unsigned char *bytes, std::size_t size, Start start)
     reservoir.reserve(size);
     bool first = true;
     std::size_t reservoirStartFrames = 0; // after a cut: frames whose data lies before it
+    // Where the frame before ended its data, in the reservoir's bytes (before them after a cut),
+    // and what it could leave.
+    std::int64_t dataEnd = 0;
+    int limit = 0;
+    bool known = start != MidStream;
     for (std::size_t pos = 0; pos < size;) {
         Frame frame;
         if (size - pos < 4 || !mp3frame::parseHeader(bytes + pos, &frame.header))
@@ -32,6 +39,12 @@ bool FrameList::parse(const unsigned char *bytes, std::size_t size, Start start)
         reservoir.insert(reservoir.end(), frameBytes + h.mainDataOffset(), frameBytes + present);
         const std::size_t back = std::size_t(frame.side.mainDataBegin);
         frame.dataBytes = (frame.side.mainDataBits + 7) / 8;
+        if (known)
+            frame.reservoir = int(std::min<std::int64_t>(
+                {std::int64_t(areaStart) - dataEnd, limit, h.maxBackBytes()}));
+        dataEnd = std::int64_t(areaStart) - std::int64_t(back) + frame.dataBytes;
+        limit = h.reservoirLimit();
+        known = true;
         frame.headOffset = m_heads.size();
         m_heads.insert(m_heads.end(), frameBytes, frameBytes + h.mainDataOffset());
         frame.dataOffset = m_data.size();

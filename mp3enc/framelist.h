@@ -19,6 +19,9 @@ public:
         std::size_t headOffset = 0;   // header, checksum and side information
         std::size_t dataOffset = 0;   // main data, whole bytes
         int dataBytes = 0;            // -1: it lies before the bytes parsed
+        // The reservoir its encoder had for it: the bytes free before its own main data area,
+        // within what the frame before could leave; -1 where that frame is not among the bytes.
+        int reservoir = -1;
     };
 
     enum Start

@@ -105,11 +105,7 @@ bool rebuild(std::vector<unsigned char> &frame, const Stream &s)
     frame[3] = static_cast<unsigned char>((frame[3] & 0xCF) | ((s.modeExtension & 3) << 4));
     putBigEndian(t + FramesAt, std::uint64_t(s.audioFrames), 4);
     putBigEndian(t + BytesAt, std::uint64_t(s.totalBytes), 4);
-    SeekTable seek;
-    for (std::int64_t f = 0; f < s.audioFrames; ++f)
-        seek.addFrame(s.kbps);
-    const auto toc = seek.bytes();
-    std::memcpy(t + TocAt, toc.data(), toc.size());
+    std::memcpy(t + TocAt, s.seekTable.data(), s.seekTable.size());
     std::memset(t + PeakAt, 0, 4);
     putBigEndian(t + RadioGainAt, s.radioGain, 2);
     std::memset(t + AudiophileGainAt, 0, 2);

@@ -15,11 +15,11 @@ inline constexpr int Size = 156;
 struct Stream
 {
     std::int64_t audioFrames = 0;
-    std::int64_t totalBytes = 0; // the tag frame and the audio frames
-    std::uint16_t musicCrc = 0;  // over the audio frames
-    int kbps = 0;
-    int delay = 0;   // samples before the input's first
-    int padding = 0; // samples after its last
+    std::int64_t totalBytes = 0;                // the tag frame and the audio frames
+    std::uint16_t musicCrc = 0;                 // over the audio frames
+    std::array<unsigned char, 100> seekTable{}; // SeekTable::bytes() of the audio frames
+    int delay = 0;                              // samples before the input's first
+    int padding = 0;                            // samples after its last
     // The tag frame's header carries the last audio frame's mode extension.
     int modeExtension = 0;
     std::uint16_t radioGain = 0; // the ReplayGain field, 0 for "not set"

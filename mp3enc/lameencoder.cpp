@@ -20,27 +20,60 @@ LameEncoder::~LameEncoder()
         lame_close(m_lame);
 }
 
+namespace {
+
+// What the lame command sets for "-b N", "-V N" and "--abr N", and nothing else, so the bytes
+// match.
+bool setMode(lame_global_flags *lame, const LameEncoder::Settings &s)
+{
+    switch (s.mode) {
+    case LameEncoder::Mode::Constant:
+        return lame_set_brate(lame, s.kbps) == 0;
+    case LameEncoder::Mode::Variable:
+        return lame_set_VBR(lame, vbr_default) == 0 &&
+               lame_set_VBR_quality(lame, float(s.vbrQuality)) == 0;
+    case LameEncoder::Mode::Average:
+        return lame_set_VBR(lame, vbr_abr) == 0 &&
+               lame_set_VBR_mean_bitrate_kbps(lame, s.kbps) == 0;
+    }
+    return false;
+}
+
+QString modeText(const LameEncoder::Settings &s)
+{
+    switch (s.mode) {
+    case LameEncoder::Mode::Variable:
+        return QStringLiteral("variable rate quality %1").arg(s.vbrQuality);
+    case LameEncoder::Mode::Average:
+        return QStringLiteral("an average of %1 kbit/s").arg(s.kbps);
+    case LameEncoder::Mode::Constant:
+        break;
+    }
+    return QStringLiteral("%1 kbit/s").arg(s.kbps);
+}
+
+} // namespace
+
 bool LameEncoder::init(const Settings &s, QString *error)
 {
     if (!m_lame) {
         *error = QStringLiteral("the MP3 encoder could not be initialised");
         return false;
     }
-    // The same settings the lame command uses for "-b <kbps>", so the bytes match.
     lame_set_write_id3tag_automatic(m_lame, 0);
-    const bool set =
-        lame_set_num_samples(m_lame, static_cast<unsigned long>(s.frames)) == 0 &&
-        lame_set_in_samplerate(m_lame, s.sampleRate) == 0 &&
-        lame_set_num_channels(m_lame, s.channels) == 0 && lame_set_brate(m_lame, s.kbps) == 0 &&
-        lame_set_findReplayGain(m_lame, s.replayGain ? 1 : 0) == 0 &&
-        lame_set_bWriteVbrTag(m_lame, s.infoTag ? 1 : 0) == 0 &&
-        (s.outSampleRate == 0 || lame_set_out_samplerate(m_lame, s.outSampleRate) == 0);
+    const bool set = lame_set_num_samples(m_lame, static_cast<unsigned long>(s.frames)) == 0 &&
+                     lame_set_in_samplerate(m_lame, s.sampleRate) == 0 &&
+                     lame_set_num_channels(m_lame, s.channels) == 0 && setMode(m_lame, s) &&
+                     lame_set_findReplayGain(m_lame, s.replayGain ? 1 : 0) == 0 &&
+                     lame_set_bWriteVbrTag(m_lame, s.infoTag ? 1 : 0) == 0 &&
+                     (s.outSampleRate == 0 || s.ratePicked ||
+                      lame_set_out_samplerate(m_lame, s.outSampleRate) == 0);
     // lame_init_params may accept what a setter refused, so both results count.
     if (!set || lame_init_params(m_lame) < 0 || lame_get_num_channels(m_lame) != s.channels) {
-        *error = QStringLiteral("the MP3 encoder refuses %1 channel(s) at %2 Hz and %3 kbit/s")
+        *error = QStringLiteral("the MP3 encoder refuses %1 channel(s) at %2 Hz and %3")
                      .arg(s.channels)
                      .arg(s.sampleRate)
-                     .arg(s.kbps);
+                     .arg(modeText(s));
         return false;
     }
     return true;
@@ -72,9 +105,9 @@ size_t LameEncoder::worstCaseBytes(int inputFrames) const
     const int frameSamples = lame_get_framesize(m_lame);
     const auto outSamples = size_t(double(inputFrames) * outPerIn) + 1;
     const size_t mp3Frames = outSamples / size_t(frameSamples) + 4;
-    const size_t perFrame = size_t(mp3frame::frameBytes(lame_get_brate(m_lame),
-                                                        lame_get_out_samplerate(m_lame))) +
-                            1; // a padding byte
+    const size_t perFrame =
+        size_t(mp3frame::frameBytes(maxKbps(), lame_get_out_samplerate(m_lame))) +
+        1; // a padding byte
     return std::max(size_t(inputFrames) * 5 / 4, mp3Frames * perFrame) + 7200;
 }
 
@@ -86,6 +119,26 @@ int LameEncoder::encoderPadding() const
 int LameEncoder::kbps() const
 {
     return lame_get_brate(m_lame);
+}
+
+bool LameEncoder::variableRate() const
+{
+    return lame_get_VBR(m_lame) != vbr_off;
+}
+
+bool LameEncoder::averageRate() const
+{
+    return lame_get_VBR(m_lame) == vbr_abr;
+}
+
+int LameEncoder::minKbps() const
+{
+    return variableRate() ? lame_get_VBR_min_bitrate_kbps(m_lame) : kbps();
+}
+
+int LameEncoder::maxKbps() const
+{
+    return variableRate() ? lame_get_VBR_max_bitrate_kbps(m_lame) : kbps();
 }
 
 float LameEncoder::scale() const

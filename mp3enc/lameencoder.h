@@ -11,6 +11,14 @@ struct lame_global_struct;
 class LameEncoder
 {
 public:
+    // How the bits are spent: as the lame command's "-b N", "-V N" and "--abr N".
+    enum class Mode
+    {
+        Constant,
+        Variable,
+        Average
+    };
+
     struct Settings
     {
         // The input sample where output frame `frame` begins; only whole at frames where the
@@ -20,8 +28,13 @@ public:
         int sampleRate = 44100;
         int channels = 2;         // 1 or 2: wider input is mixed down before it gets here
         std::uint64_t frames = 0; // exact length, so the frame count and the info tag are exact
-        int kbps = 128;
+        Mode mode = Mode::Constant;
+        int kbps = 128;        // the constant rate, or the average one
+        int vbrQuality = 4;    // Variable: 0 (largest files) to 9 (smallest)
         int outSampleRate = 0; // 0: LAME picks the rate that suits the bit rate
+        // Pieces of a file: `outSampleRate` is the rate LAME picked for the whole file, which it
+        // is left to pick again (asked for, a rate changes its filters at a variable rate).
+        bool ratePicked = false;
         // A part of a file encoded on its own needs neither (its tag is rebuilt for the whole).
         bool infoTag = true;
         bool replayGain = true;
@@ -36,7 +49,12 @@ public:
     int totalFrames() const;
     int frameNumber() const;
     int outSampleRate() const;
+    // The rate of every frame at a constant rate; else the range LAME picks each frame's from.
     int kbps() const;
+    int minKbps() const;
+    int maxKbps() const;
+    bool variableRate() const; // variable or average
+    bool averageRate() const;
     // The factor LAME applies to every input sample, set by its bit-rate presets.
     float scale() const;
     // Samples of silence the encoder put after the input's last, once flushed.

@@ -139,6 +139,7 @@ namespace {
 constexpr int ErrInvalidFileFormat = 321;
 constexpr int MinBitRate = 8000;
 constexpr int MaxBitRate = 320000;
+constexpr int MaxVbrQuality = 9;
 constexpr int MaxThreads = 256;
 
 struct DeliveryScope
@@ -251,6 +252,19 @@ bool toBool(const QVariant &value)
     return value.toBool();
 }
 
+// An integer from `low` to `high`, else refused with what it is for.
+int toIntIn(const QVariant &value, int low, int high, const QString &what)
+{
+    bool ok = false;
+    const int number = value.toInt(&ok);
+    if (!ok)
+        refuse(rt::ErrTypeMismatch, QStringLiteral("类型不符"));
+    if (number < low || number > high)
+        refuse(rt::ErrInvalidCall,
+               QStringLiteral("%1%2超出了%3–%4的范围").arg(what).arg(number).arg(low).arg(high));
+    return number;
+}
+
 QString toText(const QVariant &value)
 {
     if (!value.canConvert<QString>())
@@ -301,7 +315,13 @@ QList<rt::MemberInfo> Mp3Enc::members() const
     using enum rt::MemberKind;
     return {
         member(IdBitRate, "BitRate", Property, {},
-               "Constant bit rate in bit/s, for files opened later"),
+               "Bit rate in bit/s, for files opened later: every frame's at a constant rate, "
+               "the average at an average rate"),
+        member(IdRateMode, "RateMode", Property, {},
+               "For files opened later: 0 a constant rate (BitRate), 1 a variable rate "
+               "(VbrQuality), 2 an average rate (BitRate)"),
+        member(IdVbrQuality, "VbrQuality", Property, {},
+               "The variable rate's quality, 0 (largest files) to 9 (smallest), as lame -V"),
         member(IdDownMix, "DownMix", Property, {},
                "Mix more than two channels down to stereo instead of refusing them"),
         member(IdAllowDownSample, "AllowDownSample", Property, {},
@@ -363,6 +383,10 @@ QVariant Mp3Enc::getProperty(rt::DispId id)
         return m_allowDownSample;
     case IdThreads:
         return m_threads;
+    case IdRateMode:
+        return m_rateMode;
+    case IdVbrQuality:
+        return m_vbrQuality;
     case IdLastError:
         return m_lastError;
     case IdLastNotice:
@@ -375,36 +399,24 @@ QVariant Mp3Enc::getProperty(rt::DispId id)
 void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
 {
     switch (id) {
-    case IdBitRate: {
-        bool ok = false;
-        const int bitRate = value.toInt(&ok);
-        if (!ok)
-            refuse(rt::ErrTypeMismatch, QStringLiteral("类型不符"));
-        if (bitRate < MinBitRate || bitRate > MaxBitRate)
-            refuse(rt::ErrInvalidCall, QStringLiteral("比特率%1超出了%2–%3的范围")
-                                           .arg(bitRate)
-                                           .arg(MinBitRate)
-                                           .arg(MaxBitRate));
-        m_bitRate = bitRate;
+    case IdBitRate:
+        m_bitRate = toIntIn(value, MinBitRate, MaxBitRate, QStringLiteral("比特率"));
         break;
-    }
+    case IdRateMode:
+        m_rateMode = toIntIn(value, ConstantRate, AverageRate, QStringLiteral("比特率方式"));
+        break;
+    case IdVbrQuality:
+        m_vbrQuality = toIntIn(value, 0, MaxVbrQuality, QStringLiteral("可变比特率的质量"));
+        break;
     case IdDownMix:
         m_downMix = toBool(value);
         break;
     case IdAllowDownSample:
         m_allowDownSample = toBool(value);
         break;
-    case IdThreads: {
-        bool ok = false;
-        const int threads = value.toInt(&ok);
-        if (!ok)
-            refuse(rt::ErrTypeMismatch, QStringLiteral("类型不符"));
-        if (threads < 0 || threads > MaxThreads)
-            refuse(rt::ErrInvalidCall,
-                   QStringLiteral("线程数%1超出了0–%2的范围").arg(threads).arg(MaxThreads));
-        m_threads = threads;
+    case IdThreads:
+        m_threads = toIntIn(value, 0, MaxThreads, QStringLiteral("线程数"));
         break;
-    }
     default:
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个属性"));
     }
@@ -473,7 +485,11 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const FilePair &pair, bool ahead)
     settings.sampleRate = reader->sampleRate();
     settings.channels = reader->channels() == 1 ? 1 : 2;
     settings.frames = std::uint64_t(reader->frames());
+    settings.mode = m_rateMode == VariableRate  ? LameEncoder::Mode::Variable
+                    : m_rateMode == AverageRate ? LameEncoder::Mode::Average
+                                                : LameEncoder::Mode::Constant;
     settings.kbps = m_bitRate / 1000;
+    settings.vbrQuality = m_vbrQuality;
     settings.outSampleRate = m_allowDownSample ? 0 : keptSampleRate(reader->sampleRate());
     auto encoder = std::make_unique<LameEncoder>();
     QString error;
@@ -720,7 +736,7 @@ QVariantMap Mp3Enc::Tags(const QString &inputFile) const
 
 EncodeSettings Mp3Enc::settings() const
 {
-    return {m_bitRate, m_downMix, m_allowDownSample, m_threads};
+    return {m_rateMode, m_vbrQuality, m_bitRate, m_downMix, m_allowDownSample, m_threads};
 }
 
 // The pair Open reached, if it was encoded ahead with today's settings. The files ahead of it,

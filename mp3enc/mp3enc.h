@@ -33,6 +33,8 @@ struct FilePair
 // The properties an encode was started with: a file encoded ahead is used only with the same.
 struct EncodeSettings
 {
+    int rateMode = 0;
+    int vbrQuality = 0;
     int bitRate = 0;
     bool downMix = false;
     bool allowDownSample = false;
@@ -59,11 +61,20 @@ public:
         IdPrefetch = 14,
         IdLastError = 15,
         IdLastNotice = 16,
+        IdRateMode = 17,
+        IdVbrQuality = 18,
         IdTags = 30,
         IdOpenPart = 31,
         IdPrefetchPart = 32,
         IdCueSheet = 33,
         IdAudioLength = 34,
+    };
+    // RateMode: how BitRate and VbrQuality are used, as the lame command's -b, -V and --abr.
+    enum : int
+    {
+        ConstantRate = 0, // every frame at BitRate
+        VariableRate = 1, // each frame as large as VbrQuality needs
+        AverageRate = 2,  // frames of any size, BitRate on average
     };
     enum : rt::DispId
     {
@@ -129,6 +140,8 @@ private:
     void startCurrent();
     bool startOver();
 
+    int m_rateMode = ConstantRate;
+    int m_vbrQuality = 4; // LAME's own default
     int m_bitRate = 128000;
     bool m_downMix = true;
     bool m_allowDownSample = true;

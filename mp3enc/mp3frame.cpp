@@ -1,5 +1,6 @@
 #include "mp3enc/mp3frame.h"
 
+#include <algorithm>
 #include <numeric>
 
 namespace mp3frame {
@@ -33,7 +34,45 @@ std::int64_t bytesPerSecondTimes1000(bool mpeg1, int kbps)
     return std::int64_t(mpeg1 ? 144000 : 72000) * kbps;
 }
 
+const int *kbpsTable(bool mpeg1)
+{
+    return mpeg1 ? Mpeg1Kbps : Mpeg2Kbps;
+}
+
 } // namespace
+
+int Header::reservoirLimit() const
+{
+    const int buffer = mpeg1 ? 1920 : 960;
+    return std::clamp(buffer - frameBytes, 0, maxBackBytes());
+}
+
+Header Header::withRate(int newKbps) const
+{
+    Header h = *this;
+    h.kbps = newKbps;
+    h.padded = false;
+    h.frameBytes = mp3frame::frameBytes(newKbps, sampleRate);
+    return h;
+}
+
+void setRate(const Header &h, unsigned char *b)
+{
+    const int *table = kbpsTable(h.mpeg1);
+    const auto index = int(std::find(table + 1, table + 15, h.kbps) - table);
+    b[2] = static_cast<unsigned char>((b[2] & 0x0D) | (index << 4) | (h.padded ? 2 : 0));
+}
+
+std::vector<int> bitRates(int sampleRate, int lowKbps, int highKbps)
+{
+    std::vector<int> rates;
+    const int *table = kbpsTable(sampleRate >= 32000);
+    for (int i = 1; i < 15; ++i) {
+        if (table[i] >= lowKbps && table[i] <= highKbps)
+            rates.push_back(table[i]);
+    }
+    return rates;
+}
 
 bool parseHeader(const unsigned char *b, Header *h)
 {
@@ -47,7 +86,7 @@ bool parseHeader(const unsigned char *b, Header *h)
         return false;
     h->mpeg1 = version == 3;
     h->crc = (b[1] & 1) == 0;
-    h->kbps = (h->mpeg1 ? Mpeg1Kbps : Mpeg2Kbps)[rateIndex];
+    h->kbps = kbpsTable(h->mpeg1)[rateIndex];
     if (h->kbps == 0)
         return false;
     h->sampleRate = Mpeg1Rates[freqIndex] / (h->mpeg1 ? 1 : version == 2 ? 2 : 4);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // Reading and patching MPEG-1/2/2.5 Layer III frames: pure functions over bytes.
 namespace mp3frame {
@@ -21,10 +22,20 @@ struct Header
     int maxBackBytes() const { return mpeg1 ? 511 : 255; }
     int mainDataOffset() const { return 4 + (crc ? 2 : 0) + sideInfoBytes; }
     int mainDataBytes() const { return frameBytes - mainDataOffset(); }
+    // What the encoder lets a frame leave for the ones after it: main_data_begin's reach, and no
+    // more than a decoder's buffer holds beside this frame (LAME's 7680 bits per granule).
+    int reservoirLimit() const;
+    // The same frame at another bit rate, unpadded.
+    Header withRate(int newKbps) const;
 };
 
 // False unless the four bytes start a Layer III frame with a usable bit rate (not free format).
 bool parseHeader(const unsigned char *bytes, Header *header);
+// Writes `header`'s bit rate and padding into the four bytes of a frame of that kind.
+void setRate(const Header &header, unsigned char *bytes);
+
+// The bit rates a frame at `sampleRate` can have, from `lowKbps` to `highKbps`, ascending.
+std::vector<int> bitRates(int sampleRate, int lowKbps, int highKbps);
 
 enum BlockType
 {

@@ -6,8 +6,8 @@
 #include "mp3enc/infotag.h"
 #include "mp3enc/loudness.h"
 #include "mp3enc/reasons.h"
-#include "mp3enc/repacker.h"
 #include "mp3enc/segmentencoder.h"
+#include "mp3enc/streamjoin.h"
 #include "mp3enc/tempoutput.h"
 #include "runtime/comerror.h"
 
@@ -22,6 +22,8 @@ struct SegmentOutput
     std::int64_t first = 0;         // frame number of frames[0] in the whole stream
     std::vector<unsigned char> tag; // first segment: the encoder's info-tag frame, if any
     SegmentEncoder encoder;         // kept, to run on when no frame of the next seam joins
+
+    NumberedFrames numbered() const { return {frames, first}; }
 };
 
 namespace {
@@ -36,146 +38,13 @@ std::unique_ptr<SegmentOutput> segmentFailed(int number, const QString &text)
     return out;
 }
 
-// Frames of two encoders can meet where both chose the same window for the granule before the
-// seam: the decoder overlaps that granule with the next one, whose window follows from it.
-bool sameWindows(const FrameList::Frame &a, const FrameList::Frame &b)
-{
-    if (a.header.channels != b.header.channels || a.header.granules != b.header.granules)
-        return false;
-    const int gr = a.header.granules - 1;
-    for (int ch = 0; ch < a.header.channels; ++ch) {
-        if (a.side.blockType[gr][ch] != b.side.blockType[gr][ch] ||
-            a.side.mixedBlock[gr][ch] != b.side.mixedBlock[gr][ch])
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
-// The serial side: lays the segments' frames down in order and writes them out.
-class ParallelEncode::Join
-{
-public:
-    Join(TempOutput &out, const EncodeJob::Progress &progress, std::int64_t totalFrames)
-        : m_out(out), m_progress(progress), m_totalFrames(totalFrames)
-    {}
-
-    // False when a frame is missing or its size is not the one-piece encode's.
-    bool appendUpTo(const SegmentOutput &segment, std::int64_t end)
-    {
-        for (; m_next < end; ++m_next) {
-            if (!append(segment, m_next))
-                return false;
-        }
-        return true;
-    }
-
-    // The first frame of the window where `b` can take over from `a`, or -1. `refused` frames
-    // are not tried.
-    std::int64_t findSeam(const SegmentOutput &a, const SegmentOutput &b, std::int64_t window,
-                          const std::function<bool(std::int64_t)> &refused)
-    {
-        const std::int64_t start = m_next;
-        for (std::int64_t s = start; s < start + window; ++s) {
-            const FrameList::Frame *next = frame(b, s);
-            const FrameList::Frame *lastA = frame(a, s - 1);
-            const FrameList::Frame *lastB = frame(b, s - 1);
-            if (!next || !lastA || !lastB)
-                return -1;
-            if (!(refused && refused(s)) && sameWindows(*lastA, *lastB) && fitsFrom(b, s))
-                return s;
-            if (!append(a, s))
-                return -1;
-            m_next = s + 1;
-        }
-        return -1;
-    }
-
-    // Whether `b`'s frames from `s` on fit the joined stream. Where it leaves them less
-    // reservoir than their encoder had, their data sits later; that debt is paid off only where
-    // the encoder left bytes unused or reached the reservoir's limit, and every frame until then
-    // must still end within itself.
-    bool fitsFrom(const SegmentOutput &b, std::int64_t s) const
-    {
-        Repacker::Position at = m_repacker.position();
-        for (std::int64_t k = s;; ++k) {
-            const FrameList::Frame *f = frame(b, k);
-            // A debt left at the end of the segment would stay in the stream, and the earlier
-            // encoder's frames could no longer follow there if the next seam had to run it on.
-            if (!f)
-                return k >= m_totalFrames;
-            if (Repacker::freeBefore(at, f->header) >= f->side.mainDataBegin)
-                return true; // from here on the frames sit where their encoder put them
-            if (!Repacker::advance(at, f->header, f->dataBytes))
-                return false;
-        }
-    }
-
-    std::int64_t next() const { return m_next; }
-    int kbps() const { return m_kbps; }
-    int modeExtension() const { return m_modeExtension; }
-
-    bool writeFinished(bool last)
-    {
-        if (last)
-            m_repacker.finish();
-        m_buffer.clear();
-        m_repacker.takeFinished(m_buffer);
-        m_crc = infotag::crc16(m_buffer.data(), m_buffer.size(), m_crc);
-        m_bytes += std::int64_t(m_buffer.size());
-        return m_out.write(m_buffer.data(), m_buffer.size());
-    }
-    std::uint16_t musicCrc() const { return m_crc; }
-    std::int64_t audioBytes() const { return m_bytes; }
-
-private:
-    static const FrameList::Frame *frame(const SegmentOutput &segment, std::int64_t number)
-    {
-        const std::int64_t i = number - segment.first;
-        return i >= 0 && i < std::int64_t(segment.frames.size()) ? &segment.frames[std::size_t(i)]
-                                                                 : nullptr;
-    }
-
-    bool append(const SegmentOutput &segment, std::int64_t number)
-    {
-        const FrameList::Frame *f = frame(segment, number);
-        if (!f || f->dataBytes < 0)
-            return false;
-        if (m_kbps == 0) {
-            m_kbps = f->header.kbps;
-            m_rate = f->header.sampleRate;
-        }
-        // Every encoder must have cut its frames where the one-piece encode does.
-        const mp3frame::Header &h = f->header;
-        if (h.kbps != m_kbps || h.sampleRate != m_rate ||
-            h.padded != mp3frame::lamePadded(number, h.mpeg1, h.kbps, h.sampleRate))
-            return false;
-        const std::size_t i = std::size_t(number - segment.first);
-        if (!m_repacker.append(h, segment.frames.head(i), segment.frames.data(i), f->dataBytes))
-            return false;
-        m_modeExtension = (segment.frames.head(i)[3] >> 4) & 3;
-        m_progress(int(number + 1));
-        return true;
-    }
-
-    TempOutput &m_out;
-    const EncodeJob::Progress &m_progress;
-    std::int64_t m_totalFrames;
-    Repacker m_repacker;
-    std::int64_t m_next = 0;
-    int m_kbps = 0;
-    int m_rate = 0;
-    int m_modeExtension = 0;
-    std::vector<unsigned char> m_buffer;
-    std::uint16_t m_crc = 0;
-    std::int64_t m_bytes = 0;
-};
-
 ParallelEncode::ParallelEncode(const SndFileReader &input, const LameEncoder::Settings &settings,
-                               float lameScale, std::int64_t totalFrames, SegmentPlan plan,
-                               SegmentOptions options)
-    : m_input(input), m_settings(settings), m_lameScale(lameScale), m_totalFrames(totalFrames),
+                               ratechoice::Rates rates, float lameScale, std::int64_t totalFrames,
+                               SegmentPlan plan, SegmentOptions options)
+    : m_input(input), m_settings(settings), m_rates(std::move(rates)), m_lameScale(lameScale),
+      m_totalFrames(totalFrames),
       m_samplesPerFrame(mp3frame::samplesPerFrame(settings.outSampleRate ? settings.outSampleRate
                                                                          : settings.sampleRate)),
       m_plan(std::move(plan)), m_options(std::move(options))
@@ -254,11 +123,11 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
     if (!out.write(placeholder.data(), placeholder.size()))
         return writeFailedResult(out);
 
-    Join join(out, progress, m_totalFrames);
+    StreamJoin join(out, progress, m_totalFrames, m_rates);
     for (std::size_t i = 1; i < segments.size(); ++i) {
         // Up to the window the frames are the earlier segment's whatever the seam: joined and
         // written while the next segment is still being encoded.
-        if (!join.appendUpTo(*a, segments[i].windowStart))
+        if (!join.appendUpTo(a->numbered(), segments[i].windowStart))
             return std::nullopt;
         if (!join.writeFinished(false))
             return writeFailedResult(out);
@@ -277,8 +146,7 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
         if (stop.requested())
             return stoppedResult;
     }
-    if (!join.appendUpTo(*a, m_totalFrames) ||
-        std::int64_t(a->frames.size()) + a->first != m_totalFrames)
+    if (!join.appendUpTo(a->numbered(), m_totalFrames) || a->numbered().end() != m_totalFrames)
         return std::nullopt;
     if (!join.writeFinished(true))
         return writeFailedResult(out);
@@ -306,14 +174,14 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
 // run on over the whole segment. `a` becomes whichever encoder's frames go on.
 std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutput> &a,
                                                      std::unique_ptr<SegmentOutput> b,
-                                                     std::size_t i, Join &join,
+                                                     std::size_t i, StreamJoin &join,
                                                      const StopSignal &stop)
 {
     std::function<bool(std::int64_t)> refuse;
     if (m_options.refuseSeam)
         refuse = [this, i](std::int64_t frame) { return m_options.refuseSeam(i, frame); };
-    std::int64_t seam = join.findSeam(*a, *b, SegmentPlan::Window, refuse);
-    const std::int64_t bEnd = b->first + std::int64_t(b->frames.size());
+    std::int64_t seam = join.findSeam(a->numbered(), b->numbered(), SegmentPlan::Window, refuse);
+    const std::int64_t bEnd = b->numbered().end();
     std::int64_t serial = 0;
     while (seam < 0 && join.next() + 1 < bEnd) {
         if (stopped(stop))
@@ -323,7 +191,7 @@ std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutp
             !ran || ran->status != EncodeResult::Done)
             return ran;
         const std::int64_t tried = join.next();
-        seam = join.findSeam(*a, *b, until - tried, refuse);
+        seam = join.findSeam(a->numbered(), b->numbered(), until - tried, refuse);
         if (seam < 0 && join.next() == tried)
             return std::nullopt; // a frame of the earlier encoder's would not follow its own
     }
@@ -345,7 +213,7 @@ std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutp
 // The earlier encoder runs on until its frames reach `until`: they continue the joined ones
 // exactly. `*serial` counts the frames it encodes on the joining thread.
 std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::int64_t until,
-                                                  const Join &join, const StopSignal &stop,
+                                                  const StreamJoin &join, const StopSignal &stop,
                                                   std::int64_t *serial)
 {
     const std::int64_t had = a.first + std::int64_t(a.frames.size());
@@ -360,29 +228,26 @@ std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::int64_t
     return ran;
 }
 
-bool ParallelEncode::rebuildTag(std::vector<unsigned char> &tag, const Join &join,
+bool ParallelEncode::rebuildTag(std::vector<unsigned char> &tag, const StreamJoin &join,
                                 std::uint16_t radioGain, int padding) const
 {
-    infotag::Stream stream;
-    stream.audioFrames = m_totalFrames;
-    stream.totalBytes = std::int64_t(tag.size()) + join.audioBytes();
-    stream.musicCrc = join.musicCrc();
-    stream.kbps = join.kbps();
-    stream.modeExtension = join.modeExtension();
+    infotag::Stream stream = join.tagFigures();
+    stream.totalBytes += std::int64_t(tag.size());
     stream.delay = EncoderDelay;
     stream.radioGain = radioGain;
     stream.padding = padding;
-    return infotag::rebuild(tag, stream);
+    return stream.audioFrames == m_totalFrames && infotag::rebuild(tag, stream);
 }
 
 std::int64_t ParallelEncode::sampleFor(std::int64_t frame) const
 {
     // The encoder looks a frame or two ahead, and writes a frame's header only once the data of
-    // the frames after it has filled the reservoir up to it: as many frames as 511 bytes span.
+    // the frames after it has filled the reservoir up to it: as many of its smallest frames as
+    // 511 bytes span.
     const auto total = std::int64_t(m_settings.frames);
-    const int frameBytes =
-        mp3frame::frameBytes(m_settings.kbps, m_settings.outSampleRate ? m_settings.outSampleRate
-                                                                       : m_settings.sampleRate);
+    const int frameBytes = mp3frame::frameBytes(
+        m_rates.constant() ? m_settings.kbps : m_rates.kbps.front(),
+        m_settings.outSampleRate ? m_settings.outSampleRate : m_settings.sampleRate);
     const int area = std::max(1, frameBytes - 4 - 32);
     const std::int64_t margin = 3 + (511 + area - 1) / area;
     return frame >= m_totalFrames ? total

@@ -2,6 +2,7 @@
 
 #include "mp3enc/encodejob.h"
 #include "mp3enc/lameencoder.h"
+#include "mp3enc/ratechoice.h"
 #include "mp3enc/segmentplan.h"
 #include "mp3enc/stopsignal.h"
 
@@ -17,6 +18,7 @@
 
 struct Id3Tags;
 struct SegmentOutput;
+class StreamJoin;
 
 // Encodes one file as segments on a pool of threads and joins them, in order, into one stream
 // with the frames, sizes and info tag the whole-file encode would have. Memory stays bounded:
@@ -25,12 +27,12 @@ struct SegmentOutput;
 class ParallelEncode
 {
 public:
-    // `settings` describe the whole file as the one-piece encoder has them; `totalFrames` is its
-    // frame count, `lameScale` the factor the encoder scales samples by. Every segment reads the
-    // file `input` has open; it must outlive this.
+    // `settings` describe the whole file as the one-piece encoder has them; `rates` how its
+    // frames are sized; `totalFrames` is its frame count, `lameScale` the factor the encoder
+    // scales samples by. Every segment reads the file `input` has open; it must outlive this.
     ParallelEncode(const SndFileReader &input, const LameEncoder::Settings &settings,
-                   float lameScale, std::int64_t totalFrames, SegmentPlan plan,
-                   SegmentOptions options);
+                   ratechoice::Rates rates, float lameScale, std::int64_t totalFrames,
+                   SegmentPlan plan, SegmentOptions options);
     ~ParallelEncode();
     ParallelEncode(const ParallelEncode &) = delete;
     ParallelEncode &operator=(const ParallelEncode &) = delete;
@@ -54,18 +56,16 @@ public:
     const std::vector<std::int64_t> &serialFrames() const { return m_serialFrames; }
 
 private:
-    class Join;
-
     // Frames the earlier encoder runs on for between two tries of a seam.
     static constexpr int RunOnStep = 4;
 
     std::optional<EncodeResult> joinNext(std::unique_ptr<SegmentOutput> &a,
                                          std::unique_ptr<SegmentOutput> b, std::size_t i,
-                                         Join &join, const StopSignal &stop);
-    std::optional<EncodeResult> runOn(SegmentOutput &a, std::int64_t until, const Join &join,
+                                         StreamJoin &join, const StopSignal &stop);
+    std::optional<EncodeResult> runOn(SegmentOutput &a, std::int64_t until, const StreamJoin &join,
                                       const StopSignal &stop, std::int64_t *serial);
-    bool rebuildTag(std::vector<unsigned char> &tag, const Join &join, std::uint16_t radioGain,
-                    int padding) const;
+    bool rebuildTag(std::vector<unsigned char> &tag, const StreamJoin &join,
+                    std::uint16_t radioGain, int padding) const;
     std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i, const StopSignal &stop) const;
     // Input sample up to which an encoder must run for its frames to reach `frame`; for
     // segment i's encoder, its end.
@@ -81,6 +81,7 @@ private:
 
     const SndFileReader &m_input;
     LameEncoder::Settings m_settings;
+    ratechoice::Rates m_rates;
     float m_lameScale;
     std::int64_t m_totalFrames;
     int m_samplesPerFrame;

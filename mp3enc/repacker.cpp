@@ -5,30 +5,36 @@
 
 int Repacker::freeBefore(const Position &at, const mp3frame::Header &next)
 {
-    return int(std::min<std::int64_t>(at.areaEnd - at.dataEnd, next.maxBackBytes()));
+    return int(std::min<std::int64_t>({at.areaEnd - at.dataEnd, at.limit, next.maxBackBytes()}));
 }
 
 bool Repacker::advance(Position &at, const mp3frame::Header &h, int dataBytes)
 {
-    const std::int64_t start = at.areaEnd - freeBefore(at, h);
-    if (h.crc || start + dataBytes > at.areaEnd + h.mainDataBytes())
+    const int back = freeBefore(at, h);
+    const std::int64_t start = at.areaEnd - back;
+    const std::int64_t areaEnd = at.areaEnd + h.mainDataBytes();
+    if (h.crc || start + dataBytes > areaEnd)
         return false;
-    at = {at.areaEnd + h.mainDataBytes(), start + dataBytes};
+    // Where the frame would leave the next more than it may, the encoder starts its data later
+    // (filling the bytes before it), as far as the reservoir it took from goes.
+    const std::int64_t excess = areaEnd - (start + dataBytes) - h.reservoirLimit();
+    const std::int64_t later = std::clamp<std::int64_t>(excess, 0, back);
+    at = {areaEnd, start + later + dataBytes, h.reservoirLimit()};
     return true;
 }
 
 bool Repacker::append(const mp3frame::Header &h, const unsigned char *head,
                       const unsigned char *data, int dataBytes)
 {
-    Position after = position();
+    Position after = m_at;
     if (!advance(after, h, dataBytes))
         return false;
-    const int back = freeBefore(h);
-    const std::int64_t start = m_areaEnd - back;
+    const std::int64_t start = after.dataEnd - dataBytes;
+    const int back = int(m_at.areaEnd - start);
 
     Pending frame;
     frame.areaOffset = h.mainDataOffset();
-    frame.areaStart = m_areaEnd;
+    frame.areaStart = m_at.areaEnd;
     frame.bytes.assign(std::size_t(h.frameBytes), 0);
     std::memcpy(frame.bytes.data(), head, std::size_t(frame.areaOffset));
     mp3frame::setMainDataBegin(h, frame.bytes.data() + frame.areaOffset - h.sideInfoBytes, back);
@@ -49,8 +55,7 @@ bool Repacker::append(const mp3frame::Header &h, const unsigned char *head,
                     std::size_t(n));
         at += n;
     }
-    m_areaEnd = after.areaEnd;
-    m_dataEnd = after.dataEnd;
+    m_at = after;
     ++m_frames;
 
     // A frame whose area ends out of reach of any later frame is final.
@@ -58,7 +63,7 @@ bool Repacker::append(const mp3frame::Header &h, const unsigned char *head,
         const Pending &p = m_pending.front();
         const std::int64_t areaEnd =
             p.areaStart + std::int64_t(p.bytes.size()) - std::int64_t(p.areaOffset);
-        if (areaEnd > std::max(m_dataEnd, m_areaEnd - 511))
+        if (areaEnd > std::max(m_at.dataEnd, m_at.areaEnd - h.maxBackBytes()))
             break;
         m_finished.insert(m_finished.end(), p.bytes.begin(), p.bytes.end());
         m_pending.pop_front();

@@ -6,22 +6,27 @@
 #include <deque>
 #include <vector>
 
-// Lays frames from several encoders down as one stream, each frame's main data as early as the
-// bit reservoir allows (at most main_data_begin's reach back), rewriting main_data_begin.
-// A value type: copy it to try a join and go back.
+// Lays frames from several encoders down as one stream, each frame's main data where the encoder
+// would have put it: as early as the bit reservoir allows (main_data_begin's reach, and what the
+// frame before may leave), but no earlier than leaves the next frame more than this one may,
+// rewriting main_data_begin. Laid down in the encoder's own state, its frames come out as it
+// wrote them, but for the filler it puts in unused bytes. A value type: copy it to try a join and
+// go back.
 class Repacker
 {
 public:
-    // Where the stream stands: reservoir bytes laid down, and the end of the last frame's data.
+    // Where the stream stands: reservoir bytes laid down, the end of the last frame's data, and
+    // what the last frame may leave for the next.
     struct Position
     {
         std::int64_t areaEnd = 0;
         std::int64_t dataEnd = 0;
+        int limit = 0;
     };
-    Position position() const { return {m_areaEnd, m_dataEnd}; }
+    Position position() const { return m_at; }
     // Bytes free before the next frame's own main data area, within reach.
     static int freeBefore(const Position &at, const mp3frame::Header &next);
-    int freeBefore(const mp3frame::Header &next) const { return freeBefore(position(), next); }
+    int freeBefore(const mp3frame::Header &next) const { return freeBefore(m_at, next); }
     // Moves `at` past a frame as append() lays it down, without its bytes; false when its data
     // does not fit (then `at` is unchanged). Trying a join costs no copies this way.
     static bool advance(Position &at, const mp3frame::Header &header, int dataBytes);
@@ -46,7 +51,6 @@ private:
 
     std::deque<Pending> m_pending;
     std::vector<unsigned char> m_finished;
-    std::int64_t m_areaEnd = 0; // reservoir bytes laid down
-    std::int64_t m_dataEnd = 0; // end of the last frame's main data
+    Position m_at;
     std::int64_t m_frames = 0;
 };

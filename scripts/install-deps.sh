@@ -15,6 +15,8 @@ packages=(
     openbox
     # tests: FLAC's own decoder, the reference for FLAC input; benchmarks: sox's test signals
     flac sox
+    # tests and benchmarks: an MP3 checker beside the decoders; benchmarks: real recordings
+    mp3val hyperrogue-music
     # tests: what screen readers see (AT-SPI in a private D-Bus session), the program under a
     # Wayland compositor
     at-spi2-core dbus-daemon python3-pyatspi gir1.2-atspi-2.0 qt6-wayland weston

@@ -91,7 +91,7 @@ int RunWithoutWindow(int argc, char **argv)
         return fail(QStringLiteral("无法创建编码组件：%1").arg(error.description()));
     }
     // Each of these is what the user asked for: one the encoder refuses ends the run.
-    if (const QStringList refused = SetUpEncoder(Mp3Enc::Binding(&mp3), line.bitRate);
+    if (const QStringList refused = SetUpEncoder(Mp3Enc::Binding(&mp3), line.options.rate);
         !refused.isEmpty())
         return fail(QStringLiteral("编码器不接受这些设置：") + refused.join(QStringLiteral("；")));
 

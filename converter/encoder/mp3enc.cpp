@@ -37,6 +37,16 @@ void Binding::setThreads(qint32 threads)
     control()->putProperty(Threads, threads);
 }
 
+void Binding::setRateMode(qint32 mode)
+{
+    control()->putProperty(RateMode, mode);
+}
+
+void Binding::setVbrQuality(qint32 quality)
+{
+    control()->putProperty(VbrQuality, quality);
+}
+
 namespace {
 int g_threadsOption = -1;
 }

@@ -29,6 +29,13 @@ inline constexpr rt::DispId Threads = 13;
 inline constexpr rt::DispId Prefetch = 14;
 inline constexpr rt::DispId LastError = 15;
 inline constexpr rt::DispId LastNotice = 16;
+inline constexpr rt::DispId RateMode = 17;
+inline constexpr rt::DispId VbrQuality = 18;
+
+// RateMode's values: how BitRate and VbrQuality are used.
+inline constexpr qint32 ConstantRate = 0; // every frame at BitRate
+inline constexpr qint32 VariableRate = 1; // as large as VbrQuality needs, lame -V
+inline constexpr qint32 AverageRate = 2;  // BitRate on average, lame --abr
 inline constexpr rt::DispId Tags = 30;
 inline constexpr rt::DispId OpenPart = 31;
 inline constexpr rt::DispId PrefetchPart = 32;
@@ -50,6 +57,8 @@ public:
     void setDownMix(bool on);
     void setAllowDownSample(bool on);
     void setThreads(qint32 threads);
+    void setRateMode(qint32 mode);
+    void setVbrQuality(qint32 quality);
 
     qint16 open(const QString &inputFile, const QString &outputFile);
     qint16 encode();

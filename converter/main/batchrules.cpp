@@ -11,7 +11,7 @@
 #include <exception>
 #include <sys/stat.h>
 
-QStringList SetUpEncoder(Mp3Enc::Binding mp3, qint32 bitRate)
+QStringList SetUpEncoder(Mp3Enc::Binding mp3, const RateChoice &rate)
 {
     QStringList failures;
     const auto attempt = [&failures](const QString &setting, const auto &step) {
@@ -21,7 +21,14 @@ QStringList SetUpEncoder(Mp3Enc::Binding mp3, qint32 bitRate)
             failures.append(QStringLiteral("%1：%2").arg(setting, rt::reasonOf(error)));
         }
     };
-    attempt(QStringLiteral("比特率%1").arg(bitRate), [&] { mp3.setBitRate(bitRate); });
+    if (rate.mode != Mp3Enc::ConstantRate)
+        attempt(QStringLiteral("比特率方式%1").arg(rate.mode), [&] { mp3.setRateMode(rate.mode); });
+    if (rate.mode == Mp3Enc::VariableRate)
+        attempt(QStringLiteral("可变比特率质量%1").arg(rate.vbrQuality),
+                [&] { mp3.setVbrQuality(rate.vbrQuality); });
+    else
+        attempt(QStringLiteral("比特率%1").arg(rate.bitRate),
+                [&] { mp3.setBitRate(rate.bitRate); });
     attempt(QStringLiteral("允许降低采样率"), [&] { mp3.setAllowDownSample(true); });
     attempt(QStringLiteral("缩混为立体声"), [&] { mp3.setDownMix(true); });
     if (Mp3Enc::threadsOption() >= 0)

@@ -18,10 +18,25 @@ inline constexpr std::array<qint32, 7> BitRates = {32000,  56000,  64000, 96000,
                                                    112000, 128000, 256000};
 inline constexpr qint32 DefaultBitRate = 128000;
 
-// The encoder's settings at the start of a batch: the bit rate, down-sampling and down-mixing
+// How the bits are spent, as the lame command's -b, -V and --abr. The window offers only a
+// constant rate; the terminal all three.
+struct RateChoice
+{
+    qint32 mode = Mp3Enc::ConstantRate;
+    qint32 bitRate = DefaultBitRate; // bits per second: every frame's, or the average
+    int vbrQuality = 4;              // for VariableRate: 0 (largest files) to 9
+    bool operator==(const RateChoice &) const = default;
+};
+
+// The encoder's settings at the start of a batch: the rate, down-sampling and down-mixing
 // allowed, and the program's --threads. Each step is independent: one that fails is skipped and
-// the next one runs. Returns what failed, each with the encoder's reason.
-QStringList SetUpEncoder(Mp3Enc::Binding mp3, qint32 bitRate);
+// the next one runs. Returns what failed, each with the encoder's reason. A constant rate sets
+// BitRate alone, as the window always has.
+QStringList SetUpEncoder(Mp3Enc::Binding mp3, const RateChoice &rate);
+inline QStringList SetUpEncoder(Mp3Enc::Binding mp3, qint32 bitRate)
+{
+    return SetUpEncoder(mp3, RateChoice{.bitRate = bitRate});
+}
 
 // A file the batch passes over by its own rules (not the encoder's); the description says why,
 // in the words a user reads.
@@ -89,6 +104,7 @@ enum class ExistingRule
 // line; the window sets only the output folder).
 struct BatchOptions
 {
+    RateChoice rate; // the terminal's; the window sets the encoder's rate itself, as it goes
     std::optional<QString> outputFolder; // absolute, ending in the separator
     ExistingRule existing = ExistingRule::Overwrite;
     // Names from tags below the output folder ("{artist}/{album}/{title}"); "" for none.

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,8 @@ namespace {
 
 const QString Convert = QStringLiteral("convert");
 const QString BitRate = QStringLiteral("bitrate");
+const QString Vbr = QStringLiteral("vbr");
+const QString Abr = QStringLiteral("abr");
 const QString OutputDir = QStringLiteral("output-dir");
 const QString Threads = QStringLiteral("threads");
 const QString Quiet = QStringLiteral("quiet");
@@ -32,6 +35,12 @@ const std::pair<const char *, ExistingRule> ExistingRules[] = {
     {"update", ExistingRule::Update},
 };
 constexpr int MaxThreads = 256;
+// -b: every constant rate an MPEG-1 Layer III frame has.
+constexpr std::array<int, 14> ConstantKbps = {32,  40,  48,  56,  64,  80,  96,
+                                              112, 128, 160, 192, 224, 256, 320};
+constexpr int MaxVbrQuality = 9;
+constexpr int MinAbrKbps = 8;
+constexpr int MaxAbrKbps = 320;
 
 const QString Description =
     QStringLiteral("批量把WAV等音频文件转换为MP3文件。\n"
@@ -49,8 +58,8 @@ QStringList &pendingFiles()
 QString bitRateChoices()
 {
     QStringList kbps;
-    for (const qint32 rate : BitRates)
-        kbps.append(QString::number(rate / 1000));
+    for (const int rate : ConstantKbps)
+        kbps.append(QString::number(rate));
     return kbps.join(QStringLiteral("、"));
 }
 
@@ -62,9 +71,19 @@ void addOptions(QCommandLineParser &parser)
     parser.addOptions({
         {Convert, QStringLiteral("不开窗口，转换给出的文件和文件夹（文件夹连同子文件夹）后退出")},
         {{QStringLiteral("b"), BitRate},
-         QStringLiteral("MP3的比特率（千比特/秒）：%1，默认 %2（用于 --convert）")
+         QStringLiteral("固定比特率（千比特/秒）：%1，默认 %2（用于 --convert）")
              .arg(bitRateChoices())
              .arg(DefaultBitRate / 1000),
+         QStringLiteral("KBPS")},
+        {{QStringLiteral("V"), Vbr},
+         QStringLiteral(
+             "可变比特率，质量 0（文件最大）到 %1（文件最小），同 lame -V（用于 --convert）")
+             .arg(MaxVbrQuality),
+         QStringLiteral("N")},
+        {Abr,
+         QStringLiteral("平均比特率（千比特/秒）：%1 到 %2，同 lame --abr（用于 --convert）")
+             .arg(MinAbrKbps)
+             .arg(MaxAbrKbps),
          QStringLiteral("KBPS")},
         {{QStringLiteral("o"), OutputDir},
          QStringLiteral("把MP3写到这个已有的文件夹，给出的文件夹里的子文件夹照样建在它下面；"
@@ -100,14 +119,45 @@ CommandLine usageError(const QString &text)
     return line;
 }
 
-std::optional<qint32> bitRateOf(const QString &kbps)
+// A whole number from `low` to `high`, and nothing else ("128k" and "2.5" are refused).
+std::optional<int> numberIn(const QString &text, int low, int high)
 {
     bool ok = false;
-    const int value = kbps.toInt(&ok);
-    for (const qint32 rate : BitRates) {
-        if (ok && qint64(value) * 1000 == rate)
-            return rate;
+    const int value = text.toInt(&ok);
+    return ok && value >= low && value <= high ? std::optional<int>(value) : std::nullopt;
+}
+
+// -b, -V or --abr, at most one of them; a usage error's text otherwise.
+std::optional<RateChoice> rateOf(const QCommandLineParser &parser, QString *error)
+{
+    if (int(parser.isSet(BitRate)) + int(parser.isSet(Vbr)) + int(parser.isSet(Abr)) > 1) {
+        *error = QStringLiteral("-b、-V 和 --abr 每次只能用其中一个");
+        return std::nullopt;
     }
+    if (parser.isSet(Vbr)) {
+        if (const auto quality = numberIn(parser.value(Vbr), 0, MaxVbrQuality))
+            return RateChoice{.mode = Mp3Enc::VariableRate, .vbrQuality = *quality};
+        *error = QStringLiteral("-V 需要 0 到 %1 之间的整数，而不是“%2”")
+                     .arg(MaxVbrQuality)
+                     .arg(parser.value(Vbr));
+        return std::nullopt;
+    }
+    if (parser.isSet(Abr)) {
+        if (const auto kbps = numberIn(parser.value(Abr), MinAbrKbps, MaxAbrKbps))
+            return RateChoice{.mode = Mp3Enc::AverageRate, .bitRate = *kbps * 1000};
+        *error = QStringLiteral("--abr 需要 %1 到 %2 之间的整数（千比特/秒），而不是“%3”")
+                     .arg(MinAbrKbps)
+                     .arg(MaxAbrKbps)
+                     .arg(parser.value(Abr));
+        return std::nullopt;
+    }
+    if (!parser.isSet(BitRate))
+        return RateChoice{};
+    const auto kbps = numberIn(parser.value(BitRate), ConstantKbps.front(), ConstantKbps.back());
+    if (kbps && std::ranges::find(ConstantKbps, *kbps) != ConstantKbps.end())
+        return RateChoice{.bitRate = *kbps * 1000};
+    *error = QStringLiteral("不支持的比特率“%1”：只能是 %2（千比特/秒）")
+                 .arg(parser.value(BitRate), bitRateChoices());
     return std::nullopt;
 }
 
@@ -141,21 +191,21 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &workin
     }
     line.paths = parser.positionalArguments();
     if (!parser.isSet(Convert)) {
-        if (parser.isSet(BitRate) || parser.isSet(OutputDir) || parser.isSet(Quiet) ||
-            parser.isSet(Existing) || parser.isSet(Pattern))
-            return usageError(
-                QStringLiteral("-b、-o、-p、--existing 和 -q 只能与 --convert 一起使用，"
-                               "例如 batchmp3 --convert -b 256 文件"));
+        for (const QString &option : {BitRate, Vbr, Abr, OutputDir, Quiet, Existing, Pattern}) {
+            if (parser.isSet(option))
+                return usageError(QStringLiteral("-b、-V、--abr、-o、-p、--existing 和 -q 只能与 "
+                                                 "--convert 一起使用，例如 batchmp3 --convert -V 2 "
+                                                 "文件"));
+        }
         return line;
     }
     line.mode = CommandLine::Mode::Convert;
     line.quiet = parser.isSet(Quiet);
-    const std::optional<qint32> rate =
-        parser.isSet(BitRate) ? bitRateOf(parser.value(BitRate)) : DefaultBitRate;
+    QString rateError;
+    const std::optional<RateChoice> rate = rateOf(parser, &rateError);
     if (!rate)
-        return usageError(QStringLiteral("不支持的比特率“%1”：只能是 %2（千比特/秒）")
-                              .arg(parser.value(BitRate), bitRateChoices()));
-    line.bitRate = *rate;
+        return usageError(rateError);
+    line.options.rate = *rate;
     if (parser.isSet(OutputDir)) {
         const QString given = parser.value(OutputDir);
         const QString folder = given.isEmpty() ? given : rt::absolutePath(given, workingFolder);
@@ -208,14 +258,14 @@ bool WithoutWindow(int argc, char **argv)
         }
         // The terminal's own options: without --convert they are a usage error, told without
         // a window (there may be no display to show one on).
-        for (const char *option :
-             {"--bitrate", "--output-dir", "--quiet", "--existing", "--pattern"}) {
+        for (const char *option : {"--bitrate", "--vbr", "--abr", "--output-dir", "--quiet",
+                                   "--existing", "--pattern"}) {
             const std::size_t n = std::strlen(option);
             if (std::strncmp(a, option, n) == 0 && (a[n] == '\0' || a[n] == '='))
                 return true;
         }
         const bool qtWindowOption = std::strncmp(a, "-qwindow", 8) == 0; // Qt's, not ours
-        if (a[0] == '-' && std::strchr("boq", a[1]) && a[1] != '\0' && !qtWindowOption)
+        if (a[0] == '-' && std::strchr("boqV", a[1]) && a[1] != '\0' && !qtWindowOption)
             return true;
         if (std::strcmp(a, "-p") == 0) // "-p…" glued may be Qt's -platform
             return true;

@@ -8,8 +8,8 @@
 // What the program's command line asks for. One set of options serves both modes, so --help
 // lists them all:
 //   batchmp3 [--threads N] [PATH...]            the window, PATHs added to its list
-//   batchmp3 --convert [-b KBPS] [-o DIR [-p PATTERN]] [--existing RULE] [--threads N] [-q]
-//                      PATH...                 no window
+//   batchmp3 --convert [-b KBPS|-V N|--abr KBPS] [-o DIR [-p PATTERN]] [--existing RULE]
+//                      [--threads N] [-q] PATH...  no window
 // Arguments are taken from argv as bytes, so a file name that is not UTF-8 comes through as it is.
 struct CommandLine
 {
@@ -24,8 +24,7 @@ struct CommandLine
     Mode mode = Mode::Window;
     QString text;         // the help or version text, or what is wrong with the command line
     int threads = -1;     // --threads; -1 when not given
-    qint32 bitRate = 0;   // bits per second, one of the window's seven
-    BatchOptions options; // where and how the MP3s are written
+    BatchOptions options; // the rate, and where and how the MP3s are written
     bool quiet = false;
     QStringList paths;
 };

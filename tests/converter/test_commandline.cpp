@@ -7,6 +7,23 @@
 using Mode = CommandLine::Mode;
 Q_DECLARE_METATYPE(CommandLine::Mode)
 
+namespace {
+
+// The rate a command line asks for, as the lame command would be told it.
+QString lameOption(const RateChoice &rate)
+{
+    switch (rate.mode) {
+    case Mp3Enc::VariableRate:
+        return QStringLiteral("-V %1").arg(rate.vbrQuality);
+    case Mp3Enc::AverageRate:
+        return QStringLiteral("--abr %1").arg(rate.bitRate / 1000);
+    default:
+        return QStringLiteral("-b %1").arg(rate.bitRate / 1000);
+    }
+}
+
+} // namespace
+
 class TestCommandLine final : public QObject
 {
     Q_OBJECT
@@ -27,74 +44,102 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<Mode>("mode");
-        QTest::addColumn<qint32>("bitRate");
+        QTest::addColumn<QString>("rate"); // as lame's option, where it converts
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("text"); // what the usage error or the answer holds
 
         const QString a = QStringLiteral("a.wav");
         const QString out = m_dir.filePath(QStringLiteral("out")) + u'/';
-        QTest::newRow("window") << QStringList{a} << Mode::Window << 0 << QString() << QString();
-        QTest::newRow("default rate") << QStringList{QStringLiteral("--convert"), a}
-                                      << Mode::Convert << 128000 << QString() << QString();
-        QTest::newRow("short options") << QStringList{QStringLiteral("--convert"),
-                                                      QStringLiteral("-b"),
-                                                      QStringLiteral("32"),
-                                                      QStringLiteral("-o"),
-                                                      QStringLiteral("out"),
-                                                      QStringLiteral("-q"),
-                                                      a}
-                                       << Mode::Convert << 32000 << out << QString();
+        const QString none;
+        QTest::newRow("window") << QStringList{a} << Mode::Window << none << QString() << QString();
+        QTest::newRow("default rate")
+            << QStringList{QStringLiteral("--convert"), a} << Mode::Convert
+            << QStringLiteral("-b 128") << QString() << QString();
+        QTest::newRow("short options")
+            << QStringList{QStringLiteral("--convert"),
+                           QStringLiteral("-b"),
+                           QStringLiteral("32"),
+                           QStringLiteral("-o"),
+                           QStringLiteral("out"),
+                           QStringLiteral("-q"),
+                           a}
+            << Mode::Convert << QStringLiteral("-b 32") << out << QString();
         QTest::newRow("long options")
             << QStringList{QStringLiteral("--convert"),    QStringLiteral("--bitrate=256"),
                            QStringLiteral("--output-dir"), out,
                            QStringLiteral("--quiet"),      a}
-            << Mode::Convert << 256000 << out << QString();
-        // Only the window's seven rates.
-        for (const char *rate : {"100", "320", "128k", ""})
-            QTest::addRow("rate '%s'", rate)
-                << QStringList{QStringLiteral("--convert"), QStringLiteral("-b"),
-                               QString::fromLatin1(rate), a}
-                << Mode::UsageError << 0 << QString() << QStringLiteral("不支持的比特率");
+            << Mode::Convert << QStringLiteral("-b 256") << out << QString();
+        // One rate mode, as lame's options name them: MPEG-1's constant rates, variable
+        // qualities 0 to 9, averages of 8 to 320 kbit/s.
+        const auto convert = [&](const char *option, const char *value) {
+            return QStringList{QStringLiteral("--convert"), QLatin1String(option),
+                               QLatin1String(value), a};
+        };
+        for (const auto &[option, value, rate] : {std::tuple{"-b", "320", "-b 320"},
+                                                  {"-b", "40", "-b 40"},
+                                                  {"-V", "0", "-V 0"},
+                                                  {"--vbr", "9", "-V 9"},
+                                                  {"--abr", "8", "--abr 8"},
+                                                  {"--abr", "320", "--abr 320"}})
+            QTest::addRow("%s %s", option, value)
+                << convert(option, value) << Mode::Convert << QString::fromLatin1(rate) << QString()
+                << QString();
+        for (const auto &[option, value, error] : {std::tuple{"-b", "100", "不支持的比特率"},
+                                                   {"-b", "128k", "不支持的比特率"},
+                                                   {"-b", "", "不支持的比特率"},
+                                                   {"-V", "10", "-V 需要 0 到 9"},
+                                                   {"-V", "2.5", "-V 需要"},
+                                                   {"--abr", "7", "--abr 需要 8 到 320"},
+                                                   {"--abr", "321", "--abr 需要"}})
+            QTest::addRow("%s '%s'", option, value)
+                << convert(option, value) << Mode::UsageError << none << QString()
+                << QString::fromUtf8(error);
+        QTest::newRow("two rate modes")
+            << QStringList{QStringLiteral("--convert"), QStringLiteral("-V"),  QStringLiteral("2"),
+                           QStringLiteral("--abr"),     QStringLiteral("192"), a}
+            << Mode::UsageError << none << QString() << QStringLiteral("只能用其中一个");
         QTest::newRow("output missing")
             << QStringList{QStringLiteral("--convert"), QStringLiteral("-o"),
                            QStringLiteral("nowhere"), a}
-            << Mode::UsageError << 0 << QString() << QStringLiteral("输出目录不存在");
+            << Mode::UsageError << none << QString() << QStringLiteral("输出目录不存在");
         QTest::newRow("output a file")
             << QStringList{QStringLiteral("--convert"), QStringLiteral("-o"),
                            QStringLiteral("file"), a}
-            << Mode::UsageError << 0 << QString() << QStringLiteral("不是文件夹");
+            << Mode::UsageError << none << QString() << QStringLiteral("不是文件夹");
         QTest::newRow("no path") << QStringList{QStringLiteral("--convert")} << Mode::UsageError
-                                 << 0 << QString() << QStringLiteral("没有给出");
+                                 << none << QString() << QStringLiteral("没有给出");
         QTest::newRow("threads") << QStringList{QStringLiteral("--convert"),
                                                 QStringLiteral("--threads"), QStringLiteral("257"),
                                                 a}
-                                 << Mode::UsageError << 0 << QString()
+                                 << Mode::UsageError << none << QString()
                                  << QStringLiteral("--threads");
-        QTest::newRow("rate without convert")
-            << QStringList{QStringLiteral("-b"), QStringLiteral("128"), a} << Mode::UsageError << 0
-            << QString() << QStringLiteral("--convert");
+        for (const char *option : {"-b", "-V", "--abr"})
+            QTest::addRow("%s without convert", option)
+                << QStringList{QLatin1String(option), QStringLiteral("8"), a} << Mode::UsageError
+                << none << QString() << QStringLiteral("--convert");
         QTest::newRow("unknown option")
-            << QStringList{QStringLiteral("--frob"), a} << Mode::UsageError << 0 << QString()
+            << QStringList{QStringLiteral("--frob"), a} << Mode::UsageError << none << QString()
             << QStringLiteral("frob");
         QTest::newRow("help") << QStringList{QStringLiteral("--convert"), QStringLiteral("--help")}
-                              << Mode::Help << 0 << QString()
-                              << QStringLiteral(
-                                     "--bitrate --output-dir --threads --quiet -q -b -o");
-        QTest::newRow("version") << QStringList{QStringLiteral("--version")} << Mode::Version << 0
-                                 << QString() << QStringLiteral("batchmp3 1.30.1");
+                              << Mode::Help << none << QString()
+                              << QStringLiteral("--bitrate --vbr --abr --output-dir --threads "
+                                                "--quiet -q -b -V -o");
+        QTest::newRow("version") << QStringList{QStringLiteral("--version")} << Mode::Version
+                                 << none << QString() << QStringLiteral("batchmp3 1.30.1");
     }
 
     void parse()
     {
         QFETCH(QStringList, arguments);
         QFETCH(Mode, mode);
-        QFETCH(qint32, bitRate);
+        QFETCH(QString, rate);
         QFETCH(QString, output);
         QFETCH(QString, text);
         arguments.prepend(QStringLiteral("batchmp3"));
         const CommandLine line = ParseCommandLine(arguments, m_dir.path());
         QCOMPARE(line.mode, mode);
-        QCOMPARE(line.bitRate, bitRate);
+        if (mode == Mode::Convert)
+            QCOMPARE(lameOption(line.options.rate), rate);
         QCOMPARE(line.options.outputFolder.value_or(QString()), output);
         for (const QString &part : text.split(u' ', Qt::SkipEmptyParts))
             QVERIFY2(line.text.contains(part), qPrintable(line.text));
@@ -109,6 +154,9 @@ private slots:
         QTest::addColumn<bool>("expected");
         QTest::newRow("files") << QByteArrayList{"a.wav", "b"} << false;
         QTest::newRow("convert") << QByteArrayList{"-q", "--convert", "a.wav"} << true;
+        // The terminal's own options, told without a window even without --convert.
+        QTest::newRow("variable rate") << QByteArrayList{"-V", "2", "a.wav"} << true;
+        QTest::newRow("average rate") << QByteArrayList{"--abr=192", "a.wav"} << true;
         QTest::newRow("help") << QByteArrayList{"-h"} << true;
         QTest::newRow("version") << QByteArrayList{"--version"} << true;
         QTest::newRow("a file named so") << QByteArrayList{"--", "--convert"} << false;

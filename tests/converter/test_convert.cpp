@@ -254,9 +254,17 @@ private slots:
             << QStringList{convert, QStringLiteral("out")} << 1 << QStringList{} << QStringList{}
             << QStringLiteral("没有要转换的音频文件");
         QTest::newRow("bit rate not offered")
-            << QStringList{convert, QStringLiteral("-b"), QStringLiteral("192"),
+            << QStringList{convert, QStringLiteral("-b"), QStringLiteral("100"),
                            QStringLiteral("music/a.wav")}
-            << 2 << QStringList{} << QStringList{} << QStringLiteral("不支持的比特率“192”");
+            << 2 << QStringList{} << QStringList{} << QStringLiteral("不支持的比特率“100”");
+        QTest::newRow("two rate modes")
+            << QStringList{convert,
+                           QStringLiteral("-b"),
+                           QStringLiteral("320"),
+                           QStringLiteral("-V"),
+                           QStringLiteral("2"),
+                           QStringLiteral("music/a.wav")}
+            << 2 << QStringList{} << QStringList{} << QStringLiteral("只能用其中一个");
         QTest::newRow("no output folder")
             << QStringList{convert, QStringLiteral("-o"), QStringLiteral("nowhere"),
                            QStringLiteral("music")}
@@ -264,6 +272,8 @@ private slots:
         QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0 << QStringList{}
                               << QStringList{QStringLiteral("  --convert"),
                                              QStringLiteral("  -b, --bitrate <KBPS>"),
+                                             QStringLiteral("  -V, --vbr <N>"),
+                                             QStringLiteral("  --abr <KBPS>"),
                                              QStringLiteral("  -o, --output-dir <DIR>"),
                                              QStringLiteral("  --threads <N>"),
                                              QStringLiteral("  -q, --quiet")}
@@ -311,6 +321,33 @@ private slots:
         QVERIFY2(ran.err.contains(err), qPrintable(ran.err));
     }
 
+    void rateModes_data()
+    {
+        QTest::addColumn<QStringList>("option");
+        QTest::newRow("variable") << QStringList{QStringLiteral("-V"), QStringLiteral("2")};
+        QTest::newRow("average") << QStringList{QStringLiteral("--abr"), QStringLiteral("96")};
+        QTest::newRow("constant") << QStringList{QStringLiteral("-b"), QStringLiteral("320")};
+    }
+
+    // Each rate mode reaches the encoder: in one piece, the lame command's bytes with the same
+    // option.
+    void rateModes()
+    {
+        QFETCH(QStringList, option);
+        QVERIFY(wav(QStringLiteral("a.wav"), 1.5));
+        const Ran ran = run(QStringList{QStringLiteral("--convert"), QStringLiteral("-q"),
+                                        QStringLiteral("--threads"), QStringLiteral("1")} +
+                            option + QStringList{QStringLiteral("a.wav")});
+        QVERIFY2(ran.code == 0, qPrintable(ran.err));
+        QCOMPARE(QProcess::execute(QStringLiteral("lame"),
+                                   option + QStringList{QStringLiteral("--quiet"),
+                                                        path(QStringLiteral("a.wav")),
+                                                        path(QStringLiteral("lame.mp3"))}),
+                 0);
+        QVERIFY(readAll(path(QStringLiteral("a.mp3"))) ==
+                readAll(path(QStringLiteral("lame.mp3"))));
+    }
+
     // Run by a shell as users do: closed descriptors, a reader that goes away, a full output,
     // options without --convert, no display, a home folder that is not there. `$B` is the
     // program; a.wav, b.wav and c.wav are there.
@@ -330,7 +367,7 @@ private slots:
         QTest::newRow("a full output")
             << "\"$B\" --convert a.wav >/dev/full" << false << 1 << QStringList{"a.mp3"}
             << QStringLiteral("无法写入标准输出");
-        for (const char *option : {"-q", "-b 256", "--output-dir=."})
+        for (const char *option : {"-q", "-b 256", "-V 2", "--output-dir=."})
             QTest::addRow("%s without --convert", option)
                 << QStringLiteral("\"$B\" %1 a.wav").arg(QLatin1String(option)) << false << 2
                 << QStringList{} << QStringLiteral("只能与 --convert 一起使用");

@@ -5,14 +5,17 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <sndfile.h>
 
 namespace audiocheck {
 
-bool writeBusyWav(const QString &path, double seconds, int sampleRate, int channels, int subtype)
+bool writeBusyWav(const QString &path, double seconds, int sampleRate, int channels, int subtype,
+                  double pauseAt)
 {
     SF_INFO info{};
     info.samplerate = sampleRate;
@@ -33,7 +36,10 @@ bool writeBusyWav(const QString &path, double seconds, int sampleRate, int chann
         for (qint64 i = 0; i < n; ++i) {
             const double t = double(done + i) / sampleRate, local = double(i) / sampleRate;
             const double hit = std::exp(-40.0 * local);
+            const bool paused = pauseAt >= 0 && t >= pauseAt && t < pauseAt + 1.0;
             for (int c = 0; c < channels; ++c) {
+                if (paused)
+                    continue;
                 const double tone = std::sin(2 * M_PI * f * (1 + 0.01 * c) * t) +
                                     0.3 * std::sin(2 * M_PI * 3.01 * f * t);
                 const double v = 0.3 * tone * std::exp(-3.0 * local) + 0.05 * noise(random) +
@@ -128,6 +134,71 @@ qint64 ffmpegFrames(const QString &mp3, int channels)
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return -1;
     return bytes / (2 * channels);
+}
+
+namespace {
+
+// 16-bit stereo samples as ffmpeg decodes `mp3`, from `seconds` on if not negative, for at most
+// `length` seconds if positive.
+std::vector<qint16> ffmpegSamples(const QString &mp3, double seconds, double length)
+{
+    QStringList args{QStringLiteral("-v"), QStringLiteral("error")};
+    if (seconds >= 0)
+        args << QStringLiteral("-ss") << QString::number(seconds, 'f', 3);
+    args << QStringLiteral("-i") << mp3;
+    if (length > 0)
+        args << QStringLiteral("-t") << QString::number(length, 'f', 3);
+    args << QStringLiteral("-ac") << QStringLiteral("2") << QStringLiteral("-f")
+         << QStringLiteral("s16le") << QStringLiteral("-");
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"), args);
+    QByteArray bytes;
+    while (process.waitForReadyRead(60000))
+        bytes += process.readAllStandardOutput();
+    process.waitForFinished(60000);
+    bytes += process.readAllStandardOutput();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return {};
+    std::vector<qint16> samples(std::size_t(bytes.size()) / 2);
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * 2);
+    return samples;
+}
+
+} // namespace
+
+double ffmpegSeekLanding(const QString &mp3, double seconds, int sampleRate)
+{
+    // The same decoder gives the same samples once a frame or two past the seek has refilled its
+    // state: a stretch from well into the seeked decode is found exactly in the whole one.
+    constexpr std::size_t Skip = 2 * 8192, Match = 2 * 512;
+    const std::vector<qint16> whole = ffmpegSamples(mp3, -1, 0);
+    const std::vector<qint16> seeked = ffmpegSamples(mp3, seconds, 1.0);
+    if (seeked.size() < Skip + Match || whole.size() < Match)
+        return std::nan("");
+    const qint16 *wanted = seeked.data() + Skip;
+    for (std::size_t at = 0; at + Match <= whole.size(); at += 2) {
+        if (std::equal(wanted, wanted + Match, whole.data() + at))
+            return double((qint64(at) - qint64(Skip)) / 2) / sampleRate;
+    }
+    return std::nan("");
+}
+
+QString mp3valProblems(const QString &mp3)
+{
+    QProcess process;
+    process.start(QStringLiteral("mp3val"), {mp3});
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return QStringLiteral("mp3val failed");
+    QStringList problems;
+    for (const QString &line :
+         QString::fromLocal8Bit(process.readAllStandardOutput()).split(u'\n')) {
+        if ((line.startsWith(QStringLiteral("WARNING")) ||
+             line.startsWith(QStringLiteral("ERROR"))) &&
+            !line.endsWith(QStringLiteral("No supported tags in the file")))
+            problems << line;
+    }
+    return problems.join(u'\n');
 }
 
 std::vector<double> blockErrors(const Pcm &a, const Pcm &reference, int block)

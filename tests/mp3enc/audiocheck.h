@@ -9,9 +9,10 @@
 namespace audiocheck {
 
 // Tones, a noise floor and drum-like bursts (which force short blocks) for `seconds` seconds,
-// as 16-bit samples or another libsndfile subtype.
+// as 16-bit samples or another libsndfile subtype; from `pauseAt` seconds on, if given, a second
+// of silence.
 bool writeBusyWav(const QString &path, double seconds, int sampleRate, int channels,
-                  int subtype = 0x0002 /* SF_FORMAT_PCM_16 */);
+                  int subtype = 0x0002 /* SF_FORMAT_PCM_16 */, double pauseAt = -1);
 // Pink noise at a quarter of full scale: dense material, on which an encoder started mid-file
 // keeps a fuller bit reservoir than the whole-file encode for a long time.
 bool writePinkNoiseWav(const QString &path, double seconds, int sampleRate, int channels);
@@ -28,6 +29,13 @@ Pcm readWav(const QString &path);
 Pcm decodeMp3(const QString &mp3, const QString &scratch);
 // How many frames ffmpeg decodes from an MP3 (it reads the info tag's delay and padding too).
 qint64 ffmpegFrames(const QString &mp3, int channels);
+
+// Where ffmpeg's decode of an MP3 at `sampleRate` starts when asked to start at `seconds`
+// ("-ss"), in seconds of its decode from the start; NaN when ffmpeg fails or its samples are not
+// found there.
+double ffmpegSeekLanding(const QString &mp3, double seconds, int sampleRate);
+// What mp3val finds wrong with an MP3 (a missing tag is not wrong); empty for a clean file.
+QString mp3valProblems(const QString &mp3);
 
 // Squared error of `a` against `reference` per block of `block` frames.
 std::vector<double> blockErrors(const Pcm &a, const Pcm &reference, int block);

@@ -5,6 +5,7 @@
 #include "mp3enc/infotag.h"
 #include "mp3enc/lameencoder.h"
 #include "mp3enc/mp3frame.h"
+#include "mp3enc/ratechoice.h"
 #include "mp3enc/repacker.h"
 #include "mp3enc/segmentplan.h"
 #include "mp3enc/sndfilereader.h"
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstring>
+#include <sndfile.h>
 
 namespace {
 
@@ -40,14 +42,16 @@ private slots:
     void pinnedEncoderFacts_data();
     void pinnedEncoderFacts();
     void freshEncoderKeepsFrameSizes();
-    void repackingKeepsTheAudio();
+    void repackingGivesTheEncodersFrames_data();
+    void repackingGivesTheEncodersFrames();
     void repackerReservoirLimits();
     void segmentPlan_data();
     void segmentPlan();
 
 private:
     QString wav(int rate, int channels, double seconds);
-    bool lame(const QString &wav, const QString &mp3, int kbps, int keepRate, LameFile *out);
+    bool lame(const QString &wav, const QString &mp3, QStringList mode, int keepRate,
+              LameFile *out);
 
     QTemporaryDir m_dir;
 };
@@ -57,19 +61,22 @@ void TestMp3EncBitstream::initTestCase()
     QVERIFY(m_dir.isValid());
 }
 
+// Music after a second of silence.
 QString TestMp3EncBitstream::wav(int rate, int channels, double seconds)
 {
     const QString path =
         m_dir.filePath(QStringLiteral("in %1 %2 %3.wav").arg(rate).arg(channels).arg(seconds));
-    if (!QFile::exists(path) && !audiocheck::writeBusyWav(path, seconds, rate, channels))
+    if (!QFile::exists(path) &&
+        !audiocheck::writeBusyWav(path, seconds, rate, channels, SF_FORMAT_PCM_16, 0.0))
         return {};
     return path;
 }
 
-bool TestMp3EncBitstream::lame(const QString &wav, const QString &mp3, int kbps, int keepRate,
-                               LameFile *out)
+// `mode`: the lame command's rate option and value ("-b 128", "-V 2", "--abr 160").
+bool TestMp3EncBitstream::lame(const QString &wav, const QString &mp3, QStringList mode,
+                               int keepRate, LameFile *out)
 {
-    QStringList args{QStringLiteral("--quiet"), QStringLiteral("-b"), QString::number(kbps)};
+    QStringList args = mode << QStringLiteral("--quiet");
     if (keepRate)
         args << QStringLiteral("--resample") << QString::number(keepRate / 1000.0);
     if (!runTool(QStringLiteral("lame"), args << wav << mp3))
@@ -84,45 +91,58 @@ void TestMp3EncBitstream::pinnedEncoderFacts_data()
 {
     QTest::addColumn<int>("rate");
     QTest::addColumn<int>("channels");
-    QTest::addColumn<int>("kbps");
-    QTest::newRow("44.1 kHz stereo 128") << 44100 << 2 << 128;
-    QTest::newRow("44.1 kHz stereo 64") << 44100 << 2 << 64;
-    QTest::newRow("44.1 kHz mono 256") << 44100 << 1 << 256;
-    QTest::newRow("48 kHz stereo 112") << 48000 << 2 << 112;
-    QTest::newRow("32 kHz mono 96") << 32000 << 1 << 96;
-    QTest::newRow("22.05 kHz stereo 64") << 22050 << 2 << 64;
-    QTest::newRow("11.025 kHz mono 32") << 11025 << 1 << 32;
+    QTest::addColumn<QStringList>("mode"); // the lame command's
+    const auto b = [](int kbps) {
+        return QStringList{QStringLiteral("-b"), QString::number(kbps)};
+    };
+    QTest::newRow("44.1 kHz stereo 128") << 44100 << 2 << b(128);
+    QTest::newRow("44.1 kHz stereo 64") << 44100 << 2 << b(64);
+    QTest::newRow("44.1 kHz mono 256") << 44100 << 1 << b(256);
+    QTest::newRow("48 kHz stereo 112") << 48000 << 2 << b(112);
+    QTest::newRow("32 kHz mono 96") << 32000 << 1 << b(96);
+    QTest::newRow("22.05 kHz stereo 64") << 22050 << 2 << b(64);
+    QTest::newRow("11.025 kHz mono 32") << 11025 << 1 << b(32);
+    QTest::newRow("44.1 kHz stereo -V 2")
+        << 44100 << 2 << QStringList{QStringLiteral("-V"), QStringLiteral("2")};
+    QTest::newRow("22.05 kHz mono --abr 64")
+        << 22050 << 1 << QStringList{QStringLiteral("--abr"), QStringLiteral("64")};
 }
 
-// What the join takes from the encoder: frames padded by the running fraction from the first
-// audio frame on, the first frame's data starting in itself, data reaching back at most as far
-// as main_data_begin can say, a 576-sample delay, and an info tag laid out so that rebuilding it
-// from the stream's own figures gives its bytes back (ReplayGain aside), its header carrying the
-// last frame's mode extension.
+// What the join takes from the encoder: at a constant rate frames padded by the running fraction
+// from the first audio frame on, at a variable rate none; the first frame's data starting in
+// itself, data reaching back at most as far as main_data_begin can say, a 576-sample delay, and
+// an info tag laid out so that rebuilding it from the stream's own figures (the seek table from
+// each frame's bit rate) gives its bytes back (ReplayGain aside), its header carrying the last
+// frame's mode extension.
 void TestMp3EncBitstream::pinnedEncoderFacts()
 {
     QFETCH(int, rate);
     QFETCH(int, channels);
-    QFETCH(int, kbps);
+    QFETCH(QStringList, mode);
     const double seconds = 7.3;
     const QString input = wav(rate, channels, seconds);
     QVERIFY(!input.isEmpty());
     LameFile file;
-    QVERIFY(lame(input, m_dir.filePath(QStringLiteral("pinned.mp3")), kbps, rate, &file));
+    QVERIFY(lame(input, m_dir.filePath(QStringLiteral("pinned.mp3")), mode, rate, &file));
     QVERIFY(file.frames.size() > 100);
 
+    const bool constant = mode.front() == QStringLiteral("-b");
     const mp3frame::Header &first = file.frames[0].header;
     QCOMPARE(first.sampleRate, rate);
-    QCOMPARE(first.kbps, kbps);
     QCOMPARE(file.frames[0].side.mainDataBegin, 0);
     QCOMPARE(file.tagHeader.padded, false);
     qint64 size = file.tagHeader.frameBytes;
+    infotag::SeekTable seekTable;
     for (std::size_t k = 0; k < file.frames.size(); ++k) {
         const FrameList::Frame &f = file.frames[k];
-        QCOMPARE(f.header.padded, mp3frame::lamePadded(qint64(k), f.header.mpeg1, kbps, rate));
+        if (constant)
+            QCOMPARE(f.header.kbps, mode.back().toInt());
+        QCOMPARE(f.header.padded,
+                 constant && mp3frame::lamePadded(qint64(k), f.header.mpeg1, f.header.kbps, rate));
         QVERIFY(f.side.mainDataBegin <= f.header.maxBackBytes());
         QVERIFY(!f.header.crc);
         size += f.header.frameBytes;
+        seekTable.addFrame(f.header.kbps);
     }
     QCOMPARE(size, qint64(file.bytes.size()));
 
@@ -133,7 +153,7 @@ void TestMp3EncBitstream::pinnedEncoderFacts()
     stream.audioFrames = qint64(file.frames.size());
     stream.totalBytes = file.bytes.size();
     stream.musicCrc = infotag::crc16(bytes(file.bytes) + tagSize, std::size_t(size) - tagSize);
-    stream.kbps = kbps;
+    stream.seekTable = seekTable.bytes();
     stream.delay = 576;
     stream.padding = int(stream.audioFrames * first.samplesPerFrame - 576 - inputFrames);
     const std::size_t lastFrame =
@@ -146,7 +166,7 @@ void TestMp3EncBitstream::pinnedEncoderFacts()
     QVERIFY(infotag::rebuild(tag, stream));
     const std::vector<unsigned char> expected(bytes(file.bytes), bytes(file.bytes) + tagSize);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(expected.data()) + info, 4),
-             QByteArray("Info"));
+             QByteArray(constant ? "Info" : "Xing"));
     QVERIFY(tag == expected); // peak and audiophile gain "not set", as the encoder leaves them
     // And the tag's own checksum as the encoder wrote it.
     QCOMPARE(infotag::crc16(bytes(file.bytes), info + 154),
@@ -161,7 +181,8 @@ void TestMp3EncBitstream::freshEncoderKeepsFrameSizes()
     const int rate = 44100, kbps = 128;
     const QString input = wav(rate, 2, 7.3);
     LameFile whole;
-    QVERIFY(lame(input, m_dir.filePath(QStringLiteral("whole.mp3")), kbps, 0, &whole));
+    QVERIFY(lame(input, m_dir.filePath(QStringLiteral("whole.mp3")),
+                 {QStringLiteral("-b"), QString::number(kbps)}, 0, &whole));
     const int period = mp3frame::paddingPeriod(true, kbps, rate);
     QCOMPARE(period, 49);
     const std::int64_t start = 2 * period;
@@ -194,30 +215,79 @@ void TestMp3EncBitstream::freshEncoderKeepsFrameSizes()
         QCOMPARE(part[j].header.padded, whole.frames[std::size_t(start) + j].header.padded);
 }
 
-// Taking every frame's data out and laying it down again changes where the data sits, never
-// what it is: the decode is the same to the sample, and so are the frame count and size.
-void TestMp3EncBitstream::repackingKeepsTheAudio()
+void TestMp3EncBitstream::repackingGivesTheEncodersFrames_data()
 {
+    QTest::addColumn<QStringList>("mode"); // the lame command's
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    const auto v = [](int q) { return QStringList{QStringLiteral("-V"), QString::number(q)}; };
+    for (int q : {0, 2, 5})
+        QTest::addRow("-V %d", q) << v(q) << 44100 << 2;
+    QTest::newRow("-V 4 mono") << v(4) << 44100 << 1;
+    // Frames too large to leave the next 511 bytes: a decoder's buffer holds no more.
+    QTest::newRow("-V 0 at 16 kHz") << v(0) << 16000 << 2;
+    QTest::newRow("--abr 160") << QStringList{QStringLiteral("--abr"), QStringLiteral("160")}
+                               << 44100 << 2;
+    QTest::newRow("-b 128") << QStringList{QStringLiteral("-b"), QStringLiteral("128")} << 44100
+                            << 2;
+    QTest::newRow("-b 320 at 32 kHz mono")
+        << QStringList{QStringLiteral("-b"), QStringLiteral("320")} << 32000 << 1;
+}
+
+// Taking every frame's data out of the encoder's stream and laying it down again gives the
+// encoder's frames back: each frame's data where the encoder put it (main_data_begin and all)
+// and, at a variable or average rate, sized from its data and the reservoir as the encoder sized
+// it, the frames it finds silent too. Only the filler of unused bytes may differ, so the decode
+// is the same to the sample.
+void TestMp3EncBitstream::repackingGivesTheEncodersFrames()
+{
+    QFETCH(QStringList, mode);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
     LameFile file;
     const QString original = m_dir.filePath(QStringLiteral("original.mp3"));
-    QVERIFY(lame(wav(44100, 2, 7.3), original, 128, 0, &file));
+    QVERIFY(lame(wav(rate, channels, 7.3), original, mode, 0, &file));
+    QCOMPARE(file.frames[0].header.sampleRate, rate);
+    const bool constant = mode.front() == QStringLiteral("-b");
+    const auto rule = mode.front() == QStringLiteral("-V") ? ratechoice::Rule::Variable
+                                                           : ratechoice::Rule::Average;
+    const std::vector<int> rates = mp3frame::bitRates(rate, 1, 320);
     const std::size_t tagSize = std::size_t(file.tagHeader.frameBytes);
     Repacker repacker;
+    int silent = 0;
     for (std::size_t k = 0; k < file.frames.size(); ++k) {
-        QVERIFY(repacker.append(file.frames[k].header, file.frames.head(k), file.frames.data(k),
-                                file.frames[k].dataBytes));
+        const FrameList::Frame &f = file.frames[k];
+        const int reservoir = repacker.freeBefore(f.header);
+        QCOMPARE(reservoir, f.reservoir);
+        mp3frame::Header h = f.header;
+        if (!constant) {
+            const bool quiet =
+                rule == ratechoice::Rule::Variable &&
+                ratechoice::pickedAsSilent(reservoir, h, f.side.mainDataBits, rates, h.kbps);
+            silent += quiet ? 1 : 0;
+            h = h.withRate(ratechoice::pick(rule, reservoir, h, f.side.mainDataBits, rates, quiet));
+            QVERIFY2(h.kbps == f.header.kbps, qPrintable(QStringLiteral("frame %1: %2 kbit/s, "
+                                                                        "the encoder's %3")
+                                                             .arg(k)
+                                                             .arg(h.kbps)
+                                                             .arg(f.header.kbps)));
+        }
+        QVERIFY(repacker.append(h, file.frames.head(k), file.frames.data(k), f.dataBytes));
     }
+    if (rule == ratechoice::Rule::Variable && !constant)
+        QVERIFY(silent > 0); // at the start, with the reservoir still empty
     repacker.finish();
     std::vector<unsigned char> out(bytes(file.bytes), bytes(file.bytes) + tagSize);
     repacker.takeFinished(out);
     QCOMPARE(qint64(out.size()), qint64(file.bytes.size()));
-    QVERIFY(std::memcmp(out.data(), file.bytes.constData(), out.size()) != 0); // data moved
 
     FrameList again;
     QVERIFY(again.parse(out.data(), out.size(), FrameList::TagFirst));
     QCOMPARE(again.size(), file.frames.size());
     for (std::size_t k = 0; k < again.size(); ++k) {
-        QVERIFY(again[k].side.mainDataBegin >= file.frames[k].side.mainDataBegin);
+        QCOMPARE(again[k].side.mainDataBegin, file.frames[k].side.mainDataBegin);
+        QVERIFY(std::memcmp(again.head(k), file.frames.head(k),
+                            std::size_t(again[k].header.mainDataOffset())) == 0);
         QVERIFY(std::memcmp(again.data(k), file.frames.data(k), std::size_t(again[k].dataBytes)) ==
                 0);
     }

@@ -175,6 +175,18 @@ void TestMp3EncControl::properties()
     QCOMPARE(callError([&] { c.put(QStringLiteral("BitRate"), QStringLiteral("fast")); }),
              rt::ErrTypeMismatch);
     QCOMPARE(c.getProperty(1).toInt(), 256000);
+    // The rate mode (constant, variable, average) and the variable rate's quality, as lame's.
+    QCOMPARE(c.get(QStringLiteral("RateMode")).toInt(), 0);
+    QCOMPARE(c.get(QStringLiteral("VbrQuality")).toInt(), 4);
+    c.put(QStringLiteral("RateMode"), 1);
+    c.put(QStringLiteral("VbrQuality"), 0);
+    QCOMPARE(c.getProperty(17).toInt(), 1);
+    QCOMPARE(c.getProperty(18).toInt(), 0);
+    for (const auto &[name, bad] :
+         {std::pair{"RateMode", -1}, {"RateMode", 3}, {"VbrQuality", -1}, {"VbrQuality", 10}})
+        QCOMPARE(callError([&] { c.put(QLatin1String(name), bad); }), rt::ErrInvalidCall);
+    QCOMPARE(c.getProperty(17).toInt(), 1);
+    QCOMPARE(c.getProperty(18).toInt(), 0);
     // Late binding by identifier, as the converter calls it.
     QCOMPARE(c.dispIdOf(QStringLiteral("Open"), rt::MemberKind::Method), 11);
     QCOMPARE(c.dispIdOf(QStringLiteral("GetFrameCount"), rt::MemberKind::Method), 12);
@@ -371,6 +383,7 @@ enum class Before
 {
     Nothing,
     BitRateChanged,
+    RateModeChanged,
     InputReplaced,
     InputEditedInPlace,
     OutputFolderReplaced,
@@ -382,6 +395,7 @@ void TestMp3EncControl::encodedAhead_data()
     QTest::addColumn<Before>("before");
     QTest::newRow("written at its turn") << Before::Nothing;
     QTest::newRow("bit rate changed before its turn") << Before::BitRateChanged;
+    QTest::newRow("rate mode changed before its turn") << Before::RateModeChanged;
     QTest::newRow("input replaced before its turn") << Before::InputReplaced;
     QTest::newRow("input edited in place, its time put back") << Before::InputEditedInPlace;
     QTest::newRow("output folder replaced before its turn") << Before::OutputFolderReplaced;
@@ -419,6 +433,8 @@ void TestMp3EncControl::encodedAhead()
 
     if (before == Before::BitRateChanged)
         encoder.control->put(QStringLiteral("BitRate"), 192000);
+    if (before == Before::RateModeChanged)
+        encoder.control->put(QStringLiteral("RateMode"), 1);
     if (before == Before::InputReplaced) { // as an editor saves: a new file renamed over it
         QVERIFY(testsupport::writeWav(folder + QStringLiteral("/new.wav"), 44100 * 3, 1));
         QVERIFY(::rename(qPrintable(folder + QStringLiteral("/new.wav")), qPrintable(input)) == 0);
@@ -450,6 +466,8 @@ void TestMp3EncControl::encodedAhead()
     alone.control->put(QStringLiteral("Threads"), 1);
     if (before == Before::BitRateChanged)
         alone.control->put(QStringLiteral("BitRate"), 192000);
+    if (before == Before::RateModeChanged)
+        alone.control->put(QStringLiteral("RateMode"), 1);
     const QString reference = path(QStringLiteral("alone.mp3"));
     QVERIFY(alone.convert(input, reference));
     QCOMPARE(fileDigest(output), fileDigest(reference));

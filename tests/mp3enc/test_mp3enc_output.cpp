@@ -1,4 +1,5 @@
 // What the encoder writes: the same bytes as the lame command, every WAV flavour, exact lengths.
+#include "tests/mp3enc/audiocheck.h"
 #include "tests/mp3enc/encoderfixture.h"
 
 #include <QTemporaryDir>
@@ -13,6 +14,8 @@ private slots:
     void initTestCase();
     void matchesLameCommand_data();
     void matchesLameCommand();
+    void everyModeMatchesLameCommand_data();
+    void everyModeMatchesLameCommand();
     void everyWaveFlavour_data();
     void everyWaveFlavour();
     void lowSampleRates_data();
@@ -83,6 +86,59 @@ void TestMp3EncOutput::matchesLameCommand()
     QVERIFY(ourBytes == b.readAll());
     if (kbps >= 64) // the info tag fits the first frame from here up
         QVERIFY(ourBytes.left(400).contains("Info") && ourBytes.left(400).contains("LAME"));
+}
+
+void TestMp3EncOutput::everyModeMatchesLameCommand_data()
+{
+    QTest::addColumn<QStringList>("lameArgs");
+    QTest::addColumn<int>("rateMode"); // the component's RateMode
+    QTest::addColumn<int>("value");    // its VbrQuality, or BitRate in kbit/s
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("sampleRate");
+    for (int q : {0, 2, 9})
+        QTest::addRow("-V %d", q) << QStringList{QStringLiteral("-V"), QString::number(q)} << 1 << q
+                                  << 2 << 44100;
+    QTest::newRow("-V 4 mono 48 kHz")
+        << QStringList{QStringLiteral("-V"), QStringLiteral("4")} << 1 << 4 << 1 << 48000;
+    for (int kbps : {96, 192})
+        QTest::addRow("--abr %d", kbps)
+            << QStringList{QStringLiteral("--abr"), QString::number(kbps)} << 2 << kbps << 2
+            << 44100;
+    for (int kbps : {320, 128})
+        QTest::addRow("-b %d", kbps)
+            << QStringList{QStringLiteral("-b"), QString::number(kbps)} << 0 << kbps << 2 << 44100;
+}
+
+// Music-like input in every rate mode, in one piece: byte for byte the lame command's, the info
+// tag (a variable rate's seek table among it) included.
+void TestMp3EncOutput::everyModeMatchesLameCommand()
+{
+    QFETCH(QStringList, lameArgs);
+    QFETCH(int, rateMode);
+    QFETCH(int, value);
+    QFETCH(int, channels);
+    QFETCH(int, sampleRate);
+    const QString wav =
+        QDir(m_folder).filePath(QStringLiteral("音乐 %1 %2.wav").arg(channels).arg(sampleRate));
+    if (!QFile::exists(wav))
+        QVERIFY(audiocheck::writeBusyWav(wav, 4.3, sampleRate, channels));
+    const QString ours = QDir(m_folder).filePath(QStringLiteral("方式.mp3"));
+    const QString theirs = QDir(m_folder).filePath(QStringLiteral("方式 lame.mp3"));
+
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    encoder.control->put(QStringLiteral("Threads"), 1);
+    encoder.control->put(QStringLiteral("RateMode"), rateMode);
+    encoder.control->put(rateMode == 1 ? QStringLiteral("VbrQuality") : QStringLiteral("BitRate"),
+                         rateMode == 1 ? value : value * 1000);
+    QVERIFY(encoder.convert(wav, ours));
+    QCOMPARE(encoder.site.count(RecordingSite::Failure), 0);
+    QVERIFY(
+        runTool(QStringLiteral("lame"), lameArgs << QStringLiteral("--quiet") << wav << theirs));
+    const QByteArray ourBytes = audiocheck::readAll(ours);
+    QCOMPARE(ourBytes.size(), QFileInfo(theirs).size());
+    QVERIFY(ourBytes == audiocheck::readAll(theirs));
+    QVERIFY(ourBytes.left(400).contains(rateMode == 0 ? "Info" : "Xing"));
 }
 
 void TestMp3EncOutput::everyWaveFlavour_data()

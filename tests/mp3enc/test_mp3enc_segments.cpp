@@ -18,6 +18,7 @@
 #include <QtTest>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 #include <sndfile.h>
 #include <thread>
 
@@ -32,9 +33,11 @@ struct Job
     LameEncoder::Settings settings;
 };
 
-// What Mp3Enc::Open sets up, with the segment options of the test.
+// What Mp3Enc::Open sets up, with the segment options of the test; at `mode`, `kbps` is the
+// average or the constant rate.
 Job openJob(const QString &wav, const QString &mp3, int kbps, bool allowDownSample,
-            SegmentOptions options)
+            SegmentOptions options, LameEncoder::Mode mode = LameEncoder::Mode::Constant,
+            int vbrQuality = 4)
 {
     Job result;
     auto reader = std::make_unique<SndFileReader>();
@@ -44,7 +47,9 @@ Job openJob(const QString &wav, const QString &mp3, int kbps, bool allowDownSamp
     s.sampleRate = reader->sampleRate();
     s.channels = reader->channels() == 1 ? 1 : 2;
     s.frames = std::uint64_t(reader->frames());
+    s.mode = mode;
     s.kbps = kbps;
+    s.vbrQuality = vbrQuality;
     s.outSampleRate = allowDownSample ? 0 : reader->sampleRate();
     auto encoder = std::make_unique<LameEncoder>();
     QString error;
@@ -104,8 +109,8 @@ std::size_t tagSize(const QByteArray &mp3)
     mp3frame::Header h;
     if (mp3.size() < 200 || !mp3frame::parseHeader(bytes(mp3), &h))
         return 0;
-    const int info = h.mainDataOffset();
-    return mp3.mid(info, 4) == "Info" ? std::size_t(h.frameBytes) : 0;
+    const QByteArray word = mp3.mid(h.mainDataOffset(), 4);
+    return word == "Info" || word == "Xing" ? std::size_t(h.frameBytes) : 0;
 }
 
 } // namespace
@@ -118,6 +123,8 @@ private slots:
     void initTestCase();
     void joinedLikeLame_data();
     void joinedLikeLame();
+    void variableRatesJoined_data();
+    void variableRatesJoined();
     void fallBacks_data();
     void fallBacks();
     void denseMaterialJoins();
@@ -129,7 +136,8 @@ private slots:
     void threadsProperty();
 
 private:
-    QString input(int rate, int channels, double seconds, int subtype = SF_FORMAT_PCM_16);
+    QString input(int rate, int channels, double seconds, int subtype = SF_FORMAT_PCM_16,
+                  double pauseAt = -1);
     QString reference(const QString &wav, int kbps, bool allowDownSample, int channels);
     void compareWithReference(const QString &ours, const QString &theirs, const QString &wav,
                               const ParallelEncode &parallel);
@@ -145,11 +153,17 @@ void TestMp3EncSegments::initTestCase()
     QVERIFY(QDir().mkpath(m_out));
 }
 
-QString TestMp3EncSegments::input(int rate, int channels, double seconds, int subtype)
+QString TestMp3EncSegments::input(int rate, int channels, double seconds, int subtype,
+                                  double pauseAt)
 {
-    const QString path = m_dir.filePath(
-        QStringLiteral("歌 %1 %2 %3 %4.wav").arg(rate).arg(channels).arg(seconds).arg(subtype));
-    if (!QFile::exists(path) && !audiocheck::writeBusyWav(path, seconds, rate, channels, subtype))
+    const QString path = m_dir.filePath(QStringLiteral("歌 %1 %2 %3 %4 %5.wav")
+                                            .arg(rate)
+                                            .arg(channels)
+                                            .arg(seconds)
+                                            .arg(subtype)
+                                            .arg(pauseAt));
+    if (!QFile::exists(path) &&
+        !audiocheck::writeBusyWav(path, seconds, rate, channels, subtype, pauseAt))
         return {};
     return path;
 }
@@ -334,6 +348,161 @@ void TestMp3EncSegments::joinedLikeLame()
     QCOMPARE(parallel.seams().size() + std::size_t(parallel.extended()),
              parallel.plan().segments.size() - 1);
     compareWithReference(ours, theirs, wav, parallel);
+    QVERIFY(QFile::remove(ours));
+}
+
+void TestMp3EncSegments::variableRatesJoined_data()
+{
+    QTest::addColumn<QStringList>("option"); // the lame command's
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<double>("pauseAt"); // a second of silence from here; -1: none
+    const auto v = [](int q) { return QStringList{QStringLiteral("-V"), QString::number(q)}; };
+    const auto abr = [](int kbps) {
+        return QStringList{QStringLiteral("--abr"), QString::number(kbps)};
+    };
+    QTest::newRow("-V 2, three segments") << v(2) << 44100 << 2 << 46.0 << -1.0;
+    // Five segments, the first seam in silence; the segments' dense frames hold more data than
+    // the joined stream would have room for without the frames before them leaving more.
+    QTest::newRow("-V 0, silence over a seam") << v(0) << 44100 << 2 << 76.0 << 14.6;
+    QTest::newRow("-V 9, rate lowered") << v(9) << 44100 << 2 << 31.0 << -1.0;
+    QTest::newRow("-V 4, 48 kHz mono") << v(4) << 48000 << 1 << 31.0 << -1.0;
+    QTest::newRow("--abr 192") << abr(192) << 44100 << 2 << 31.0 << -1.0;
+}
+
+// A variable or an average rate in segments: a file a player cannot tell from the lame
+// command's. Its frames up to the first seam are lame's, its info tag is lame's in every field
+// but those the stream's own bytes give (its seek table within a step of lame's), and it decodes
+// cleanly, to the input's length, as close to the input as lame's, seeks where lame's does and
+// is as large within 1 %.
+void TestMp3EncSegments::variableRatesJoined()
+{
+    QFETCH(QStringList, option);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(double, seconds);
+    QFETCH(double, pauseAt);
+    const QString wav = input(rate, channels, seconds, SF_FORMAT_PCM_16, pauseAt);
+    QVERIFY(!wav.isEmpty());
+    const bool average = option.front() == QStringLiteral("--abr");
+    const QString ours = QDir(m_out).filePath(QStringLiteral("可变.mp3"));
+    Job job = openJob(wav, ours, option.back().toInt(), true, threads(2),
+                      average ? LameEncoder::Mode::Average : LameEncoder::Mode::Variable,
+                      option.back().toInt());
+    QVERIFY(job.job && job.job->parallel());
+    QCOMPARE(run(*job.job).status, EncodeResult::Done);
+    const ParallelEncode &parallel = *job.job->parallel();
+    QVERIFY(parallel.joined());
+    // Every seam within its window or a few frames on, none by running an encoder over a segment.
+    QCOMPARE(parallel.extended(), 0);
+    QCOMPARE(parallel.seams().size(), parallel.plan().segments.size() - 1);
+    for (const std::int64_t frames : parallel.serialFrames())
+        QVERIFY2(frames <= MaxSerialFrames, qPrintable(QString::number(frames)));
+    const QString theirs = m_dir.filePath(QStringLiteral("reference.mp3"));
+    QVERIFY(runTool(QStringLiteral("lame"), QStringList(option)
+                                                << QStringLiteral("--quiet") << wav << theirs));
+    for (const QString &mp3 : {ours, theirs}) {
+        QCOMPARE(audiocheck::toolErrors(QStringLiteral("ffmpeg"),
+                                        {QStringLiteral("-v"), QStringLiteral("error"),
+                                         QStringLiteral("-i"), mp3, QStringLiteral("-f"),
+                                         QStringLiteral("null"), QStringLiteral("-")}),
+                 QString());
+        QCOMPARE(audiocheck::toolErrors(QStringLiteral("mpg123"),
+                                        {QStringLiteral("-q"), QStringLiteral("-t"), mp3}),
+                 QString());
+        QCOMPARE(audiocheck::mp3valProblems(mp3), QString());
+    }
+
+    // The frames: as many, lame's up to the first seam, the size within 1 %.
+    const QByteArray a = audiocheck::readAll(ours), b = audiocheck::readAll(theirs);
+    QVERIFY2(std::abs(a.size() - b.size()) * 100 <= b.size(),
+             qPrintable(QStringLiteral("%1 bytes, lame %2").arg(a.size()).arg(b.size())));
+    FrameList fa, fb;
+    QVERIFY(fa.parse(bytes(a), std::size_t(a.size()), FrameList::TagFirst));
+    QVERIFY(fb.parse(bytes(b), std::size_t(b.size()), FrameList::TagFirst));
+    QCOMPARE(fa.size(), fb.size());
+    const std::int64_t firstSeam =
+        parallel.seams().empty() ? std::int64_t(fa.size()) : parallel.seams().front();
+    for (std::size_t k = 0; k < std::size_t(firstSeam); ++k) {
+        QVERIFY2(
+            std::memcmp(fa.head(k), fb.head(k), std::size_t(fa[k].header.mainDataOffset())) == 0 &&
+                fa[k].dataBytes == fb[k].dataBytes &&
+                std::memcmp(fa.data(k), fb.data(k), std::size_t(fa[k].dataBytes)) == 0,
+            qPrintable(QStringLiteral("frame %1 of %2 before the seam").arg(k).arg(firstSeam)));
+    }
+
+    // The tag: lame's fields, but for the stream's size, seek table and checksums.
+    mp3frame::Header tagHeader;
+    QVERIFY(tagSize(a) > 0 && mp3frame::parseHeader(bytes(a), &tagHeader));
+    const int tag = tagHeader.mainDataOffset();
+    QCOMPARE(a.left(3).toHex(), b.left(3).toHex());
+    QCOMPARE(a.mid(tag, 12).toHex(), b.mid(tag, 12).toHex()); // word, fields, frame count
+    QCOMPARE(a.mid(tag + 116, 32).toHex(), b.mid(tag + 116, 32).toHex());
+    const auto field = [&](const QByteArray &mp3, int at) {
+        return (quint32(quint8(mp3[at])) << 24) | (quint32(quint8(mp3[at + 1])) << 16) |
+               (quint32(quint8(mp3[at + 2])) << 8) | quint8(mp3[at + 3]);
+    };
+    QCOMPARE(field(a, tag + 8 + 4), quint32(a.size()));
+    QCOMPARE(field(a, tag + 148), quint32(a.size()));
+    const std::uint16_t music =
+        infotag::crc16(bytes(a) + tagSize(a), std::size_t(a.size()) - tagSize(a));
+    QCOMPARE(quint16((quint8(a[tag + 152]) << 8) | quint8(a[tag + 153])), music);
+    const std::uint16_t self = infotag::crc16(bytes(a), std::size_t(tag) + 154);
+    QCOMPARE(quint16((quint8(a[tag + 154]) << 8) | quint8(a[tag + 155])), self);
+    for (int i = 1; i < 100; ++i) {
+        const int mine = quint8(a[tag + 16 + i]), lames = quint8(b[tag + 16 + i]);
+        QVERIFY2(
+            mine >= quint8(a[tag + 15 + i]) && std::abs(mine - lames) <= 1,
+            qPrintable(
+                QStringLiteral("seek table at %1 %: %2, lame %3").arg(i).arg(mine).arg(lames)));
+    }
+
+    // The decode: the input's length, error no more than lame's (0.05 dB over the file, 0.5 dB
+    // in any two seconds), measured against the input as ffmpeg resamples it where the rate was
+    // lowered.
+    const audiocheck::Pcm o = audiocheck::decodeMp3(ours, m_dir.path());
+    const audiocheck::Pcm r = audiocheck::decodeMp3(theirs, m_dir.path());
+    audiocheck::Pcm x = heard(wav);
+    const bool lowered = x.sampleRate != o.sampleRate;
+    if (lowered) {
+        const QString resampled = m_dir.filePath(QStringLiteral("resampled.wav"));
+        QFile::remove(resampled);
+        QVERIFY(runTool(QStringLiteral("ffmpeg"),
+                        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), wav,
+                         QStringLiteral("-ar"), QString::number(o.sampleRate),
+                         QStringLiteral("-c:a"), QStringLiteral("pcm_f32le"), resampled}));
+        x = audiocheck::readWav(resampled);
+    }
+    QCOMPARE(o.frames(), r.frames());
+    QVERIFY2(std::abs(o.frames() - x.frames()) <= (lowered ? 2 : 0),
+             qPrintable(QStringLiteral("%1 frames for %2").arg(o.frames()).arg(x.frames())));
+    QCOMPARE(audiocheck::ffmpegFrames(ours, o.channels), o.frames());
+    const std::vector<double> eo = audiocheck::blockErrors(o, x, o.sampleRate);
+    const std::vector<double> er = audiocheck::blockErrors(r, x, o.sampleRate);
+    QCOMPARE(eo.size(), er.size());
+    const auto db = [](double ours, double lames) {
+        constexpr double Floor = 1e-6; // silence: no error to speak of
+        return 10.0 * std::log10((ours + Floor) / (lames + Floor));
+    };
+    const double whole =
+        db(std::accumulate(eo.begin(), eo.end(), 0.0), std::accumulate(er.begin(), er.end(), 0.0));
+    QVERIFY2(whole <= 0.05, qPrintable(QStringLiteral("%1 dB over lame's").arg(whole)));
+    for (std::size_t k = 1; k < eo.size(); ++k) {
+        const double window = db(eo[k - 1] + eo[k], er[k - 1] + er[k]);
+        QVERIFY2(window <= 0.5,
+                 qPrintable(QStringLiteral("%1 dB over lame's at %2 s").arg(window).arg(k - 1)));
+    }
+
+    // Seeking by the tag's table lands where it lands in lame's file.
+    const double duration = double(o.frames()) / o.sampleRate;
+    for (const double part : {0.25, 0.5, 0.75}) {
+        const double mine = audiocheck::ffmpegSeekLanding(ours, part * duration, o.sampleRate);
+        const double lames = audiocheck::ffmpegSeekLanding(theirs, part * duration, o.sampleRate);
+        QVERIFY2(
+            std::abs(mine - lames) <= 0.5,
+            qPrintable(QStringLiteral("at %1: %2 s, lame %3 s").arg(part).arg(mine).arg(lames)));
+    }
     QVERIFY(QFile::remove(ours));
 }
 
