@@ -5,7 +5,8 @@ Usage: parallel_bench.py BIN_DIR [WORK_DIR] [--skip-large] [--rounds N]
                          [--only long|dense|real|pluck|float|lowrate|batch|short|ninety|mixed|
                                  memory|modes]
 BIN_DIR holds Mp3Enc.ocx, ZTbutton.ocx, mp3enc_driver, batch_driver and batchmp3 (a Release
-build). Needs lame, mpg123, ffmpeg, sox and mp3val (scripts/install-deps.sh installs them).
+build). Needs lame, mpg123, ffmpeg, sox and mp3val (scripts/install-deps.sh installs them), and
+for the real recordings hyperrogue-music (BENCH=1 scripts/install-deps.sh installs it too).
 
 Each case runs through the window (batch_driver: click to completion message) with 1, 2 and all
 cores (the component's Threads 1, 2 and 0), against "lame -b N" on the same files one after
@@ -183,7 +184,7 @@ def dense(bin_dir, work):
 def real(bin_dir, work):
     tracks = sorted(glob.glob(os.path.join(SOUNDTRACK, "*.ogg")))
     if not tracks:
-        print(f"real recordings: none in {SOUNDTRACK} (apt-get install hyperrogue-music)")
+        print(f"real recordings: none in {SOUNDTRACK} (BENCH=1 scripts/install-deps.sh)")
         return
     wavs = []
     for track in tracks:
@@ -280,7 +281,7 @@ def music_batch(bin_dir, work, which):
     }[which]
     wavs = soundtrack_clips(work, which, lengths)
     if not wavs:
-        print(f"real recordings: none in {SOUNDTRACK} (apt-get install hyperrogue-music)")
+        print(f"real recordings: none in {SOUNDTRACK} (BENCH=1 scripts/install-deps.sh)")
         return
     measure(bin_dir, work, f"soundtrack batch, {label}", wavs, 128, 0.55)
     print("  (arrow gap target <= 350 ms)")
@@ -373,7 +374,7 @@ def modes(bin_dir, work):
     recording = soundtrack_clips(work, "recording", [600])
     clips = soundtrack_clips(work, "clip", [10] * 40)
     if not recording or not clips:
-        print(f"real recordings: none in {SOUNDTRACK} (apt-get install hyperrogue-music)")
+        print(f"real recordings: none in {SOUNDTRACK} (BENCH=1 scripts/install-deps.sh)")
         return
     for option, target in ((["-V", "2"], 0.58), (["-V", "0"], 0.60), (["--abr", "192"], 0.60),
                            (["-b", "320"], 0.58)):

@@ -15,8 +15,8 @@ packages=(
     openbox
     # tests: FLAC's own decoder, the reference for FLAC input; benchmarks: sox's test signals
     flac sox
-    # tests and benchmarks: an MP3 checker beside the decoders; benchmarks: real recordings
-    mp3val hyperrogue-music
+    # tests and benchmarks: an MP3 checker beside the decoders
+    mp3val
     # tests: what screen readers see (AT-SPI in a private D-Bus session), the program under a
     # Wayland compositor
     at-spi2-core dbus-daemon python3-pyatspi gir1.2-atspi-2.0 qt6-wayland weston
@@ -25,6 +25,11 @@ packages=(
     # the Debian package: its library dependencies and its checker
     dpkg-dev lintian
 )
+
+# The benchmarks also want real recordings (64 MB): only when asked, BENCH=1.
+if [ "${BENCH:-0}" = 1 ]; then
+    packages+=(hyperrogue-music hyperfine)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
