@@ -27,7 +27,14 @@ def check(condition, what):
 def wait_for(find, seconds=15):
     end = time.time() + seconds
     while time.time() < end:
-        found = find()
+        try:
+            found = find()
+        except GLib.Error as error:
+            # A window that goes away while the tree is walked (the start-up
+            # ones do) leaves a dangling path; walk the new tree next round.
+            if "No such object" not in error.message:
+                raise
+            found = None
         if found:
             return found
         # Events arrive through the main loop's context.
