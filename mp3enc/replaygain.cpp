@@ -84,77 +84,80 @@ const Filters *filtersFor(int sampleRate)
     return nullptr;
 }
 
-float yuleStep(const float *x, const float *y, const Filters &f)
+// The input side of the Yule-Walker filter at x[0]: it depends on no output, so a run of it is
+// computed ahead, several samples at once.
+float yuleInput(const float *x, const Filters &f)
 {
     const float *b = f.yuleIn;
-    const float *a = f.yuleOut;
     const float in1 = x[-10] * b[0] + x[-9] * b[1] + x[-8] * b[2] + x[-7] * b[3];
     const float in2 = x[-6] * b[4] + x[-5] * b[5] + x[-4] * b[6] + x[-3] * b[7];
     const float in3 = x[-2] * b[8] + x[-1] * b[9];
-    const float in = in1 + in2 + in3 + x[0] * b[10];
-    const float out = (y[-10] * a[0] + y[-9] * a[1]) + (y[-8] * a[2] + y[-7] * a[3]) +
-                      (y[-6] * a[4] + y[-5] * a[5]) + (y[-4] * a[6] + y[-3] * a[7]) +
-                      (y[-2] * a[8] + y[-1] * a[9]);
-    return in - out;
+    return in1 + in2 + in3 + x[0] * b[10];
 }
 
-float butterStep(const float *x, const float *y, const Filters &f)
+// Both channels side by side, one in each of the first two lanes: every operation is the same
+// float operation in each lane, so each channel's result is bit for bit its own.
+using Lanes = float __attribute__((vector_size(16)));
+
+Lanes both(float v)
 {
-    const float in = x[-2] * f.butterIn[0] + x[-1] * f.butterIn[1] + x[0] * f.butterIn[2];
-    const float out = y[-2] * f.butterOut[0] + y[-1] * f.butterOut[1];
-    return in - out;
+    return Lanes{v, v, v, v};
 }
-
-// One channel's filter memories followed by the new samples, so every step reads its
-// predecessors in place, as LAME lays them out.
-struct Lane
-{
-    std::array<float, Order + MaxCall> in;
-    std::array<float, Order + MaxCall> yule;
-    std::array<float, 2 + MaxCall> butter;
-
-    void load(const ChannelHistory &h, const float *x, std::size_t n)
-    {
-        std::copy(h.input.begin(), h.input.end(), in.begin());
-        std::copy(x, x + n, in.begin() + Order);
-        std::copy(h.yule.begin(), h.yule.end(), yule.begin());
-        std::copy(h.butter.begin(), h.butter.end(), butter.begin());
-    }
-    float step(std::size_t i, const Filters &f)
-    {
-        float *y = &yule[Order + i];
-        *y = yuleStep(&in[Order + i], y, f);
-        float *z = &butter[2 + i];
-        *z = butterStep(y, z, f);
-        return *z * *z;
-    }
-    void store(ChannelHistory &h, std::size_t n) const
-    {
-        std::copy(in.begin() + std::ptrdiff_t(n), in.begin() + std::ptrdiff_t(n) + Order,
-                  h.input.begin());
-        std::copy(yule.begin() + std::ptrdiff_t(n), yule.begin() + std::ptrdiff_t(n) + Order,
-                  h.yule.begin());
-        std::copy(butter.begin() + std::ptrdiff_t(n), butter.begin() + std::ptrdiff_t(n) + 2,
-                  h.butter.begin());
-    }
-};
 
 // Filters `n` <= MaxCall samples of both channels, appending the squares of the outputs. The
-// channels go through one loop: their steps do not depend on each other, so they overlap.
+// recursive halves of the filters run sample by sample, their recent outputs kept in registers.
 void filterChannels(History &h, const float *left, const float *right, std::size_t n,
                     const Filters &f, std::array<std::vector<float>, 2> &squares)
 {
-    thread_local Lane lanes[2];
-    lanes[0].load(h[0], left, n);
-    lanes[1].load(h[1], right, n);
-    for (auto &s : squares)
-        s.reserve(s.size() + n);
-    for (std::size_t i = 0; i < n; ++i) {
-        squares[0].push_back(lanes[0].step(i, f));
-        squares[1].push_back(lanes[1].step(i, f));
+    thread_local std::array<float, Order + MaxCall> input[2];
+    thread_local std::array<float, MaxCall> fed[2];
+    const float *samples[2] = {left, right};
+    for (std::size_t ch = 0; ch < 2; ++ch) {
+        std::copy(h[ch].input.begin(), h[ch].input.end(), input[ch].begin());
+        std::copy(samples[ch], samples[ch] + n, input[ch].begin() + Order);
+        for (std::size_t i = 0; i < n; ++i)
+            fed[ch][i] = yuleInput(&input[ch][Order + i], f);
     }
-    lanes[0].store(h[0], n);
-    lanes[1].store(h[1], n);
+
+    Lanes a[Order];
+    for (int k = 0; k < Order; ++k)
+        a[k] = both(f.yuleOut[k]);
+    const Lanes b0 = both(f.butterIn[0]), b1 = both(f.butterIn[1]), b2 = both(f.butterIn[2]);
+    const Lanes c0 = both(f.butterOut[0]), c1 = both(f.butterOut[1]);
+    // y[k] is the Yule-Walker output k + 1 samples back, z1 and z2 the Butterworth's.
+    Lanes y[Order];
+    for (int k = 0; k < Order; ++k)
+        y[k] = Lanes{h[0].yule[Order - 1 - k], h[1].yule[Order - 1 - k], 0, 0};
+    Lanes z1{h[0].butter[1], h[1].butter[1], 0, 0};
+    Lanes z2{h[0].butter[0], h[1].butter[0], 0, 0};
+
+    const std::size_t had = squares[0].size();
+    squares[0].resize(had + n);
+    squares[1].resize(had + n);
+    float *sq[2] = {squares[0].data() + had, squares[1].data() + had};
+    for (std::size_t i = 0; i < n; ++i) {
+        const Lanes out = (y[9] * a[0] + y[8] * a[1]) + (y[7] * a[2] + y[6] * a[3]) +
+                          (y[5] * a[4] + y[4] * a[5]) + (y[3] * a[6] + y[2] * a[7]) +
+                          (y[1] * a[8] + y[0] * a[9]);
+        const Lanes yule = Lanes{fed[0][i], fed[1][i], 0, 0} - out;
+        const Lanes z = (y[1] * b0 + y[0] * b1 + yule * b2) - (z2 * c0 + z1 * c1);
+        for (int k = Order - 1; k > 0; --k)
+            y[k] = y[k - 1];
+        y[0] = yule;
+        z2 = z1;
+        z1 = z;
+        const Lanes square = z * z;
+        sq[0][i] = square[0];
+        sq[1][i] = square[1];
+    }
+
+    for (std::size_t ch = 0; ch < 2; ++ch) {
+        std::copy(input[ch].begin() + std::ptrdiff_t(n),
+                  input[ch].begin() + std::ptrdiff_t(n) + Order, h[ch].input.begin());
+        for (int k = 0; k < Order; ++k)
+            h[ch].yule[std::size_t(Order - 1 - k)] = y[k][ch];
+        h[ch].butter = {z2[ch], z1[ch]};
+    }
 }
 
 // LAME sums a piece in float: the first (length mod 4) squares one by one, then in fours.
