@@ -43,14 +43,8 @@ bool wholeRatio(double ratio)
     return std::fabs(ratio - std::floor(ratio + 0.5)) < double(FLT_EPSILON);
 }
 
-// The filter at one output: products accumulated in float, tap by tap from the first.
-float filtered(const float *input, const float *row, int taps)
-{
-    float acc = 0.0f;
-    for (int t = 0; t < taps; ++t)
-        acc += input[t] * row[t];
-    return acc;
-}
+// Four lanes: the left and the right channel of two outputs.
+using Lanes = float __attribute__((vector_size(16)));
 
 } // namespace
 
@@ -95,8 +89,7 @@ Resampler::Resampler(int inputRate, int outputRate, int channels)
     : m_step(double(inputRate) / double(outputRate)), m_channels(channels),
       m_table(inputRate, outputRate)
 {
-    for (int ch = 0; ch < m_channels; ++ch)
-        m_lines[ch].assign(std::size_t(m_table.taps()), 0.0f);
+    m_line.assign(2 * std::size_t(m_table.taps()), 0.0f);
 }
 
 Resampler::Step Resampler::run(const float *const in[2], int n, float *const out[2], int limit)
@@ -107,6 +100,8 @@ Resampler::Step Resampler::run(const float *const in[2], int n, float *const out
     const auto lastNeeded = [&](int at) { return at - m_table.lead() + taps - 1; };
     Step step;
     int reach = lastNeeded(0);
+    m_windows.clear();
+    m_taps.clear();
     for (; step.made < limit; ++step.made) {
         const double at = double(step.made) * m_step + m_nextAt;
         const auto before = int(std::floor(at));
@@ -114,12 +109,11 @@ Resampler::Step Resampler::run(const float *const in[2], int n, float *const out
         if (reach >= n)
             break;
         const auto offset = float(at - (double(before) + m_table.centre()));
-        const float *row = m_table.rowFor(offset);
+        m_taps.push_back(m_table.rowFor(offset));
         // Line positions are shifted by the kept inputs in front.
-        const std::size_t first = std::size_t(taps + before - m_table.lead());
-        for (int ch = 0; ch < m_channels; ++ch)
-            out[ch][step.made] = filtered(m_lines[ch].data() + first, row, taps);
+        m_windows.push_back(std::size_t(taps + before - m_table.lead()));
     }
+    filterOutputs(step.made, out);
     // The input the last window reached (or would have reached) is not used up yet.
     step.consumed = std::min(n, reach);
     m_nextAt -= double(step.consumed) - double(step.made) * m_step;
@@ -127,12 +121,47 @@ Resampler::Step Resampler::run(const float *const in[2], int n, float *const out
     return step;
 }
 
+// Each output is its window's inputs times the taps, summed in float from the first tap on, as
+// LAME sums them. Four outputs at a time, both channels in lanes side by side: every lane adds
+// in the same order, and eight sums in flight keep the adder busy.
+void Resampler::filterOutputs(int count, float *const out[2]) const
+{
+    constexpr int Batch = 4;
+    const int taps = m_table.taps();
+    for (int first = 0; first < count; first += Batch) {
+        const float *x[Batch];
+        const float *w[Batch];
+        for (int k = 0; k < Batch; ++k) {
+            const auto j = std::size_t(std::min(first + k, count - 1)); // past the end: a copy
+            x[k] = m_line.data() + 2 * m_windows[j];
+            w[k] = m_taps[j];
+        }
+        Lanes sums[Batch / 2] = {};
+        for (int t = 0; t < taps; ++t) {
+            for (int k = 0; k < Batch; k += 2) {
+                const Lanes in = {x[k][2 * t], x[k][2 * t + 1], x[k + 1][2 * t],
+                                  x[k + 1][2 * t + 1]};
+                const Lanes tap = {w[k][t], w[k][t], w[k + 1][t], w[k + 1][t]};
+                sums[k / 2] += in * tap;
+            }
+        }
+        for (int k = 0; k < Batch && first + k < count; ++k) {
+            out[0][first + k] = sums[k / 2][2 * (k % 2)];
+            if (m_channels == 2)
+                out[1][first + k] = sums[k / 2][2 * (k % 2) + 1];
+        }
+    }
+}
+
 void Resampler::takeInput(const float *const in[2], int n)
 {
-    const auto kept = std::size_t(m_table.taps());
-    for (int ch = 0; ch < m_channels; ++ch) {
-        m_lines[ch].resize(kept + std::size_t(std::max(n, 0)));
-        std::copy(in[ch], in[ch] + std::max(n, 0), m_lines[ch].begin() + std::ptrdiff_t(kept));
+    const auto kept = 2 * std::size_t(m_table.taps());
+    const auto count = std::size_t(std::max(n, 0));
+    m_line.resize(kept + 2 * count);
+    float *line = m_line.data() + kept;
+    for (std::size_t i = 0; i < count; ++i) {
+        line[2 * i] = in[0][i];
+        line[2 * i + 1] = m_channels == 2 ? in[1][i] : 0.0f;
     }
 }
 
@@ -141,11 +170,8 @@ void Resampler::keepTail(int consumed)
     // The inputs just before the next call's first are the ones its earliest windows reach.
     if (consumed <= 0)
         return;
-    const auto kept = std::ptrdiff_t(m_table.taps());
-    for (int ch = 0; ch < m_channels; ++ch) {
-        const auto from = m_lines[ch].begin() + consumed;
-        std::copy(from, from + kept, m_lines[ch].begin());
-    }
+    const auto from = m_line.begin() + 2 * std::ptrdiff_t(consumed);
+    std::copy(from, from + 2 * std::ptrdiff_t(m_table.taps()), m_line.begin());
 }
 
 namespace {

@@ -52,6 +52,7 @@ public:
 
 private:
     void takeInput(const float *const in[2], int n);
+    void filterOutputs(int count, float *const out[2]) const;
     void keepTail(int consumed);
 
     double m_step; // input samples per output
@@ -60,8 +61,12 @@ private:
     // Where the next output falls, counted in inputs from the next call's first; below zero it
     // falls among the inputs kept from before.
     double m_nextAt = 0;
-    // Per channel: the kept inputs (as many as a window has taps), then the current call's.
-    std::vector<float> m_lines[2];
+    // The kept inputs (as many as a window has taps), then the current call's: left and right
+    // side by side (a mono input's right is silent), so one load takes both.
+    std::vector<float> m_line;
+    // The outputs of the current call: where each one's window starts in the line, and its taps.
+    std::vector<std::size_t> m_windows;
+    std::vector<const float *> m_taps;
 };
 
 // What LAME's encode loop does around its resampler, for its analysis: every buffer it is given
