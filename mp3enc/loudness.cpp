@@ -2,11 +2,13 @@
 
 #include "mp3enc/blockfeeder.h"
 #include "mp3enc/channelmixer.h"
+#include "mp3enc/parttimes.h"
 #include "mp3enc/reasons.h"
 #include "mp3enc/replaygain.h"
 #include "mp3enc/resampler.h"
 #include "mp3enc/sndfilereader.h"
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -15,9 +17,11 @@ namespace {
 using Block = std::function<void(const float *left, const float *right, int n)>;
 
 // Reads the whole input in the encoder's blocks, as LAME takes them in. False when stopped, or
-// when the input cannot be read to its end (`*error` then says why).
+// when the input cannot be read to its end (`*error` then says why). `*reading`, if given, gets
+// the CPU time spent outside `block`.
 bool readAsLame(SndFileReader &reader, float scale, const std::atomic<bool> &stop,
-                const std::function<void()> &beforeBlock, QString *error, const Block &block)
+                const std::function<void()> &beforeBlock, QString *error, double *reading,
+                const Block &block)
 {
     const ChannelMixer mixer(reader.channels(), reader.channelMap());
     const int frames = BlockFeeder::blockFramesFor(reader.channels());
@@ -29,6 +33,7 @@ bool readAsLame(SndFileReader &reader, float scale, const std::atomic<bool> &sto
         const auto want = int(std::min<std::int64_t>(frames, reader.frames() - done));
         if (beforeBlock)
             beforeBlock();
+        const double readStart = reading ? threadSeconds() : 0;
         const std::int64_t got = reader.read(interleaved.data(), want);
         if (stop.load(std::memory_order_relaxed))
             return false;
@@ -43,52 +48,62 @@ bool readAsLame(SndFileReader &reader, float scale, const std::atomic<bool> &sto
             l[i] = replaygain::lameSample(left[i], scale);
             r[i] = replaygain::lameSample(right[i], scale);
         }
+        if (reading)
+            *reading += threadSeconds() - readStart;
         block(l.data(), r.data(), want);
         done += want;
     }
     return true;
 }
 
-std::uint16_t fieldOf(const replaygain::Analysis &analysis, int rate)
+std::uint16_t fieldOf(const replaygain::Histogram &histogram, int rate)
 {
     if (!replaygain::Analysis::isSupportedRate(rate))
         return 0;
-    return replaygain::radioGainField(replaygain::titleGain(analysis.histogram()));
+    return replaygain::radioGainField(replaygain::titleGain(histogram));
+}
+
+// A reader of its own on the file `input` has open, at the same scaling.
+bool openLike(SndFileReader &reader, const SndFileReader &input, QString *error)
+{
+    if (!reader.openSame(input)) {
+        if (error)
+            *error = reasons::readFailed(reader.errorText());
+        return false;
+    }
+    if (input.floatPeak())
+        reader.setFloatPeak(*input.floatPeak());
+    return true;
 }
 
 } // namespace
 
 std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale, int outputRate,
                                          const std::atomic<bool> &stop, QString *error,
-                                         const std::function<void()> &beforeBlock)
+                                         const std::function<void()> &beforeBlock, double *reading)
 {
     SndFileReader reader;
-    if (!reader.openSame(input)) {
-        if (error)
-            *error = reasons::readFailed(reader.errorText());
+    if (!openLike(reader, input, error))
         return std::nullopt;
-    }
-    if (input.floatPeak())
-        reader.setFloatPeak(*input.floatPeak());
     reader.setCancel(&stop);
     const int channels = ChannelMixer(reader.channels(), reader.channelMap()).outputChannels();
     replaygain::Analysis analysis(outputRate);
     if (!resampler::isNeeded(reader.sampleRate(), outputRate)) {
-        if (!readAsLame(reader, scale, stop, beforeBlock, error,
+        if (!readAsLame(reader, scale, stop, beforeBlock, error, reading,
                         [&](const float *l, const float *r, int n) {
                             analysis.analyze(l, r, std::size_t(n), channels);
                         }))
             return std::nullopt;
         analysis.finish();
-        return fieldOf(analysis, outputRate);
+        return fieldOf(analysis.histogram(), outputRate);
     }
     resampler::Stream stream(reader.sampleRate(), outputRate, channels,
                              [&](const float *l, const float *r, int n) {
                                  analysis.analyzeCall(l, r, std::size_t(n), channels);
                              });
-    if (!readAsLame(reader, scale, stop, beforeBlock, error,
+    if (!readAsLame(reader, scale, stop, beforeBlock, error, reading,
                     [&](const float *l, const float *r, int n) { stream.encode(l, r, n); }))
         return std::nullopt;
     stream.flush();
-    return fieldOf(analysis, outputRate);
+    return fieldOf(analysis.histogram(), outputRate);
 }

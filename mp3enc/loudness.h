@@ -13,7 +13,9 @@ class SndFileReader;
 // MP3's channels, scaled by its `scale`, and where `outputRate` is not the input's, through LAME's
 // resampler in the blocks the encoder hands LAME), for a file that is encoded in pieces. Empty
 // when stopped, or when the input cannot be read to its end (`*error` then says why, in the user's
-// words). `beforeBlock`, if given, runs before each block is read.
+// words). `beforeBlock`, if given, runs before each block is read; `*reading`, if given, gets the
+// thread CPU seconds spent reading and scaling the input.
 std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale, int outputRate,
                                          const std::atomic<bool> &stop, QString *error = nullptr,
-                                         const std::function<void()> &beforeBlock = {});
+                                         const std::function<void()> &beforeBlock = {},
+                                         double *reading = nullptr);

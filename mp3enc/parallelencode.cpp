@@ -5,6 +5,7 @@
 #include "mp3enc/id3tag.h"
 #include "mp3enc/infotag.h"
 #include "mp3enc/loudness.h"
+#include "mp3enc/parttimes.h"
 #include "mp3enc/reasons.h"
 #include "mp3enc/segmentencoder.h"
 #include "mp3enc/streamjoin.h"
@@ -77,16 +78,23 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
         ~WorkersStop() { self->stopWorkers(); }
     } workersStop{this};
     // The loudness of the whole input, for the info tag: one pass of its own beside the segments,
-    // as the segments' encoders each hear only a part.
+    // as the segments' encoders each hear only a part. Its filters are recursive, and only the
+    // history the samples before leave gives LAME's gain, so the pass runs in one piece.
     std::atomic<bool> quitAnalysis{false};
     std::optional<std::uint16_t> radioGain; // under m_mutex, with `analysed`
     QString analysisError;
     bool analysed = false;
     std::thread analysis([&] {
         QString error;
+        const PartClock clock(m_options.times);
+        double reading = 0;
         const std::optional<std::uint16_t> gain =
             radioGainOf(m_input, m_lameScale, m_settings.outSampleRate, quitAnalysis, &error,
-                        m_options.beforeLoudnessBlock);
+                        m_options.beforeLoudnessBlock, m_options.times ? &reading : nullptr);
+        if (m_options.times) {
+            m_options.times->add(m_options.times->loudness, clock.elapsed());
+            m_options.times->add(m_options.times->loudnessReading, reading);
+        }
         {
             std::lock_guard lock(m_mutex);
             radioGain = gain;
@@ -118,6 +126,7 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
         return a->result;
     if (!a->usable)
         return std::nullopt;
+    double joinStart = m_options.times ? threadSeconds() : 0;
     std::vector<unsigned char> tag = a->tag;
     const std::vector<unsigned char> placeholder(tag.size(), 0);
     if (!out.write(placeholder.data(), placeholder.size()))
@@ -131,6 +140,7 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
             return std::nullopt;
         if (!join.writeFinished(false))
             return writeFailedResult(out);
+        timeJoin(i - 1, joinStart);
         std::unique_ptr<SegmentOutput> b = take(i, stop);
         if (!b)
             return stoppedResult;
@@ -150,6 +160,7 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
         return std::nullopt;
     if (!join.writeFinished(true))
         return writeFailedResult(out);
+    timeJoin(segments.size() - 1, joinStart);
     if (!waitFor(analysed, stop))
         return stoppedResult; // the pass is told to quit, and ends within a block
     analysis.join();
@@ -187,7 +198,7 @@ std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutp
         if (stopped(stop))
             return EncodeResult{EncodeResult::Stopped, 0, {}};
         const std::int64_t until = std::min(join.next() + RunOnStep, bEnd - 1);
-        if (auto ran = runOn(*a, until, join, stop, &serial);
+        if (auto ran = runOn(*a, i, until, join, stop, &serial);
             !ran || ran->status != EncodeResult::Done)
             return ran;
         const std::int64_t tried = join.next();
@@ -202,7 +213,7 @@ std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutp
         return EncodeResult{};
     }
     b.reset();
-    if (auto ran = runOn(*a, m_plan.segments[i].endFrame, join, stop, &serial);
+    if (auto ran = runOn(*a, i, m_plan.segments[i].endFrame, join, stop, &serial);
         !ran || ran->status != EncodeResult::Done)
         return ran;
     ++m_extended;
@@ -212,10 +223,22 @@ std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutp
 
 // The earlier encoder runs on until its frames reach `until`: they continue the joined ones
 // exactly. `*serial` counts the frames it encodes on the joining thread.
-std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::int64_t until,
-                                                  const StreamJoin &join, const StopSignal &stop,
-                                                  std::int64_t *serial)
+std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::size_t i,
+                                                  std::int64_t until, const StreamJoin &join,
+                                                  const StopSignal &stop, std::int64_t *serial)
 {
+    const PartClock clock(m_options.times);
+    struct Timed
+    {
+        const ParallelEncode &self;
+        const PartClock &clock;
+        std::size_t i;
+        ~Timed()
+        {
+            if (self.m_options.times)
+                self.m_options.times->add(self.m_options.times->runOns, i, clock.elapsed());
+        }
+    } timed{*this, clock, i};
     const std::int64_t had = a.first + std::int64_t(a.frames.size());
     a.encoder.dropBefore(join.next() - SegmentPlan::Window, a.frames, a.first);
     const EncodeResult ran = a.encoder.encodeTo(sampleFor(until), [&] { return stopped(stop); });
@@ -333,9 +356,12 @@ void ParallelEncode::work(const StopSignal &stop)
         try {
             // A core for the whole segment: a file ahead gives way to the current one.
             const CorePool::Lease core(m_pool, !m_current || m_current->load(), &stop, &m_abort);
+            const PartClock clock(m_options.times);
             result = core ? encodeSegment(i, stop) : nullptr;
             if (!result)
                 return;
+            if (m_options.times)
+                m_options.times->add(m_options.times->segments, i, clock.elapsed());
         } catch (const std::bad_alloc &) {
             result = segmentFailed(rt::ErrOverflow, reasons::OutOfMemory);
         } catch (const std::exception &e) {
@@ -348,6 +374,15 @@ void ParallelEncode::work(const StopSignal &stop)
         }
         m_changed.notify_all();
     }
+}
+
+void ParallelEncode::timeJoin(std::size_t i, double &start) const
+{
+    if (!m_options.times)
+        return;
+    const double now = threadSeconds();
+    m_options.times->add(m_options.times->joins, i, now - start);
+    start = now;
 }
 
 bool ParallelEncode::waitFor(const bool &done, const StopSignal &stop)

@@ -62,11 +62,14 @@ private:
     std::optional<EncodeResult> joinNext(std::unique_ptr<SegmentOutput> &a,
                                          std::unique_ptr<SegmentOutput> b, std::size_t i,
                                          StreamJoin &join, const StopSignal &stop);
-    std::optional<EncodeResult> runOn(SegmentOutput &a, std::int64_t until, const StreamJoin &join,
-                                      const StopSignal &stop, std::int64_t *serial);
+    std::optional<EncodeResult> runOn(SegmentOutput &a, std::size_t i, std::int64_t until,
+                                      const StreamJoin &join, const StopSignal &stop,
+                                      std::int64_t *serial);
     bool rebuildTag(std::vector<unsigned char> &tag, const StreamJoin &join,
                     std::uint16_t radioGain, int padding) const;
     std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i, const StopSignal &stop) const;
+    // Benchmarks: the joining thread's CPU time since `start` goes to segment i.
+    void timeJoin(std::size_t i, double &start) const;
     // Input sample up to which an encoder must run for its frames to reach `frame`; for
     // segment i's encoder, its end.
     std::int64_t sampleFor(std::int64_t frame) const;

@@ -55,6 +55,8 @@ struct SegmentPlan
     static int alignmentFor(int samplesPerFrame, int inputRate, int outputRate);
 };
 
+struct PartTimes;
+
 struct SegmentOptions
 {
     int threads = 0; // 0: every core; 1: the file in one piece
@@ -64,4 +66,6 @@ struct SegmentOptions
     std::function<bool(std::size_t segment)> spoilSegment;
     // Tests: called before each block of the loudness pass, to hold it back.
     std::function<void()> beforeLoudnessBlock;
+    // Benchmarks: where the CPU time goes, part by part.
+    PartTimes *times = nullptr;
 };

@@ -1,0 +1,222 @@
+#!/usr/bin/env python3
+"""How one long file's encode would scale past the cores this machine has: each part's CPU time,
+measured, and a model that predicts the time on more cores from it.
+
+Usage: scaling_bench.py BIN_DIR [WORK_DIR] [--minutes M] [--kbps K] [--rounds N] [--wav FILE]
+BIN_DIR holds parts_driver (a Release build). Needs lame, ffmpeg and sox; the recording is M
+minutes (60) of the CC-licensed soundtrack Debian ships in hyperrogue-music (BENCH=1
+scripts/install-deps.sh), decoded by ffmpeg and repeated as needed, or the WAV given.
+
+1. Times, alternating, N rounds (3): "lame -b K" on the file, our encode in one piece, with 2
+   threads, and with 2 threads held to one core (taskset), and prints the medians.
+2. The per-part CPU of the 2-thread run: the segments (pre-roll and seam windows included: their
+   cost beyond the one-piece encode is the per-segment overhead), the loudness pass (its reading
+   and scaling apart), the join's work per segment and the run-ons at seams.
+3. A model: the segments on a pool of worker threads that start at most threads + 1 segments
+   ahead of the join, the join's work on each segment in order once it is encoded, and the
+   loudness pass, every runnable thread sharing the cores equally. Checked against the measured
+   1-core and 2-core times, then the predictions for 4, 8 and 16 cores (as many worker threads),
+   and the critical path: the longest chain of work that cannot run side by side.
+"""
+import glob
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import wave
+
+SOUNDTRACK = "/usr/share/hyperrogue/music"
+RATE = 44100
+
+
+def soundtrack(work, minutes):
+    """A WAV of `minutes` of the soundtrack, its tracks one after another, repeated as needed."""
+    parts = []
+    for track in sorted(glob.glob(os.path.join(SOUNDTRACK, "*.ogg"))):
+        part = os.path.join(work, "part.wav")
+        if subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", track, "-ar", str(RATE), "-ac",
+                           "2", "-c:a", "pcm_s16le", part], capture_output=True).returncode == 0:
+            with wave.open(part) as w:
+                parts.append(w.readframes(w.getnframes()))
+            os.remove(part)
+    if not parts:
+        return None
+    audio = b"".join(parts)
+    wanted = int(minutes * 60 * RATE) * 4
+    audio = (audio * (wanted // len(audio) + 1))[:wanted]
+    path = os.path.join(work, f"soundtrack {minutes} min.wav")
+    with wave.open(path, "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        w.writeframes(audio)
+    return path
+
+
+def timed(args):
+    start = time.perf_counter()
+    out = subprocess.run(args, check=True, capture_output=True, text=True).stdout
+    return time.perf_counter() - start, out
+
+
+def parse_parts(out):
+    parts = {"segment": {}, "join": {}, "runon": {}}
+    figures = {}
+    for line in out.splitlines():
+        words = line.split()
+        if len(words) == 3 and words[0] in parts:
+            parts[words[0]][int(words[1])] = float(words[2])
+        elif len(words) == 2:
+            figures[words[0]] = float(words[1])
+    count = int(figures.get("segments", 0))
+    for name, values in parts.items():
+        figures[name] = [values.get(i, 0.0) for i in range(count)]
+    return figures
+
+
+def simulate(parts, cores, threads):
+    """Wall time of the encode on `cores` cores with `threads` workers, every runnable thread
+    getting an equal share of the cores (at most one core each)."""
+    n = len(parts["segment"])
+    work = parts["segment"]
+    join = parts["join"]
+    ahead = threads + 1
+    # The loudness pass: one task from the start, on a thread of its own.
+    loudness_left = parts["loudness"]
+    done = [False] * n
+    worker_task = [None] * threads  # [segment, cpu left]
+    next_segment, joined = 0, 0
+    join_task = None  # [segment, cpu left]
+    join_next = 0
+    now = 0.0
+    while True:
+        # Idle workers take the next segments the join allows.
+        for w in range(threads):
+            if worker_task[w] is None and next_segment < n and next_segment <= joined + ahead:
+                worker_task[w] = [next_segment, work[next_segment]]
+                next_segment += 1
+        if join_task is None and join_next < n and done[join_next]:
+            joined = join_next
+            join_task = [join_next, join[join_next]]
+            join_next += 1
+            continue  # the join moved on: more segments may start
+        running = [t for t in worker_task if t is not None]
+        if join_task is not None:
+            running.append(join_task)
+        loudness_running = loudness_left > 1e-12
+        count = len(running) + (1 if loudness_running else 0)
+        if count == 0:
+            return now
+        speed = min(1.0, cores / count)
+        step = min([t[1] for t in running] + ([loudness_left] if loudness_running else []))
+        now += step / speed
+        for t in running:
+            t[1] -= step
+        if loudness_running:
+            loudness_left -= step
+        for w in range(threads):
+            if worker_task[w] is not None and worker_task[w][1] <= 1e-12:
+                done[worker_task[w][0]] = True
+                worker_task[w] = None
+        if join_task is not None and join_task[1] <= 1e-12:
+            join_task = None
+
+
+def critical_path(parts):
+    """The longest chain of work that must run one after another, whatever the cores: a segment,
+    then the join's work from it to the end; or the loudness pass on its own thread."""
+    n = len(parts["segment"])
+    best = parts["loudness"]
+    for i in range(n):
+        chain = parts["segment"][i] + sum(parts["join"][i:])
+        best = max(best, chain)
+    return best
+
+
+def main():
+    args = [a for a in sys.argv[1:]]
+    def option(name, default):
+        if name in args:
+            value = args[args.index(name) + 1]
+            del args[args.index(name):args.index(name) + 2]
+            return value
+        return default
+    minutes = float(option("--minutes", 60))
+    kbps = int(option("--kbps", 128))
+    rounds = int(option("--rounds", 3))
+    wav = option("--wav", None)
+    if not args or not all(shutil.which(t) for t in ("lame", "ffmpeg", "taskset")):
+        sys.exit(__doc__)
+    driver = os.path.join(os.path.abspath(args[0]), "parts_driver")
+    work = tempfile.mkdtemp(prefix="scaling bench ", dir=args[1] if len(args) > 1 else None)
+    try:
+        if not wav:
+            wav = soundtrack(work, minutes)
+            if not wav:
+                sys.exit(f"no recordings in {SOUNDTRACK} (BENCH=1 scripts/install-deps.sh)")
+        with wave.open(wav) as w:
+            seconds = w.getnframes() / w.getframerate()
+        print(f"{os.path.basename(wav)}: {seconds / 60:.1f} min at {kbps} kbit/s; cores "
+              f"{os.cpu_count()}, load {os.getloadavg()[0]:.2f}")
+        mp3 = os.path.join(work, "out.mp3")
+        lame, one, two, pinned, runs = [], [], [], [], []
+        for _ in range(rounds):
+            lame.append(timed(["lame", "--quiet", "-b", str(kbps), wav, mp3])[0])
+            one.append(parse_parts(timed([driver, "encode", wav, mp3, str(kbps), "1"])[1]))
+            run = parse_parts(timed([driver, "encode", wav, mp3, str(kbps), "2"])[1])
+            two.append(run["wall"])
+            runs.append(run)
+            pinned.append(parse_parts(timed(["taskset", "-c", "0", driver, "encode", wav, mp3,
+                                             str(kbps), "2"])[1])["wall"])
+        lame_wall = statistics.median(lame)
+        one_cpu = statistics.median(r["cpu"] for r in one)
+        one_wall = statistics.median(r["wall"] for r in one)
+        two_wall, pinned_wall = statistics.median(two), statistics.median(pinned)
+        parts = sorted(runs, key=lambda r: r["wall"])[len(runs) // 2]
+        print(f"lame {lame_wall:.2f} s; one piece {one_wall:.2f} s ({one_cpu:.2f} s CPU); "
+              f"2 threads {two_wall:.2f} s (ratio {two_wall / lame_wall:.3f}); 2 threads on one "
+              f"core {pinned_wall:.2f} s; medians of {rounds}")
+
+        n = len(parts["segment"])
+        segments = sum(parts["segment"])
+        joins = sum(parts["join"])
+        runons = sum(parts["runon"])
+        loud = parts["loudness"]
+        total = segments + loud + joins
+        # What cutting the file costs: pre-rolls, seam windows, the join and the separate
+        # loudness pass, less the analysis LAME would do inside a one-piece encode.
+        overhead = parts["cpu"] - one_cpu
+        print(f"\nCPU by part, 2 threads ({n} segments, {parts['cpu']:.2f} s for the process):")
+        rows = [
+            ("segments' encoders", segments),
+            ("loudness pass", loud),
+            ("  of which reading and scaling the input", parts["loudness_reading"]),
+            ("join (parse, fit, write)", joins - runons),
+            ("run-ons at seams", runons),
+        ]
+        for label, value in rows:
+            print(f"  {label:58} {value:7.3f} s  {100 * value / total:5.1f} %")
+        print(f"  the process's CPU beyond the one-piece encode's: {overhead:.3f} s, "
+              f"{overhead / n * 1000:.1f} ms per segment")
+
+        print("\nmodel against measurement:")
+        for cores, measured in ((1, pinned_wall), (2, two_wall)):
+            predicted = simulate(parts, cores, 2)
+            print(f"  {cores} core(s), 2 threads: predicted {predicted:.2f} s, measured "
+                  f"{measured:.2f} s ({100 * (predicted / measured - 1):+.1f} %)")
+        path = critical_path(parts)
+        print(f"\npredicted, as many threads as cores (lame {lame_wall:.2f} s one piece):")
+        for cores in (2, 4, 8, 16):
+            predicted = simulate(parts, cores, cores)
+            print(f"  {cores:2} cores: {predicted:6.2f} s, {lame_wall / predicted:5.2f} x lame")
+        print(f"  critical path {path:.2f} s: at most {lame_wall / path:.1f} x lame on any "
+              f"number of cores")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
