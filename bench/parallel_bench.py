@@ -3,7 +3,7 @@
 
 Usage: parallel_bench.py BIN_DIR [WORK_DIR] [--skip-large] [--rounds N]
                          [--only long|dense|real|pluck|float|lowrate|batch|short|ninety|mixed|
-                                 memory|modes]
+                                 memory|modes|faces]
 BIN_DIR holds Mp3Enc.ocx, ZTbutton.ocx, mp3enc_driver, batch_driver and batchmp3 (a Release
 build). Needs lame, mpg123, ffmpeg, sox and mp3val (scripts/install-deps.sh installs them), and
 for the real recordings hyperrogue-music (BENCH=1 scripts/install-deps.sh installs it too).
@@ -33,6 +33,11 @@ for ffmpeg and mpg123, exactly the input's length when decoded.
    0.58), -V 0 and --abr 192 (at most 0.60); and 40 files of 10 s at -V 2 (at most 0.55).
    A variable or average rate's outputs are checked for a size within 1 % of lame's instead of
    the same size, and by mp3val too. Every run waits until no other program keeps a core busy.
+10. faces: the same files through the window on an X server (batch_driver on xcb: the display
+   in DISPLAY, else a private Xvfb) and through "batchmp3 --convert", every core, against lame
+   in the same rounds: 40 files of 10 s (target: at most 0.54, the window within 0.03 of the
+   terminal), the mixed batch (0.55), six recordings of 2 to 9 minutes cut from the soundtrack
+   (0.55) and ten minutes at 96 kbit/s, where the rate is lowered (0.60).
 """
 import glob
 import os
@@ -384,6 +389,79 @@ def modes(bin_dir, work):
         os.remove(wav)
 
 
+def x_display():
+    """A display for the window: DISPLAY's, or a private Xvfb (returned to be stopped)."""
+    if os.environ.get("DISPLAY"):
+        return os.environ["DISPLAY"], None
+    for number in range(90, 100):
+        if not os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            server = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1280x1024x24",
+                                       "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
+            for _ in range(50):
+                if os.path.exists(f"/tmp/.X11-unix/X{number}"):
+                    return f":{number}", server
+                time.sleep(0.1)
+            server.kill()
+    sys.exit("no X server: install xvfb")
+
+
+def faces(bin_dir, work):
+    if not glob.glob(os.path.join(SOUNDTRACK, "*.ogg")):
+        print(f"real recordings: none in {SOUNDTRACK} (BENCH=1 scripts/install-deps.sh)")
+        return
+    recordings = soundtrack_clips(work, "recording", [120, 180, 240, 300, 420, 540])
+    batches = [
+        ("40 files of 10 s", soundtrack_clips(work, "short", [10] * 40), 128, 0.54),
+        ("2 x 5 min, 20 x 10 s, 5 x 45 s",
+         soundtrack_clips(work, "mixed", [300] * 2 + [10] * 20 + [45] * 5), 128, 0.55),
+        ("six recordings of " + "/".join(f"{frames_of(w) / RATE / 60:.1f}" for w in recordings)
+         + " min", recordings, 128, 0.55),
+        ("ten minutes", soundtrack_clips(work, "ten", [600]), 96, 0.60),
+    ]
+    display, server = x_display()
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
+    try:
+        for label, wavs, kbps, target in batches:
+            listing = os.path.join(work, "list.txt")
+            with open(listing, "w", encoding="utf-8") as f:
+                f.write("\n".join(wavs) + "\n")
+            walls = {"lame": [], "window": [], "terminal": []}
+            for _ in range(ROUNDS):
+                wait_for_quiet()
+                walls["lame"].append(lame_batch(wavs, kbps))
+                wait_for_quiet()
+                out = subprocess.run([os.path.join(bin_dir, "batch_driver"), listing, "0",
+                                      str(kbps)], check=True, capture_output=True, text=True,
+                                     env=env).stdout
+                walls["window"].append(float(dict(line.split() for line in out.splitlines()
+                                                  if len(line.split()) == 2)["seconds"]))
+                problems = []
+                for wav in wavs:
+                    problems += check(wav[:-3] + "mp3", wav[:-3] + "lame.mp3", frames_of(wav),
+                                      work)
+                    os.remove(wav[:-3] + "mp3")
+                wait_for_quiet()
+                walls["terminal"].append(convert_batch(bin_dir, work, wavs, ["-b", str(kbps)]))
+                for wav in wavs:
+                    problems += check(wav[:-3] + "mp3", wav[:-3] + "lame.mp3", frames_of(wav),
+                                      work)
+                    os.remove(wav[:-3] + "mp3")
+            lame = statistics.median(walls["lame"])
+            window = statistics.median(walls["window"]) / lame
+            terminal = statistics.median(walls["terminal"]) / lame
+            print(f"{label} at {kbps} kbit/s: lame {lame:.2f} s; window {window:.3f}, terminal "
+                  f"{terminal:.3f} of lame's time (target <= {target:.2f}); medians of "
+                  f"{ROUNDS}: " + "; ".join(f"{k} " + " ".join(f"{w:.2f}" for w in v)
+                                            for k, v in walls.items()))
+            print("  outputs: " + ("valid" if not problems else "; ".join(sorted(set(problems)))))
+            for wav in wavs:
+                os.remove(wav[:-3] + "lame.mp3")
+                os.remove(wav)
+    finally:
+        if server:
+            server.kill()
+
+
 def memory(bin_dir, work):
     peaks = {}
     for label, size in (("10 MiB", 10 << 20), ("2 GiB", 2 << 30)):
@@ -425,6 +503,7 @@ def main():
         "ninety": lambda: music_batch(bin_dir, work, "ninety"),
         "mixed": lambda: music_batch(bin_dir, work, "mixed"),
         "modes": lambda: modes(bin_dir, work),
+        "faces": lambda: faces(bin_dir, work),
     }
     try:
         for name, case in cases.items():
