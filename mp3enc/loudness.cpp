@@ -56,24 +56,11 @@ bool readAsLame(SndFileReader &reader, float scale, const std::atomic<bool> &sto
     return true;
 }
 
-std::uint16_t fieldOf(const replaygain::Histogram &histogram, int rate)
+std::uint16_t fieldOf(const replaygain::Analysis &analysis, int rate)
 {
     if (!replaygain::Analysis::isSupportedRate(rate))
         return 0;
-    return replaygain::radioGainField(replaygain::titleGain(histogram));
-}
-
-// A reader of its own on the file `input` has open, at the same scaling.
-bool openLike(SndFileReader &reader, const SndFileReader &input, QString *error)
-{
-    if (!reader.openSame(input)) {
-        if (error)
-            *error = reasons::readFailed(reader.errorText());
-        return false;
-    }
-    if (input.floatPeak())
-        reader.setFloatPeak(*input.floatPeak());
-    return true;
+    return replaygain::radioGainField(replaygain::titleGain(analysis.histogram()));
 }
 
 } // namespace
@@ -83,8 +70,13 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
                                          const std::function<void()> &beforeBlock, double *reading)
 {
     SndFileReader reader;
-    if (!openLike(reader, input, error))
+    if (!reader.openSame(input)) {
+        if (error)
+            *error = reasons::readFailed(reader.errorText());
         return std::nullopt;
+    }
+    if (input.floatPeak())
+        reader.setFloatPeak(*input.floatPeak());
     reader.setCancel(&stop);
     const int channels = ChannelMixer(reader.channels(), reader.channelMap()).outputChannels();
     replaygain::Analysis analysis(outputRate);
@@ -95,7 +87,7 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
                         }))
             return std::nullopt;
         analysis.finish();
-        return fieldOf(analysis.histogram(), outputRate);
+        return fieldOf(analysis, outputRate);
     }
     resampler::Stream stream(reader.sampleRate(), outputRate, channels,
                              [&](const float *l, const float *r, int n) {
@@ -105,5 +97,5 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
                     [&](const float *l, const float *r, int n) { stream.encode(l, r, n); }))
         return std::nullopt;
     stream.flush();
-    return fieldOf(analysis.histogram(), outputRate);
+    return fieldOf(analysis, outputRate);
 }
