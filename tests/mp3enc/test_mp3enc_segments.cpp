@@ -99,6 +99,24 @@ audiocheck::Pcm heard(const QString &wav)
     return pcm;
 }
 
+// The input as the encoder hears it, at `rate`: where that is lower than the input's, as ffmpeg
+// resamples it (no samples, and rate 0, if ffmpeg fails).
+audiocheck::Pcm heardAt(const QString &wav, int rate, const QString &dir, bool *lowered)
+{
+    audiocheck::Pcm pcm = heard(wav);
+    *lowered = pcm.sampleRate != rate;
+    if (!*lowered)
+        return pcm;
+    const QString resampled = QDir(dir).filePath(QStringLiteral("resampled.wav"));
+    QFile::remove(resampled);
+    if (!runTool(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), wav,
+                  QStringLiteral("-ar"), QString::number(rate), QStringLiteral("-c:a"),
+                  QStringLiteral("pcm_f32le"), resampled}))
+        return {};
+    return audiocheck::readWav(resampled);
+}
+
 const unsigned char *bytes(const QByteArray &a)
 {
     return reinterpret_cast<const unsigned char *>(a.constData());
@@ -230,17 +248,9 @@ void TestMp3EncSegments::compareWithReference(const QString &ours, const QString
     // the rate was lowered, both are measured against the input as ffmpeg resamples it.
     const audiocheck::Pcm o = audiocheck::decodeMp3(ours, m_dir.path());
     const audiocheck::Pcm r = audiocheck::decodeMp3(theirs, m_dir.path());
-    audiocheck::Pcm x = heard(wav);
-    const bool lowered = x.sampleRate != o.sampleRate;
-    if (lowered) {
-        const QString resampled = m_dir.filePath(QStringLiteral("resampled.wav"));
-        QFile::remove(resampled);
-        QVERIFY(runTool(QStringLiteral("ffmpeg"),
-                        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), wav,
-                         QStringLiteral("-ar"), QString::number(o.sampleRate),
-                         QStringLiteral("-c:a"), QStringLiteral("pcm_f32le"), resampled}));
-        x = audiocheck::readWav(resampled);
-    }
+    bool lowered = false;
+    const audiocheck::Pcm x = heardAt(wav, o.sampleRate, m_dir.path(), &lowered);
+    QCOMPARE(x.sampleRate, o.sampleRate);
     QCOMPARE(o.frames(), r.frames());
     QCOMPARE(audiocheck::ffmpegFrames(ours, o.channels),
              audiocheck::ffmpegFrames(theirs, o.channels));
@@ -463,17 +473,9 @@ void TestMp3EncSegments::variableRatesJoined()
     // lowered.
     const audiocheck::Pcm o = audiocheck::decodeMp3(ours, m_dir.path());
     const audiocheck::Pcm r = audiocheck::decodeMp3(theirs, m_dir.path());
-    audiocheck::Pcm x = heard(wav);
-    const bool lowered = x.sampleRate != o.sampleRate;
-    if (lowered) {
-        const QString resampled = m_dir.filePath(QStringLiteral("resampled.wav"));
-        QFile::remove(resampled);
-        QVERIFY(runTool(QStringLiteral("ffmpeg"),
-                        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), wav,
-                         QStringLiteral("-ar"), QString::number(o.sampleRate),
-                         QStringLiteral("-c:a"), QStringLiteral("pcm_f32le"), resampled}));
-        x = audiocheck::readWav(resampled);
-    }
+    bool lowered = false;
+    const audiocheck::Pcm x = heardAt(wav, o.sampleRate, m_dir.path(), &lowered);
+    QCOMPARE(x.sampleRate, o.sampleRate);
     QCOMPARE(o.frames(), r.frames());
     QVERIFY2(std::abs(o.frames() - x.frames()) <= (lowered ? 2 : 0),
              qPrintable(QStringLiteral("%1 frames for %2").arg(o.frames()).arg(x.frames())));
