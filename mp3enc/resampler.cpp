@@ -122,7 +122,7 @@ Resampler::Step Resampler::run(const float *const in[2], int n, float *const out
 }
 
 // Each output is its window's inputs times the taps, summed in float from the first tap on, as
-// LAME sums them. Four outputs at a time, both channels in lanes side by side: every lane adds
+// LAME sums them. Four outputs together, both channels in lanes side by side: every lane adds
 // in the same order, and eight sums in flight keep the adder busy.
 void Resampler::filterOutputs(int count, float *const out[2]) const
 {
@@ -132,9 +132,10 @@ void Resampler::filterOutputs(int count, float *const out[2]) const
         const float *x[Batch];
         const float *w[Batch];
         for (int k = 0; k < Batch; ++k) {
-            const auto j = std::size_t(std::min(first + k, count - 1)); // past the end: a copy
-            x[k] = m_line.data() + 2 * m_windows[j];
-            w[k] = m_taps[j];
+            // Past the end: a copy of the last, computed and dropped.
+            const auto output = std::size_t(std::min(first + k, count - 1));
+            x[k] = m_line.data() + 2 * m_windows[output];
+            w[k] = m_taps[output];
         }
         Lanes sums[Batch / 2] = {};
         for (int t = 0; t < taps; ++t) {
