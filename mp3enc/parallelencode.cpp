@@ -86,13 +86,13 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
     bool analysed = false;
     std::thread analysis([&] {
         QString error;
-        const PartClock clock(m_options.times);
+        const double start = m_options.times ? threadSeconds() : 0;
         double reading = 0;
         const std::optional<std::uint16_t> gain =
             radioGainOf(m_input, m_lameScale, m_settings.outSampleRate, quitAnalysis, &error,
                         m_options.beforeLoudnessBlock, m_options.times ? &reading : nullptr);
         if (m_options.times) {
-            m_options.times->add(m_options.times->loudness, clock.elapsed());
+            m_options.times->add(m_options.times->loudness, threadSeconds() - start);
             m_options.times->add(m_options.times->loudnessReading, reading);
         }
         {
@@ -227,18 +227,7 @@ std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::size_t 
                                                   std::int64_t until, const StreamJoin &join,
                                                   const StopSignal &stop, std::int64_t *serial)
 {
-    const PartClock clock(m_options.times);
-    struct Timed
-    {
-        const ParallelEncode &self;
-        const PartClock &clock;
-        std::size_t i;
-        ~Timed()
-        {
-            if (self.m_options.times)
-                self.m_options.times->add(self.m_options.times->runOns, i, clock.elapsed());
-        }
-    } timed{*this, clock, i};
+    const PartClock clock(m_options.times, &PartTimes::runOns, i);
     const std::int64_t had = a.first + std::int64_t(a.frames.size());
     a.encoder.dropBefore(join.next() - SegmentPlan::Window, a.frames, a.first);
     const EncodeResult ran = a.encoder.encodeTo(sampleFor(until), [&] { return stopped(stop); });
@@ -356,12 +345,12 @@ void ParallelEncode::work(const StopSignal &stop)
         try {
             // A core for the whole segment: a file ahead gives way to the current one.
             const CorePool::Lease core(m_pool, !m_current || m_current->load(), &stop, &m_abort);
-            const PartClock clock(m_options.times);
-            result = core ? encodeSegment(i, stop) : nullptr;
+            {
+                const PartClock clock(m_options.times, &PartTimes::segments, i);
+                result = core ? encodeSegment(i, stop) : nullptr;
+            }
             if (!result)
                 return;
-            if (m_options.times)
-                m_options.times->add(m_options.times->segments, i, clock.elapsed());
         } catch (const std::bad_alloc &) {
             result = segmentFailed(rt::ErrOverflow, reasons::OutOfMemory);
         } catch (const std::exception &e) {

@@ -24,14 +24,25 @@ private:
 // The calling thread's CPU time so far, in seconds.
 double threadSeconds();
 
-// Adds the CPU time the calling thread spends in a scope to a part, when `times` is given.
+// Adds the CPU time the calling thread spends in its scope to entry i of a part, when `times`
+// is given.
 class PartClock
 {
 public:
-    explicit PartClock(PartTimes *times) : m_times(times), m_start(times ? threadSeconds() : 0) {}
-    double elapsed() const { return m_times ? threadSeconds() - m_start : 0; }
+    PartClock(PartTimes *times, std::vector<double> PartTimes::*part, std::size_t i)
+        : m_times(times), m_part(part), m_i(i), m_start(times ? threadSeconds() : 0)
+    {}
+    ~PartClock()
+    {
+        if (m_times)
+            m_times->add(m_times->*m_part, m_i, threadSeconds() - m_start);
+    }
+    PartClock(const PartClock &) = delete;
+    PartClock &operator=(const PartClock &) = delete;
 
 private:
     PartTimes *m_times;
+    std::vector<double> PartTimes::*m_part;
+    std::size_t m_i;
     double m_start;
 };
