@@ -183,6 +183,14 @@ double ffmpegSeekLanding(const QString &mp3, double seconds, int sampleRate)
     return std::nan("");
 }
 
+QString decoderErrors(const QString &mp3)
+{
+    return toolErrors(QStringLiteral("ffmpeg"),
+                      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), mp3,
+                       QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")}) +
+           toolErrors(QStringLiteral("mpg123"), {QStringLiteral("-q"), QStringLiteral("-t"), mp3});
+}
+
 QString mp3valProblems(const QString &mp3)
 {
     QProcess process;

@@ -34,6 +34,8 @@ qint64 ffmpegFrames(const QString &mp3, int channels);
 // ("-ss"), in seconds of its decode from the start; NaN when ffmpeg fails or its samples are not
 // found there.
 double ffmpegSeekLanding(const QString &mp3, double seconds, int sampleRate);
+// What ffmpeg and mpg123 complain of while decoding an MP3; empty for a clean file.
+QString decoderErrors(const QString &mp3);
 // What mp3val finds wrong with an MP3 (a missing tag is not wrong); empty for a clean file.
 QString mp3valProblems(const QString &mp3);
 
