@@ -123,6 +123,13 @@ def check(mp3, reference, frames, work):
     return problems
 
 
+def remove_outputs(wavs, endings=("mp3", "lame.mp3")):
+    for wav in wavs:
+        for ending in endings:
+            if os.path.exists(wav[:-3] + ending):
+                os.remove(wav[:-3] + ending)
+
+
 def lame_batch(wavs, kbps):
     start = time.perf_counter()
     for wav in wavs:
@@ -131,13 +138,14 @@ def lame_batch(wavs, kbps):
     return time.perf_counter() - start
 
 
-def window_batch(bin_dir, work, wavs, cores, kbps):
-    """Click to completion message, and the process's CPU time, through the real window."""
+def window_batch(bin_dir, work, wavs, cores, kbps, env=None):
+    """Click to completion message, and the process's CPU time, through the real window
+    (offscreen unless `env` names a display)."""
     listing = os.path.join(work, "list.txt")
     with open(listing, "w", encoding="utf-8") as f:
         f.write("\n".join(wavs) + "\n")
     _, cpu, _, out = run_timed([os.path.join(bin_dir, "batch_driver"), listing, str(cores),
-                                str(kbps)])
+                                str(kbps)], env=env)
     figures = dict(line.split() for line in out.splitlines() if len(line.split()) == 2)
     return float(figures["seconds"]), cpu, int(figures["max_tick_gap_ms"])
 
@@ -166,10 +174,7 @@ def measure(bin_dir, work, label, wavs, kbps, target, cpu_target=None):
     for wav in wavs:
         problems += check(wav[:-3] + "mp3", wav[:-3] + "lame.mp3", frames_of(wav), work)
     print("  outputs: " + ("valid" if not problems else "; ".join(sorted(set(problems)))))
-    for wav in wavs:
-        for ending in ("mp3", "lame.mp3"):
-            if os.path.exists(wav[:-3] + ending):
-                os.remove(wav[:-3] + ending)
+    remove_outputs(wavs)
 
 
 def long_file(bin_dir, work):
@@ -240,7 +245,8 @@ def batch(bin_dir, work):
 
 def soundtrack_clips(work, prefix, lengths):
     """WAVs of the given lengths in seconds, cut one after another from the soundtrack decoded
-    as one recording (from its start again when it runs out)."""
+    as one recording (from its start again when it runs out, and repeated for a clip longer
+    than the whole)."""
     tracks = sorted(glob.glob(os.path.join(SOUNDTRACK, "*.ogg")))
     whole = os.path.join(work, "soundtrack.wav")
     if not os.path.exists(whole):
@@ -262,6 +268,8 @@ def soundtrack_clips(work, prefix, lengths):
             w.writeframes(b"".join(parts))
     with wave.open(whole) as w:
         audio = w.readframes(w.getnframes())
+    longest = int(max(lengths) * RATE) * 4
+    audio *= longest // len(audio) + 1
     wavs, at = [], 0
     for i, seconds in enumerate(lengths):
         size = int(seconds * RATE) * 4
@@ -354,9 +362,7 @@ def measure_mode(bin_dir, work, label, wavs, option, target):
     for _ in range(ROUNDS):
         wait_for_quiet()
         lame_walls.append(lame_option_batch(wavs, option))
-        for wav in wavs:
-            if os.path.exists(wav[:-3] + "mp3"):
-                os.remove(wav[:-3] + "mp3")
+        remove_outputs(wavs, ["mp3"])
         wait_for_quiet()
         our_walls.append(convert_batch(bin_dir, work, wavs, option))
     lame_wall, ours = statistics.median(lame_walls), statistics.median(our_walls)
@@ -369,10 +375,7 @@ def measure_mode(bin_dir, work, label, wavs, option, target):
         problems += check_mode(wav[:-3] + "mp3", wav[:-3] + "lame.mp3", frames_of(wav), work,
                                option[0] == "-b")
     print("  outputs: " + ("valid" if not problems else "; ".join(sorted(set(problems)))))
-    for wav in wavs:
-        for ending in ("mp3", "lame.mp3"):
-            if os.path.exists(wav[:-3] + ending):
-                os.remove(wav[:-3] + ending)
+    remove_outputs(wavs)
 
 
 def modes(bin_dir, work):
@@ -422,30 +425,24 @@ def faces(bin_dir, work):
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
     try:
         for label, wavs, kbps, target in batches:
-            listing = os.path.join(work, "list.txt")
-            with open(listing, "w", encoding="utf-8") as f:
-                f.write("\n".join(wavs) + "\n")
             walls = {"lame": [], "window": [], "terminal": []}
+            problems = []
+
+            def checked():
+                for wav in wavs:
+                    problems.extend(check(wav[:-3] + "mp3", wav[:-3] + "lame.mp3",
+                                          frames_of(wav), work))
+                remove_outputs(wavs, ["mp3"])
+
             for _ in range(ROUNDS):
                 wait_for_quiet()
                 walls["lame"].append(lame_batch(wavs, kbps))
                 wait_for_quiet()
-                out = subprocess.run([os.path.join(bin_dir, "batch_driver"), listing, "0",
-                                      str(kbps)], check=True, capture_output=True, text=True,
-                                     env=env).stdout
-                walls["window"].append(float(dict(line.split() for line in out.splitlines()
-                                                  if len(line.split()) == 2)["seconds"]))
-                problems = []
-                for wav in wavs:
-                    problems += check(wav[:-3] + "mp3", wav[:-3] + "lame.mp3", frames_of(wav),
-                                      work)
-                    os.remove(wav[:-3] + "mp3")
+                walls["window"].append(window_batch(bin_dir, work, wavs, 0, kbps, env)[0])
+                checked()
                 wait_for_quiet()
                 walls["terminal"].append(convert_batch(bin_dir, work, wavs, ["-b", str(kbps)]))
-                for wav in wavs:
-                    problems += check(wav[:-3] + "mp3", wav[:-3] + "lame.mp3", frames_of(wav),
-                                      work)
-                    os.remove(wav[:-3] + "mp3")
+                checked()
             lame = statistics.median(walls["lame"])
             window = statistics.median(walls["window"]) / lame
             terminal = statistics.median(walls["terminal"]) / lame
@@ -454,8 +451,8 @@ def faces(bin_dir, work):
                   f"{ROUNDS}: " + "; ".join(f"{k} " + " ".join(f"{w:.2f}" for w in v)
                                             for k, v in walls.items()))
             print("  outputs: " + ("valid" if not problems else "; ".join(sorted(set(problems)))))
+            remove_outputs(wavs)
             for wav in wavs:
-                os.remove(wav[:-3] + "lame.mp3")
                 os.remove(wav)
     finally:
         if server:

@@ -18,7 +18,6 @@ scripts/install-deps.sh), decoded by ffmpeg and repeated as needed, or the WAV g
    1-core and 2-core times, then the predictions for 4, 8 and 16 cores (as many worker threads),
    and the critical path: the longest chain of work that cannot run side by side.
 """
-import glob
 import os
 import shutil
 import statistics
@@ -28,33 +27,7 @@ import tempfile
 import time
 import wave
 
-SOUNDTRACK = "/usr/share/hyperrogue/music"
-RATE = 44100
-
-
-def soundtrack(work, minutes):
-    """A WAV of `minutes` of the soundtrack, its tracks one after another, repeated as needed."""
-    parts = []
-    for track in sorted(glob.glob(os.path.join(SOUNDTRACK, "*.ogg"))):
-        part = os.path.join(work, "part.wav")
-        if subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", track, "-ar", str(RATE), "-ac",
-                           "2", "-c:a", "pcm_s16le", part], capture_output=True).returncode == 0:
-            with wave.open(part) as w:
-                parts.append(w.readframes(w.getnframes()))
-            os.remove(part)
-    if not parts:
-        return None
-    audio = b"".join(parts)
-    wanted = int(minutes * 60 * RATE) * 4
-    audio = (audio * (wanted // len(audio) + 1))[:wanted]
-    path = os.path.join(work, f"soundtrack {minutes} min.wav")
-    with wave.open(path, "wb") as w:
-        w.setnchannels(2)
-        w.setsampwidth(2)
-        w.setframerate(RATE)
-        w.writeframes(audio)
-    return path
-
+from parallel_bench import SOUNDTRACK, soundtrack_clips
 
 def timed(args):
     start = time.perf_counter()
@@ -154,7 +127,7 @@ def main():
     work = tempfile.mkdtemp(prefix="scaling bench ", dir=args[1] if len(args) > 1 else None)
     try:
         if not wav:
-            wav = soundtrack(work, minutes)
+            wav = next(iter(soundtrack_clips(work, "soundtrack", [minutes * 60])), None)
             if not wav:
                 sys.exit(f"no recordings in {SOUNDTRACK} (BENCH=1 scripts/install-deps.sh)")
         with wave.open(wav) as w:
