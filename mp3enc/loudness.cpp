@@ -75,8 +75,6 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
             *error = reasons::readFailed(reader.errorText());
         return std::nullopt;
     }
-    if (input.floatPeak())
-        reader.setFloatPeak(*input.floatPeak());
     reader.setCancel(&stop);
     const int channels = ChannelMixer(reader.channels(), reader.channelMap()).outputChannels();
     replaygain::Analysis analysis(outputRate);

@@ -29,8 +29,6 @@ EncodeResult SegmentEncoder::open(const SndFileReader &input, const LameEncoder:
     m_firstFrame = firstFrame;
     if (!m_reader.openSame(input))
         return readFailed(m_reader);
-    if (input.floatPeak())
-        m_reader.setFloatPeak(*input.floatPeak()); // one peak for every piece of the file
     if (m_reader.frames() != m_total || (m_reader.channels() == 1) != (settings.channels == 1))
         return failed(reasons::InputChanged);
     if (!m_reader.seek(std::max(m_position, m_silentEnd))) {

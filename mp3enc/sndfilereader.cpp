@@ -243,6 +243,7 @@ bool SndFileReader::openSame(const SndFileReader &opened)
     }
     if (!openDescriptor())
         return false;
+    m_floatPeak = opened.m_floatPeak; // every reader of the file scales float input alike
     return opened.m_first == 0 && opened.m_frames == m_frames
                ? true
                : setPart(opened.m_first, opened.m_frames);

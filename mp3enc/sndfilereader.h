@@ -25,7 +25,8 @@ public:
     // opened: a pipe or a device could block the reader or never end.
     bool open(const QString &path);
     // Reads the file `opened` has open, through the same open file description: whatever
-    // happens to its name meanwhile (replaced, renamed, deleted), this reads the same file.
+    // happens to its name meanwhile (replaced, renamed, deleted), this reads the same file, the
+    // same part, with the same float peak.
     bool openSame(const SndFileReader &opened);
     QString errorText() const { return m_error; }
     // After a failed open: the path named something that is not a regular file.
@@ -56,10 +57,9 @@ public:
     bool scalesItself() const;
     // The peak the scaling of float input divides by: 32768/32767 times the largest magnitude
     // (0 for silence, which is then read as silence). Found by reading the whole file once, on
-    // the first read unless given; false when the read is cancelled or fails.
+    // the first read unless taken over by openSame(); false when the read is cancelled or fails.
     bool findFloatPeak();
     std::optional<double> floatPeak() const { return m_floatPeak; }
-    void setFloatPeak(double peak) { m_floatPeak = peak; }
 
     // Once `*cancel` is set every read of the file comes back empty, so a long read inside
     // libsndfile (the float peak scan) ends within one block.
