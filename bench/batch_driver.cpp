@@ -7,6 +7,7 @@
 // the longest time between two ticks of the window's arrow timer during the batch; then what the
 // window's own thread did: "status_updates" (status line texts), "paints" (paint events of any
 // widget), "paint_seconds" (in them) and "gui_cpu_seconds" (its CPU time in the batch).
+#include "bench/cpuclock.h"
 #include "converter/encoder/mp3enc.h"
 #include "converter/main/form1.h"
 #include "runtime/regsvr.h"
@@ -21,7 +22,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <iterator>
 
@@ -47,13 +47,6 @@ QStringList readList(const QString &path)
         if (!line.trimmed().isEmpty())
             files << line;
     return files;
-}
-
-double threadSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
 // Counts the window's paint events and the time spent in them.
@@ -172,12 +165,12 @@ int main(int argc, char *argv[])
     double guiStart = 0, guiSeconds = 0;
     QTimer::singleShot(0, [&] {
         app.installEventFilter(&paints);
-        guiStart = threadSeconds();
+        guiStart = cpuclock::thread();
         clock.start();
         form.ZTbutton3_Click();
     });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] {
-        guiSeconds = threadSeconds() - guiStart;
+        guiSeconds = cpuclock::thread() - guiStart;
         app.removeEventFilter(&paints);
     });
     app.exec();

@@ -8,6 +8,7 @@
 //                                                    prints how long Stop took, in ms, with the
 //                                                    further pairs handed over to encode ahead
 // Every mode ends with a line "maxrss <kB>", the peak resident memory of the process.
+#include "bench/cpuclock.h"
 #include "runtime/comerror.h"
 #include "runtime/objectfactory.h"
 #include "runtime/regsvr.h"
@@ -25,7 +26,6 @@
 #include <random>
 #include <sndfile.h>
 #include <string>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -98,14 +98,6 @@ int generate(const char *path, double seconds, unsigned seed, int subtype = SF_F
 }
 
 // User and system time of the whole process, every thread included.
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 std::unique_ptr<rt::Control> createEncoder(Site *site)
 {
     QString error;
@@ -129,13 +121,14 @@ int encode(int kbps, int threads)
             continue;
         QElapsedTimer timer;
         timer.start();
-        const double cpuBefore = cpuSeconds();
+        const double cpuBefore = cpuclock::process();
         site.ended = false;
         encoder->call(QStringLiteral("Open"), {pair[0], pair[1]});
         encoder->call(QStringLiteral("Encode"));
         if (!site.ended)
             site.loop.exec();
-        printf("seconds %.6f cpu %.6f\n", timer.nsecsElapsed() / 1e9, cpuSeconds() - cpuBefore);
+        printf("seconds %.6f cpu %.6f\n", timer.nsecsElapsed() / 1e9,
+               cpuclock::process() - cpuBefore);
         fflush(stdout);
     }
     return 0;

@@ -7,6 +7,7 @@
 //       "loudness_reading".
 //   parts_driver loudness <in> <kbps>
 //       the loudness pass alone, on one thread: "wall", "cpu", "reading" and "gain".
+#include "bench/cpuclock.h"
 #include "mp3enc/encodejob.h"
 #include "mp3enc/lameencoder.h"
 #include "mp3enc/loudness.h"
@@ -18,17 +19,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace {
-
-double processSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct Opened
 {
@@ -79,7 +71,7 @@ int encode(const QString &in, const QString &out, int kbps, int threads)
     job.allowSegments(opened.settings, options);
     QElapsedTimer timer;
     timer.start();
-    const double cpuBefore = processSeconds();
+    const double cpuBefore = cpuclock::process();
     StopSignal stop;
     EncodeResult result = job.run(stop, [](int) {});
     if (result.status == EncodeResult::Done)
@@ -89,7 +81,7 @@ int encode(const QString &in, const QString &out, int kbps, int threads)
         return 1;
     }
     printf("wall %.6f\ncpu %.6f\n", double(timer.nsecsElapsed()) / 1e9,
-           processSeconds() - cpuBefore);
+           cpuclock::process() - cpuBefore);
     const ParallelEncode *parallel = job.parallel();
     printf("segments %zu\njoined %d\nscale %.4f\n", parallel ? parallel->plan().segments.size() : 0,
            parallel && parallel->joined() ? 1 : 0, double(scale));
@@ -107,7 +99,7 @@ int loudness(const QString &in, int kbps)
         return 1;
     QElapsedTimer timer;
     timer.start();
-    const double cpuBefore = processSeconds();
+    const double cpuBefore = cpuclock::process();
     const std::atomic<bool> stop{false};
     double reading = 0;
     QString error;
@@ -118,7 +110,7 @@ int loudness(const QString &in, int kbps)
         return 1;
     }
     printf("wall %.6f\ncpu %.6f\nreading %.6f\ngain %u\n", double(timer.nsecsElapsed()) / 1e9,
-           processSeconds() - cpuBefore, reading, unsigned(*gain));
+           cpuclock::process() - cpuBefore, reading, unsigned(*gain));
     return 0;
 }
 
