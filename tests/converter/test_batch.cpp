@@ -622,9 +622,12 @@ private slots:
         modaldriver::answerFolderDialog(out);
         clickButton(*m_form, QStringLiteral("ZTbutton2"));
         QVERIFY(modaldriver::waitForNoModal());
+        // Gone as soon as the file has started (its pair checked and opened), well before its
+        // encode can end.
         bool removed = false;
+        const auto *label3 = c<rt::Label>(QStringLiteral("Label3"));
         const QList<MessageSeen> seen = runBatch(1, [&] {
-            if (!removed && status().startsWith(QStringLiteral("已完成：")))
+            if (!removed && label3->Caption().startsWith(QStringLiteral("正在转换：")))
                 removed = QDir(out).removeRecursively();
         });
         QVERIFY(removed);
