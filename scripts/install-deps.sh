@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
-    libsndfile1-dev libmp3lame-dev libtag1-dev libcue-dev
+    libsndfile1-dev libmp3lame-dev libtag1-dev libuchardet-dev
     fonts-wqy-microhei
     # Qt's own dialog and button texts in Chinese
     qt6-translations-l10n

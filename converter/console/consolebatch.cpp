@@ -98,6 +98,7 @@ void ConsoleBatch::start()
         BatchFile file;
         file.input = m_found.files[k];
         file.subfolder = m_found.subfolders.value(k);
+        file.sheet = m_found.sheets.value(k);
         files.append(file);
     }
     m_clock.start();

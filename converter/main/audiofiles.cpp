@@ -41,6 +41,7 @@ void addFile(FoundFiles &found, const QString &path, Kind kind, const QString &s
     case Kind::Regular:
         found.files.append(path);
         found.subfolders.append(subfolder);
+        found.sheets.append(QString());
         break;
     case Kind::Special:
         found.notRegular.append(shown);
@@ -115,6 +116,7 @@ void FoundFiles::append(const FoundFiles &other)
 {
     files += other.files;
     subfolders += other.subfolders;
+    sheets += other.sheets;
     missing += other.missing;
     notRegular += other.notRegular;
     unreadable += other.unreadable;
@@ -164,6 +166,7 @@ FoundFiles AudioFilesUnder(const QString &folder)
     for (qsizetype i = 0; i < order.size(); ++i) {
         sorted.files[i] = found.files[order[i]];
         sorted.subfolders[i] = found.subfolders[order[i]];
+        sorted.sheets[i] = found.sheets[order[i]];
     }
     return sorted;
 }
@@ -190,16 +193,21 @@ QStringList LocalPathsFromUriList(const QByteArray &uriList)
     return paths;
 }
 
-// A cue sheet stands for the album file it names, which the batch then cuts into its tracks;
-// one that names none is added as it is, and refused with the reason when converted.
+// A cue sheet stands for the album file it names, which the batch then cuts into its tracks by
+// that sheet; one that names none is added as it is, and refused with the reason when converted.
 static void addCueSheet(FoundFiles &found, const QString &cuePath)
 {
     const QString image = ImageOfCueFile(cuePath);
     const QString added = image.isEmpty() ? cuePath : image;
-    if (!found.files.contains(added)) {
-        found.files.append(added);
-        found.subfolders.append(QString());
+    for (qsizetype k = 0; k < found.files.size(); ++k) {
+        if (found.files[k] != added || (!found.sheets[k].isEmpty() && found.sheets[k] != cuePath))
+            continue;
+        found.sheets[k] = cuePath; // the album file given too: by the sheet given
+        return;
     }
+    found.files.append(added);
+    found.subfolders.append(QString());
+    found.sheets.append(cuePath);
 }
 
 FoundFiles AudioFilesFromPaths(const QStringList &paths)

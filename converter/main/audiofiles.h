@@ -24,6 +24,9 @@ struct FoundFiles
     // For each file, the folder it was found in below a folder that was given ("CD1" for
     // Music/CD1/01.flac when Music was dropped); "" for a file given itself.
     QStringList subfolders;
+    // For each file, the cue sheet given for it: a .cue file stands for the album file it names
+    // ("" for a file given itself).
+    QStringList sheets;
     QStringList missing;    // no such file (a dangling link too)
     QStringList notRegular; // a pipe, a device, a socket, or a link to one
     QStringList unreadable; // a folder we may not list

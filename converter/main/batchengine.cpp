@@ -173,7 +173,7 @@ void BatchEngine::onEnded()
     if (failure.isEmpty() && !m_written.add(output))
         failure = batchtext::NotWritten;
     if (failure.isEmpty())
-        end(m_position, {FileOutcome::Converted, output, encoderNotice()});
+        end(m_position, {FileOutcome::Converted, output, noticeFor(m_position)});
     else
         end(m_position, {FileOutcome::NotConverted, output, failure});
     startFrom(m_position + 1);
@@ -186,6 +186,15 @@ QString BatchEngine::encoderFailure() const
     } catch (const std::exception &error) {
         return rt::reasonOf(error);
     }
+}
+
+// What is told with a converted file: its own note (why its sheet was not used), and what the
+// encoder left out of it.
+QString BatchEngine::noticeFor(int position) const
+{
+    QStringList said{m_files[position].note, encoderNotice()};
+    said.removeAll(QString());
+    return said.join(QStringLiteral("；"));
 }
 
 QString BatchEngine::encoderNotice() const
@@ -228,7 +237,7 @@ void BatchEngine::interrupt()
         const Identity now = identityOf(output);
         if (now.exists && !(now == m_pendingBefore) && encoderFailure().isEmpty() &&
             m_written.add(output))
-            end(m_position, {FileOutcome::Converted, output, encoderNotice()});
+            end(m_position, {FileOutcome::Converted, output, noticeFor(m_position)});
         else
             end(m_position, {FileOutcome::Interrupted, {}, {}});
     }

@@ -81,6 +81,7 @@ private:
     const namepattern::Tags &tagsOf(int position);
     QString encoderFailure() const;
     QString encoderNotice() const;
+    QString noticeFor(int position) const;
     void stopEncoder();
 
     Mp3Enc::Binding m_mp3;

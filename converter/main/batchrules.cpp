@@ -123,7 +123,8 @@ OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
     }
     if (!name)
         return refused(rt::ErrBadFileName, QStringLiteral("文件名太短，无法得出MP3文件名"));
-    QString folder = userFolder ? *userFolder : ParsePath(file.input);
+    QString folder =
+        userFolder ? *userFolder : ParsePath(file.sheet.isEmpty() ? file.input : file.sheet);
     if (!PathFits(folder + (below.isEmpty() ? below : below + u'/') + *name))
         return refused(rt::ErrBadFileName,
                        QStringLiteral("MP3的路径太长（系统最多接受%1字节）").arg(PATH_MAX - 1));
@@ -160,7 +161,11 @@ OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
         const auto newer = [](const struct timespec &a, const struct timespec &b) {
             return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
         };
-        if (inputThere && !newer(input.st_mtim, there.st_mtim))
+        // A track is cut by its sheet as much as from its audio: either changing dates it.
+        bool sheetThere = file.sheet.isEmpty();
+        const struct stat sheet = sheetThere ? input : statOf(file.sheet, &sheetThere);
+        if (inputThere && !newer(input.st_mtim, there.st_mtim) && sheetThere &&
+            !newer(sheet.st_mtim, there.st_mtim))
             return {{}, 0, {}, QStringLiteral("已是最新")};
     }
     return {output, 0, {}, {}};

@@ -83,8 +83,12 @@ struct BatchFile
     qint64 first = 0;
     qint64 count = 0; // 0: the whole file
     QMap<QString, QString> tags;
+    // The cue sheet file given for it, or its track's ("" for none, or the file's own): its
+    // tracks go beside it, and are out of date when it changes.
+    QString sheet;
     int entry = -1;  // the position in the list it came from
     QString refusal; // refused as a whole before anything is encoded (a broken cue sheet)
+    QString note;    // told with it once converted (why the sheet beside it was not used)
 
     bool isTrack() const { return count > 0; }
     // As a user reads it: the path, and the track's number for a track.
@@ -121,11 +125,11 @@ struct OutputChoice
 };
 
 // The MP3 name in `options.outputFolder` (ending in the separator), below it in `file.subfolder`,
-// or beside the input when there is no output folder; with a pattern, the path the input's `tags`
-// give below the output folder. With `makeFolders` false nothing is created, and no path is
-// chosen while a folder is not there yet. A name that cannot have an output, a folder that cannot
-// be made and an output this batch wrote are refused; `reserved` are names this batch has given
-// out, which renaming passes by.
+// or beside the input (a track beside its sheet) when there is no output folder; with a pattern,
+// the path the input's `tags` give below the output folder. With `makeFolders` false nothing is
+// created, and no path is chosen while a folder is not there yet. A name that cannot have an
+// output, a folder that cannot be made and an output this batch wrote are refused; `reserved` are
+// names this batch has given out, which renaming passes by.
 OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
                           const QMap<QString, QString> *tags, bool makeFolders,
                           const BatchOutputs &written, const QStringList &reserved = {});

@@ -259,15 +259,18 @@ void Form1::ZTbutton1_Click()
     AddFiles(chosen);
 }
 
-void Form1::AddFiles(const QStringList &files, const QStringList &subfolders)
+void Form1::AddFiles(const QStringList &files, const QStringList &subfolders,
+                     const QStringList &sheets)
 {
     if (batchRunning())
         return;
     for (qsizetype i = 0; i < files.size(); ++i) {
-        // The hidden list keeps the path to open; the visible one a path people can read.
+        // The hidden list keeps the path to open and where it was found; the visible one a path
+        // people can read, and the sheet its album is cut by.
         List2()->AddItem(files[i]);
         List2()->setItemData(List2()->ListCount() - 1, subfolders.value(i));
         List1()->AddItem(rt::displayFileName(files[i]));
+        List1()->setItemData(List1()->ListCount() - 1, sheets.value(i));
     }
     Text2()->setAlignment(0);
     showText(Text2(), AddedPrefix + QString::number(List2()->ListCount()) + AddedSuffix);
@@ -277,7 +280,7 @@ void Form1::AddFoundFiles(const FoundFiles &found)
 {
     if (batchRunning())
         return;
-    AddFiles(found.files, found.subfolders);
+    AddFiles(found.files, found.subfolders, found.sheets);
     if (!found.complete())
         MsgBox(this, NotAddedMessage(found), MsgExclamation);
 }
@@ -392,6 +395,7 @@ void Form1::ZTbutton3_Click()
         BatchFile file;
         file.input = List2()->List(i);
         file.subfolder = List2()->ItemData(i);
+        file.sheet = List1()->ItemData(i);
         files.append(file);
     }
     BatchOptions options;

@@ -52,8 +52,10 @@ public:
     void Timer1_Timer();
 
     // Files from a drop or the command line, added as the add button adds them; `subfolders`
-    // says where each was found below a folder that was given (kept below the output folder).
-    void AddFiles(const QStringList &files, const QStringList &subfolders = {});
+    // says where each was found below a folder that was given (kept below the output folder),
+    // `sheets` the cue sheet given for it.
+    void AddFiles(const QStringList &files, const QStringList &subfolders = {},
+                  const QStringList &sheets = {});
     // A drop's or the command line's files, and one message naming what could not be added.
     void AddFoundFiles(const FoundFiles &found);
     // The command line's names: existing files and folders are added, the rest named once.

@@ -5,6 +5,7 @@ target_sources(batchmp3core PRIVATE
     main/batchtext.cpp main/batchtext.h
     main/commandline.cpp main/commandline.h
     main/cuesheet.cpp main/cuesheet.h
+    main/cuetext.cpp main/cuetext.h
     main/fittext.cpp main/fittext.h
     main/form1.cpp main/form1.h
     main/form2.cpp main/form2.h
