@@ -610,6 +610,26 @@ private slots:
             QString());
     }
 
+    // A WAV picked in the dialog with a stale sheet beside it is converted whole: the sheet was
+    // not given, and the completion message says why it was not used.
+    void staleSheetBesidePickedFile()
+    {
+        const QString image = wav(QStringLiteral("img.wav"), 1.0);
+        QFile cue(path(QStringLiteral("img.cue")));
+        QVERIFY(cue.open(QIODevice::WriteOnly) &&
+                cue.write("FILE \"img.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                          "  TRACK 02 AUDIO\n    INDEX 01 00:05:00\n") > 0);
+        cue.close();
+        addFiles({image});
+        const QList<MessageSeen> seen = runBatch(1);
+        QVERIFY(QFile::exists(path(QStringLiteral("img.mp3"))));
+        QVERIFY2(
+            seen.value(0).text.contains(
+                image + QStringLiteral("：旁边的CUE文件“img.cue”不能用（CUE文件中第2轨的时间超出"
+                                       "了音频文件的长度）")),
+            qPrintable(seen.value(0).text));
+    }
+
     // A file whose output cannot be finished (its folder vanishes mid-file) is no success either.
     void failureWhileEncoding()
     {

@@ -180,6 +180,26 @@ class TestConvert final : public QObject
         return testsupport::writeWav(path(name), int(seconds * 44100), 2, 44100, format);
     }
 
+    bool write(const QString &name, const QByteArray &bytes) const
+    {
+        QDir().mkpath(QFileInfo(path(name)).path());
+        QFile file(path(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+    QStringList mp3sIn(const QString &folder) const
+    {
+        return QDir(path(folder)).entryList({QStringLiteral("*.mp3")}, QDir::Files, QDir::Name);
+    }
+    // A sheet of two tracks titled `titles`, the second from `second` ("00:01:00").
+    static QByteArray twoTracks(const QString &image, const QString &second,
+                                const QStringList &titles = {"A", "B"})
+    {
+        return QStringLiteral("FILE \"%1\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"%2\"\n    INDEX 01 "
+                              "00:00:00\n  TRACK 02 AUDIO\n    TITLE \"%3\"\n    INDEX 01 %4\n")
+            .arg(image, titles.value(0), titles.value(1), second)
+            .toUtf8();
+    }
+
     Ran run(const QStringList &arguments)
     {
         QProcess p;
@@ -567,6 +587,32 @@ private slots:
                                                      "AUDIO\n    INDEX 01 00:00:00\n")
                                    << "不是能转换的音频文件";
         QTest::newRow("no tracks") << QStringLiteral("FILE \"img.flac\" WAVE\n") << "读不懂";
+        const QString one = QStringLiteral("FILE \"img.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX "
+                                           "01 00:00:00\n");
+        QTest::newRow("a track without INDEX")
+            << one + QStringLiteral("  TRACK 02 AUDIO\n    TITLE \"x\"\n  TRACK 03 AUDIO\n    "
+                                    "INDEX 01 00:30:00\n")
+            << "CUE文件中第2轨没有INDEX";
+        QTest::newRow("a track with only INDEX 00")
+            << one + QStringLiteral("  TRACK 02 AUDIO\n    INDEX 00 00:30:00\n")
+            << "CUE文件中第2轨只有INDEX 00，没有INDEX 01";
+        QTest::newRow("a second FILE missing")
+            << one + QStringLiteral("FILE \"side2.flac\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 "
+                                    "00:00:00\n")
+            << "CUE文件指向的音频文件不存在：side2.flac";
+        QTest::newRow("a FILE without tracks") << one + QStringLiteral("FILE \"img.bin\" BINARY\n")
+                                               << "CUE文件中FILE“img.bin”下没有音轨";
+        QTest::newRow("over 1 MB")
+            << one + QStringLiteral("REM COMMENT \"%1\"\n").arg(QString(100, u'x')).repeated(11000)
+            << "CUE文件大于1 MB";
+        QTest::newRow("an INDEX past 59 seconds")
+            << head + QStringLiteral("00:61:00\n") << "CUE文件第5行的INDEX读不懂";
+        QTest::newRow("a name in two letter cases") // Img.FLAC and img.flac
+            << QStringLiteral("FILE \"IMG.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n")
+            << "CUE文件指向的“IMG.flac”不知是哪一个，有几个文件只是大小写不同";
+        // libcue printed 120 001 lines of its own on standard error for this one.
+        QTest::newRow("200 kB of something else")
+            << QStringLiteral("this is not a cue sheet {[]} ~~ 12:34\n").repeated(5000) << "读不懂";
     }
     void brokenSheets()
     {
@@ -576,6 +622,7 @@ private slots:
         QFile bin(path(QStringLiteral("album/img.bin")));
         QVERIFY(bin.open(QIODevice::WriteOnly) && bin.write(QByteArray(4096, 'x')) == 4096);
         bin.close();
+        QVERIFY(write(QStringLiteral("album/Img.FLAC"), {}));
         QFile cue(path(QStringLiteral("album/img.cue")));
         QVERIFY(cue.open(QIODevice::WriteOnly) && cue.write(sheet.toUtf8()) > 0);
         cue.close();
@@ -583,6 +630,216 @@ private slots:
         QCOMPARE(ran.code, 1);
         QVERIFY2(ran.out.contains(reason), qPrintable(ran.out));
         QVERIFY(QDir(path(QStringLiteral("album"))).entryList({QStringLiteral("*.mp3")}).isEmpty());
+        QVERIFY2(ran.err.isEmpty(), qPrintable(ran.err.left(300))); // the reason, nothing raw
+    }
+
+    // An album over two files (sides), given as its sheet or as one side with the sheet beside
+    // it: each side's tracks cut from that side, numbered and tagged across the sheet. Track 1's
+    // lead-in before its INDEX 01 and track 3's pre-gap at the end of side 1 are kept.
+    void albumOverFiles_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QStringList>("tracks");
+        QTest::addColumn<QList<qint64>>("frames");
+        QTest::newRow("the sheet")
+            << "album/sides.cue" << QStringList{"01 一.mp3", "02 二.mp3", "03 三.mp3", "04 四.mp3"}
+            << QList<qint64>{44100, 88200, 44100, 44100};
+        QTest::newRow("side 2") << "album/side2.wav" << QStringList{"03 三.mp3", "04 四.mp3"}
+                                << QList<qint64>{44100, 44100};
+    }
+    void albumOverFiles()
+    {
+        QFETCH(QString, given);
+        QFETCH(QStringList, tracks);
+        QFETCH(QList<qint64>, frames);
+        QVERIFY(wav(QStringLiteral("album/side1.wav"), 3.0) &&
+                wav(QStringLiteral("album/side2.wav"), 2.0));
+        QVERIFY(write(
+            QStringLiteral("album/sides.cue"),
+            "PERFORMER \"乐队\"\nTITLE \"专辑\"\nFILE \"side1.wav\" WAVE\n"
+            "  TRACK 01 AUDIO\n    TITLE \"一\"\n    INDEX 00 00:00:00\n    INDEX 01 00:00:33\n"
+            "  TRACK 02 AUDIO\n    TITLE \"二\"\n    INDEX 01 00:01:00\n"
+            "  TRACK 03 AUDIO\n    TITLE \"三\"\n    INDEX 00 00:02:50\n"
+            "FILE \"side2.wav\" WAVE\n    INDEX 01 00:00:00\n"
+            "  TRACK 04 AUDIO\n    TITLE \"四\"\n    INDEX 01 00:01:00\n"));
+        const Ran ran = run({QStringLiteral("--convert"), given});
+        QVERIFY2(ran.code == 0, qPrintable(ran.out + ran.err));
+        QCOMPARE(mp3sIn(QStringLiteral("album")), tracks);
+        for (qsizetype i = 0; i < tracks.size(); ++i)
+            QCOMPARE(testsupport::decodedFrames(path(QStringLiteral("album/") + tracks[i]),
+                                                m_dir->path()),
+                     frames[i]);
+        const QString tags = probeTags(path(QStringLiteral("album/") + tracks.last()));
+        for (const char *tag : {"track=4/4", "title=四", "artist=乐队", "album=专辑"})
+            QVERIFY2(tags.contains(QString::fromUtf8(tag)), qPrintable(tags));
+    }
+
+    // The sheet given is the one used, its image read wherever the sheet says (found in another
+    // letter case too); the tracks go beside the sheet, or to -o, never beside the image.
+    void sheetNamingAnotherFolder_data()
+    {
+        QTest::addColumn<QString>("named");  // the FILE line's; %1: the scratch folder
+        QTest::addColumn<QString>("output"); // -o, or ""
+        QTest::addColumn<QString>("tracks"); // where the tracks go
+        QTest::newRow("relative") << "../x/album.wav"
+                                  << ""
+                                  << "sheets";
+        QTest::newRow("absolute") << "%1/x/album.wav"
+                                  << ""
+                                  << "sheets";
+        QTest::newRow("relative, into -o") << "../x/album.wav"
+                                           << "out"
+                                           << "out";
+        QTest::newRow("another letter case") << "../x/ALBUM.WAV"
+                                             << ""
+                                             << "sheets";
+    }
+    void sheetNamingAnotherFolder()
+    {
+        QFETCH(QString, named);
+        QFETCH(QString, output);
+        QFETCH(QString, tracks);
+        QVERIFY(wav(QStringLiteral("x/album.wav"), 2.0));
+        QVERIFY(write(QStringLiteral("sheets/album.cue"),
+                      twoTracks(QString(named).replace(QStringLiteral("%1"), m_dir->path()),
+                                QStringLiteral("00:01:00"))));
+        QStringList arguments{QStringLiteral("--convert"), QStringLiteral("sheets/album.cue")};
+        if (!output.isEmpty() && QDir().mkpath(path(output)))
+            arguments << QStringLiteral("-o") << output;
+        const Ran ran = run(arguments);
+        QVERIFY2(ran.code == 0, qPrintable(ran.out + ran.err));
+        QCOMPARE(mp3sIn(tracks), (QStringList{"01 A.mp3", "02 B.mp3"}));
+        QCOMPARE(QDir(path(QStringLiteral("x"))).entryList(QDir::Files), QStringList{"album.wav"});
+    }
+
+    // Sheets beside an image: the one given wins; two when the image is given refuse it, naming
+    // both; one found that cannot be used leaves the image whole, and the summary says why.
+    void sheetsBesideAnImage_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QStringList>("sheets"); // written beside album/img.wav
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("made");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("the sheet given wins")
+            << "album/b.cue" << QStringList{"a.cue", "b.cue"} << 0
+            << QStringList{"01 b1.mp3", "02 b2.mp3"} << "全部 2 个文件已转换为MP3";
+        QTest::newRow("two sheets beside the image given")
+            << "album/img.wav" << QStringList{"a.cue", "b.cue"} << 1 << QStringList{}
+            << "旁边有几个CUE文件都指向它（a.cue、b.cue）";
+        QTest::newRow("a stale sheet beside the image given")
+            << "album/img.wav" << QStringList{"stale.cue"} << 0 << QStringList{"img.mp3"}
+            << "旁边的CUE文件“stale.cue”不能用（CUE文件中第2轨的时间超出了音频文件的长度），整个"
+               "文件转换成了一个MP3";
+    }
+    void sheetsBesideAnImage()
+    {
+        QFETCH(QString, given);
+        QFETCH(QStringList, sheets);
+        QFETCH(int, code);
+        QFETCH(QStringList, made);
+        QFETCH(QString, said);
+        QVERIFY(wav(QStringLiteral("album/img.wav"), 2.0));
+        for (const QString &sheet : sheets) {
+            const QString prefix = sheet.left(1);
+            QVERIFY(write(
+                QStringLiteral("album/") + sheet,
+                twoTracks(QStringLiteral("img.wav"),
+                          prefix == u's' ? QStringLiteral("00:09:00") : QStringLiteral("00:01:00"),
+                          {prefix + u'1', prefix + u'2'})));
+        }
+        const Ran ran = run({QStringLiteral("--convert"), given});
+        QVERIFY2(ran.code == code, qPrintable(ran.out + ran.err));
+        QCOMPARE(mp3sIn(QStringLiteral("album")), made);
+        QVERIFY2(ran.out.contains(said), qPrintable(ran.out));
+    }
+
+    // A sheet of 100 tracks: every one its own MP3, none joined.
+    void hundredTracks()
+    {
+        QString sheet = QStringLiteral("FILE \"img.wav\" WAVE\n");
+        for (int i = 0; i < 100; ++i) // 15 CD frames (0.2 s) each
+            sheet += QStringLiteral("  TRACK %1 AUDIO\n    TITLE \"t%2\"\n    INDEX 01 00:%3:%4\n")
+                         .arg(i + 1, 2, 10, QChar(u'0'))
+                         .arg(i + 1)
+                         .arg(i * 15 / 75, 2, 10, QChar(u'0'))
+                         .arg(i * 15 % 75, 2, 10, QChar(u'0'));
+        QVERIFY(wav(QStringLiteral("album/img.wav"), 20.0) &&
+                write(QStringLiteral("album/img.cue"), sheet.toUtf8()));
+        const Ran ran = run({QStringLiteral("--convert"), QStringLiteral("album/img.cue")});
+        QVERIFY2(ran.code == 0, qPrintable(ran.out + ran.err));
+        const QStringList tracks = mp3sIn(QStringLiteral("album"));
+        QCOMPARE(tracks.size(), 100);
+        QVERIFY(tracks.contains(QStringLiteral("100 t100.mp3")));
+        QCOMPARE(
+            testsupport::decodedFrames(path(QStringLiteral("album/99 t99.mp3")), m_dir->path()),
+            qint64(8820));
+    }
+
+    // --existing update after the sheet was corrected (a boundary moved): its tracks are out
+    // of date, as they are when the image changes.
+    void updateAfterSheetCorrected()
+    {
+        QVERIFY(wav(QStringLiteral("album/img.wav"), 3.0) &&
+                write(QStringLiteral("album/img.cue"),
+                      twoTracks(QStringLiteral("img.wav"), QStringLiteral("00:01:00"))));
+        const QStringList update{QStringLiteral("--convert"), QStringLiteral("--existing"),
+                                 QStringLiteral("update"), QStringLiteral("album/img.cue")};
+        QCOMPARE(run(update).code, 0);
+        QVERIFY(write(QStringLiteral("album/img.cue"),
+                      twoTracks(QStringLiteral("img.wav"), QStringLiteral("00:02:00"))));
+        QFile sheet(path(QStringLiteral("album/img.cue")));
+        QVERIFY(sheet.open(QIODevice::ReadWrite) &&
+                sheet.setFileTime(QDateTime::currentDateTime().addSecs(5),
+                                  QFileDevice::FileModificationTime));
+        const Ran ran = run(update);
+        QVERIFY2(ran.code == 0 && ran.out.contains(QStringLiteral("全部 2 个文件已转换为MP3")),
+                 qPrintable(ran.out + ran.err));
+        QCOMPARE(testsupport::decodedFrames(path(QStringLiteral("album/01 A.mp3")), m_dir->path()),
+                 qint64(2 * 44100));
+    }
+
+    // Sheets in the encodings rippers write, found by their bytes; where they are too few to
+    // tell by, the tracks are kept and the summary says the names may be wrong.
+    void sheetEncodings_data()
+    {
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::addColumn<QStringList>("titles"); // the album's, then the two tracks'
+        QTest::addColumn<bool>("doubtful");
+        QTest::newRow("cp1251") << QByteArray("windows-1251")
+                                << QStringList{"Группа крови", "Кукушка", "Закрой за мной дверь"}
+                                << false;
+        QTest::newRow("Shift-JIS")
+            << QByteArray("Shift_JIS") << QStringList{"ファースト", "オートマチック", "甘いワナ"}
+            << false;
+        QTest::newRow("Big5") << QByteArray("Big5")
+                              << QStringList{"范特西", "愛在西元前", "爸我回來了"} << false;
+        QTest::newRow("UTF-16 with its mark")
+            << QByteArray("UTF-16LE") << QStringList{"Кино", "Звезда", "Апрель"} << false;
+        QTest::newRow("too few letters to tell")
+            << QByteArray("windows-1251") << QStringList{"Кино", "One", "Two"} << true;
+    }
+    void sheetEncodings()
+    {
+        QFETCH(QByteArray, encoding);
+        QFETCH(QStringList, titles);
+        QFETCH(bool, doubtful);
+        const QString text =
+            QStringLiteral("TITLE \"%1\"\n").arg(titles[0]) +
+            QString::fromUtf8(
+                twoTracks(QStringLiteral("img.wav"), QStringLiteral("00:01:00"), titles.mid(1)));
+        QStringEncoder encoder(encoding.constData());
+        QVERIFY(encoder.isValid());
+        QByteArray bytes = encoder.encode(text);
+        if (encoding.startsWith("UTF-16"))
+            bytes.prepend("\xFF\xFE");
+        QVERIFY(wav(QStringLiteral("album/img.wav"), 2.0) &&
+                write(QStringLiteral("album/img.cue"), bytes));
+        const Ran ran = run({QStringLiteral("--convert"), QStringLiteral("album/img.cue")});
+        QVERIFY2(ran.code == 0, qPrintable(ran.out + ran.err));
+        QCOMPARE(mp3sIn(QStringLiteral("album")),
+                 (QStringList{"01 " + titles[1] + ".mp3", "02 " + titles[2] + ".mp3"}));
+        QCOMPARE(ran.out.contains(QStringLiteral("曲名可能不对")), doubtful);
     }
 
     // A full disk takes the later files, in list order, as it does one file at a time: files
