@@ -125,11 +125,11 @@ struct OutputChoice
 };
 
 // The MP3 name in `options.outputFolder` (ending in the separator), below it in `file.subfolder`,
-// or beside the input (a track beside its sheet) when there is no output folder; with a pattern,
-// the path the input's `tags` give below the output folder. With `makeFolders` false nothing is
-// created, and no path is chosen while a folder is not there yet. A name that cannot have an
-// output, a folder that cannot be made and an output this batch wrote are refused; `reserved` are
-// names this batch has given out, which renaming passes by.
+// or beside the input when there is no output folder; with a pattern, the path the input's `tags`
+// give below the output folder. With `makeFolders` false nothing is created, and no path is
+// chosen while a folder is not there yet. A name that cannot have an output, a folder that cannot
+// be made and an output this batch wrote are refused; `reserved` are names this batch has given
+// out, which renaming passes by.
 OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
                           const QMap<QString, QString> *tags, bool makeFolders,
                           const BatchOutputs &written, const QStringList &reserved = {});
