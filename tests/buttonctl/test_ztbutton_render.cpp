@@ -107,7 +107,7 @@ private:
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         m_widget->clearFocus();
-        QTest::qWait(120);
+        QVERIFY(waitForHoverChecks(m_widget)); // it has seen the cursor away
         m_site->clear();
     }
 
