@@ -1,13 +1,14 @@
 // What real buttons draw into their backing image, checked pixel by pixel.
 
+#include "runtime/controls.h"
 #include "tests/buttonctl/buttonfixture.h"
 #include "tests/buttonctl/looktables.h"
-#include "runtime/controls.h"
 #include "tests/support/testsupport.h"
 
 #include <QCursor>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QScreen>
 #include <QWidget>
 #include <QtTest>
 #include <cmath>
@@ -90,11 +91,13 @@ class TestZTbuttonRender final : public HostedButtonTest
 
 private:
     // A shown button, caption empty, no focus, the cursor away from it.
-    void place(int w, int h, int style)
+    void place(int w, int h, int style, QScreen *screen = QGuiApplication::primaryScreen())
     {
         QCursor::setPos(QPoint(2, 2));
         m_window = std::make_unique<QWidget>();
-        m_window->setGeometry(50, 50, 300, 200);
+        m_window->setScreen(screen);
+        m_window->setGeometry(
+            QRect(screen->geometry().topLeft() + QPoint(50, 50), QSize(300, 200)));
         m_site = std::make_unique<TestSite>();
         m_button = newButton(*m_site, w, h);
         m_widget = m_button->widget();
@@ -573,8 +576,8 @@ private slots:
         setLook(Look(look));
         const QImage one = surface(*m_button);
         const qreal ratio = m_window->devicePixelRatioF();
-        const QImage shot = m_window->grab(m_widget->geometry()).toImage().convertToFormat(
-            QImage::Format_RGB32);
+        const QImage shot =
+            m_window->grab(m_widget->geometry()).toImage().convertToFormat(QImage::Format_RGB32);
         if (ratio == 1.0) {
             const QRegion region = m_widget->mask();
             for (int y = 0; y < h; ++y)
@@ -596,7 +599,8 @@ private slots:
                     QVERIFY2(background(x, y), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
                     continue;
                 }
-                const QString where = QStringLiteral("%1,%2 of %3x%4").arg(x).arg(y).arg(wd).arg(hd);
+                const QString where =
+                    QStringLiteral("%1,%2 of %3x%4").arg(x).arg(y).arg(wd).arg(hd);
                 QVERIFY2(background(x, y) == background(wd - unit - 1 - x, y), qPrintable(where));
                 QVERIFY2(background(x, y) == background(x, hd - unit - 1 - y), qPrintable(where));
             }
@@ -625,16 +629,15 @@ private slots:
         for (int y = 0; y < h - 1; ++y)
             for (int x = 0; x < w - 1; ++x) {
                 const bool nearX = x < 4 || x >= w - 5, nearY = y < 4 || y >= h - 5;
-                const bool inCorner = (x < corner || x >= w - 1 - corner) &&
-                                      (y < corner || y >= h - 1 - corner);
+                const bool inCorner =
+                    (x < corner || x >= w - 1 - corner) && (y < corner || y >= h - 1 - corner);
                 // The focus dots are spaced from the left on every grid: not checked here.
                 const bool dotted = (look == Focus || look == PressedFocus) &&
                                     (x == 2 || y == 2 || x == w - 4 || y == h - 4);
                 // Along the straight sides the outline is the first and the last row and column
                 // of the region (which leaves out the button's last row and column).
                 const bool outline = x == 0 || y == 0 || x == w - 2 || y == h - 2;
-                if (!(nearX || nearY) || inCorner || dotted ||
-                    !(outline || owners.count({x, y})))
+                if (!(nearX || nearY) || inCorner || dotted || !(outline || owners.count({x, y})))
                     continue;
                 const quint32 colour = bgrAt(one, x, y);
                 for (int yd = at(y, h, hd); yd < at(y + 1, h, hd); ++yd)
@@ -650,6 +653,32 @@ private slots:
                 ++checked;
             }
         QVERIFY(checked >= 2 * ((w - 2 * corner - 1) + (h - 2 * corner - 1))); // the border's
+    }
+
+    // Moved to a screen of another pixel ratio, the button shows the look drawn for that ratio,
+    // as one placed there shows it, with no property changed first. (CTest runs it on two
+    // screens, twoscreens.json.)
+    void followsTheScreen()
+    {
+        const QList<QScreen *> screens = QGuiApplication::screens();
+        if (screens.size() < 2 || screens[0]->devicePixelRatio() == screens[1]->devicePixelRatio())
+            QSKIP("needs two screens of different pixel ratios");
+        auto shown = [&] {
+            return std::pair{m_window->grab(m_widget->geometry()).toImage(), m_widget->mask()};
+        };
+        place(116, 45, 3, screens[0]);
+        m_button->putProperty(Caption, QStringLiteral("开始"));
+        m_window->setScreen(screens[1]);
+        m_window->move(screens[1]->geometry().topLeft() + QPoint(50, 50));
+        QTRY_COMPARE(m_widget->devicePixelRatioF(), screens[1]->devicePixelRatio());
+        const auto moved = shown();
+        release();
+        place(116, 45, 3, screens[1]);
+        m_button->putProperty(Caption, QStringLiteral("开始"));
+        const auto placed = shown();
+        QCOMPARE(moved.first.devicePixelRatio(), screens[1]->devicePixelRatio());
+        QCOMPARE(moved.first, placed.first);
+        QCOMPARE(moved.second, placed.second);
     }
 
     // A picture that has a sharper drawing beside it is drawn from that on a 2x screen: each
