@@ -3,6 +3,8 @@
 #include "runtime/objectfactory.h"
 #include "tests/support/testsupport.h"
 
+#include <QSignalSpy>
+#include <QTest>
 #include <QWidget>
 #include <cstdlib>
 
@@ -64,6 +66,21 @@ std::unique_ptr<rt::Control> newButton(TestSite &site, int width, int height)
 QImage surface(rt::Control &button)
 {
     return button.widget()->property("surfaceImage").value<QImage>();
+}
+
+QTimer *hoverCheck(QWidget *button)
+{
+    return button->findChild<QTimer *>(QStringLiteral("tmrCheck"), Qt::FindDirectChildrenOnly);
+}
+
+bool waitForHoverChecks(QWidget *button, int ticks, int timeout)
+{
+    QTimer *timer = hoverCheck(button);
+    if (!timer)
+        return false;
+    // Connected after the button's own handler: a tick counted here has been handled.
+    QSignalSpy spy(timer, &QTimer::timeout);
+    return QTest::qWaitFor([&] { return spy.count() >= ticks; }, timeout);
 }
 
 quint32 bgrAt(const QImage &image, int x, int y)

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -86,6 +87,11 @@ std::unique_ptr<rt::Control> createButton(TestSite &site);
 // A new button (initialised as new) with the given pixel size.
 std::unique_ptr<rt::Control> newButton(TestSite &site, int width, int height);
 QImage surface(rt::Control &button);
+// The button's hover check (its 50 ms timer, "tmrCheck"); null if it has none.
+QTimer *hoverCheck(QWidget *button);
+// Waits until the hover check has run `ticks` more times, so that it has seen where the cursor
+// is now; false when it did not run within `timeout` ms.
+bool waitForHoverChecks(QWidget *button, int ticks = 2, int timeout = 5000);
 // 0x00BBGGRR of a pixel.
 quint32 bgrAt(const QImage &image, int x, int y);
 // True when each channel differs by at most `tolerance`.

@@ -1,8 +1,8 @@
 // The button's drawing services on their own: gradient, recolouring, surface and GDI rules.
 
-#include "buttonctl/clsgradient.h"
-#include "buttonctl/drawsurface.h"
-#include "buttonctl/modxpbutton.h"
+#include "buttonctl/gdi/clsgradient.h"
+#include "buttonctl/gdi/drawsurface.h"
+#include "buttonctl/gdi/modxpbutton.h"
 
 #include <QtTest>
 
@@ -158,7 +158,7 @@ private slots:
         DrawSurface s;
         s.setBackColor(0xFFFFFF);
         s.resize(10, 10);
-        s.Line(line.x1(), line.y1(), line.x2(), line.y2(), 0x0000FF);
+        Line(s.hDC(), line.x1(), line.y1(), line.x2(), line.y2(), 0x0000FF);
         QCOMPARE(inked(s), pixels);
     }
 

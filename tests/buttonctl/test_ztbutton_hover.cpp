@@ -30,18 +30,21 @@ private:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         QCursor::setPos(QPoint(5, 5)); // off the window
-        QTest::qWait(150);
+        QTRY_COMPARE(QCursor::pos(), QPoint(5, 5));
+        if (userMode)
+            QVERIFY(waitForHoverChecks(m_widget)); // it has seen the cursor away
         m_site->clear();
     }
 
     QPoint centre() const { return m_widget->mapToGlobal(m_widget->rect().center()); }
 
-    // Moves the cursor and gives the timer time for several ticks.
-    static void moveTo(const QPoint &global, int settle = 300)
+    // Moves the cursor and, where the hover check runs, waits until it has seen it there.
+    void moveTo(const QPoint &global)
     {
         QCursor::setPos(global);
         QTRY_COMPARE(QCursor::pos(), global);
-        QTest::qWait(settle);
+        if (hoverCheck(m_widget)->isActive())
+            QVERIFY(waitForHoverChecks(m_widget));
     }
 
 private slots:
@@ -63,7 +66,7 @@ private slots:
         const QPoint out(20, 20);
         QCursor::setPos(out);
         QTRY_COMPARE_WITH_TIMEOUT(m_site->count(MouseLeaves), 1, 1000);
-        QTest::qWait(200);
+        QVERIFY(waitForHoverChecks(m_widget)); // the checks that follow raise nothing more
         QCOMPARE(m_site->ids(), (QList<rt::DispId>{MouseEnters, MouseLeaves}));
         QCOMPARE(m_site->argsOf(MouseLeaves), (QVariantList{out.x(), out.y()}));
     }
@@ -71,6 +74,7 @@ private slots:
     void designModeNeverHovers()
     {
         place(false);
+        QVERIFY(!hoverCheck(m_widget)->isActive()); // no check runs at all
         moveTo(centre());
         moveTo(QPoint(20, 20));
         QCOMPARE(m_site->count(MouseEnters) + m_site->count(MouseLeaves), 0);
@@ -85,7 +89,8 @@ private slots:
         moveTo(QPoint(20, 20));
         QCOMPARE(m_site->count(MouseLeaves), 0);
         m_button->putProperty(Enabled, true);
-        QTRY_COMPARE_WITH_TIMEOUT(m_site->count(MouseLeaves), 1, 200); // the next tick
+        QVERIFY(waitForHoverChecks(m_widget, 1));
+        QCOMPARE(m_site->count(MouseLeaves), 1); // at the next tick
     }
 
     void maskedCornerIsNotTheButton_data()

@@ -1,12 +1,14 @@
 // What real buttons draw into their backing image, checked pixel by pixel.
 
-#include "tests/buttonctl/buttonfixture.h"
 #include "runtime/controls.h"
+#include "tests/buttonctl/buttonfixture.h"
+#include "tests/buttonctl/looktables.h"
 #include "tests/support/testsupport.h"
 
 #include <QCursor>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QScreen>
 #include <QWidget>
 #include <QtTest>
 #include <cmath>
@@ -27,47 +29,10 @@ enum Look
     Disabled
 };
 
-// The colour tables of the three styles (0x00BBGGRR), lines in drawing order.
-struct Expected
-{
-    quint32 top, bottom, border;
-    quint32 hover[8], focus[8];
-    quint32 pressedTop, pressedBottom;
-    quint32 pressed[8];
-    int pressedLines;
-};
-
-const Expected Styles[3] = {
-    {0xFBFCFC,
-     0xEAF0F0,
-     0x743C00,
-     {0xCFF0FF, 0x58C3FA, 0x0097E5, 0x69CAFC, 0x89D8FD, 0x60C8FB, 0x30B3F8, 0x61C7FA},
-     {0xFFE7CE, 0xEABB9C, 0xEE8269, 0xEBBB9C, 0xF6D4BC, 0xEBBC9D, 0xE4AD89, 0xEBBB9D},
-     0xDDE4E5,
-     0xDAE2E2,
-     {0xC1CCD1, 0xCBD4D7, 0xEEF1F2, 0xDBE3E4, 0xCFD8DC, 0xD3DBDD, 0xE3E9EA, 0xDBE2E3},
-     8},
-    {0xFFFFFF,
-     0xD7C5C6,
-     0x743C00,
-     {0xCFF0FF, 0x58C3FA, 0x0097E5, 0x69CAFC, 0x89D8FD, 0x60C8FB, 0x30B3F8, 0x61C7FA},
-     {0xFFE7CE, 0xECBEA0, 0xEE8269, 0xEBBB9C, 0xF6D4BC, 0xFFFFFF, 0xE4AD89, 0xFFFFFF},
-     0xBDABAC,
-     0xFFFFFF,
-     {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF},
-     4},
-    {0xF2FFFE,
-     0xDBEEF3,
-     0x066237,
-     {0x95C5FC, 0x76AAE8, 0x2572CF, 0x6FA6E7, 0x96BEED, 0x6FA6E7, 0x4F91E3, 0x77ABE7},
-     {0x8FD1C2, 0x67C7A0, 0x66A7A8, 0x68C6A1, 0x80CBB1, 0x5FC49B, 0x54C190, 0x5DC398},
-     0xD2E6EE,
-     0xCEE4EC,
-     {0xB4CDDF, 0xBFD4E3, 0xE4F4F8, 0xCFE5EE, 0xC3D9E7, 0xC6DCE8, 0xD8ECF2, 0xCFE4ED},
-     8},
-};
-constexpr quint32 DisabledBack = 0xEAF4F5;
-constexpr quint32 DisabledBorder = 0xBAC7C9;
+// The looks as looktables.md writes them down, read before the first test.
+LookTables Tables;
+const Expected *const Styles = Tables.styles;
+quint32 DisabledBack = 0, DisabledBorder = 0, DisabledCaption = 0;
 
 using PixelMap = std::map<std::pair<int, int>, int>;
 
@@ -75,15 +40,12 @@ using PixelMap = std::map<std::pair<int, int>, int>;
 // its start up to but not including its end.
 PixelMap frameOwners(int w, int h, int count)
 {
-    const int ends[8][4] = {
-        {2, 1, w - 3, 1}, {1, 2, 1, h - 3}, {2, h - 3, w - 3, h - 3}, {w - 3, 2, w - 3, h - 3},
-        {2, 2, w - 3, 2}, {2, 2, 2, h - 3}, {2, h - 4, w - 3, h - 4}, {w - 4, 2, w - 4, h - 3}};
     PixelMap owner;
     for (int i = 0; i < count; ++i) {
-        int x = ends[i][0], y = ends[i][1];
-        const int dx = (ends[i][2] > x) - (ends[i][2] < x),
-                  dy = (ends[i][3] > y) - (ends[i][3] < y);
-        for (; x != ends[i][2] || y != ends[i][3]; x += dx, y += dy)
+        const QLine ends = Tables.line(i, w, h);
+        int x = ends.x1(), y = ends.y1();
+        const int dx = (ends.x2() > x) - (ends.x2() < x), dy = (ends.y2() > y) - (ends.y2() < y);
+        for (; x != ends.x2() || y != ends.y2(); x += dx, y += dy)
             owner[{x, y}] = i + 1;
     }
     return owner;
@@ -129,11 +91,13 @@ class TestZTbuttonRender final : public HostedButtonTest
 
 private:
     // A shown button, caption empty, no focus, the cursor away from it.
-    void place(int w, int h, int style)
+    void place(int w, int h, int style, QScreen *screen = QGuiApplication::primaryScreen())
     {
         QCursor::setPos(QPoint(2, 2));
         m_window = std::make_unique<QWidget>();
-        m_window->setGeometry(50, 50, 300, 200);
+        m_window->setScreen(screen);
+        m_window->setGeometry(
+            QRect(screen->geometry().topLeft() + QPoint(50, 50), QSize(300, 200)));
         m_site = std::make_unique<TestSite>();
         m_button = newButton(*m_site, w, h);
         m_widget = m_button->widget();
@@ -146,7 +110,7 @@ private:
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         m_widget->clearFocus();
-        QTest::qWait(120);
+        QVERIFY(waitForHoverChecks(m_widget)); // it has seen the cursor away
         m_site->clear();
     }
 
@@ -259,7 +223,15 @@ private:
     }
 
 private slots:
-    void initTestCase() { QVERIFY(registerButtonLibrary()); }
+    void initTestCase()
+    {
+        const QString problem = readLookTables(QStringLiteral(LOOK_TABLES), &Tables);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        DisabledBack = Tables.disabledBack;
+        DisabledBorder = Tables.disabledBorder;
+        DisabledCaption = Tables.disabledCaption;
+        QVERIFY(registerButtonLibrary());
+    }
 
     void cleanup() { release(); }
 
@@ -428,7 +400,7 @@ private slots:
         const QImage plain = surface(*m_button);
         m_button->putProperty(Caption, QStringLiteral("开始转换"));
         const QImage image = surface(*m_button);
-        const quint32 ink = enabled ? Fore : DisabledBorder;
+        const quint32 ink = enabled ? Fore : DisabledCaption;
         const QRect box = difference(image, plain);
         QVERIFY(!box.isEmpty());
         // Text edges blend the ink into what is under it: each inked pixel lies on the way from
@@ -604,8 +576,8 @@ private slots:
         setLook(Look(look));
         const QImage one = surface(*m_button);
         const qreal ratio = m_window->devicePixelRatioF();
-        const QImage shot = m_window->grab(m_widget->geometry()).toImage().convertToFormat(
-            QImage::Format_RGB32);
+        const QImage shot =
+            m_window->grab(m_widget->geometry()).toImage().convertToFormat(QImage::Format_RGB32);
         if (ratio == 1.0) {
             const QRegion region = m_widget->mask();
             for (int y = 0; y < h; ++y)
@@ -627,7 +599,8 @@ private slots:
                     QVERIFY2(background(x, y), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
                     continue;
                 }
-                const QString where = QStringLiteral("%1,%2 of %3x%4").arg(x).arg(y).arg(wd).arg(hd);
+                const QString where =
+                    QStringLiteral("%1,%2 of %3x%4").arg(x).arg(y).arg(wd).arg(hd);
                 QVERIFY2(background(x, y) == background(wd - unit - 1 - x, y), qPrintable(where));
                 QVERIFY2(background(x, y) == background(x, hd - unit - 1 - y), qPrintable(where));
             }
@@ -656,16 +629,15 @@ private slots:
         for (int y = 0; y < h - 1; ++y)
             for (int x = 0; x < w - 1; ++x) {
                 const bool nearX = x < 4 || x >= w - 5, nearY = y < 4 || y >= h - 5;
-                const bool inCorner = (x < corner || x >= w - 1 - corner) &&
-                                      (y < corner || y >= h - 1 - corner);
+                const bool inCorner =
+                    (x < corner || x >= w - 1 - corner) && (y < corner || y >= h - 1 - corner);
                 // The focus dots are spaced from the left on every grid: not checked here.
                 const bool dotted = (look == Focus || look == PressedFocus) &&
                                     (x == 2 || y == 2 || x == w - 4 || y == h - 4);
                 // Along the straight sides the outline is the first and the last row and column
                 // of the region (which leaves out the button's last row and column).
                 const bool outline = x == 0 || y == 0 || x == w - 2 || y == h - 2;
-                if (!(nearX || nearY) || inCorner || dotted ||
-                    !(outline || owners.count({x, y})))
+                if (!(nearX || nearY) || inCorner || dotted || !(outline || owners.count({x, y})))
                     continue;
                 const quint32 colour = bgrAt(one, x, y);
                 for (int yd = at(y, h, hd); yd < at(y + 1, h, hd); ++yd)
@@ -681,6 +653,32 @@ private slots:
                 ++checked;
             }
         QVERIFY(checked >= 2 * ((w - 2 * corner - 1) + (h - 2 * corner - 1))); // the border's
+    }
+
+    // Moved to a screen of another pixel ratio, the button shows the look drawn for that ratio,
+    // as one placed there shows it, with no property changed first. (CTest runs it on two
+    // screens, twoscreens.json.)
+    void followsTheScreen()
+    {
+        const QList<QScreen *> screens = QGuiApplication::screens();
+        if (screens.size() < 2 || screens[0]->devicePixelRatio() == screens[1]->devicePixelRatio())
+            QSKIP("needs two screens of different pixel ratios");
+        auto shown = [&] {
+            return std::pair{m_window->grab(m_widget->geometry()).toImage(), m_widget->mask()};
+        };
+        place(116, 45, 3, screens[0]);
+        m_button->putProperty(Caption, QStringLiteral("开始"));
+        m_window->setScreen(screens[1]);
+        m_window->move(screens[1]->geometry().topLeft() + QPoint(50, 50));
+        QTRY_COMPARE(m_widget->devicePixelRatioF(), screens[1]->devicePixelRatio());
+        const auto moved = shown();
+        release();
+        place(116, 45, 3, screens[1]);
+        m_button->putProperty(Caption, QStringLiteral("开始"));
+        const auto placed = shown();
+        QCOMPARE(moved.first.devicePixelRatio(), screens[1]->devicePixelRatio());
+        QCOMPARE(moved.first, placed.first);
+        QCOMPARE(moved.second, placed.second);
     }
 
     // A picture that has a sharper drawing beside it is drawn from that on a 2x screen: each

@@ -1,6 +1,6 @@
-#include "buttonctl/modxpbutton.h"
+#include "buttonctl/gdi/modxpbutton.h"
 
-#include "buttonctl/drawsurface.h"
+#include "buttonctl/gdi/drawsurface.h"
 
 void ReplacePixelColor(DrawSurface &holder, quint32 findColor, quint32 putColor)
 {

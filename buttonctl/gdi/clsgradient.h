@@ -1,6 +1,6 @@
 #pragma once
 
-#include "buttonctl/drawsurface.h"
+#include "buttonctl/gdi/drawsurface.h"
 
 #include <QtGlobal>
 

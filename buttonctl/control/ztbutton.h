@@ -1,7 +1,8 @@
 #pragma once
 
-#include "buttonctl/drawsurface.h"
-#include "buttonctl/scaledlook.h"
+#include "buttonctl/gdi/drawsurface.h"
+#include "buttonctl/look/buttonpainter.h"
+#include "buttonctl/look/stylecolors.h"
 #include "runtime/control.h"
 
 #include <QFont>
@@ -15,13 +16,7 @@ namespace rt {
 class PropertyBag;
 }
 
-// The enumerations the library publishes (member names as published in the comments).
-enum COLOR_STYLE : qint32
-{
-    DefaultStyle = 1,   // 默认风格
-    LightBlueStyle = 2, // 淡蓝风格
-    YellowStyle = 3,    // 黄色风格
-};
+// The picture alignments the library publishes (member names as published in the comments).
 enum PICTURE_ALIGN : qint32
 {
     LeftJustify = 1,  // Left Justify
@@ -99,6 +94,7 @@ public:
     void pressLikeEnter();
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
@@ -125,18 +121,17 @@ private:
     void UserControl_Paint();
     void tmrCheck_Timer();
 
-    // The look as it stands: what the 1x surface and screens of other pixel ratios draw.
+    // The look as it stands, drawn on the 1x surface and on the screen's grid.
     ButtonLook currentLook() const;
-    void DrawLook(const ButtonLook &look);
-    void DrawFrame(const quint32 *colors, int lines);
-    void DrawFocusDots();
-    void DrawButtonIcon();
-    void DrawButtonCaption(const QString &caption, qint32 alignment);
+    // A redraw where the screen's pixel ratio is no longer the one drawn for.
+    void followPixelRatio();
 
     int W() const { return vbRound(m_surface.ScaleWidth()); }
     int H() const { return vbRound(m_surface.ScaleHeight()); }
     void syncSurfaceSize();
     void changed(const QString &name);
+    // What every setter does: store the value, tell the host, redraw. No value is checked.
+    template <class T> void store(T &field, const T &value, const char *name);
     // Raises an event; false when the button was destroyed by the host's handler.
     bool raise(rt::DispId id, QVariantList &args);
 
@@ -160,37 +155,10 @@ private:
     QImage m_IconMask;
 
     DrawSurface m_surface;
-    // The look drawn for the screen's pixel ratio when that is not 1, until the next redraw.
-    QImage m_scaled;
-    qreal m_regionRatio = 1.0;
-    QTimer tmrCheck;
-    DrawSurface imgIcon;
-    DrawSurface imgMask;
-    DrawSurface imgDis;
-};
-
-// The button as a component instance: late-bound properties, events and persistence.
-class ZTbuttonControl final : public rt::Control, private ZTbuttonHost
-{
-public:
-    explicit ZTbuttonControl(rt::ControlSite *site);
-    ~ZTbuttonControl() override;
-
-    QWidget *widget() override { return m_button; }
-    QList<rt::MemberInfo> members() const override;
-    QVariant getProperty(rt::DispId id) override;
-    void putProperty(rt::DispId id, const QVariant &value) override;
-    QVariant invoke(rt::DispId id, const QVariantList &args) override;
-    void initNew() override;
-    void readProperties(rt::PropertyBag &bag) override;
-    void writeProperties(rt::PropertyBag &bag) override;
-
-private:
-    QString displayName() const override;
-    bool userMode() const override;
-    void propertyChanged(const QString &name) override;
-    void raise(rt::DispId id, QVariantList &args) override;
-    ZTbutton &button();
-
-    QPointer<ZTbutton> m_button;
+    // The look drawn for the screen's pixel ratio when that is not 1 (null at 1: the surface
+    // is what the screen shows), and the ratio the last redraw was for.
+    QImage m_screen;
+    qreal m_ratio = 1.0;
+    // The hover check, a child of the button so that it can be found by its name.
+    QTimer tmrCheck{this};
 };

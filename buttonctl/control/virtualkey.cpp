@@ -1,4 +1,4 @@
-#include "buttonctl/virtualkey.h"
+#include "buttonctl/control/virtualkey.h"
 
 namespace {
 

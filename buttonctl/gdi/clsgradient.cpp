@@ -1,4 +1,4 @@
-#include "buttonctl/clsgradient.h"
+#include "buttonctl/gdi/clsgradient.h"
 
 #include <algorithm>
 

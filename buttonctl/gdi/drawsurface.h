@@ -3,7 +3,6 @@
 #include <QFont>
 #include <QImage>
 #include <QRegion>
-#include <QString>
 #include <vector>
 
 // A device context is the pixel buffer of a surface: what is drawn through it is what the
@@ -18,9 +17,9 @@ constexpr quint32 SRCPAINT = 0x00EE0086; // destination OR source
 // result does not fit 32 bits.
 int vbRound(double value);
 
-// A drawing surface with the forms runtime's pixel rules: right and bottom edges exclusive, a
-// line leaves out its last pixel, coordinates in pixels or in twips (15 to a pixel).
-// It also serves as a picture holder: setting a picture sizes the surface to it.
+// A drawing surface with the forms runtime's pixel rules: right and bottom edges exclusive,
+// coordinates in pixels or in twips (15 to a pixel). It also serves as a picture holder:
+// setting a picture sizes the surface to it.
 class DrawSurface
 {
 public:
@@ -53,24 +52,12 @@ public:
     double ScaleWidth() const { return m_image.width() * unit(); }
     double ScaleHeight() const { return m_image.height() * unit(); }
 
-    quint32 ForeColor() const { return m_foreColor; }
-    void setForeColor(quint32 bgr) { m_foreColor = bgr; }
     const QFont &Font() const { return m_font; }
     void setFont(const QFont &font) { m_font = font; }
 
-    double CurrentX() const { return m_currentX; }
-    double CurrentY() const { return m_currentY; }
-    void setCurrentX(double x) { m_currentX = x; }
-    void setCurrentY(double y) { m_currentY = y; }
-
-    void Line(double x1, double y1, double x2, double y2, quint32 color);
     void PSet(double x, double y, quint32 color);
     // The colour at a point as 0x00BBGGRR, or -1 outside the surface.
     qint32 Point(double x, double y) const;
-    double TextWidth(const QString &text) const;
-    double TextHeight(const QString &text) const;
-    // Draws the text at (CurrentX, CurrentY) in ForeColor over what is there.
-    void Print(const QString &text);
 
 private:
     double unit() const { return m_scaleMode == Twips ? 15.0 : 1.0; }
@@ -81,9 +68,6 @@ private:
     QFont m_font;
     int m_scaleMode = Pixels;
     quint32 m_backColor = 0x00FFFFFF;
-    quint32 m_foreColor = 0;
-    double m_currentX = 0;
-    double m_currentY = 0;
 };
 
 // One row of a rounded rectangle: the first and last pixel inside it.
@@ -98,8 +82,12 @@ struct Span
 std::vector<Span> roundedSpans(int left, int top, int right, int bottom, int ew, int eh);
 
 // The GDI operations the button draws with, on a device context.
+// A one-pixel line that leaves out its last pixel, as LineTo does.
+void Line(HDC hdc, int x1, int y1, int x2, int y2, quint32 color);
+// The outline of a rounded rectangle with a hollow brush; a pen wider than one pixel grows inward,
+// each pixel of it within `penWidth` steps (across and along) of the shape's edge.
 void RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int height,
-               quint32 penColor);
+               quint32 penColor, int penWidth = 1);
 bool BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY,
             quint32 rop);
 // The region of a rounded rectangle as GDI builds it: like a fill without a pen, it leaves out

@@ -1,10 +1,8 @@
-#include "buttonctl/drawsurface.h"
+#include "buttonctl/gdi/drawsurface.h"
 
 #include "runtime/comerror.h"
 #include "runtime/controls.h"
 
-#include <QFontMetricsF>
-#include <QPainter>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -73,9 +71,7 @@ std::vector<Span> roundedSpans(int left, int top, int right, int bottom, int ew,
         if (inset[size_t(i)] < 0)
             inset[size_t(i)] = std::max(inset[size_t(i - 1)], ew / 2);
 
-    auto setRow = [&](qint64 row, int in) {
-        rows[size_t(row)] = Span{left + in, right - 1 - in};
-    };
+    auto setRow = [&](qint64 row, int in) { rows[size_t(row)] = Span{left + in, right - 1 - in}; };
     for (int i = 0; i < eh / 2; ++i)
         setRow(i, inset[size_t(b - i)]);
     for (int i = eh / 2 + 1; i < eh; ++i)
@@ -105,7 +101,6 @@ void DrawSurface::resize(int width, int height)
 void DrawSurface::Cls()
 {
     m_image.fill(toRgb(m_backColor));
-    m_currentX = m_currentY = 0;
 }
 
 void DrawSurface::setPicture(const QImage &picture)
@@ -130,39 +125,11 @@ void DrawSurface::setScaleMode(int mode)
     m_scaleMode = mode == Twips ? Twips : Pixels;
 }
 
-void DrawSurface::Line(double x1, double y1, double x2, double y2, quint32 color)
-{
-    int x = toPixel(x1), y = toPixel(y1);
-    const int xe = toPixel(x2), ye = toPixel(y2);
-    const QRgb rgb = toRgb(color);
-    const int dx = std::abs(xe - x), dy = -std::abs(ye - y);
-    const int sx = x < xe ? 1 : -1, sy = y < ye ? 1 : -1;
-    int err = dx + dy;
-    // The end point itself is left out, as LineTo does.
-    while (x != xe || y != ye) {
-        if (m_image.valid(x, y))
-            m_image.setPixel(x, y, rgb);
-        const int e2 = 2 * err;
-        if (e2 >= dy) {
-            err += dy;
-            x += sx;
-        }
-        if (e2 <= dx) {
-            err += dx;
-            y += sy;
-        }
-    }
-    m_currentX = x2;
-    m_currentY = y2;
-}
-
 void DrawSurface::PSet(double x, double y, quint32 color)
 {
     const int px = toPixel(x), py = toPixel(y);
     if (m_image.valid(px, py))
         m_image.setPixel(px, py, toRgb(color));
-    m_currentX = x;
-    m_currentY = y;
 }
 
 qint32 DrawSurface::Point(double x, double y) const
@@ -173,32 +140,31 @@ qint32 DrawSurface::Point(double x, double y) const
     return qint32(toBgr(m_image.pixel(px, py)));
 }
 
-double DrawSurface::TextWidth(const QString &text) const
+void Line(HDC hdc, int x1, int y1, int x2, int y2, quint32 color)
 {
-    return QFontMetricsF(m_font, &m_image).horizontalAdvance(text) * unit();
-}
-
-double DrawSurface::TextHeight(const QString &text) const
-{
-    Q_UNUSED(text);
-    return QFontMetricsF(m_font, &m_image).height() * unit();
-}
-
-void DrawSurface::Print(const QString &text)
-{
-    const int x = toPixel(m_currentX), y = toPixel(m_currentY);
-    if (!text.isEmpty() && !m_image.isNull()) {
-        QPainter p(&m_image);
-        p.setFont(m_font);
-        p.setPen(rt::colorFromBgr(m_foreColor));
-        p.drawText(QPointF(x, y + QFontMetricsF(m_font, &m_image).ascent()), text);
+    if (!hdc || hdc->isNull())
+        return;
+    const QRgb rgb = toRgb(color);
+    const int dx = std::abs(x2 - x1), dy = -std::abs(y2 - y1);
+    const int sx = x1 < x2 ? 1 : -1, sy = y1 < y2 ? 1 : -1;
+    int err = dx + dy;
+    for (int x = x1, y = y1; x != x2 || y != y2;) {
+        if (hdc->valid(x, y))
+            hdc->setPixel(x, y, rgb);
+        const int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y += sy;
+        }
     }
-    m_currentX = 0;
-    m_currentY += TextHeight(text);
 }
 
 void RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int height,
-               quint32 penColor)
+               quint32 penColor, int penWidth)
 {
     if (!hdc || hdc->isNull())
         return;
@@ -209,16 +175,22 @@ void RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int
         const int i = y - t;
         return i >= 0 && i < n && x >= rows[size_t(i)].first && x <= rows[size_t(i)].last;
     };
+    // A pixel is the pen's when some pixel outside the shape lies within penWidth steps.
+    auto nearTheEdge = [&](int x, int y) {
+        for (int dy = -penWidth; dy <= penWidth; ++dy) {
+            const int reach = penWidth - std::abs(dy);
+            for (int dx = -reach; dx <= reach; ++dx)
+                if (!inside(x + dx, y + dy))
+                    return true;
+        }
+        return false;
+    };
     const QRgb rgb = toRgb(penColor);
-    // The pen is one pixel wide and the brush hollow: only the shape's own edge is drawn.
     for (int i = 0; i < n; ++i) {
         const int y = t + i;
-        for (int x = rows[size_t(i)].first; x <= rows[size_t(i)].last; ++x) {
-            const bool edge =
-                !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1);
-            if (edge && hdc->valid(x, y))
+        for (int x = rows[size_t(i)].first; x <= rows[size_t(i)].last; ++x)
+            if (hdc->valid(x, y) && nearTheEdge(x, y))
                 hdc->setPixel(x, y, rgb);
-        }
     }
 }
 
