@@ -149,12 +149,6 @@ EncodeResult EncodeJob::commit()
     if (!m_out)
         return failedResult(rt::ErrInternal,
                             reasons::internalError(QStringLiteral("commit before run")));
-    if (!inputUnchanged()) {
-        m_out.reset();
-        EncodeResult changed = failedResult(rt::ErrDeviceIO, reasons::InputChanged);
-        changed.inputChanged = true;
-        return changed;
-    }
     m_out->setIfExists(m_ifExists, m_inputState.st_mtim);
     const bool done = m_out->commit();
     const EncodeResult result = done ? EncodeResult{} : writeFailedResult(*m_out);

@@ -81,13 +81,13 @@ public:
     void schedule(CorePool *pool, const std::atomic<bool> *current);
     using Progress = std::function<void(int frame)>;
     EncodeResult run(const StopSignal &stop, const Progress &progress);
-    // Puts the MP3 in place, unless the input is no longer the file it was made from, as it was:
-    // replaced under its name or written to meanwhile (the result says inputChanged).
     EncodeResult commit();
-
-private:
+    // Whether the input is still the file the MP3 was made from, as it was: not replaced under
+    // its name, nor written to since the job was made. The MP3 is made from the file opened
+    // whatever happens to its name; whether it may still stand for the input is the host's call.
     bool inputUnchanged() const;
 
+private:
     std::unique_ptr<SndFileReader> m_reader;
     std::unique_ptr<LameEncoder> m_encoder;
     QString m_outputPath;

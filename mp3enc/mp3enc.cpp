@@ -826,6 +826,14 @@ __attribute__((target("avx"))) void zeroUpper()
     _mm256_zeroupper();
 }
 
+// The input was replaced or written to while it was read.
+EncodeResult inputChangedResult()
+{
+    EncodeResult changed = failedResult(rt::ErrDeviceIO, reasons::InputChanged);
+    changed.inputChanged = true;
+    return changed;
+}
+
 // A step of an encode whose exceptions fail the file, not the host.
 template <class Step> EncodeResult guarded(Step step)
 {
@@ -881,6 +889,8 @@ void Mp3Enc::runTask(EncodeTask *task)
     }
     if (task->stop.requested())
         result.status = EncodeResult::Stopped;
+    else if (result.status == EncodeResult::Done && !task->job->inputUnchanged())
+        result = inputChangedResult(); // old or mixed audio: encoded again, or not converted
     else if (result.status == EncodeResult::Done)
         result = guarded([&] { return task->job->commit(); });
     if (result.status == EncodeResult::Done) {
