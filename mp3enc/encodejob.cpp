@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -56,11 +57,25 @@ EncodeResult writeFailedResult(const TempOutput &out)
     return failedResult(reasons::outputErrorNumber(out.errorNumber()), out.errorText());
 }
 
-EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<LameEncoder> encoder,
-                     const QString &outputPath)
-    : m_reader(std::move(reader)), m_encoder(std::move(encoder)), m_outputPath(outputPath),
-      m_frameCount(m_encoder->totalFrames())
+bool sameFileState(const struct stat &before, int descriptor)
 {
+    // The change time too: an edit in place can put the modification time back (touch -r), but
+    // nobody can set the change time.
+    struct stat now = {};
+    return ::fstat(descriptor, &now) == 0 && now.st_dev == before.st_dev &&
+           now.st_ino == before.st_ino && now.st_size == before.st_size &&
+           now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+           now.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+           now.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
+}
+
+EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<LameEncoder> encoder,
+                     const QString &outputPath, const QString &inputPath)
+    : m_reader(std::move(reader)), m_encoder(std::move(encoder)), m_outputPath(outputPath),
+      m_inputPath(inputPath), m_frameCount(m_encoder->totalFrames())
+{
+    ::fstat(m_reader->descriptor(), &m_inputState);
     const qsizetype slash = outputPath.lastIndexOf(u'/');
     m_folderFd =
         ::open(rt::encodeFileName(outputPath.left(std::max<qsizetype>(slash, 1))).constData(),
@@ -118,13 +133,26 @@ void EncodeJob::schedule(CorePool *pool, const std::atomic<bool> *current)
         m_parallel->schedule(pool, current);
 }
 
+// Still the file under its name, and as it was: an MP3 of a file replaced or rewritten while it
+// was read would hold old or mixed audio, and look newer than the input to every later update.
+bool EncodeJob::inputUnchanged() const
+{
+    struct stat named = {};
+    return sameFileState(m_inputState, m_reader->descriptor()) &&
+           (m_inputPath.isEmpty() ||
+            (::stat(rt::encodeFileName(m_inputPath).constData(), &named) == 0 &&
+             named.st_dev == m_inputState.st_dev && named.st_ino == m_inputState.st_ino));
+}
+
 EncodeResult EncodeJob::commit()
 {
     if (!m_out)
         return failedResult(rt::ErrInternal,
                             reasons::internalError(QStringLiteral("commit before run")));
+    m_out->setIfExists(m_ifExists, m_inputState.st_mtim);
     const bool done = m_out->commit();
     const EncodeResult result = done ? EncodeResult{} : writeFailedResult(*m_out);
+    m_placedName = done ? m_out->placedName() : QByteArray();
     m_out.reset();
     return result;
 }

@@ -3,6 +3,7 @@
 #include "mp3enc/lameencoder.h"
 #include "mp3enc/segmentplan.h"
 #include "mp3enc/sndfilereader.h"
+#include "mp3enc/tempoutput.h"
 
 #include <QString>
 #include <QVariantMap>
@@ -25,21 +26,25 @@ struct EncodeResult
     Status status = Done;
     int errorNumber = 0; // rt::ErrorNumber when Failed
     QString errorText;
+    bool inputChanged = false; // Failed because the input changed while it was read
 };
-
-class TempOutput;
 
 // The results of a failed encode: an error, and a write that failed (a full disk named as such).
 EncodeResult failedResult(int number, const QString &text);
 EncodeResult writeFailedResult(const TempOutput &out);
+
+// Whether the file open on `descriptor` is as `before` describes it: the same file, neither
+// written to nor changed since (size, modification and change time).
+bool sameFileState(const struct stat &before, int descriptor);
 
 // One opened input/output pair, encoded block by block so memory does not grow with the file.
 // Runs on the worker thread; knows nothing of threads or events.
 class EncodeJob
 {
 public:
+    // `inputPath`: what the reader opened, looked at again when the MP3 is put in place.
     EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<LameEncoder> encoder,
-              const QString &outputPath);
+              const QString &outputPath, const QString &inputPath = {});
     ~EncodeJob();
 
     // Lets run() encode the file in segments on several cores when it is long enough and its
@@ -53,6 +58,14 @@ public:
     // opened (-1 if it could not be): the MP3 goes into that folder or nowhere.
     int inputDescriptor() const { return m_reader->descriptor(); }
     int folderDescriptor() const { return m_folderFd; }
+    // The input as it was when the job was made.
+    const struct stat &inputState() const { return m_inputState; }
+
+    // What commit() does where something stands under the output's name by then.
+    void setIfExists(TempOutput::IfExists rule) { m_ifExists = rule; }
+    // After commit(): the output's name within its folder as it was put in place; empty when
+    // the rule left what stood there.
+    QByteArray placedName() const { return m_placedName; }
 
     // Tags by field ("title", "artist", "track", ...) over the input's own, in the MP3.
     void setTags(const QVariantMap &tags) { m_tags = tags; }
@@ -69,11 +82,19 @@ public:
     using Progress = std::function<void(int frame)>;
     EncodeResult run(const StopSignal &stop, const Progress &progress);
     EncodeResult commit();
+    // Whether the input is still the file the MP3 was made from, as it was: not replaced under
+    // its name, nor written to since the job was made. The MP3 is made from the file opened
+    // whatever happens to its name; whether it may still stand for the input is the host's call.
+    bool inputUnchanged() const;
 
 private:
     std::unique_ptr<SndFileReader> m_reader;
     std::unique_ptr<LameEncoder> m_encoder;
     QString m_outputPath;
+    QString m_inputPath;
+    struct stat m_inputState = {};
+    TempOutput::IfExists m_ifExists = TempOutput::IfExists::Replace;
+    QByteArray m_placedName;
     std::unique_ptr<ParallelEncode> m_parallel;
     std::unique_ptr<TempOutput> m_out;
     CorePool *m_pool = nullptr;

@@ -39,7 +39,8 @@ public:
             Frame,
             Failure,
             Ended,
-            OutOfSpace
+            OutOfSpace,
+            InputChanged
         } kind = Frame;
         quint64 generation = 0;
         int number = 0;
@@ -84,6 +85,9 @@ public:
             break;
         case Delivery::OutOfSpace:
             m_owner->deliverOutOfSpace(delivery.generation, delivery.number, delivery.text);
+            break;
+        case Delivery::InputChanged:
+            m_owner->deliverInputChanged(delivery.generation, delivery.number, delivery.text);
             break;
         }
     }
@@ -222,20 +226,6 @@ bool sameFolder(const struct stat &before, int descriptor)
            now.st_ino == before.st_ino;
 }
 
-// Not replaced or changed since `before` was taken.
-bool sameState(const struct stat &before, int descriptor)
-{
-    // The change time too: an edit in place can put the modification time back (touch -r), but
-    // nobody can set the change time.
-    struct stat now = {};
-    return ::fstat(descriptor, &now) == 0 && now.st_dev == before.st_dev &&
-           now.st_ino == before.st_ino && now.st_size == before.st_size &&
-           now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
-           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
-           now.st_ctim.tv_sec == before.st_ctim.tv_sec &&
-           now.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
-}
-
 qint64 toFrames(const QVariant &value)
 {
     bool ok = false;
@@ -307,7 +297,7 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         info.name = QLatin1String(name);
         info.kind = kind;
         info.canGet = kind == rt::MemberKind::Property;
-        info.canPut = info.canGet && id != IdLastError && id != IdLastNotice;
+        info.canPut = info.canGet && id != IdLastError && id != IdLastNotice && id != IdLastOutput;
         info.parameters = std::move(parameters);
         info.help = QLatin1String(help);
         return info;
@@ -342,6 +332,13 @@ QList<rt::MemberInfo> Mp3Enc::members() const
                "What of its input's tags the last file converted lacks (a cover too large to "
                "carry), in the words a user reads; empty when nothing was left out or the file "
                "did not convert"),
+        member(IdIfExists, "IfExists", Property, {},
+               "What is done with a file standing under the output's name when the MP3 is put "
+               "in place: 0 replace it, 1 leave it and write nothing, 2 take the next free "
+               "\"name (N).mp3\", 3 replace it only if it is older than the input"),
+        member(IdLastOutput, "LastOutput", Property, {},
+               "Where the last file opened was put in place (the output, or the free name taken "
+               "for it); empty until then, and when the file standing there was left"),
         member(IdOpenPart, "OpenPart", Method,
                {QStringLiteral("InputFile"), QStringLiteral("OutputFile"),
                 QStringLiteral("FirstFrame"), QStringLiteral("FrameCount"), QStringLiteral("Tags")},
@@ -391,6 +388,12 @@ QVariant Mp3Enc::getProperty(rt::DispId id)
         return m_lastError;
     case IdLastNotice:
         return m_lastNotice;
+    case IdIfExists:
+        return m_ifExists;
+    case IdLastOutput: {
+        std::lock_guard lock(m_placedMutex);
+        return m_placed;
+    }
     default:
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个属性"));
     }
@@ -416,6 +419,10 @@ void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
         break;
     case IdThreads:
         m_threads = toIntIn(value, 0, MaxThreads, QStringLiteral("线程数"));
+        break;
+    case IdIfExists:
+        m_ifExists =
+            toIntIn(value, ReplaceExisting, ReplaceOlder, QStringLiteral("同名文件的处理方式"));
         break;
     default:
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个属性"));
@@ -497,8 +504,9 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const FilePair &pair, bool ahead)
         refuse(rt::ErrInvalidCall, reasons::settingsRefused(error));
 
     auto job = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder),
-                                           rt::absolutePath(pair.output));
+                                           rt::absolutePath(pair.output), pair.input);
     job->setTags(pair.tags);
+    job->setIfExists(TempOutput::IfExists(m_ifExists));
     SegmentOptions segments;
     segments.threads =
         ahead && settings.frames < std::uint64_t(AheadSplitSeconds) * settings.sampleRate
@@ -516,6 +524,7 @@ void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
 void Mp3Enc::OpenPart(const FilePair &pair)
 {
     m_lastNotice.clear();
+    setPlaced({});
     try {
         openPair(pair);
         m_lastError.clear();
@@ -542,7 +551,7 @@ void Mp3Enc::openPair(const FilePair &pair)
         throw;
     }
     if (auto ahead = takeAhead(pair); ahead && !ahead->failed &&
-                                      sameState(ahead->inputState, fresh->inputDescriptor()) &&
+                                      sameFileState(ahead->inputState, fresh->inputDescriptor()) &&
                                       sameFolder(ahead->folderState, fresh->folderDescriptor())) {
         m_openedAhead = std::move(ahead);
         m_frameCount = m_openedAhead->frameCount;
@@ -623,24 +632,32 @@ void Mp3Enc::deliverOutOfSpace(quint64 generation, int number, const QString &te
 {
     if (generation != m_generation)
         return;
-    if (m_current && !m_current->retried && !m_ahead.empty() && startOver())
-        return;
+    if (m_current && !m_current->retried && !m_ahead.empty()) {
+        for (auto &task : m_ahead)
+            task->requestStop();
+        m_ahead.clear(); // waits for each: their temporaries are gone with them
+        if (startOver())
+            return; // else it fails as it did, for lack of space
+    }
     m_pump->post({EventPump::Delivery::Failure, generation, number, text, {}});
     m_pump->post({EventPump::Delivery::Ended, generation, 0, text, {}});
 }
 
-bool Mp3Enc::startOver()
+// The file in hand is encoded again from the start, once, its pair opened and checked anew; false
+// when Open would now refuse it, with the reason in `number` and `text` if asked for.
+bool Mp3Enc::startOver(int *number, QString *text)
 {
-    for (auto &task : m_ahead)
-        task->requestStop();
-    m_ahead.clear(); // waits for each: their temporaries are gone with them
     if (m_current->thread.joinable())
         m_current->thread.join();
     std::unique_ptr<EncodeJob> job;
     try {
         job = prepare(m_current->pair);
-    } catch (const rt::ComError &) {
-        return false; // it fails as it did, for lack of space
+    } catch (const rt::ComError &error) {
+        if (number)
+            *number = error.number();
+        if (text)
+            *text = error.description();
+        return false;
     }
     auto again = std::make_unique<EncodeTask>();
     again->pair = m_current->pair;
@@ -650,6 +667,26 @@ bool Mp3Enc::startOver()
     m_current = std::move(again);
     startCurrent();
     return true;
+}
+
+// The input was replaced or written to while it was read: its MP3 would hold old or mixed audio.
+// It is encoded again from what is there now, once; changed again, it is not converted.
+void Mp3Enc::deliverInputChanged(quint64 generation, int number, const QString &text)
+{
+    if (generation != m_generation)
+        return;
+    int failure = number;
+    QString reason = text;
+    if (m_current && !m_current->retried) {
+        m_newestFrame = 0;
+        m_lastFrame = 0;
+        if (startOver(&failure, &reason)) {
+            m_frameCount = m_current->job->frameCount();
+            return;
+        }
+    }
+    m_pump->post({EventPump::Delivery::Failure, generation, failure, reason, {}});
+    m_pump->post({EventPump::Delivery::Ended, generation, 0, reason, {}});
 }
 
 // A file encoded ahead becomes the current one: it goes first for cores from now on, its progress
@@ -736,7 +773,8 @@ QVariantMap Mp3Enc::Tags(const QString &inputFile) const
 
 EncodeSettings Mp3Enc::settings() const
 {
-    return {m_rateMode, m_vbrQuality, m_bitRate, m_downMix, m_allowDownSample, m_threads};
+    return {m_rateMode,        m_vbrQuality, m_bitRate, m_downMix,
+            m_allowDownSample, m_threads,    m_ifExists};
 }
 
 // The pair Open reached, if it was encoded ahead with today's settings. The files ahead of it,
@@ -786,6 +824,14 @@ namespace {
 __attribute__((target("avx"))) void zeroUpper()
 {
     _mm256_zeroupper();
+}
+
+// The input was replaced or written to while it was read.
+EncodeResult inputChangedResult()
+{
+    EncodeResult changed = failedResult(rt::ErrDeviceIO, reasons::InputChanged);
+    changed.inputChanged = true;
+    return changed;
 }
 
 // A step of an encode whose exceptions fail the file, not the host.
@@ -843,23 +889,29 @@ void Mp3Enc::runTask(EncodeTask *task)
     }
     if (task->stop.requested())
         result.status = EncodeResult::Stopped;
+    else if (result.status == EncodeResult::Done && !task->job->inputUnchanged())
+        result = inputChangedResult(); // old or mixed audio: encoded again, or not converted
     else if (result.status == EncodeResult::Done)
         result = guarded([&] { return task->job->commit(); });
     if (result.status == EncodeResult::Done) {
         m_frameCount.store(task->job->frameCount());
         m_newestFrame.store(task->job->frameCount());
-        notice = task->job->notice();
+        const QByteArray name = task->job->placedName();
+        if (!name.isEmpty()) {
+            const QString &output = task->pair.output;
+            setPlaced(output.left(output.lastIndexOf(u'/') + 1) + rt::decodeFileName(name));
+            notice = task->job->notice();
+        }
     }
     task->job.reset(); // files closed (and a temporary removed) before the host hears of the end
     if (result.status == EncodeResult::Stopped)
         return;
     const quint64 generation = task->generation.load();
-    if (result.status == EncodeResult::Failed && result.errorNumber == rt::ErrDiskFull) {
-        m_pump->post({EventPump::Delivery::OutOfSpace,
-                      generation,
-                      result.errorNumber,
-                      result.errorText,
-                      {}});
+    if (result.status == EncodeResult::Failed &&
+        (result.errorNumber == rt::ErrDiskFull || result.inputChanged)) {
+        const auto kind = result.inputChanged ? EventPump::Delivery::InputChanged
+                                              : EventPump::Delivery::OutOfSpace;
+        m_pump->post({kind, generation, result.errorNumber, result.errorText, {}});
         return;
     }
     if (result.status == EncodeResult::Failed)
@@ -870,6 +922,12 @@ void Mp3Enc::runTask(EncodeTask *task)
         postEnded(generation, result.errorText, {});
     else
         postEnded(generation, {}, notice);
+}
+
+void Mp3Enc::setPlaced(const QString &path)
+{
+    std::lock_guard lock(m_placedMutex);
+    m_placed = path;
 }
 
 void Mp3Enc::postFrame(quint64 generation)

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 class EncodeJob;
@@ -39,6 +40,7 @@ struct EncodeSettings
     bool downMix = false;
     bool allowDownSample = false;
     int threads = 0;
+    int ifExists = 0;
     bool operator==(const EncodeSettings &) const = default;
 };
 
@@ -63,6 +65,8 @@ public:
         IdLastNotice = 16,
         IdRateMode = 17,
         IdVbrQuality = 18,
+        IdIfExists = 19,
+        IdLastOutput = 20,
         IdTags = 30,
         IdOpenPart = 31,
         IdPrefetchPart = 32,
@@ -75,6 +79,14 @@ public:
         ConstantRate = 0, // every frame at BitRate
         VariableRate = 1, // each frame as large as VbrQuality needs
         AverageRate = 2,  // frames of any size, BitRate on average
+    };
+    // IfExists: what is done, when a file is put in place, with what stands under its name then.
+    enum : int
+    {
+        ReplaceExisting = 0, // replace it (never a write-protected file)
+        KeepExisting = 1,    // leave it, and write nothing
+        RenameNew = 2,       // put the new file under the next free "name (N).mp3"
+        ReplaceOlder = 3,    // replace it if it is older than the input, else leave it
     };
     enum : rt::DispId
     {
@@ -137,8 +149,10 @@ private:
     void deliverFailure(quint64 generation, int number, const QString &text);
     void deliverEnded(quint64 generation, const QString &failure, const QString &notice);
     void deliverOutOfSpace(quint64 generation, int number, const QString &text);
+    void deliverInputChanged(quint64 generation, int number, const QString &text);
     void startCurrent();
-    bool startOver();
+    bool startOver(int *number = nullptr, QString *text = nullptr);
+    void setPlaced(const QString &path);
 
     int m_rateMode = ConstantRate;
     int m_vbrQuality = 4; // LAME's own default
@@ -146,11 +160,16 @@ private:
     bool m_downMix = true;
     bool m_allowDownSample = true;
     int m_threads = 0; // 0: every core
+    int m_ifExists = ReplaceExisting;
     QString m_lastError;
     QString m_lastNotice; // what the last file converted lacks of its input's tags
     // Set by Open; made exact by the worker, before its last ActFrame, where the input's length
     // was only an estimate.
     std::atomic<int> m_frameCount{0};
+    // Where the last file opened was put in place, set by the worker as it does so: "" until
+    // then, and when the rule left what stood there.
+    QString m_placed;
+    mutable std::mutex m_placedMutex;
     std::unique_ptr<EncodeJob> m_opened;       // by Open, for Encode
     FilePair m_openedPair;                     // what it reads and writes
     std::unique_ptr<EncodeTask> m_openedAhead; // or a file encoded ahead that Open reached

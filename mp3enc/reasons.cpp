@@ -75,6 +75,8 @@ int outputErrorNumber(int error)
     case ENOENT:
     case ENOTDIR:
         return rt::ErrPathNotFound;
+    case EISDIR: // as Open refuses an output that names a folder
+        return rt::ErrPathFileAccess;
     default:
         return rt::ErrDeviceIO;
     }

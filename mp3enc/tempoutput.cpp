@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -183,18 +185,19 @@ bool TempOutput::isWriteProtected(int dirFd, const char *name, const struct stat
     return (st.st_mode & 0222) == 0 || ::faccessat(dirFd, name, W_OK, 0) != 0;
 }
 
-// Whether the final name may be taken now; `old` describes what it names (st_mode 0: nothing).
-// The user may have protected the file since the encode was opened.
-bool TempOutput::mayReplace(struct stat *old)
+void TempOutput::setIfExists(IfExists rule, const struct timespec &inputTime)
 {
-    *old = {};
-    if (::fstatat(m_dirFd, m_finalName.constData(), old, AT_SYMLINK_NOFOLLOW) != 0) {
-        *old = {};
-        return true;
-    }
+    m_ifExists = rule;
+    m_inputTime = inputTime;
+}
+
+// Whether what stands under `name` may be replaced: not a file the user has write-protected
+// since the encode was opened.
+bool TempOutput::mayReplace(const QByteArray &name)
+{
     struct stat target = {};
-    if (::fstatat(m_dirFd, m_finalName.constData(), &target, 0) == 0 &&
-        isWriteProtected(m_dirFd, m_finalName.constData(), target)) {
+    if (::fstatat(m_dirFd, name.constData(), &target, 0) == 0 &&
+        isWriteProtected(m_dirFd, name.constData(), target)) {
         fail(Replace, EACCES);
         m_protected = true;
         m_errorText = reasons::Protected;
@@ -216,61 +219,175 @@ bool TempOutput::folderStillThere()
     return false;
 }
 
+// Removed since it was opened: its last name is gone, or nothing is under its path.
+bool TempOutput::folderRemoved() const
+{
+    struct stat st = {};
+    if (m_dirFd >= 0 && ::fstat(m_dirFd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_nlink == 0)
+        return true;
+    return !m_folderPath.isEmpty() && ::stat(m_folderPath.constData(), &st) != 0 && errno == ENOENT;
+}
+
 bool TempOutput::commit()
 {
     if (!folderStillThere())
         return false;
-    struct stat old = {};
-    if (!mayReplace(&old))
+    // A name is looked at, then taken only if nothing has appeared there since; one that has is
+    // looked at again, so the rule holds for whatever stands there at that moment.
+    constexpr int MaxAttempts = 1000;
+    int number = 0;
+    for (int attempt = 0; attempt < MaxAttempts; ++attempt) {
+        const QByteArray name = number == 0 ? m_finalName : numberedName(number);
+        struct stat there = {};
+        if (::fstatat(m_dirFd, name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                return fail(LinkIn);
+            if (linkNew(name))
+                return placed(name);
+            if (errno != EEXIST)
+                return fail(LinkIn);
+            continue;
+        }
+        switch (stepFor(name, there)) {
+        case Step::Take:
+            return replace(name, there) && placed(name);
+        case Step::Next:
+            ++number;
+            break;
+        case Step::Leave:
+            discard();
+            return true;
+        case Step::Fail:
+            return false;
+        }
+    }
+    return fail(LinkIn, EEXIST);
+}
+
+namespace {
+
+bool earlier(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
+}
+
+} // namespace
+
+// What the rule does with `there`, which stands under `name`.
+TempOutput::Step TempOutput::stepFor(const QByteArray &name, const struct stat &there)
+{
+    if (m_ifExists == IfExists::Rename)
+        return Step::Next;
+    // A link is what it leads to, to whoever made it.
+    struct stat target = there;
+    if (S_ISLNK(there.st_mode) && ::fstatat(m_dirFd, name.constData(), &target, 0) != 0)
+        target = there;
+    if (S_ISDIR(target.st_mode)) {
+        fail(Replace, EISDIR);
+        m_errorText = reasons::NamesFolder;
+        return Step::Fail;
+    }
+    if (m_ifExists == IfExists::Keep ||
+        (m_ifExists == IfExists::ReplaceOlder && !earlier(target.st_mtim, m_inputTime)))
+        return Step::Leave;
+    return mayReplace(name) ? Step::Take : Step::Fail;
+}
+
+// The file under `name` if nothing stands there, in one step; EEXIST if something does.
+bool TempOutput::linkNew(const QByteArray &name)
+{
+    if (m_tempName.isEmpty())
+        return ::linkat(AT_FDCWD, procPath(m_fd).constData(), m_dirFd, name.constData(),
+                        AT_SYMLINK_FOLLOW) == 0;
+    if (::renameat2(m_dirFd, m_tempName.constData(), m_dirFd, name.constData(), RENAME_NOREPLACE) ==
+        0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
         return false;
-    const bool replacing = S_ISREG(old.st_mode);
-    if (replacing && ::fchmod(m_fd, old.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
+    // A file system that renames only over: a second name, then the temporary one goes.
+    if (::linkat(m_dirFd, m_tempName.constData(), m_dirFd, name.constData(), 0) == 0) {
+        ::unlinkat(m_dirFd, m_tempName.constData(), 0);
+        return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK)
+        return false;
+    // Nor links (FAT): looked at just before, as near as such a file system allows.
+    struct stat st = {};
+    if (::fstatat(m_dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::renameat(m_dirFd, m_tempName.constData(), m_dirFd, name.constData()) == 0;
+}
+
+bool TempOutput::replace(const QByteArray &name, const struct stat &there)
+{
+    const bool file = S_ISREG(there.st_mode);
+    if (file && ::fchmod(m_fd, there.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
         return fail(SetPermissions);
     // The file replaces one the user had: its bytes must be on the disk before its name is.
-    if (replacing && ::fdatasync(m_fd) != 0)
+    if (file && ::fdatasync(m_fd) != 0)
         return fail(Write);
-    if (!linkInPlace(replacing))
-        return false;
-    const int fd = m_fd;
-    m_fd = -1;
-    m_tempName.clear();
-    if (::close(fd) != 0)
-        return fail(Write);
+    // Replacing needs a name to rename from.
+    for (int attempt = 0; attempt < 100 && m_tempName.isEmpty(); ++attempt) {
+        const QByteArray temporary = randomTemporaryName(m_finalName);
+        if (::linkat(AT_FDCWD, procPath(m_fd).constData(), m_dirFd, temporary.constData(),
+                     AT_SYMLINK_FOLLOW) == 0) {
+            m_tempName = temporary;
+            ::flock(m_fd, LOCK_EX);
+        } else if (errno != EEXIST) {
+            return fail(LinkIn);
+        }
+    }
+    if (m_tempName.isEmpty())
+        return fail(LinkIn);
+    if (::renameat(m_dirFd, m_tempName.constData(), m_dirFd, name.constData()) != 0)
+        return fail(Replace);
     return true;
 }
 
-bool TempOutput::linkInPlace(bool replacing)
+// The name `number` under Rename: the final name numbered on from where the host left it, so
+// "a (1).mp3" taken meanwhile goes on as "a (2).mp3", not "a (1) (1).mp3".
+QByteArray TempOutput::numberedName(int number) const
 {
-    if (m_tempName.isEmpty()) {
-        // A new name appears complete in one step; replacing needs a name to rename from.
-        if (!replacing && ::linkat(AT_FDCWD, procPath(m_fd).constData(), m_dirFd,
-                                   m_finalName.constData(), AT_SYMLINK_FOLLOW) == 0)
-            return true;
-        if (!replacing && errno != EEXIST)
-            return fail(LinkIn);
-        struct stat appeared = {};
-        if (!replacing && !mayReplace(&appeared)) // made meanwhile by someone else
-            return false;
-        for (int attempt = 0; attempt < 100 && m_tempName.isEmpty(); ++attempt) {
-            const QByteArray name = randomTemporaryName(m_finalName);
-            if (::linkat(AT_FDCWD, procPath(m_fd).constData(), m_dirFd, name.constData(),
-                         AT_SYMLINK_FOLLOW) == 0)
-                m_tempName = name;
-            else if (errno != EEXIST)
-                return fail(LinkIn);
+    QString name = rt::decodeFileName(m_finalName);
+    int first = 1;
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const qsizetype close = (dot > 0 ? dot : name.size()) - 1;
+    const qsizetype open = name.lastIndexOf(QStringLiteral(" ("), close);
+    if (close > 0 && name.at(close) == u')' && open > 0 && close - open - 2 >= 1 &&
+        close - open - 2 <= 9) {
+        bool digits = true;
+        const int given = name.mid(open + 2, close - open - 2).toInt(&digits);
+        if (digits && given > 0) {
+            first = given + 1;
+            name = name.left(open) + name.mid(close + 1);
         }
-        if (m_tempName.isEmpty())
-            return fail(LinkIn);
-        ::flock(m_fd, LOCK_EX);
     }
-    if (::renameat(m_dirFd, m_tempName.constData(), m_dirFd, m_finalName.constData()) != 0)
-        return fail(Replace);
+    const long nameMax = ::fpathconf(m_dirFd, _PC_NAME_MAX);
+    return rt::encodeFileName(
+        rt::numberedFileName(name, first + number - 1, nameMax > 0 ? nameMax : NAME_MAX));
+}
+
+// Put in place under `name`: the file is closed, nothing of it to remove.
+bool TempOutput::placed(const QByteArray &name)
+{
+    const int fd = m_fd;
+    m_fd = -1;
+    m_tempName.clear();
+    m_placedName = name;
+    if (::close(fd) != 0)
+        return fail(Write);
     return true;
 }
 
 bool TempOutput::fail(const QString &step, int error)
 {
     m_errno = error ? error : errno ? errno : EIO;
+    // A step in a folder removed meanwhile fails with a puzzling error (O_TMPFILE there says
+    // EPERM, a permission that was never refused): name what happened.
+    if (m_errno != ENOENT && m_errno != ENOTDIR && folderRemoved())
+        m_errno = ENOENT;
     m_errorText = reasons::outputFailed(step, m_errno);
     discard();
     return false;

@@ -21,6 +21,15 @@ public:
         Unnamed, // O_TMPFILE where the file system supports it, else Named
         Named,
     };
+    // What commit does where something stands under the final name: what was there when the
+    // encode began, or what another program put there meanwhile.
+    enum class IfExists
+    {
+        Replace,      // replace it
+        Keep,         // leave it, and put nothing in place
+        Rename,       // take the next free "name (N).mp3"
+        ReplaceOlder, // replace it when it was changed before `inputTime`, else leave it
+    };
 
     // `folder`: the output folder as it was opened when the pair was checked (O_PATH); the file
     // goes there or nowhere. Without it the folder is opened by its path at create().
@@ -35,11 +44,17 @@ public:
     bool create(const QString &finalPath);
     bool write(const void *data, size_t size);
     bool writeAt(long long offset, const void *data, size_t size);
-    // Puts the file in place; a file it replaces passes on its permission bits. A file that was
-    // made write-protected while this one was written is kept: the commit fails with EACCES. A
-    // folder no longer found under its path (moved or replaced meanwhile) gets nothing: the
+    // The rule commit follows; Replace unless set.
+    void setIfExists(IfExists rule, const struct timespec &inputTime = {});
+    // Puts the file in place as the rule says, at that moment: a name is taken only if nothing
+    // stands there, unless the rule replaces what does. A file it replaces passes on its
+    // permission bits; a write-protected file or a folder is never replaced: the commit fails.
+    // A folder no longer found under its path (moved or replaced meanwhile) gets nothing: the
     // commit fails, so no report names a place where the file is not.
     bool commit();
+    // After a commit that succeeded: the name within the folder the file was put under; empty
+    // when the rule left what stood there.
+    QByteArray placedName() const { return m_placedName; }
 
     // After create: whether the file being written has no name yet.
     bool isUnnamed() const { return m_fd >= 0 && m_tempName.isEmpty(); }
@@ -60,9 +75,21 @@ private:
     bool createUnnamed();
     bool createNamed();
     void removeStaleTemporaries() const;
-    bool mayReplace(struct stat *old);
+    enum class Step
+    {
+        Take,  // replace what stands under the name
+        Next,  // try the next numbered name
+        Leave, // put nothing in place
+        Fail,  // the reason is set
+    };
+    Step stepFor(const QByteArray &name, const struct stat &there);
+    bool mayReplace(const QByteArray &name);
     bool folderStillThere();
-    bool linkInPlace(bool replacing);
+    bool folderRemoved() const;
+    bool linkNew(const QByteArray &name);
+    bool replace(const QByteArray &name, const struct stat &there);
+    QByteArray numberedName(int step) const;
+    bool placed(const QByteArray &name);
     bool fail(const QString &step, int error = 0);
     void discard();
 
@@ -76,4 +103,7 @@ private:
     int m_errno = 0;
     bool m_protected = false;
     QString m_errorText;
+    IfExists m_ifExists = IfExists::Replace;
+    struct timespec m_inputTime = {};
+    QByteArray m_placedName;
 };

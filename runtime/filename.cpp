@@ -145,6 +145,32 @@ QString displayFileName(const QString &path)
     return shown;
 }
 
+QString cutFileName(const QString &name, qsizetype maxBytes)
+{
+    QString cut = name;
+    qsizetype bytes = encodeFileName(cut).size();
+    while (bytes > maxBytes && !cut.isEmpty()) {
+        // A character off the end: a pair's two halves go together; a stray byte is one unit.
+        const qsizetype size = cut.size();
+        const qsizetype units =
+            size >= 2 && cut.at(size - 1).isLowSurrogate() && cut.at(size - 2).isHighSurrogate()
+                ? 2
+                : 1;
+        bytes -= encodeFileName(cut.right(units)).size();
+        cut.chop(units);
+    }
+    return cut;
+}
+
+QString numberedFileName(const QString &name, int number, qsizetype maxBytes)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    const QString tail =
+        QStringLiteral(" (%1)").arg(number) + (dot > 0 ? name.mid(dot) : QString());
+    return cutFileName(stem, maxBytes - encodeFileName(tail).size()) + tail;
+}
+
 FileKind fileKind(const QString &path)
 {
     struct stat st = {};

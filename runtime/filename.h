@@ -22,6 +22,12 @@ RT_EXPORT bool hasForeignBytes(const QString &path);
 // The path as people read it: each byte that is not UTF-8 written as \xHH.
 RT_EXPORT QString displayFileName(const QString &path);
 
+// `name` cut at its end, on a character boundary, to at most `maxBytes` bytes as a file name.
+RT_EXPORT QString cutFileName(const QString &name, qsizetype maxBytes);
+// The file name `name` numbered: "song.mp3" as "song (2).mp3", its stem cut so that the whole
+// stays within `maxBytes` bytes (a folder's longest name).
+RT_EXPORT QString numberedFileName(const QString &name, int number, qsizetype maxBytes);
+
 // What a path names, following links (the file a link leads to is what a user means).
 enum class FileKind
 {

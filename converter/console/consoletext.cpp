@@ -96,11 +96,13 @@ QString TerminalText(const QString &text)
     shown.reserve(text.size());
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+        if (!batchtext::IsControlCharacter(u))
+            shown += c;
+        else if (u <= 0xFF)
             shown +=
                 QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, u'0');
-        else
-            shown += c;
+        else // a mark that would turn or break the line: U+202E as \u202E
+            shown += QStringLiteral("\\u") + QString::number(u, 16).toUpper();
     }
     return shown;
 }

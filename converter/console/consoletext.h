@@ -30,8 +30,10 @@ int DisplayWidth(const QString &text);
 // `name` shortened in the middle with "…" to at most `columns` columns.
 QString ElideMiddle(const QString &name, int columns);
 
-// `text` with control characters shown as \xHH, as undecodable bytes are shown: a file name
-// must not move the cursor, set the terminal's title or break the one-line-per-file output.
+// `text` with control characters shown as \xHH, as undecodable bytes are shown, and marks that
+// turn or break a line (bidirectional overrides, line separators) as \uHHHH: a file name must
+// not move the cursor, set the terminal's title, read reversed or break the one-line-per-file
+// output.
 QString TerminalText(const QString &text);
 // `text` cut to at most `columns` columns.
 QString FitToColumns(const QString &text, int columns);

@@ -47,6 +47,11 @@ void Binding::setVbrQuality(qint32 quality)
     control()->putProperty(VbrQuality, quality);
 }
 
+void Binding::setIfExists(qint32 rule)
+{
+    control()->putProperty(IfExists, rule);
+}
+
 namespace {
 int g_threadsOption = -1;
 }
@@ -117,6 +122,11 @@ std::pair<int, qint64> Binding::audioLength(const QString &inputFile) const
 QString Binding::lastNotice() const
 {
     return control()->getProperty(LastNotice).toString();
+}
+
+QString Binding::lastOutput() const
+{
+    return control()->getProperty(LastOutput).toString();
 }
 
 qint32 Binding::frameCount() const

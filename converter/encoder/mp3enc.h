@@ -31,11 +31,18 @@ inline constexpr rt::DispId LastError = 15;
 inline constexpr rt::DispId LastNotice = 16;
 inline constexpr rt::DispId RateMode = 17;
 inline constexpr rt::DispId VbrQuality = 18;
+inline constexpr rt::DispId IfExists = 19;
+inline constexpr rt::DispId LastOutput = 20;
 
 // RateMode's values: how BitRate and VbrQuality are used.
 inline constexpr qint32 ConstantRate = 0; // every frame at BitRate
 inline constexpr qint32 VariableRate = 1; // as large as VbrQuality needs, lame -V
 inline constexpr qint32 AverageRate = 2;  // BitRate on average, lame --abr
+// IfExists's values: what is done, as the MP3 is put in place, with a file under its name then.
+inline constexpr qint32 ReplaceExisting = 0; // replace it (never a write-protected one)
+inline constexpr qint32 KeepExisting = 1;    // leave it, and write nothing
+inline constexpr qint32 RenameNew = 2;       // the next free "name (N).mp3"
+inline constexpr qint32 ReplaceOlder = 3;    // replace it if older than the input, else leave it
 inline constexpr rt::DispId Tags = 30;
 inline constexpr rt::DispId OpenPart = 31;
 inline constexpr rt::DispId PrefetchPart = 32;
@@ -59,6 +66,7 @@ public:
     void setThreads(qint32 threads);
     void setRateMode(qint32 mode);
     void setVbrQuality(qint32 quality);
+    void setIfExists(qint32 rule);
 
     qint16 open(const QString &inputFile, const QString &outputFile);
     qint16 encode();
@@ -70,6 +78,9 @@ public:
     QString lastError() const;
     // What was left out of the file just converted (a cover too large); empty when nothing.
     QString lastNotice() const;
+    // Where the file opened last was put in place: the output or the free name taken for it;
+    // empty until then, and when IfExists left the file standing there.
+    QString lastOutput() const;
     // An input's tags by field ("artist", "albumartist", "album", "title", "track", "disc",
     // "genre", "date"); throws when the file cannot be read.
     QVariantMap tags(const QString &inputFile) const;

@@ -7,7 +7,6 @@
 #include "runtime/formloader.h"
 
 #include <exception>
-#include <sys/stat.h>
 #include <utility>
 
 namespace {
@@ -74,6 +73,14 @@ void BatchEngine::start(QList<BatchFile> files, BatchOptions options)
     m_pending.clear();
     m_position = -1;
     m_running = true;
+    // The rule holds again as each MP3 is put in place: another program may have written under
+    // its name meanwhile.
+    try {
+        m_mp3.setIfExists(IfExistsFor(m_options.existing));
+    } catch (const std::exception &error) {
+        m_problems.append(QStringLiteral("无法让编码器在写出时遵循同名文件的规则：") +
+                          rt::reasonOf(error));
+    }
     emit planned(count());
     startFrom(0);
 }
@@ -109,13 +116,13 @@ bool BatchEngine::startFile(int position)
             throw BatchRefusal(rt::ErrInvalidCall, file.refusal);
         const OutputChoice choice = outputFor(position, true);
         if (!choice.skipped.isEmpty()) {
+            m_written.add(choice.standing, BatchOutputs::Claim::Kept); // a later file has no claim
             end(position, {FileOutcome::Skipped, {}, choice.skipped});
             return false;
         }
         if (choice.path.isEmpty())
             throw BatchRefusal(choice.error, choice.refusal);
         m_reserved.append(choice.path);
-        m_pendingBefore = identityOf(choice.path);
         if (file.isTrack())
             m_mp3.openPart(file.input, choice.path, file.first, file.count, tagMap(file.tags));
         else
@@ -170,12 +177,19 @@ void BatchEngine::onEnded()
         return;
     const QString output = std::exchange(m_pending, {});
     QString failure = encoderFailure();
-    if (failure.isEmpty() && !m_written.add(output))
-        failure = batchtext::NotWritten;
-    if (failure.isEmpty())
-        end(m_position, {FileOutcome::Converted, output, noticeFor(m_position)});
-    else
-        end(m_position, {FileOutcome::NotConverted, output, failure});
+    const QString placed = failure.isEmpty() ? encoderOutput(&failure) : QString();
+    if (failure.isEmpty() && placed.isEmpty()) {
+        // By the time it was put in place a file stood under its name, which the rule left.
+        m_written.add(output, BatchOutputs::Claim::Kept);
+        end(m_position, {FileOutcome::Skipped, {}, KeptMeanwhile(m_options.existing)});
+    } else {
+        if (failure.isEmpty() && !m_written.add(placed))
+            failure = batchtext::NotWritten;
+        if (failure.isEmpty())
+            end(m_position, {FileOutcome::Converted, placed, noticeFor(m_position)});
+        else
+            end(m_position, {FileOutcome::NotConverted, output, failure});
+    }
     startFrom(m_position + 1);
 }
 
@@ -195,6 +209,16 @@ QString BatchEngine::noticeFor(int position) const
     QStringList said{m_files[position].note, encoderNotice()};
     said.removeAll(QString());
     return said.join(QStringLiteral("；"));
+}
+
+QString BatchEngine::encoderOutput(QString *failure) const
+{
+    try {
+        return m_mp3.lastOutput();
+    } catch (const std::exception &error) {
+        *failure = QStringLiteral("无法得知MP3写在了哪里：") + rt::reasonOf(error);
+        return {};
+    }
 }
 
 QString BatchEngine::encoderNotice() const
@@ -232,12 +256,13 @@ void BatchEngine::interrupt()
         return;
     stopEncoder();
     const int next = m_position + 1;
-    // The file may have been completed, and put in place, just before the stop.
-    if (const QString output = std::exchange(m_pending, {}); !output.isEmpty()) {
-        const Identity now = identityOf(output);
-        if (now.exists && !(now == m_pendingBefore) && encoderFailure().isEmpty() &&
-            m_written.add(output))
-            end(m_position, {FileOutcome::Converted, output, noticeFor(m_position)});
+    // The file may have been completed, and put in place, just before the stop: the encoder
+    // knows where from the moment it did so.
+    if (!std::exchange(m_pending, {}).isEmpty()) {
+        QString failure = encoderFailure();
+        const QString placed = failure.isEmpty() ? encoderOutput(&failure) : QString();
+        if (!placed.isEmpty() && m_written.add(placed))
+            end(m_position, {FileOutcome::Converted, placed, noticeFor(m_position)});
         else
             end(m_position, {FileOutcome::Interrupted, {}, {}});
     }
@@ -268,13 +293,4 @@ void BatchEngine::stopEncoder()
         if (!m_problems.contains(problem))
             m_problems.append(problem);
     }
-}
-
-BatchEngine::Identity BatchEngine::identityOf(const QString &path)
-{
-    struct stat st = {};
-    if (path.isEmpty() || ::stat(rt::encodeFileName(path).constData(), &st) != 0)
-        return {};
-    return {true, quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_ctim.tv_sec),
-            qint64(st.st_ctim.tv_nsec)};
 }

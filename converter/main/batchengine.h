@@ -80,6 +80,9 @@ private:
     // The input's tags, read once, for names from a pattern; throws when they cannot be read.
     const namepattern::Tags &tagsOf(int position);
     QString encoderFailure() const;
+    // Where the encoder put the file; "" when it left a file standing there, or (with
+    // `failure` set) when it cannot say.
+    QString encoderOutput(QString *failure) const;
     QString encoderNotice() const;
     QString noticeFor(int position) const;
     void stopEncoder();
@@ -95,15 +98,6 @@ private:
     bool m_running = false;
     int m_position = -1;
     QString m_pending; // the output being written, until it is judged
-    struct Identity
-    {
-        bool exists = false;
-        quint64 device = 0, inode = 0;
-        qint64 changed = 0, changedNs = 0;
-        bool operator==(const Identity &) const = default;
-    };
-    static Identity identityOf(const QString &path);
-    Identity m_pendingBefore; // what stood under its name before
 };
 
 Q_DECLARE_METATYPE(FileOutcome)

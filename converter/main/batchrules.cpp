@@ -10,6 +10,7 @@
 #include <climits>
 #include <exception>
 #include <sys/stat.h>
+#include <unistd.h>
 
 QStringList SetUpEncoder(Mp3Enc::Binding mp3, const RateChoice &rate)
 {
@@ -46,20 +47,47 @@ std::optional<BatchOutputs::WrittenFile> BatchOutputs::identityOf(const QString 
                        qint64(st.st_ctim.tv_nsec)};
 }
 
-bool BatchOutputs::add(const QString &output)
+bool BatchOutputs::add(const QString &output, Claim claim)
 {
     const std::optional<WrittenFile> written = identityOf(output);
     if (!written)
         return false;
-    m_files.append(*written);
+    m_files.append({*written, claim});
     return true;
 }
 
-bool BatchOutputs::contains(const QString &output) const
+std::optional<BatchOutputs::Claim> BatchOutputs::claimOf(const QString &output) const
 {
     // Nothing there: nothing of ours to keep.
     const std::optional<WrittenFile> now = identityOf(output);
-    return now && m_files.contains(*now);
+    if (!now)
+        return std::nullopt;
+    for (const auto &[file, claim] : m_files) {
+        if (file == *now)
+            return claim;
+    }
+    return std::nullopt;
+}
+
+qint32 IfExistsFor(ExistingRule rule)
+{
+    switch (rule) {
+    case ExistingRule::Skip:
+        return Mp3Enc::KeepExisting;
+    case ExistingRule::Rename:
+        return Mp3Enc::RenameNew;
+    case ExistingRule::Update:
+        return Mp3Enc::ReplaceOlder;
+    case ExistingRule::Overwrite:
+        break;
+    }
+    return Mp3Enc::ReplaceExisting;
+}
+
+QString KeptMeanwhile(ExistingRule rule)
+{
+    return rule == ExistingRule::Update ? QStringLiteral("同名的MP3在转换期间已被更新，保留未动")
+                                        : QStringLiteral("同名的MP3在转换期间出现了，保留未动");
 }
 
 QString BatchFile::label() const
@@ -79,13 +107,16 @@ struct stat statOf(const QString &path, bool *exists)
     return st;
 }
 
-// "name (n).mp3" beside `output`, the first that nothing has.
+// "name (n).mp3" beside `output`, the first that nothing has; a name already as long as its
+// folder allows is cut to make room for the number.
 QString freeName(const QString &output, const BatchOutputs &written, const QStringList &reserved)
 {
-    const qsizetype dot = output.lastIndexOf(u'.');
+    const qsizetype slash = output.lastIndexOf(u'/');
+    const QString folder = output.left(slash + 1);
+    const long nameMax = ::pathconf(rt::encodeFileName(folder).constData(), _PC_NAME_MAX);
     for (int n = 1;; ++n) {
-        const QString candidate =
-            output.left(dot) + QStringLiteral(" (%1)").arg(n) + output.mid(dot);
+        const QString candidate = folder + rt::numberedFileName(output.mid(slash + 1), n,
+                                                                nameMax > 0 ? nameMax : NAME_MAX);
         bool exists = false;
         statOf(candidate, &exists);
         if (!exists && !written.contains(candidate) && !reserved.contains(candidate))
@@ -97,7 +128,7 @@ const QString TrackPattern = QStringLiteral("{track:02} {title}");
 
 OutputChoice refused(int error, const QString &reason)
 {
-    return {{}, error, reason, {}};
+    return {{}, error, reason, {}, {}};
 }
 
 } // namespace
@@ -115,8 +146,9 @@ OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
         namepattern::Tags all = tags ? *tags : namepattern::Tags();
         for (auto it = file.tags.cbegin(); it != file.tags.cend(); ++it)
             all.insert(it.key(), it.value());
+        // The input's own name, its bytes carried as they are.
         const QString path = namepattern::Expand(byPattern ? options.pattern : TrackPattern, all,
-                                                 rt::displayFileName(ParseFileName(file.input)));
+                                                 ParseFileName(file.input));
         if (byPattern)
             below = path.section(u'/', 0, -2);
         name = path.section(u'/', -1) + QStringLiteral(".mp3");
@@ -146,15 +178,20 @@ OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
     if (options.existing == ExistingRule::Rename) {
         if (exists || written.contains(output) || reserved.contains(output))
             output = freeName(output, written, reserved);
-        return {output, 0, {}, {}};
+        return {output, 0, {}, {}, {}};
     }
-    // Two inputs of one name: the earlier wins whatever the rule, and the later is named.
-    if (written.contains(output))
-        return refused(
-            rt::ErrFileAlreadyOpen,
-            QStringLiteral("本批中前面的文件已写出同名的MP3：%1").arg(rt::displayFileName(output)));
+    // Two inputs of one name: the earlier wins whatever the rule, and the later is named; also
+    // when the earlier left the MP3 that was there.
+    if (const auto claim = written.claimOf(output))
+        return refused(rt::ErrFileAlreadyOpen,
+                       (*claim == BatchOutputs::Claim::Written
+                            ? QStringLiteral("本批中前面的文件已写出同名的MP3：%1")
+                            : QStringLiteral("本批中前面的文件得出同名的MP3：%1"))
+                           .arg(rt::displayFileName(output)));
+    if (exists && S_ISDIR(there.st_mode))
+        return refused(rt::ErrPathFileAccess, QStringLiteral("MP3会与一个文件夹同名"));
     if (options.existing == ExistingRule::Skip && exists)
-        return {{}, 0, {}, QStringLiteral("已有同名的MP3，保留未动")};
+        return {{}, 0, {}, QStringLiteral("已有同名的MP3，保留未动"), output};
     if (options.existing == ExistingRule::Update && exists) {
         bool inputThere = false;
         const struct stat input = statOf(file.input, &inputThere);
@@ -166,7 +203,7 @@ OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
         const struct stat sheet = sheetThere ? input : statOf(file.sheet, &sheetThere);
         if (inputThere && !newer(input.st_mtim, there.st_mtim) && sheetThere &&
             !newer(sheet.st_mtim, there.st_mtim))
-            return {{}, 0, {}, QStringLiteral("已是最新")};
+            return {{}, 0, {}, QStringLiteral("已是最新"), output};
     }
-    return {output, 0, {}, {}};
+    return {output, 0, {}, {}, {}};
 }

@@ -97,4 +97,10 @@ QString CompletionMessage(bool userFolder, const QString &folder,
     return message;
 }
 
+bool IsControlCharacter(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 } // namespace batchtext

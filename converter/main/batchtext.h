@@ -35,6 +35,12 @@ constexpr int MaxNamedSkips = 10;
 // `s` without leading and trailing blanks (only U+0020, not other white space).
 QString TrimBlanks(const QString &s);
 
+// A character that must not stand as it is in a name made from tags or on a terminal: a control
+// character (C0, DEL, C1), which moves the cursor or breaks a line, or a mark that turns or
+// breaks what follows it (bidirectional embeddings, overrides, isolates and marks; line and
+// paragraph separators).
+bool IsControlCharacter(char16_t c);
+
 // The output name for an input file name: blanks trimmed, then the last three characters
 // (normally the "wav" ending in any case) replaced by "mp3". No value when fewer than three
 // characters remain, since such a name cannot be given an ending. A name with the ending of

@@ -1,5 +1,8 @@
 #include "converter/main/namepattern.h"
 
+#include "converter/main/batchtext.h"
+#include "runtime/filename.h"
+
 #include <QStringList>
 
 namespace namepattern {
@@ -50,12 +53,19 @@ QString fileStem(const QString &fileName)
     return dot > 0 ? fileName.left(dot) : fileName;
 }
 
+// A tag's value, trimmed; "." and ".." name no folder or file and count as missing.
+QString tagValue(const Tags &tags, const QString &field)
+{
+    const QString value = tags.value(field).trimmed();
+    return value == u'.' || value == QLatin1String("..") ? QString() : value;
+}
+
 QString valueOf(const Placeholder &p, const Tags &tags, const QString &fileName)
 {
-    const QString given = tags.value(p.field).trimmed();
+    const QString given = tagValue(tags, p.field);
     if (p.field == QLatin1String("albumartist")) {
         const QString albumArtist =
-            given.isEmpty() ? tags.value(QStringLiteral("artist")).trimmed() : given;
+            given.isEmpty() ? tagValue(tags, QStringLiteral("artist")) : given;
         return albumArtist.isEmpty() ? UnknownArtist : albumArtist;
     }
     if (p.field == QLatin1String("artist"))
@@ -73,31 +83,15 @@ QString valueOf(const Placeholder &p, const Tags &tags, const QString &fileName)
     return given;
 }
 
-// A value may not make folders of its own, nor move the cursor of whoever lists the names.
+// A value may not make folders of its own, nor move the cursor or turn the text of whoever lists
+// the names.
 QString cleaned(QString value)
 {
     for (QChar &c : value) {
-        if (c == u'/' || c.unicode() < 0x20 || c.unicode() == 0x7F ||
-            (c.unicode() >= 0x80 && c.unicode() < 0xA0))
+        if (c == u'/' || batchtext::IsControlCharacter(c.unicode()))
             c = u'_';
     }
     return value;
-}
-
-QString cutToBytes(const QString &part, int maxBytes)
-{
-    if (part.toUtf8().size() <= maxBytes)
-        return part;
-    QString cut;
-    int bytes = 0;
-    for (const char32_t c : part.toUcs4()) {
-        const QString one = QString::fromUcs4(&c, 1);
-        bytes += int(one.toUtf8().size());
-        if (bytes > maxBytes)
-            break;
-        cut += one;
-    }
-    return cut;
 }
 
 } // namespace
@@ -147,7 +141,7 @@ QString Expand(const QString &pattern, const Tags &tags, const QString &fileName
         parts.append(fileStem(fileName));
     for (qsizetype k = 0; k < parts.size(); ++k) {
         const bool last = k + 1 == parts.size();
-        parts[k] = cutToBytes(parts[k], maxBytes - (last ? int(Ending.size()) : 0));
+        parts[k] = rt::cutFileName(parts[k], maxBytes - (last ? int(Ending.size()) : 0));
     }
     return parts.join(u'/');
 }

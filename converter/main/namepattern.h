@@ -18,8 +18,9 @@ std::optional<QString> Problem(const QString &pattern);
 
 // The path `pattern` gives for a file named `fileName` (its own name, for {filename} and a
 // missing title), without the ".mp3" ending: folders separated by '/', none of them "", "." or
-// "..". Inside a value '/' and control characters become '_'; each part is cut to `maxBytes`
-// bytes of UTF-8 on a character boundary (the last one leaves room for the ending).
+// "..". A value that is "." or ".." counts as missing. Inside a value '/' and control characters
+// become '_'; each part is cut to `maxBytes` bytes on a character boundary (the last one leaves
+// room for the ending). `fileName` is in the runtime's file-name form: its bytes carry over.
 QString Expand(const QString &pattern, const Tags &tags, const QString &fileName,
                int maxBytes = 255);
 

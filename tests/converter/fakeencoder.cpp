@@ -16,6 +16,8 @@ QVariant FakeEncoder::getProperty(rt::DispId id)
 {
     if (id == Mp3Enc::LastNotice)
         return m_lastNotice;
+    if (id == Mp3Enc::LastOutput)
+        return m_placed;
     if (id != Mp3Enc::LastError)
         return 0;
     if (m_broken)
@@ -36,6 +38,7 @@ QVariant FakeEncoder::invoke(rt::DispId id, const QVariantList &args)
         m_broken = false;
         m_lastError.clear();
         m_lastNotice.clear();
+        m_placed.clear();
         break;
     case Mp3Enc::Encode:
         QTimer::singleShot(0, [this, generation = ++m_generation] {
@@ -56,8 +59,11 @@ QVariant FakeEncoder::invoke(rt::DispId id, const QVariantList &args)
 
 void FakeEncoder::finish()
 {
-    if (m_plan.outcome == Outcome::Converted) {
-        QFile out(m_output);
+    if (m_plan.outcome == Outcome::Converted || m_plan.outcome == Outcome::Renamed) {
+        m_placed = m_plan.outcome == Outcome::Converted
+                       ? m_output
+                       : m_output.chopped(4) + QStringLiteral(" (1).mp3");
+        QFile out(m_placed);
         if (out.open(QIODevice::WriteOnly))
             out.write("ID3");
     }

@@ -16,6 +16,8 @@ public:
         Converted, // a small file is written under the output's name; LastNotice gives the reason
         Failed,    // LastError gives the reason
         Broken,    // asking why throws, as a component that has gone would
+        Kept,      // nothing written: IfExists left a file that stood under the name by then
+        Renamed,   // written under "name (1).mp3": one stood under the name by then
     };
     struct Plan
     {
@@ -40,5 +42,6 @@ private:
     bool m_broken = false;
     QString m_lastError;
     QString m_lastNotice;
+    QString m_placed;
     int m_generation = 0;
 };

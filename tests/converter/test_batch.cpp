@@ -16,9 +16,11 @@
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace formfixture;
 using modaldriver::MessageSeen;
@@ -630,11 +632,28 @@ private slots:
             qPrintable(seen.value(0).text));
     }
 
+    void failureWhileEncoding_data()
+    {
+        QTest::addColumn<bool>("beforeMade");
+        QTest::newRow("as the file starts") << false;
+        // Removed while the encoder holds it open and its path still leads there: the moment
+        // between a look at the path and the file made in it, whatever the load.
+        QTest::newRow("before its MP3 is made") << true;
+    }
+
     // A file whose output cannot be finished (its folder vanishes mid-file) is no success either.
     void failureWhileEncoding()
     {
-        const QString out = path(QStringLiteral("out"));
+        QFETCH(bool, beforeMade);
+        QString out = path(QStringLiteral("out"));
         QVERIFY(QDir().mkpath(out));
+        const int held = ::open(QFile::encodeName(out).constData(), O_PATH | O_DIRECTORY);
+        QVERIFY(held >= 0);
+        const auto release = qScopeGuard([held] { ::close(held); });
+        if (beforeMade) {
+            QVERIFY(QDir().rmdir(out));
+            out = QStringLiteral("/proc/self/fd/%1").arg(held);
+        }
         const QString a = wav(QStringLiteral("a.wav"), 30);
         addFiles({a});
         auto *check1 = c<rt::CheckBox>(QStringLiteral("Check1"));
@@ -648,7 +667,7 @@ private slots:
         const auto *label3 = c<rt::Label>(QStringLiteral("Label3"));
         const QList<MessageSeen> seen = runBatch(1, [&] {
             if (!removed && label3->Caption().startsWith(QStringLiteral("正在转换：")))
-                removed = QDir(out).removeRecursively();
+                removed = beforeMade || QDir(out).removeRecursively();
         });
         QVERIFY(removed);
         // With the encoder's own reason for it.

@@ -31,6 +31,16 @@ private slots:
             << QStringLiteral("全部 3 个文件已转换为MP3。\n以下文件已转换，但有内容没有放进MP3：\n "
                               " %1：封面图片太大")
             << 0;
+        // By the time its MP3 was put in place, another program's stood under its name.
+        QTest::newRow("a file stood there by then, left")
+            << int(FakeEncoder::Outcome::Kept) << QString()
+            << QStringLiteral(
+                   "3 个文件中 2 个已转换。\n同名的MP3在转换期间出现了，保留未动，跳过 1 "
+                   "个文件。")
+            << 0;
+        QTest::newRow("a file stood there by then, a free name taken")
+            << int(FakeEncoder::Outcome::Renamed) << QString() << QStringLiteral("b (1).mp3\n")
+            << 0;
     }
     void outcomes()
     {

@@ -58,6 +58,10 @@ private slots:
         QTest::newRow("terminal controls")
             << QStringLiteral("a\x1b]0;x\x07\nb.wav") << 80
             << QStringLiteral("[2/9] a\\x1B]0;x\\x07\\x0Ab.wav") + tail;
+        // Nor marks that would turn the rest of the line around or break it.
+        QTest::newRow("bidirectional overrides, line separators")
+            << QStringLiteral("a\u202Evaw.b\u2066\u2028c.wav") << 80
+            << QStringLiteral("[2/9] a\\u202Evaw.b\\u2066\\u2028c.wav") + tail;
     }
 
     void progressLine()

@@ -431,7 +431,8 @@ private slots:
 
     // The same command again over a library that grew: each rule for MP3s already there. The
     // second run follows `change` (t: a.wav touched, c: c.wav added, p: b.mp3 protected and
-    // b.wav touched); `kept` outputs must still hold the first run's bytes.
+    // b.wav touched, d: a folder where a.mp3 was, n: a.flac added, older than a.mp3, and a.wav
+    // touched); `kept` outputs must still hold the first run's bytes.
     void existingOutputs_data()
     {
         QTest::addColumn<QString>("rule");
@@ -460,6 +461,14 @@ private slots:
         QTest::newRow("update, a protected one touched")
             << "update"
             << "p" << 1 << ab << ab << "b.wav：同名的MP3受写保护，保留未动";
+        for (const char *rule : {"skip", "update"})
+            QTest::addRow("%s, a folder under the name", rule)
+                << rule << "d" << 1 << QStringList{"b.mp3"} << QStringList{"b.mp3"}
+                << "a.wav：MP3会与一个文件夹同名";
+        // The earlier of two inputs of one name wins, also when its MP3 is left as up to date.
+        QTest::newRow("update, two of one name, the later touched")
+            << "update"
+            << "n" << 1 << ab << ab << "a.wav：本批中前面的文件得出同名的MP3";
     }
     void existingOutputs()
     {
@@ -485,8 +494,18 @@ private slots:
         };
         if (change == u'c')
             QVERIFY(wav(QStringLiteral("music/c.wav"), 1.0));
-        if (change == u't')
+        if (change == u't' || change == u'n')
             QVERIFY(touch(QStringLiteral("music/a.wav")));
+        if (change == u'd')
+            QVERIFY(QFile::remove(path(QStringLiteral("out/a.mp3"))) &&
+                    QDir().mkpath(path(QStringLiteral("out/a.mp3"))));
+        if (change == u'n') {
+            QVERIFY(wav(QStringLiteral("music/a.flac"), 1.0, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+            QFile flac(path(QStringLiteral("music/a.flac")));
+            QVERIFY(flac.open(QIODevice::ReadWrite) &&
+                    flac.setFileTime(QDateTime::currentDateTime().addDays(-1),
+                                     QFileDevice::FileModificationTime));
+        }
         if (change == u'p') {
             QVERIFY(touch(QStringLiteral("music/b.wav")));
             QVERIFY(

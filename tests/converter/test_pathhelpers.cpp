@@ -2,9 +2,12 @@
 #include "converter/main/namepattern.h"
 #include "converter/main/outputfolders.h"
 #include "converter/main/pathhelpers.h"
+#include "runtime/filename.h"
 
 #include <QtTest>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // The Windows rows use the Windows separator set; the POSIX rows the platform default.
 class TestPathHelpers final : public QObject
@@ -212,7 +215,15 @@ private slots:
             << "{artist}/{title}" << QStringList{"artist", "AC/DC", "title", "a\nb\x1b"}
             << "AC_DC/a_b_";
         QTest::newRow("empty and dot folders dropped")
-            << "{genre}/{artist}/{title}" << QStringList{"artist", "..", "title", "t"} << "t";
+            << "{genre}/./../{title}" << QStringList{"title", "t"} << "t";
+        QTest::newRow("dot values count as missing")
+            << "{albumartist}/{album}/{title}"
+            << QStringList{"artist", "..", "album", ".", "title", " . "}
+            << "未知艺术家/未知专辑/01 x";
+        QTest::newRow("marks that turn or break text inside values")
+            << "{artist}/{title}"
+            << QStringList{"artist", "a\u202Eb\u2066", "title", "x\u2028y\u2029\u200F"}
+            << "a_b_/x_y__";
         QTest::newRow("disc width, date, filename")
             << "{date}/{disc:2}-{filename}" << QStringList{"date", "1999", "disc", "1/2"}
             << "1999/01-01 x";
@@ -242,6 +253,76 @@ private slots:
     {
         QFETCH(QString, pattern);
         QVERIFY(namepattern::Problem(pattern));
+    }
+
+    // Where the batch puts an MP3 (names as bytes): the input's own bytes carried into a name
+    // from a pattern; a free name cut so that its number fits; a folder under the name refused,
+    // as is the name an earlier file of the batch left standing.
+    void chooseOutput_data()
+    {
+        QTest::addColumn<QByteArray>("input"); // in the folder "in"
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<int>("rule");
+        QTest::addColumn<QByteArray>("standing"); // in "out" already ("x/" a folder)
+        QTest::addColumn<bool>("claimed");        // left standing by an earlier file
+        QTest::addColumn<QByteArray>("name");     // the MP3's in "out", or "" with `refusal`
+        QTest::addColumn<QString>("refusal");
+        const int skip = int(ExistingRule::Skip), update = int(ExistingRule::Update);
+        QTest::newRow("{filename}, a name in Latin-1")
+            << QByteArray("caf\xe9.flac") << "{filename}" << int(ExistingRule::Overwrite)
+            << QByteArray() << false << QByteArray("caf\xe9.mp3") << "";
+        QTest::newRow("a free name for a name as long as can be")
+            << QByteArray(251, 'x') + ".wav"
+            << "" << int(ExistingRule::Rename) << QByteArray(251, 'x') + ".mp3" << false
+            << QByteArray(247, 'x') + " (1).mp3"
+            << "";
+        for (const int rule : {skip, update})
+            QTest::addRow("a folder under the name, %s", rule == skip ? "skip" : "update")
+                << QByteArray("a.wav") << "" << rule << QByteArray("a.mp3/") << false
+                << QByteArray() << "MP3会与一个文件夹同名";
+        QTest::newRow("update, the name an earlier file left")
+            << QByteArray("a.wav") << "" << update << QByteArray("a.mp3") << true << QByteArray()
+            << "本批中前面的文件得出同名的MP3";
+    }
+    void chooseOutput()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QString, pattern);
+        QFETCH(int, rule);
+        QFETCH(QByteArray, standing);
+        QFETCH(bool, claimed);
+        QFETCH(QByteArray, name);
+        QFETCH(QString, refusal);
+        QTemporaryDir dir;
+        const auto removeAll = qScopeGuard([&] { // names Qt cannot spell
+            QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()});
+        });
+        const QByteArray out = QFile::encodeName(dir.filePath(QStringLiteral("out"))) + '/';
+        const QByteArray in = QFile::encodeName(dir.filePath(QStringLiteral("in"))) + '/';
+        QVERIFY(::mkdir(out.constData(), 0755) == 0 && ::mkdir(in.constData(), 0755) == 0);
+        const auto make = [](const QByteArray &path) {
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            return fd >= 0 && ::close(fd) == 0;
+        };
+        QVERIFY(make(in + input));
+        BatchOutputs written;
+        if (standing.endsWith('/'))
+            QCOMPARE(::mkdir((out + standing).constData(), 0755), 0);
+        else if (!standing.isEmpty())
+            QVERIFY(make(out + standing));
+        if (claimed)
+            QVERIFY(written.add(rt::decodeFileName(out + standing), BatchOutputs::Claim::Kept));
+        BatchFile file;
+        file.input = rt::decodeFileName(in + input);
+        BatchOptions options;
+        options.outputFolder = rt::decodeFileName(out);
+        options.existing = ExistingRule(rule);
+        options.pattern = pattern;
+        const namepattern::Tags tags;
+        const OutputChoice choice = ChooseOutput(file, options, &tags, false, written);
+        QVERIFY2(refusal.isEmpty() ? choice.refusal.isEmpty() : choice.refusal.startsWith(refusal),
+                 qPrintable(choice.refusal));
+        QCOMPARE(rt::encodeFileName(choice.path), name.isEmpty() ? name : out + name);
     }
 
     // Lengths past the 16-bit limit of old still work.

@@ -138,6 +138,8 @@ private slots:
     void writeFailure();
     void protectedWhileEncoding_data();
     void protectedWhileEncoding();
+    void changedBeforePutInPlace_data();
+    void changedBeforePutInPlace();
     void killedMidFile();
     void stopDuringFloatPeakScan();
 
@@ -187,6 +189,12 @@ void TestMp3EncControl::properties()
         QCOMPARE(callError([&] { c.put(QLatin1String(name), bad); }), rt::ErrInvalidCall);
     QCOMPARE(c.getProperty(17).toInt(), 1);
     QCOMPARE(c.getProperty(18).toInt(), 0);
+    // What is done with a file under the output's name: replaced unless told otherwise.
+    QCOMPARE(c.get(QStringLiteral("IfExists")).toInt(), 0);
+    c.putProperty(19, 3);
+    QCOMPARE(c.getProperty(19).toInt(), 3);
+    QCOMPARE(callError([&] { c.put(QStringLiteral("IfExists"), 4); }), rt::ErrInvalidCall);
+    QCOMPARE(c.getProperty(20).toString(), QString()); // LastOutput: nothing put in place yet
     // Late binding by identifier, as the converter calls it.
     QCOMPARE(c.dispIdOf(QStringLiteral("Open"), rt::MemberKind::Method), 11);
     QCOMPARE(c.dispIdOf(QStringLiteral("GetFrameCount"), rt::MemberKind::Method), 12);
@@ -663,6 +671,86 @@ void TestMp3EncControl::protectedWhileEncoding()
     QCOMPARE(failure.args.value(0).toInt(), int(rt::ErrPermissionDenied));
     QCOMPARE(failure.args.value(1).toString(), QStringLiteral("同名的MP3受写保护，保留未动"));
     verifyOldOutputAlone(folder, out);
+}
+
+void TestMp3EncControl::changedBeforePutInPlace_data()
+{
+    QTest::addColumn<QString>("change"); // after Open, before the MP3 is put in place
+    QTest::addColumn<int>("ifExists");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("placed"); // the MP3's name; "" none
+    QTest::newRow("input replaced (cp new; mv)") << "replaced" << 0 << ""
+                                                 << "out.mp3";
+    QTest::newRow("input rewritten in place") << "rewritten" << 0 << ""
+                                              << "out.mp3";
+    QTest::newRow("input removed") << "removed" << 0 << "文件不存在"
+                                   << "";
+    QTest::newRow("a file appeared, left") << "appeared" << 1 << ""
+                                           << "";
+    QTest::newRow("a file appeared, renamed") << "appeared" << 2 << ""
+                                              << "out (1).mp3";
+    QTest::newRow("a newer file appeared, update") << "appeared" << 3 << ""
+                                                   << "";
+}
+
+// The input and the output's name are looked at again when the MP3 is put in place: a changed
+// input is encoded again from what is there now (never old or mixed audio), or named as not
+// converted; a file that appeared under the name meets the rule (IfExists); LastOutput says
+// where the MP3 went.
+void TestMp3EncControl::changedBeforePutInPlace()
+{
+    QFETCH(QString, change);
+    QFETCH(int, ifExists);
+    QFETCH(QString, failure);
+    QFETCH(QString, placed);
+    const QString folder = path(QStringLiteral("changing"));
+    QVERIFY(QDir().mkpath(folder));
+    const auto clean = qScopeGuard([&] { QDir(folder).removeRecursively(); });
+    const QString wav = folder + QStringLiteral("/in.wav"),
+                  out = folder + QStringLiteral("/out.mp3");
+    const QString fresh = path(QStringLiteral("fresh.wav"));
+    QVERIFY(testsupport::writeWav(wav, 44100 * 4, 2));
+    QVERIFY(testsupport::writeWav(fresh, 44100 * 8, 1)); // as many bytes, other audio
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    encoder.control->put(QStringLiteral("Threads"), 1);
+    encoder.control->put(QStringLiteral("IfExists"), ifExists);
+    encoder.control->call(QStringLiteral("Open"), {wav, out});
+    QFile source(fresh);
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    if (change == QLatin1String("replaced")) {
+        QVERIFY(QFile::copy(fresh, wav + QStringLiteral(".new")));
+        QCOMPARE(::rename(QFile::encodeName(wav + QStringLiteral(".new")).constData(),
+                          QFile::encodeName(wav).constData()),
+                 0);
+    } else if (change == QLatin1String("rewritten")) {
+        QVERIFY(writeText(wav, source.readAll()));
+    } else if (change == QLatin1String("removed")) {
+        QVERIFY(QFile::remove(wav));
+    } else {
+        QVERIFY(writeText(out, Existing));
+        const struct timespec later[2] = {{::time(nullptr) + 100, 0}, {::time(nullptr) + 100, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(out).constData(), later, 0), 0);
+    }
+    encoder.control->call(QStringLiteral("Encode"));
+    QVERIFY(QTest::qWaitFor([&] { return encoder.site.ended(); }, 60000));
+    QCOMPARE(encoder.control->get(QStringLiteral("LastError")).toString(), failure);
+    QCOMPARE(encoder.control->get(QStringLiteral("LastOutput")).toString(),
+             placed.isEmpty() ? QString() : folder + u'/' + placed);
+    if (change == QLatin1String("appeared")) {
+        QFile kept(out);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), Existing);
+    }
+    if (placed.isEmpty()) {
+        QVERIFY(!QFileInfo::exists(out) || change == QLatin1String("appeared"));
+        return;
+    }
+    // The lame command's MP3 of the input as it is now, byte for byte.
+    const QString lame = path(QStringLiteral("lame.mp3"));
+    QVERIFY(runTool(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-b"),
+                                             QStringLiteral("128"), wav, lame}));
+    QCOMPARE(fileDigest(folder + u'/' + placed), fileDigest(lame));
 }
 
 // SIGKILL mid-file: the unnamed output vanishes with the process; the old file stays whole.

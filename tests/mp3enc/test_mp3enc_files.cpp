@@ -57,6 +57,10 @@ private slots:
     void staleTemporaryRemovedLiveOneKept();
     void folderRenamedMidWrite_data();
     void folderRenamedMidWrite();
+    void folderRemovedWhileOpen_data();
+    void folderRemovedWhileOpen();
+    void ruleWhenPutInPlace_data();
+    void ruleWhenPutInPlace();
     void oversizedWaveReadToTheEnd_data();
     void oversizedWaveReadToTheEnd();
     void cancelEndsTheFloatPeakScan();
@@ -227,6 +231,108 @@ void TestMp3EncFiles::folderRenamedMidWrite()
     QVERIFY(folderEntries(m_folder).isEmpty());
     QVERIFY(folderEntries(moved).isEmpty());
     QDir(moved).removeRecursively();
+}
+
+void TestMp3EncFiles::folderRemovedWhileOpen_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("unnamed") << int(TempOutput::Kind::Unnamed);
+    QTest::newRow("named") << int(TempOutput::Kind::Named);
+}
+
+// A folder removed while the encoder holds it open, its path still leading to it (as between a
+// look at the path and the file made in it): the reason is that it is gone, never a permission
+// (O_TMPFILE in a removed folder says EPERM), wherever the file system stops the write.
+void TestMp3EncFiles::folderRemovedWhileOpen()
+{
+    QFETCH(int, kind);
+    const int fd = ::open(QFile::encodeName(m_folder).constData(), O_PATH | O_DIRECTORY);
+    QVERIFY(fd >= 0);
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    QVERIFY(QDir().rmdir(m_folder));
+    TempOutput out{TempOutput::Kind(kind), fd};
+    const bool made = out.create(QStringLiteral("/proc/self/fd/%1/out.mp3").arg(fd)) &&
+                      out.write(Written.constData(), size_t(Written.size())) && out.commit();
+    QVERIFY(!made);
+    QCOMPARE(out.errorText(), QStringLiteral("输出目录已不存在"));
+    QCOMPARE(out.errorNumber(), ENOENT);
+}
+
+void TestMp3EncFiles::ruleWhenPutInPlace_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("rule");
+    QTest::addColumn<QString>("name"); // the output's name as the host gave it
+    // Put there by another program while the file was written ("x/" a folder), changed `age`
+    // seconds after the input.
+    QTest::addColumn<QStringList>("appeared");
+    QTest::addColumn<int>("age");
+    QTest::addColumn<QString>("placed"); // the name it is put under; "" none; "!" refused
+    using R = TempOutput::IfExists;
+    const int unnamed = int(TempOutput::Kind::Unnamed), named = int(TempOutput::Kind::Named);
+    const QString out = QStringLiteral("out.mp3");
+    const QStringList there{out};
+    QTest::newRow("replace") << unnamed << int(R::Replace) << out << there << 0 << out;
+    QTest::newRow("keep") << unnamed << int(R::Keep) << out << there << 0 << "";
+    QTest::newRow("keep, named") << named << int(R::Keep) << out << there << 0 << "";
+    QTest::newRow("keep, a folder")
+        << unnamed << int(R::Keep) << out << QStringList{"out.mp3/"} << 0 << "!";
+    QTest::newRow("replace older, older")
+        << unnamed << int(R::ReplaceOlder) << out << there << -100 << out;
+    QTest::newRow("replace older, newer")
+        << named << int(R::ReplaceOlder) << out << there << 100 << "";
+    QTest::newRow("rename") << unnamed << int(R::Rename) << out << QStringList{out, "out (1).mp3"}
+                            << 0 << "out (2).mp3";
+    QTest::newRow("rename, numbered on, named")
+        << named << int(R::Rename) << "out (1).mp3" << QStringList{"out (1).mp3", "out (2).mp3/"}
+        << 0 << "out (3).mp3";
+    const QString longest = QString(251, u'x') + QStringLiteral(".mp3"); // 255 bytes
+    QTest::newRow("rename, a name as long as can be")
+        << unnamed << int(R::Rename) << longest << QStringList{longest} << 0
+        << QString(247, u'x') + QStringLiteral(" (1).mp3");
+}
+
+// The rule holds for whatever stands under the name at the moment the file is put in place.
+void TestMp3EncFiles::ruleWhenPutInPlace()
+{
+    QFETCH(int, kind);
+    QFETCH(int, rule);
+    QFETCH(QString, name);
+    QFETCH(QStringList, appeared);
+    QFETCH(int, age);
+    QFETCH(QString, placed);
+    const struct timespec input = {::time(nullptr), 0};
+    TempOutput out{TempOutput::Kind(kind)};
+    out.setIfExists(TempOutput::IfExists(rule), input);
+    QVERIFY(out.create(m_folder + u'/' + name));
+    QVERIFY(out.write(Written.constData(), size_t(Written.size())));
+    QStringList expected;
+    for (QString entry : appeared) {
+        const bool folder = entry.endsWith(u'/');
+        entry.chop(folder ? 1 : 0);
+        expected << entry;
+        const QByteArray at = QFile::encodeName(m_folder + u'/' + entry);
+        const struct timespec times[2] = {{input.tv_sec + age, 0}, {input.tv_sec + age, 0}};
+        QVERIFY(folder ? QDir().mkdir(m_folder + u'/' + entry)
+                       : writeFile(m_folder + u'/' + entry, Existing) &&
+                             ::utimensat(AT_FDCWD, at.constData(), times, 0) == 0);
+    }
+    QCOMPARE(out.commit(), placed != u'!');
+    if (placed == u'!')
+        QCOMPARE(out.errorText(), reasons::NamesFolder);
+    QCOMPARE(QFile::decodeName(out.placedName()), placed == u'!' ? QString() : placed);
+    if (!placed.isEmpty() && placed != u'!' && !expected.contains(placed))
+        expected << placed;
+    QStringList entries = folderEntries(m_folder); // nothing else: no temporary left
+    entries.sort();
+    expected.sort();
+    QCOMPARE(entries, expected);
+    for (const QString &entry : appeared) {
+        if (!entry.endsWith(u'/'))
+            QCOMPARE(contents(m_folder + u'/' + entry), entry == placed ? Written : Existing);
+    }
+    if (!placed.isEmpty() && placed != u'!')
+        QCOMPARE(contents(m_folder + u'/' + placed), Written);
 }
 
 void TestMp3EncFiles::oversizedWaveReadToTheEnd_data()
