@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -76,6 +77,9 @@ EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<Lame
       m_inputPath(inputPath), m_frameCount(m_encoder->totalFrames())
 {
     ::fstat(m_reader->descriptor(), &m_inputState);
+    // The clock file times are stamped with: a file changed from now on was not there when the
+    // host judged the output (a cue sheet, not only the input, may have made it out of date).
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &m_openedAt);
     const qsizetype slash = outputPath.lastIndexOf(u'/');
     m_folderFd =
         ::open(rt::encodeFileName(outputPath.left(std::max<qsizetype>(slash, 1))).constData(),
@@ -149,7 +153,7 @@ EncodeResult EncodeJob::commit()
     if (!m_out)
         return failedResult(rt::ErrInternal,
                             reasons::internalError(QStringLiteral("commit before run")));
-    m_out->setIfExists(m_ifExists, m_inputState.st_mtim);
+    m_out->setIfExists(m_ifExists, m_openedAt);
     const bool done = m_out->commit();
     const EncodeResult result = done ? EncodeResult{} : writeFailedResult(*m_out);
     m_placedName = done ? m_out->placedName() : QByteArray();

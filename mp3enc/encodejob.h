@@ -93,6 +93,7 @@ private:
     QString m_outputPath;
     QString m_inputPath;
     struct stat m_inputState = {};
+    struct timespec m_openedAt = {}; // when the input was opened
     TempOutput::IfExists m_ifExists = TempOutput::IfExists::Replace;
     QByteArray m_placedName;
     std::unique_ptr<ParallelEncode> m_parallel;

@@ -335,7 +335,8 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         member(IdIfExists, "IfExists", Property, {},
                "What is done with a file standing under the output's name when the MP3 is put "
                "in place: 0 replace it, 1 leave it and write nothing, 2 take the next free "
-               "\"name (N).mp3\", 3 replace it only if it is older than the input"),
+               "\"name (N).mp3\", 3 replace it only if it stood there unchanged when the input was "
+               "opened (one written since is left)"),
         member(IdLastOutput, "LastOutput", Property, {},
                "Where the last file opened was put in place (the output, or the free name taken "
                "for it); empty until then, and when the file standing there was left"),

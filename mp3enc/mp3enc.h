@@ -86,7 +86,8 @@ public:
         ReplaceExisting = 0, // replace it (never a write-protected file)
         KeepExisting = 1,    // leave it, and write nothing
         RenameNew = 2,       // put the new file under the next free "name (N).mp3"
-        ReplaceOlder = 3,    // replace it if it is older than the input, else leave it
+        ReplaceOlder =
+            3, // replace what stood there when the file was opened, leave one changed since
     };
     enum : rt::DispId
     {

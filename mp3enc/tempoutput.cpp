@@ -185,10 +185,10 @@ bool TempOutput::isWriteProtected(int dirFd, const char *name, const struct stat
     return (st.st_mode & 0222) == 0 || ::faccessat(dirFd, name, W_OK, 0) != 0;
 }
 
-void TempOutput::setIfExists(IfExists rule, const struct timespec &inputTime)
+void TempOutput::setIfExists(IfExists rule, const struct timespec &openedAt)
 {
     m_ifExists = rule;
-    m_inputTime = inputTime;
+    m_openedAt = openedAt;
 }
 
 // Whether what stands under `name` may be replaced: not a file the user has write-protected
@@ -288,7 +288,7 @@ TempOutput::Step TempOutput::stepFor(const QByteArray &name, const struct stat &
         return Step::Fail;
     }
     if (m_ifExists == IfExists::Keep ||
-        (m_ifExists == IfExists::ReplaceOlder && !earlier(target.st_mtim, m_inputTime)))
+        (m_ifExists == IfExists::ReplaceOlder && !earlier(target.st_mtim, m_openedAt)))
         return Step::Leave;
     return mayReplace(name) ? Step::Take : Step::Fail;
 }

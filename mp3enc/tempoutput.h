@@ -28,7 +28,7 @@ public:
         Replace,      // replace it
         Keep,         // leave it, and put nothing in place
         Rename,       // take the next free "name (N).mp3"
-        ReplaceOlder, // replace it when it was changed before `inputTime`, else leave it
+        ReplaceOlder, // replace it when it was last changed before `openedAt`, else leave it
     };
 
     // `folder`: the output folder as it was opened when the pair was checked (O_PATH); the file
@@ -45,7 +45,7 @@ public:
     bool write(const void *data, size_t size);
     bool writeAt(long long offset, const void *data, size_t size);
     // The rule commit follows; Replace unless set.
-    void setIfExists(IfExists rule, const struct timespec &inputTime = {});
+    void setIfExists(IfExists rule, const struct timespec &openedAt = {});
     // Puts the file in place as the rule says, at that moment: a name is taken only if nothing
     // stands there, unless the rule replaces what does. A file it replaces passes on its
     // permission bits; a write-protected file or a folder is never replaced: the commit fails.
@@ -104,6 +104,6 @@ private:
     bool m_protected = false;
     QString m_errorText;
     IfExists m_ifExists = IfExists::Replace;
-    struct timespec m_inputTime = {};
+    struct timespec m_openedAt = {};
     QByteArray m_placedName;
 };

@@ -42,7 +42,8 @@ inline constexpr qint32 AverageRate = 2;  // BitRate on average, lame --abr
 inline constexpr qint32 ReplaceExisting = 0; // replace it (never a write-protected one)
 inline constexpr qint32 KeepExisting = 1;    // leave it, and write nothing
 inline constexpr qint32 RenameNew = 2;       // the next free "name (N).mp3"
-inline constexpr qint32 ReplaceOlder = 3;    // replace it if older than the input, else leave it
+inline constexpr qint32 ReplaceOlder =
+    3; // replace what stood there at Open, leave one changed since
 inline constexpr rt::DispId Tags = 30;
 inline constexpr rt::DispId OpenPart = 31;
 inline constexpr rt::DispId PrefetchPart = 32;
