@@ -94,6 +94,7 @@ void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOpti
         rates.rule =
             m_encoder->averageRate() ? ratechoice::Rule::Average : ratechoice::Rule::Variable;
         rates.kbps = mp3frame::bitRates(rate, m_encoder->minKbps(), m_encoder->maxKbps());
+        rates.averageKbps = settings.kbps;
     }
     SegmentPlan plan =
         SegmentPlan::make(frameCount(), spf, rate,
