@@ -113,11 +113,13 @@ void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOpti
         rates.rule =
             m_encoder->averageRate() ? ratechoice::Rule::Average : ratechoice::Rule::Variable;
         rates.kbps = mp3frame::bitRates(rate, m_encoder->minKbps(), m_encoder->maxKbps());
+        rates.averageKbps = settings.kbps;
     }
-    SegmentPlan plan =
-        SegmentPlan::make(frameCount(), spf, rate,
-                          variable ? 1 : mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate),
-                          SegmentPlan::alignmentFor(spf, m_reader->sampleRate(), rate));
+    SegmentPlan plan = SegmentPlan::make(
+        frameCount(), spf, rate,
+        variable ? 1 : mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate),
+        SegmentPlan::alignmentFor(spf, m_reader->sampleRate(), rate),
+        rates.leansOnReservoir() ? SegmentPlan::ReservoirPreRoll : SegmentPlan::MinPreRoll);
     if (plan.segments.size() < 2)
         return;
     // Every piece at the rate the whole-file encoder chose for itself.

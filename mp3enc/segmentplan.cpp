@@ -22,7 +22,7 @@ int SegmentPlan::alignmentFor(int samplesPerFrame, int inputRate, int outputRate
 }
 
 SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int sampleRate,
-                              int period, int alignment)
+                              int period, int alignment, int preRoll)
 {
     SegmentPlan plan;
     plan.period = std::lcm(std::max(1, period), std::max(1, alignment));
@@ -40,7 +40,7 @@ SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int
     for (std::int64_t i = 0; i < count; ++i) {
         Segment s;
         s.windowStart = i == 0 ? 0 : i * totalFrames / count;
-        s.audioStart = i == 0 ? 0 : s.windowStart - MinPreRoll;
+        s.audioStart = i == 0 ? 0 : std::max<std::int64_t>(0, s.windowStart - preRoll);
         s.encoderStart = i == 0 ? 0 : roundDown(s.audioStart - LeadIn, plan.period);
         plan.segments.push_back(s);
     }

@@ -3,6 +3,7 @@
 #include "mp3enc/tempoutput.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -19,6 +20,38 @@ bool sameWindows(const FrameList::Frame &a, const FrameList::Frame &b)
             return false;
     }
     return true;
+}
+
+// Whether two encoders gave a frame the same data: the same side information but for where its
+// data begins, the same header but for the bit rate, and the same main data up to its last bit
+// (the bits after it are filler, which differs with the stream).
+bool sameData(const NumberedFrames &a, const NumberedFrames &b, std::int64_t number)
+{
+    const FrameList::Frame &fa = *a.at(number), &fb = *b.at(number);
+    const int bits = fa.side.mainDataBits;
+    if (fa.dataBytes < 0 || fb.dataBytes != fa.dataBytes || fb.side.mainDataBits != bits ||
+        fb.header.mainDataOffset() != fa.header.mainDataOffset())
+        return false;
+    const unsigned char *ha = a.list.head(std::size_t(number - a.first));
+    const unsigned char *hb = b.list.head(std::size_t(number - b.first));
+    constexpr int RateAndPadding = 0xF2;
+    if (ha[0] != hb[0] || ha[1] != hb[1] || (ha[2] | RateAndPadding) != (hb[2] | RateAndPadding) ||
+        ha[3] != hb[3])
+        return false;
+    // main_data_begin: the first 9 bits of MPEG-1's side information, 8 of the others'.
+    const int side = fa.header.mainDataOffset() - fa.header.sideInfoBytes;
+    const int firstBytes = fa.header.mpeg1 ? 2 : 1;
+    if (fa.header.mpeg1 && (ha[side + 1] & 0x7F) != (hb[side + 1] & 0x7F))
+        return false;
+    if (std::memcmp(ha + side + firstBytes, hb + side + firstBytes,
+                    std::size_t(fa.header.sideInfoBytes - firstBytes)) != 0)
+        return false;
+    const unsigned char *da = a.list.data(std::size_t(number - a.first));
+    const unsigned char *db = b.list.data(std::size_t(number - b.first));
+    if (std::memcmp(da, db, std::size_t(bits / 8)) != 0)
+        return false;
+    const int mask = (0xFF00 >> (bits % 8)) & 0xFF;
+    return mask == 0 || (da[bits / 8] & mask) == (db[bits / 8] & mask);
 }
 
 } // namespace
@@ -54,7 +87,8 @@ std::int64_t StreamJoin::findSeam(const NumberedFrames &a, const NumberedFrames 
         const FrameList::Frame *lastB = b.at(s - 1);
         if (!next || !lastA || !lastB)
             return -1;
-        if (!(refused && refused(s)) && sameWindows(*lastA, *lastB) && fitsFrom(b, s))
+        if (!(refused && refused(s)) && sameWindows(*lastA, *lastB) && inStep(a, b, s) &&
+            fitsFrom(b, s))
             return s;
         if (!append(a, s))
             return -1;
@@ -85,6 +119,33 @@ bool StreamJoin::fitsFrom(const NumberedFrames &b, std::int64_t s) const
         if (h.kbps == 0 || !Repacker::advance(at, h, f->dataBytes))
             return false;
     }
+}
+
+// At an average rate near the largest frame's rate the encoder quantises many frames for the room
+// its reservoir leaves, and a difference in reservoir between two encoders outlasts many seconds
+// of music (it goes only where both run out of room on one frame, or both fill the reservoir):
+// frames of a later encoder out of step with the stream carry other data than the whole-file
+// encode, and their rates, taken with the stream's reservoir, carry the difference into the later
+// segments. So where the stream is the earlier encoder's own, the later one takes over only where
+// its frames carry the earlier one's data as far as both reach, and its reservoir meets the
+// earlier one's among them: from there on the two encoders are in the same state.
+bool StreamJoin::inStep(const NumberedFrames &a, const NumberedFrames &b, std::int64_t s) const
+{
+    if (!m_rates.leansOnReservoir())
+        return true; // a variable rate's data does not depend on the reservoir, nor, but on rare
+                     // frames, a lower average rate's
+    const FrameList::Frame *first = a.at(s);
+    if (!first)
+        return false; // the earlier encoder must run on to tell
+    if (Repacker::freeBefore(m_repacker.position(), first->header) != first->reservoir)
+        return true; // the stream is not the earlier encoder's own: nothing to keep in step with
+    bool met = false;
+    for (std::int64_t k = s; a.at(k) && b.at(k); ++k) {
+        if (!sameData(a, b, k))
+            return false;
+        met = met || (a.at(k)->reservoir >= 0 && a.at(k)->reservoir == b.at(k)->reservoir);
+    }
+    return met;
 }
 
 mp3frame::Header StreamJoin::sized(const NumberedFrames &frames, std::int64_t number,

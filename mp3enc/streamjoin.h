@@ -54,6 +54,7 @@ public:
 
 private:
     bool fitsFrom(const NumberedFrames &b, std::int64_t s) const;
+    bool inStep(const NumberedFrames &a, const NumberedFrames &b, std::int64_t s) const;
     // The header `frames`' frame `number` gets after `at`; kbps 0 when its data fits no frame.
     mp3frame::Header sized(const NumberedFrames &frames, std::int64_t number,
                            const Repacker::Position &at) const;

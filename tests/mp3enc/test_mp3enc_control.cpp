@@ -148,6 +148,9 @@ private:
     QTemporaryDir m_dir;
     QString m_short; // 4 s stereo
     QString m_long;  // 60 s stereo: takes far longer to encode than Stop may take
+    // 3 GB of silence in a sparse file (over five hours): an encode to stop or to leave from its
+    // first event, which no build finishes before that event is handled, however busy the cores.
+    QString m_endless;
 };
 
 void TestMp3EncControl::initTestCase()
@@ -157,6 +160,11 @@ void TestMp3EncControl::initTestCase()
     m_long = path(QStringLiteral("long.wav"));
     QVERIFY(testsupport::writeWav(m_short, 44100 * 4, 2));
     QVERIFY(testsupport::writeWav(m_long, 44100 * 60, 2));
+    m_endless = path(QStringLiteral("endless.wav"));
+    SparseWav endless;
+    endless.dataBytes = qint64(3) << 30;
+    endless.declared = quint32(endless.dataBytes);
+    QVERIFY(endless.write(m_endless));
 }
 
 void TestMp3EncControl::properties()
@@ -510,7 +518,7 @@ void TestMp3EncControl::stopMidFile()
     EncoderFixture encoder;
     QVERIFY(encoder.ok());
     encoder.control->put(QStringLiteral("Threads"), 2);
-    encoder.control->call(QStringLiteral("Open"), {m_long, out});
+    encoder.control->call(QStringLiteral("Open"), {m_endless, out});
     encoder.control->call(QStringLiteral("Encode"));
     if (filesAhead) {
         encoder.control->call(QStringLiteral("Prefetch"), {m_long, path("ahead 1.mp3")});
@@ -554,7 +562,7 @@ void TestMp3EncControl::destroyedInsideItsOwnEvent()
     EncoderFixture encoder;
     QVERIFY(encoder.ok());
     encoder.site.onEvent = [&](rt::DispId) { encoder.control.reset(); };
-    encoder.control->call(QStringLiteral("Open"), {m_long, folder + QStringLiteral("/out.mp3")});
+    encoder.control->call(QStringLiteral("Open"), {m_endless, folder + QStringLiteral("/out.mp3")});
     encoder.control->call(QStringLiteral("Encode"));
     QVERIFY(QTest::qWaitFor([&] { return !encoder.control; }, 10000));
     QTest::qWait(200);
