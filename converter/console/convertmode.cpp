@@ -6,7 +6,7 @@
 #include "converter/main/commandline.h"
 #include "converter/main/qttranslations.h"
 #include "converter/startup/components.h"
-#include "converter/startup/for0.h"
+#include "converter/startup/datafolder.h"
 #include "converter/startup/quitsignals.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
@@ -43,7 +43,7 @@ bool installComponents(QObject *owner, QString *problem)
     rt::FolderProblem folderProblem;
     const QString folder = ComponentFolder(&folderProblem);
     if (folder.isEmpty()) {
-        *problem = For0::DataFolderMessage(folderProblem);
+        *problem = DataFolderMessage(folderProblem);
         return false;
     }
     const QDeadlineTimer deadline(RegistrationWaitMs);

@@ -2,7 +2,6 @@
 
 #include "runtime/controls.h"
 #include "runtime/formloader.h"
-#include "runtime/systemfolder.h"
 
 #include <QList>
 
@@ -21,9 +20,6 @@ public:
     QString GetSystemPath() const;
     // Set when the program's data folder cannot be had: the message for the user, else "".
     QString dataFolderProblem() const { return m_dataFolderProblem; }
-
-    // The user's message for a data folder that cannot be created or written.
-    static QString DataFolderMessage(const rt::FolderProblem &problem);
 
 signals:
     // The main window could not be created; the message names what is missing.
