@@ -1,6 +1,6 @@
 #include "converter/console/consolebatch.h"
 
-#include "converter/main/batchtext.h"
+#include "converter/main/batchfigures.h"
 #include "converter/main/pathhelpers.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
@@ -112,7 +112,7 @@ void ConsoleBatch::onStarted(int position)
 
 void ConsoleBatch::onProgress(int position, qint32 frame, qint32 frameCount)
 {
-    showProgress(position, batchtext::FramePercent(frame, frameCount));
+    showProgress(position, batchfigures::FramePercent(frame, frameCount));
 }
 
 void ConsoleBatch::onEnded(int position, const FileOutcome &outcome)

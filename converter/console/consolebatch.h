@@ -50,9 +50,9 @@ private:
     bool m_quiet;
     bool m_terminal;
     int m_interruptedBy = 0;
-    QList<consoletext::NotConverted> m_notConverted;
-    QList<consoletext::NotConverted> m_notes;   // converted, something left out
-    QList<consoletext::NotConverted> m_skipped; // by the existing-file rule
+    QList<NotConverted> m_notConverted;
+    QList<NotConverted> m_notes;   // converted, something left out
+    QList<NotConverted> m_skipped; // by the existing-file rule
     bool m_done = false;
 
     // The time left is estimated from the input sizes: converted, and still to go.

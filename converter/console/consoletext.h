@@ -1,6 +1,6 @@
 #pragma once
 
-#include "converter/main/batchtext.h"
+#include "converter/main/batchreport.h"
 
 #include <QList>
 #include <QString>
@@ -8,9 +8,6 @@
 
 // What --convert writes to the terminal, as plain functions so they are checked without one.
 namespace consoletext {
-
-using batchtext::NotConverted;
-using batchtext::NotWritten;
 
 inline const QString NotFound = QStringLiteral("文件不存在");
 inline const QString NotRegular = QStringLiteral("不是普通文件（管道、设备等）");

@@ -1,8 +1,7 @@
 #include "converter/main/albumimages.h"
 
-#include "converter/main/audiofiles.h"
+#include "converter/main/cuefiles.h"
 #include "converter/main/cuesheet.h"
-#include "converter/main/cuetext.h"
 #include "converter/main/pathhelpers.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
@@ -10,110 +9,29 @@
 #include <QDir>
 #include <QHash>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 #include <variant>
 
 namespace {
-
-// A sheet is a few kilobytes: anything larger is not one.
-constexpr qsizetype MostSheetBytes = 1 << 20;
 
 QString shownName(const QString &path)
 {
     return rt::displayFileName(ParseFileName(path));
 }
 
-// The sheet's text, or why it cannot be read.
-std::variant<cuesheet::Text, QString> readSheetFile(const QString &path)
-{
-    const int fd = ::open(rt::encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    QByteArray bytes(MostSheetBytes + 1, Qt::Uninitialized);
-    qsizetype got = 0;
-    ssize_t n = fd < 0 ? -1 : 0;
-    while (fd >= 0 && got < bytes.size() &&
-           (n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got))) > 0)
-        got += n;
-    const int error = errno;
-    if (fd >= 0)
-        ::close(fd);
-    if (n < 0)
-        return error == EACCES ? QStringLiteral("没有权限读取CUE文件")
-                               : QStringLiteral("无法读取CUE文件（%1）")
-                                     .arg(QString::fromLocal8Bit(std::strerror(error)));
-    if (got > MostSheetBytes)
-        return QStringLiteral("CUE文件大于1 MB，不会是CUE文件");
-    bytes.truncate(got);
-    return cuesheet::Decode(bytes);
-}
-
-QString stem(const QString &name)
-{
-    const qsizetype dot = name.lastIndexOf(u'.');
-    return dot > 0 ? name.left(dot) : name;
-}
-
-// Where a sheet's FILE line points, or why it points nowhere.
-struct Image
-{
-    QString path;
-    QString problem;
-};
-
-// The file a FILE line means, relative to the sheet's folder: that name; else, as sheets made
-// on Windows spell it, the one file of that name in another letter case; else an audio file of
-// its stem (rippers leave a sheet naming the WAV they made the FLAC from).
-Image findImage(const QString &sheetFolder, const QString &named)
-{
-    const QString exact = QDir::cleanPath(QDir(sheetFolder).filePath(named));
-    if (rt::fileKind(exact) != rt::FileKind::Missing)
-        return {exact, {}};
-    const QDir folder(ParsePath(exact));
-    const QString name = ParseFileName(exact);
-    const QStringList entries = folder.entryList(QDir::Files, QDir::Name);
-    const auto matching = [&entries](const auto &same) {
-        QStringList found;
-        for (const QString &entry : entries) {
-            if (same(entry))
-                found.append(entry);
-        }
-        return found;
-    };
-    QStringList found = matching(
-        [&](const QString &entry) { return entry.compare(name, Qt::CaseInsensitive) == 0; });
-    if (found.isEmpty()) // another ending: the first, as the folder sorts
-        found = matching([&](const QString &entry) {
-                    return stem(entry) == stem(name) && IsAudioName(entry);
-                }).mid(0, 1);
-    if (found.isEmpty())
-        found = matching([&](const QString &entry) {
-            return stem(entry).compare(stem(name), Qt::CaseInsensitive) == 0 && IsAudioName(entry);
-        });
-    if (found.size() == 1)
-        return {folder.filePath(found.first()), {}};
-    if (found.isEmpty())
-        return {exact, QStringLiteral("CUE文件指向的音频文件不存在：%1").arg(named)};
-    return {{},
-            QStringLiteral("CUE文件指向的“%1”不知是哪一个，有几个文件只是大小写不同：%2")
-                .arg(named, rt::displayFileName(found.join(QStringLiteral("、"))))};
-}
-
 // A sheet, its files found: what an album's tracks are cut by.
 struct Album
 {
-    QString sheetPath;     // "" for the sheet a FLAC file carries
-    cuesheet::Sheet sheet; // its problem: why it cannot be used
-    QList<Image> images;   // for each of its files
-    QString note;          // for every track: names that may be read wrong
+    QString sheetPath;      // "" for the sheet a FLAC file carries
+    cuesheet::Sheet sheet;  // its problem: why it cannot be used
+    QList<CueImage> images; // for each of its files
+    QString note;           // for every track: names that may be read wrong
 };
 
 Album readAlbum(const QString &sheetPath)
 {
     Album album;
     album.sheetPath = sheetPath;
-    const auto read = readSheetFile(sheetPath);
+    const auto read = ReadCueFile(sheetPath);
     if (const QString *problem = std::get_if<QString>(&read)) {
         album.sheet.problem = *problem;
         return album;
@@ -121,7 +39,7 @@ Album readAlbum(const QString &sheetPath)
     const cuesheet::Text &text = std::get<cuesheet::Text>(read);
     album.sheet = cuesheet::Parse(text.text);
     for (const QString &named : std::as_const(album.sheet.files))
-        album.images.append(findImage(ParsePath(sheetPath), named));
+        album.images.append(FindCueImage(ParsePath(sheetPath), named));
     if (text.doubtful)
         album.note = QStringLiteral("CUE文件“%1”的文字编码没有把握（按%2读出），曲名可能不对")
                          .arg(shownName(sheetPath), text.encoding);
@@ -211,7 +129,7 @@ public:
         QList<Album> albums;
         for (const Album &album : *found) {
             if (std::any_of(album.images.cbegin(), album.images.cend(),
-                            [&path](const Image &named) { return named.path == path; }))
+                            [&path](const CueImage &named) { return named.path == path; }))
                 albums.append(album);
         }
         return albums;
@@ -239,7 +157,7 @@ Album embeddedAlbum(const QString &image, const QString &text)
     album.sheet = cuesheet::Parse(text);
     if (album.sheet.problem.isEmpty() && album.sheet.files.size() > 1)
         album.sheet.problem = QStringLiteral("它指向不止一个文件");
-    album.images = QList<Image>(album.sheet.files.size(), Image{image, {}});
+    album.images = QList<CueImage>(album.sheet.files.size(), CueImage{image, {}});
     return album;
 }
 
@@ -280,18 +198,6 @@ void addFile(QList<BatchFile> &out, const BatchFile &file, SheetsBeside &beside,
 }
 
 } // namespace
-
-bool IsCueName(const QString &path)
-{
-    return path.endsWith(QLatin1String(".cue"), Qt::CaseInsensitive);
-}
-
-QString ImageOfCueFile(const QString &cuePath)
-{
-    const Album album = readAlbum(cuePath);
-    const QString image = album.images.value(0).path;
-    return rt::fileKind(image) == rt::FileKind::Regular ? image : QString();
-}
 
 QList<BatchFile> ExpandAlbums(const QList<BatchFile> &files, Mp3Enc::Binding mp3)
 {

@@ -13,10 +13,3 @@
 // album as a whole, before anything is encoded; a sheet that was found and cannot be used
 // leaves its file whole, with a note saying why.
 QList<BatchFile> ExpandAlbums(const QList<BatchFile> &files, Mp3Enc::Binding mp3);
-
-// The image a .cue file names first, wherever it is (also in another letter case, or under
-// another audio ending, as rippers leave a sheet naming the WAV they made the FLAC from); ""
-// when there is none.
-QString ImageOfCueFile(const QString &cuePath);
-
-bool IsCueName(const QString &path);

@@ -1,6 +1,7 @@
 #include "converter/main/audiofiles.h"
 
-#include "converter/main/albumimages.h"
+#include "converter/main/audionames.h"
+#include "converter/main/cuefiles.h"
 #include "runtime/filename.h"
 
 #include <QDir>
@@ -9,7 +10,6 @@
 #include <climits>
 #include <dirent.h>
 #include <fcntl.h>
-#include <iterator>
 #include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,10 +23,6 @@ const QString TooLongPrompt =
     QStringLiteral("以下路径太长（系统最多接受%1字节），未添加到列表：").arg(PATH_MAX - 1);
 
 using Kind = rt::FileKind;
-
-// The kinds the encoder reads besides WAV, by the endings their files carry.
-constexpr const char *OtherAudioEndings[] = {"flac", "aif", "aiff", "aifc", "ogg", "oga",
-                                             "opus", "w64", "rf64", "caf",  "au",  "snd"};
 
 bool isLink(const QString &path)
 {
@@ -121,36 +117,6 @@ void FoundFiles::append(const FoundFiles &other)
     notRegular += other.notRegular;
     unreadable += other.unreadable;
     tooLong += other.tooLong;
-}
-
-bool IsWavName(const QString &path)
-{
-    return path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive);
-}
-
-bool IsOtherAudioName(const QString &path)
-{
-    const qsizetype dot = path.lastIndexOf(u'.');
-    if (dot < 0 || path.indexOf(u'/', dot) >= 0)
-        return false;
-    const QStringView ending = QStringView(path).sliced(dot + 1);
-    return std::any_of(std::begin(OtherAudioEndings), std::end(OtherAudioEndings),
-                       [ending](const char *known) {
-                           return ending.compare(QLatin1String(known), Qt::CaseInsensitive) == 0;
-                       });
-}
-
-bool IsAudioName(const QString &path)
-{
-    return IsWavName(path) || IsOtherAudioName(path);
-}
-
-QString AudioNamePatterns()
-{
-    QStringList patterns{QStringLiteral("*.wav")};
-    for (const char *ending : OtherAudioEndings)
-        patterns << QStringLiteral("*.") + QLatin1String(ending);
-    return patterns.join(u' ');
 }
 
 FoundFiles AudioFilesUnder(const QString &folder)

@@ -8,15 +8,6 @@
 // system, so they are tested without a window. Paths are in the runtime's file-name form
 // (rt::decodeFileName): a name that is not UTF-8 is carried through as its bytes.
 
-// A name ending in ".wav", in any case.
-bool IsWavName(const QString &path);
-// A name ending in one of the kinds the encoder reads ("flac", "aiff", "opus", ...), in any case;
-// IsAudioName also counts ".wav".
-bool IsOtherAudioName(const QString &path);
-bool IsAudioName(const QString &path);
-// Every kind's ending as a file dialog's pattern: "*.wav *.flac ...".
-QString AudioNamePatterns();
-
 // What a set of names adds, and what it cannot add with the reason, in the order met.
 struct FoundFiles
 {

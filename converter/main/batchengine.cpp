@@ -1,7 +1,6 @@
 #include "converter/main/batchengine.h"
 
 #include "converter/main/albumimages.h"
-#include "converter/main/batchtext.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 #include "runtime/formloader.h"
@@ -10,6 +9,9 @@
 #include <utility>
 
 namespace {
+
+// The encoder ended well, yet no MP3 stands under the output's name.
+const QString NotWritten = QStringLiteral("未能写出MP3文件");
 
 QVariantMap tagMap(const QMap<QString, QString> &tags)
 {
@@ -184,7 +186,7 @@ void BatchEngine::onEnded()
         end(m_position, {FileOutcome::Skipped, {}, KeptMeanwhile(m_options.existing)});
     } else {
         if (failure.isEmpty() && !m_written.add(placed))
-            failure = batchtext::NotWritten;
+            failure = NotWritten;
         if (failure.isEmpty())
             end(m_position, {FileOutcome::Converted, placed, noticeFor(m_position)});
         else

@@ -1,7 +1,7 @@
 #include "converter/main/batchrules.h"
 
 #include "converter/main/audiofiles.h"
-#include "converter/main/batchtext.h"
+#include "converter/main/batchfigures.h"
 #include "converter/main/namepattern.h"
 #include "converter/main/outputfolders.h"
 #include "converter/main/pathhelpers.h"
@@ -138,7 +138,7 @@ OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
                           const BatchOutputs &written, const QStringList &reserved)
 {
     const std::optional<QString> &userFolder = options.outputFolder;
-    std::optional<QString> name = batchtext::OutputFileName(ParseFileName(file.input));
+    std::optional<QString> name = batchfigures::OutputFileName(ParseFileName(file.input));
     QString below = userFolder && !file.subfolder.isEmpty() ? file.subfolder : QString();
     const bool byPattern = userFolder && !options.pattern.isEmpty();
     if (byPattern || file.isTrack()) {

@@ -3,6 +3,7 @@
 #include "converter/dialogs/modopen.h"
 #include "converter/dialogs/module1.h"
 #include "converter/main/audiofiles.h"
+#include "converter/main/batchfigures.h"
 #include "converter/main/batchrules.h"
 #include "converter/main/batchtext.h"
 #include "converter/main/commandline.h"
@@ -26,6 +27,7 @@
 #include <type_traits>
 #include <utility>
 
+using namespace batchfigures;
 using namespace batchtext;
 
 namespace {

@@ -96,7 +96,7 @@ private:
     rt::FormLoader m_loader;
 
     std::unique_ptr<BatchEngine> m_engine;
-    QList<batchtext::NotConverted> m_notConverted;
-    QList<batchtext::NotConverted> m_notes; // converted, something left out
-    QStringList m_batchProblems;            // faults of the batch itself, not of one file
+    QList<NotConverted> m_notConverted;
+    QList<NotConverted> m_notes; // converted, something left out
+    QStringList m_batchProblems; // faults of the batch itself, not of one file
 };

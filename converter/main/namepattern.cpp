@@ -1,6 +1,6 @@
 #include "converter/main/namepattern.h"
 
-#include "converter/main/batchtext.h"
+#include "converter/main/batchfigures.h"
 #include "runtime/filename.h"
 
 #include <QStringList>
@@ -88,7 +88,7 @@ QString valueOf(const Placeholder &p, const Tags &tags, const QString &fileName)
 QString cleaned(QString value)
 {
     for (QChar &c : value) {
-        if (c == u'/' || batchtext::IsControlCharacter(c.unicode()))
+        if (c == u'/' || batchfigures::IsControlCharacter(c.unicode()))
             c = u'_';
     }
     return value;

@@ -1,9 +1,12 @@
 target_sources(batchmp3core PRIVATE
     main/albumimages.cpp main/albumimages.h
     main/batchengine.cpp main/batchengine.h
+    main/batchfigures.cpp main/batchfigures.h
+    main/batchreport.h
     main/batchrules.cpp main/batchrules.h
     main/batchtext.cpp main/batchtext.h
     main/commandline.cpp main/commandline.h
+    main/cuefiles.cpp main/cuefiles.h
     main/cuesheet.cpp main/cuesheet.h
     main/cuetext.cpp main/cuetext.h
     main/fittext.cpp main/fittext.h
@@ -18,6 +21,7 @@ target_sources(batchmp3core PRIVATE
     main/pathhelpers.cpp main/pathhelpers.h
     main/qttranslations.cpp main/qttranslations.h
     main/audiofiles.cpp main/audiofiles.h
+    main/audionames.cpp main/audionames.h
     main/outputfolders.cpp main/outputfolders.h
     main/ztbuttonbinding.h
 )

@@ -1,7 +1,9 @@
+#include "converter/main/batchfigures.h"
 #include "converter/main/batchtext.h"
 
 #include <QtTest>
 
+using namespace batchfigures;
 using namespace batchtext;
 
 class TestBatchText final : public QObject
