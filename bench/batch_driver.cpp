@@ -9,7 +9,7 @@
 // widget), "paint_seconds" (in them) and "gui_cpu_seconds" (its CPU time in the batch).
 #include "bench/cpuclock.h"
 #include "converter/encoder/mp3enc.h"
-#include "converter/main/form1.h"
+#include "converter/window/form1.h"
 #include "runtime/regsvr.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "converter/console/consolebatch.h"
 
-#include "converter/main/batchfigures.h"
-#include "converter/main/pathhelpers.h"
+#include "converter/batch/batchfigures.h"
+#include "converter/files/pathhelpers.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 #include "runtime/formloader.h"

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "converter/console/consoletext.h"
-#include "converter/main/audiofiles.h"
-#include "converter/main/batchengine.h"
+#include "converter/files/audiofiles.h"
+#include "converter/batch/batchengine.h"
 
 #include <QElapsedTimer>
 #include <QObject>

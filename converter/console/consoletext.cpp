@@ -1,6 +1,6 @@
 #include "converter/console/consoletext.h"
 
-#include "converter/main/batchfigures.h"
+#include "converter/batch/batchfigures.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 

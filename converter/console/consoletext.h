@@ -1,6 +1,6 @@
 #pragma once
 
-#include "converter/main/batchreport.h"
+#include "converter/batch/batchreport.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "converter/main/form1.h"
+#include "converter/window/form1.h"
 #include "tests/support/testsupport.h"
 
 #include <QObject>

@@ -1,5 +1,5 @@
-#include "converter/main/batchfigures.h"
-#include "converter/main/batchtext.h"
+#include "converter/batch/batchfigures.h"
+#include "converter/window/batchtext.h"
 
 #include <QtTest>
 

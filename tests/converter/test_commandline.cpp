@@ -1,4 +1,4 @@
-#include "converter/main/commandline.h"
+#include "converter/app/commandline.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

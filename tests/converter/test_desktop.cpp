@@ -1,9 +1,9 @@
 // What the main window takes from the desktop: files dropped on the list, files on the command
 // line, and where its output folder starts when it is installed.
-#include "converter/main/audiofiles.h"
-#include "converter/main/commandline.h"
-#include "converter/main/form1.h"
-#include "converter/main/installpaths.h"
+#include "converter/files/audiofiles.h"
+#include "converter/app/commandline.h"
+#include "converter/window/form1.h"
+#include "converter/startup/installpaths.h"
 #include "formfixture.h"
 #include "modaldriver.h"
 #include "runtime/filename.h"

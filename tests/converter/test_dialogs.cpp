@@ -1,6 +1,6 @@
 #include "converter/dialogs/modopen.h"
 #include "converter/dialogs/module1.h"
-#include "converter/main/msgbox.h"
+#include "converter/window/msgbox.h"
 #include "modaldriver.h"
 #include "runtime/filename.h"
 #include "tests/support/testsupport.h"

@@ -1,7 +1,7 @@
 #include "converter/encoder/mp3enc.h"
-#include "converter/main/form1.h"
-#include "converter/main/form2.h"
-#include "converter/main/maker.h"
+#include "converter/window/form1.h"
+#include "converter/window/form2.h"
+#include "converter/window/maker.h"
 #include "formfixture.h"
 #include "modaldriver.h"
 

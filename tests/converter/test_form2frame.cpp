@@ -1,7 +1,7 @@
 // The About window as the window manager sees it (needs an X server; a real window manager,
 // openbox, is started for the frame check).
 
-#include "converter/main/form2.h"
+#include "converter/window/form2.h"
 #include "formfixture.h"
 
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
-#include "converter/main/batchrules.h"
-#include "converter/main/namepattern.h"
-#include "converter/main/outputfolders.h"
-#include "converter/main/pathhelpers.h"
+#include "converter/batch/batchrules.h"
+#include "converter/batch/namepattern.h"
+#include "converter/batch/outputfolders.h"
+#include "converter/files/pathhelpers.h"
 #include "runtime/filename.h"
 
 #include <QtTest>

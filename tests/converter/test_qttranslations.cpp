@@ -1,8 +1,8 @@
 // Qt's own texts in the program's dialogs are Chinese, whatever the locale.
 
 #include "converter/dialogs/modopen.h"
-#include "converter/main/msgbox.h"
-#include "converter/main/qttranslations.h"
+#include "converter/window/msgbox.h"
+#include "converter/app/qttranslations.h"
 #include "modaldriver.h"
 
 #include <QDialogButtonBox>

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "converter/batch/batchrules.h"
+
+#include <QStringList>
+#include <optional>
+
+// What the program's command line asks for. One set of options serves both modes, so --help
+// lists them all:
+//   batchmp3 [--threads N] [PATH...]            the window, PATHs added to its list
+//   batchmp3 --convert [-b KBPS|-V N|--abr KBPS] [-o DIR [-p PATTERN]] [--existing RULE]
+//                      [--threads N] [-q] PATH...  no window
+// Arguments are taken from argv as bytes, so a file name that is not UTF-8 comes through as it is.
+struct CommandLine
+{
+    enum class Mode
+    {
+        Window,
+        Convert,
+        Help,
+        Version,
+        UsageError,
+    };
+    Mode mode = Mode::Window;
+    QString text;         // the help or version text, or what is wrong with the command line
+    int threads = -1;     // --threads; -1 when not given
+    BatchOptions options; // the rate, and where and how the MP3s are written
+    bool quiet = false;
+    QStringList paths;
+};
+
+// Reads `arguments` (the program's name first); relative names are taken against
+// `workingFolder`. Needs a QCoreApplication, for the program's name and Qt's texts.
+CommandLine ParseCommandLine(const QStringList &arguments, const QString &workingFolder);
+// The arguments as the program got them, decoded from bytes.
+QStringList DecodedArguments(int argc, char **argv);
+// Whether the command line is answered without a window (--convert, --help, --version), so
+// needs no display: decided before Qt starts.
+bool WithoutWindow(int argc, char **argv);
+
+// Reads the window's command line: --help and --version answer and end the program; a usage
+// error ends it with status 2; --threads N sets the cores each file is encoded on; the rest are
+// files and folders to add ("batchmp3 %F" from the desktop entry).
+void ReadCommandLine(int argc, char **argv);
+
+// The file arguments, handed over once: the main window takes them when it is up.
+QStringList TakeFileArguments();

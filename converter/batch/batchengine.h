@@ -1,0 +1,103 @@
+#pragma once
+
+#include "converter/encoder/mp3enc.h"
+#include "converter/batch/batchrules.h"
+#include "converter/batch/lookahead.h"
+#include "converter/batch/namepattern.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <optional>
+
+namespace rt {
+class ComponentHost;
+}
+
+// What became of one file.
+struct FileOutcome
+{
+    enum Kind
+    {
+        Converted,    // `output` written; `reason` says what was left out of it, if anything
+        Skipped,      // left by the existing-file rule; `reason` says why
+        NotConverted, // `reason` says why
+        Interrupted,  // cut off by a stop
+        NotStarted,   // after the one cut off
+    };
+    Kind kind = Converted;
+    QString output;
+    QString reason;
+    bool refusedAtStart = false; // never opened: the file was refused before it was encoded
+};
+
+// The batch itself, shared by the window and the terminal: the files in list order, each opened
+// and encoded while the ones after it are handed to the encoder ahead, each judged when the
+// encoder ends it, the next started until none is left. The window and the terminal show its
+// signals, each in its own way. Signals are emitted on the encoder's thread of delivery (the
+// user-interface thread), and a view may open a modal window inside one.
+class BatchEngine : public QObject
+{
+    Q_OBJECT
+public:
+    // Listens to the encoder hosted in `mp3` from now on.
+    explicit BatchEngine(rt::ComponentHost *mp3, QObject *parent = nullptr);
+
+    // Begins with the first file. A batch in progress must have finished or been stopped.
+    void start(QList<BatchFile> files, BatchOptions options);
+    // Stops the encoder and ends the batch without a word: the window is going.
+    void stop();
+    // Stops the encoder and ends the batch, judging every file not yet judged: the one cut off
+    // (or converted just before the stop) and those after it.
+    void interrupt();
+
+    bool running() const { return m_running; }
+    int count() const { return int(m_files.size()); }
+    const BatchFile &file(int position) const { return m_files[position]; }
+
+signals:
+    // The batch's files are known (albums in one file as their tracks): `count` of them.
+    void planned(int count);
+    // Before the file at `position` is opened.
+    void fileStarting(int position);
+    // It is being encoded into `output`.
+    void fileStarted(int position, const QString &output);
+    void progress(int position, qint32 frame, qint32 frameCount);
+    void fileEnded(int position, const FileOutcome &outcome);
+    // Every file has been judged; a fault of the batch itself (not of one file) is in `problems`.
+    void finished(bool interrupted, const QStringList &problems);
+
+private:
+    void startFrom(int position);
+    bool startFile(int position);
+    void onFrame(qint32 frame);
+    void onEnded();
+    void handlerFailed(const QString &reason);
+    void end(int position, const FileOutcome &outcome);
+    void finish(bool interrupted);
+    OutputChoice outputFor(int position, bool makeFolders);
+    // The input's tags, read once, for names from a pattern; throws when they cannot be read.
+    const namepattern::Tags &tagsOf(int position);
+    QString encoderFailure() const;
+    // Where the encoder put the file; "" when it left a file standing there, or (with
+    // `failure` set) when it cannot say.
+    QString encoderOutput(QString *failure) const;
+    QString encoderNotice() const;
+    QString noticeFor(int position) const;
+    void stopEncoder();
+
+    Mp3Enc::Binding m_mp3;
+    QList<BatchFile> m_files;
+    BatchOptions m_options;
+    LookAhead m_lookAhead;
+    BatchOutputs m_written;
+    QStringList m_reserved; // outputs given out in this batch, in list order
+    QHash<int, namepattern::Tags> m_tags;
+    QStringList m_problems;
+    bool m_running = false;
+    int m_position = -1;
+    QString m_pending; // the output being written, until it is judged
+};
+
+Q_DECLARE_METATYPE(FileOutcome)
