@@ -1,8 +1,8 @@
 #include "converter/app/commandline.h"
 
-#include "converter/encoder/mp3enc.h"
 #include "converter/batch/batchrules.h"
 #include "converter/batch/namepattern.h"
+#include "converter/encoder/mp3enc.h"
 #include "runtime/filename.h"
 
 #include <QCommandLineParser>
@@ -48,12 +48,6 @@ const QString Description =
                    "  batchmp3 --convert [选项] 路径... 不开窗口，在终端中转换（无需显示器）\n"
                    "--convert 的退出状态：0 全部转换，1 有文件未转换，2 用法错误，"
                    "130/143/129 被 SIGINT/SIGTERM/SIGHUP 中断。");
-
-QStringList &pendingFiles()
-{
-    static QStringList files;
-    return files;
-}
 
 QString bitRateChoices()
 {
@@ -273,7 +267,7 @@ bool WithoutWindow(int argc, char **argv)
     return false;
 }
 
-void ReadCommandLine(int argc, char **argv)
+CommandLine ReadCommandLine(int argc, char **argv)
 {
     const CommandLine line = ParseCommandLine(DecodedArguments(argc, argv), rt::currentFolder());
     switch (line.mode) {
@@ -290,10 +284,5 @@ void ReadCommandLine(int argc, char **argv)
     }
     if (line.threads >= 0)
         Mp3Enc::setThreadsOption(line.threads);
-    pendingFiles() = line.paths;
-}
-
-QStringList TakeFileArguments()
-{
-    return std::exchange(pendingFiles(), {});
+    return line;
 }

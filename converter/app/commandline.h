@@ -39,9 +39,6 @@ QStringList DecodedArguments(int argc, char **argv);
 bool WithoutWindow(int argc, char **argv);
 
 // Reads the window's command line: --help and --version answer and end the program; a usage
-// error ends it with status 2; --threads N sets the cores each file is encoded on; the rest are
-// files and folders to add ("batchmp3 %F" from the desktop entry).
-void ReadCommandLine(int argc, char **argv);
-
-// The file arguments, handed over once: the main window takes them when it is up.
-QStringList TakeFileArguments();
+// error ends it with status 2; --threads N sets the cores each file is encoded on. Returns the
+// line, its paths the files and folders to add ("batchmp3 %F" from the desktop entry).
+CommandLine ReadCommandLine(int argc, char **argv);

@@ -1,9 +1,9 @@
-#include "converter/app/convertmode.h"
-#include "converter/dialogs/dialogdetails.h"
 #include "converter/app/commandline.h"
+#include "converter/app/convertmode.h"
 #include "converter/app/qttranslations.h"
-#include "converter/window/for0.h"
 #include "converter/app/quitsignals.h"
+#include "converter/dialogs/dialogdetails.h"
+#include "converter/window/for0.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 
@@ -71,7 +71,7 @@ int main(int argc, char *argv[])
     if (!LoadQtChinese(app))
         std::fprintf(stderr, "batchmp3: Qt's Chinese translations are not installed\n");
     QGuiApplication::setDesktopFileName(QStringLiteral(BATCHMP3_APP_ID));
-    ReadCommandLine(argc, argv); // what QApplication left of them
+    const CommandLine line = ReadCommandLine(argc, argv); // what QApplication left of them
     // A file-size limit fails the write it stops (the encoder reports it) instead of killing
     // the program.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -85,7 +85,7 @@ int main(int argc, char *argv[])
 
     For0 *splash = nullptr;
     try {
-        splash = new For0();
+        splash = new For0(WindowStart{line.paths});
     } catch (const rt::ComError &e) {
         std::fprintf(stderr, "batchmp3: %s\n", qPrintable(e.description()));
         return 1;

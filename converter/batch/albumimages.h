@@ -1,7 +1,7 @@
 #pragma once
 
-#include "converter/encoder/mp3enc.h"
 #include "converter/batch/batchrules.h"
+#include "converter/encoder/mp3enc.h"
 
 #include <QList>
 #include <QString>

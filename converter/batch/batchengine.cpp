@@ -2,8 +2,8 @@
 
 #include "converter/batch/albumimages.h"
 #include "runtime/comerror.h"
+#include "runtime/componenthost.h"
 #include "runtime/filename.h"
-#include "runtime/formloader.h"
 
 #include <exception>
 #include <utility>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "converter/encoder/mp3enc.h"
 #include "converter/batch/batchrules.h"
 #include "converter/batch/lookahead.h"
 #include "converter/batch/namepattern.h"
+#include "converter/encoder/mp3enc.h"
 
 #include <QHash>
 #include <QList>

@@ -1,9 +1,9 @@
 #include "converter/batch/batchrules.h"
 
-#include "converter/files/audiofiles.h"
 #include "converter/batch/batchfigures.h"
 #include "converter/batch/namepattern.h"
 #include "converter/batch/outputfolders.h"
+#include "converter/files/audiofiles.h"
 #include "converter/files/pathhelpers.h"
 #include "runtime/filename.h"
 

@@ -3,8 +3,8 @@
 #include "converter/batch/batchfigures.h"
 #include "converter/files/pathhelpers.h"
 #include "runtime/comerror.h"
+#include "runtime/componenthost.h"
 #include "runtime/filename.h"
-#include "runtime/formloader.h"
 
 #include <QHash>
 #include <algorithm>

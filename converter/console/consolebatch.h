@@ -1,8 +1,8 @@
 #pragma once
 
+#include "converter/batch/batchengine.h"
 #include "converter/console/consoletext.h"
 #include "converter/files/audiofiles.h"
-#include "converter/batch/batchengine.h"
 
 #include <QElapsedTimer>
 #include <QObject>

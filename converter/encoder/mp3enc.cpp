@@ -1,7 +1,7 @@
 #include "converter/encoder/mp3enc.h"
 
 #include "runtime/comerror.h"
-#include "runtime/formloader.h"
+#include "runtime/componenthost.h"
 
 namespace Mp3Enc {
 

@@ -1,8 +1,8 @@
 #include "converter/window/for0.h"
 
-#include "converter/window/form1.h"
 #include "converter/startup/components.h"
 #include "converter/startup/datafolder.h"
+#include "converter/window/form1.h"
 #include "runtime/comerror.h"
 #include "runtime/process.h"
 #include "runtime/systemfolder.h"
@@ -10,7 +10,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-For0::For0(QWidget *parent) : rt::Form(parent)
+For0::For0(const WindowStart &start, QWidget *parent) : rt::Form(parent), m_start(start)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     m_loader.load(QStringLiteral(":/forms/for0.json"), this);
@@ -63,7 +63,7 @@ void For0::handOver()
         return;
     m_handedOver = true;
     try {
-        auto *main = new Form1();
+        auto *main = new Form1(m_start);
         main->setAttribute(Qt::WA_DeleteOnClose);
         main->show();
         close();

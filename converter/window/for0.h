@@ -1,5 +1,6 @@
 #pragma once
 
+#include "converter/window/form1.h"
 #include "runtime/controls.h"
 #include "runtime/formloader.h"
 
@@ -15,7 +16,8 @@ class For0 : public rt::Form
 {
     Q_OBJECT
 public:
-    explicit For0(QWidget *parent = nullptr);
+    // `start`: what the command line gives the main window it hands over to.
+    explicit For0(const WindowStart &start = {}, QWidget *parent = nullptr);
 
     QString GetSystemPath() const;
     // Set when the program's data folder cannot be had: the message for the user, else "".
@@ -35,4 +37,5 @@ private:
     QList<rt::HiddenProcess *> m_registrations;
     QString m_dataFolderProblem;
     bool m_handedOver = false;
+    WindowStart m_start;
 };

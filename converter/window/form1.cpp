@@ -1,19 +1,18 @@
 #include "converter/window/form1.h"
 
+#include "converter/batch/batchfigures.h"
+#include "converter/batch/batchrules.h"
+#include "converter/button/ztbuttonbinding.h"
 #include "converter/dialogs/modopen.h"
 #include "converter/dialogs/module1.h"
 #include "converter/files/audiofiles.h"
-#include "converter/batch/batchfigures.h"
-#include "converter/batch/batchrules.h"
+#include "converter/startup/installpaths.h"
 #include "converter/window/batchtext.h"
-#include "converter/app/commandline.h"
 #include "converter/window/fittext.h"
 #include "converter/window/form2.h"
-#include "converter/startup/installpaths.h"
 #include "converter/window/listdrop.h"
 #include "converter/window/maker.h"
 #include "converter/window/msgbox.h"
-#include "converter/button/ztbuttonbinding.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 
@@ -97,7 +96,7 @@ template <class F> auto guarded(QWidget *owner, F handler)
 
 } // namespace
 
-Form1::Form1(const rt::Registry *registry, QWidget *parent)
+Form1::Form1(const WindowStart &start, const rt::Registry *registry, QWidget *parent)
     : rt::Form(parent), m_registry(registry), m_loader(registry)
 {
     m_loader.load(FormDescription, this);
@@ -112,7 +111,7 @@ Form1::Form1(const rt::Registry *registry, QWidget *parent)
     Text1()->setAccessibleName(QStringLiteral("Mp3目录"));
     Text2()->setAccessibleName(QStringLiteral("状态"));
     wireEvents();
-    wireDesktop();
+    wireDesktop(start.files);
     Form_Load();
 }
 
@@ -178,12 +177,11 @@ void Form1::wireEvents()
 
 // What a desktop program takes from outside: drops on the list, and the command line's files
 // once the window is up.
-void Form1::wireDesktop()
+void Form1::wireDesktop(const QStringList &arguments)
 {
     new ListDropTarget(
         List1(), [this] { return !batchRunning(); },
         guarded(this, [this](const FoundFiles &found) { AddFoundFiles(found); }));
-    const QStringList arguments = TakeFileArguments();
     if (!arguments.isEmpty())
         QTimer::singleShot(0, this,
                            guarded(this, [this, arguments] { AddArgumentFiles(arguments); }));

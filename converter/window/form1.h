@@ -1,11 +1,11 @@
 #pragma once
 
-#include "converter/encoder/mp3enc.h"
-#include "converter/files/audiofiles.h"
 #include "converter/batch/batchengine.h"
 #include "converter/batch/batchrules.h"
-#include "converter/window/batchtext.h"
+#include "converter/encoder/mp3enc.h"
+#include "converter/files/audiofiles.h"
 #include "converter/files/pathhelpers.h"
+#include "converter/window/batchtext.h"
 #include "runtime/controls.h"
 #include "runtime/formloader.h"
 
@@ -18,6 +18,12 @@ namespace rt {
 class Registry;
 }
 
+// What the program's command line gives the main window: files and folders to add once it is up.
+struct WindowStart
+{
+    QStringList files;
+};
+
 // The main window: the file list, the output folder and bit rate, and the batch driver. Its
 // state lives in its controls (the list in List1/List2, the batch position in ZTbutton3's Tag,
 // the settings in Check1, Text1 and the encoder), so every handler reads it back from there.
@@ -27,7 +33,8 @@ class Form1 : public rt::Form
 public:
     // Loads the window's description, creating its hosted components through `registry`
     // (throws rt::ComError naming a component that cannot be created), then runs Form_Load.
-    explicit Form1(const rt::Registry *registry = nullptr, QWidget *parent = nullptr);
+    explicit Form1(const WindowStart &start = {}, const rt::Registry *registry = nullptr,
+                   QWidget *parent = nullptr);
     ~Form1() override;
 
     const rt::FormLoader &loader() const { return m_loader; }
@@ -82,7 +89,7 @@ private:
     Mp3Enc::Binding Mp3() const;
 
     void wireEvents();
-    void wireDesktop();
+    void wireDesktop(const QStringList &arguments);
     void setButtonEnabled(int n, bool enabled);
     bool batchRunning() const;
     // The batch engine's steps, as the window shows them.

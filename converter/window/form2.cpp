@@ -1,8 +1,8 @@
 #include "converter/window/form2.h"
 
+#include "converter/button/ztbuttonbinding.h"
 #include "converter/window/fittext.h"
 #include "converter/window/maker.h"
-#include "converter/button/ztbuttonbinding.h"
 #include "runtime/comerror.h"
 
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
+#include "converter/app/quitsignals.h"
 #include "converter/encoder/mp3enc.h"
 #include "converter/window/form1.h"
 #include "converter/window/maker.h"
-#include "converter/app/quitsignals.h"
 #include "formfixture.h"
 #include "modaldriver.h"
 #include "runtime/filename.h"

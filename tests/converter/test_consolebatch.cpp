@@ -1,6 +1,6 @@
 #include "converter/console/consolebatch.h"
 #include "fakeencoder.h"
-#include "runtime/formloader.h"
+#include "runtime/componenthost.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,9 +1,9 @@
 // What the main window takes from the desktop: files dropped on the list, files on the command
 // line, and where its output folder starts when it is installed.
-#include "converter/files/audiofiles.h"
 #include "converter/app/commandline.h"
-#include "converter/window/form1.h"
+#include "converter/files/audiofiles.h"
 #include "converter/startup/installpaths.h"
+#include "converter/window/form1.h"
 #include "formfixture.h"
 #include "modaldriver.h"
 #include "runtime/filename.h"
@@ -309,8 +309,7 @@ private slots:
 
         QByteArray program = "batchmp3", file = files[0], dir = folder;
         char *argv[] = {program.data(), file.data(), dir.data()};
-        ReadCommandLine(3, argv);
-        m_form->AddArgumentFiles(TakeFileArguments());
+        m_form->AddArgumentFiles(ReadCommandLine(3, argv).paths);
         verifyAdded();
 
         clickButton(*m_form, QStringLiteral("ZTbutton5"));

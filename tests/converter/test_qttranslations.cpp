@@ -1,8 +1,8 @@
 // Qt's own texts in the program's dialogs are Chinese, whatever the locale.
 
+#include "converter/app/qttranslations.h"
 #include "converter/dialogs/modopen.h"
 #include "converter/window/msgbox.h"
-#include "converter/app/qttranslations.h"
 #include "modaldriver.h"
 
 #include <QDialogButtonBox>

@@ -1,8 +1,8 @@
 // The windows under a Wayland compositor (run by weston-run.sh, headless): each appears and
 // works, the main window with a frame, the About window with none but its own border.
 
-#include "converter/window/form2.h"
 #include "converter/window/for0.h"
+#include "converter/window/form2.h"
 #include "formfixture.h"
 #include "modaldriver.h"
 
