@@ -1,7 +1,5 @@
 #include "converter/app/commandline.h"
 
-#include "converter/batch/batchrules.h"
-#include "converter/batch/namepattern.h"
 #include "converter/encoder/mp3enc.h"
 #include "runtime/filename.h"
 
@@ -9,10 +7,10 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -34,13 +32,9 @@ const std::pair<const char *, ExistingRule> ExistingRules[] = {
     {"rename", ExistingRule::Rename},
     {"update", ExistingRule::Update},
 };
-constexpr int MaxThreads = 256;
-// -b: every constant rate an MPEG-1 Layer III frame has.
-constexpr std::array<int, 14> ConstantKbps = {32,  40,  48,  56,  64,  80,  96,
-                                              112, 128, 160, 192, 224, 256, 320};
-constexpr int MaxVbrQuality = 9;
-constexpr int MinAbrKbps = 8;
-constexpr int MaxAbrKbps = 320;
+// What a number's text is read as when it is no whole number ("128k", "2.5"): a figure no
+// setting takes, so the profile's check names the option.
+constexpr int NotANumber = std::numeric_limits<int>::min();
 
 const QString Description =
     QStringLiteral("批量把WAV等音频文件转换为MP3文件。\n"
@@ -48,14 +42,6 @@ const QString Description =
                    "  batchmp3 --convert [选项] 路径... 不开窗口，在终端中转换（无需显示器）\n"
                    "--convert 的退出状态：0 全部转换，1 有文件未转换，2 用法错误，"
                    "130/143/129 被 SIGINT/SIGTERM/SIGHUP 中断。");
-
-QString bitRateChoices()
-{
-    QStringList kbps;
-    for (const int rate : ConstantKbps)
-        kbps.append(QString::number(rate));
-    return kbps.join(QStringLiteral("、"));
-}
 
 void addOptions(QCommandLineParser &parser)
 {
@@ -66,7 +52,7 @@ void addOptions(QCommandLineParser &parser)
         {Convert, QStringLiteral("不开窗口，转换给出的文件和文件夹（文件夹连同子文件夹）后退出")},
         {{QStringLiteral("b"), BitRate},
          QStringLiteral("固定比特率（千比特/秒）：%1，默认 %2（用于 --convert）")
-             .arg(bitRateChoices())
+             .arg(ConstantKbpsText())
              .arg(DefaultBitRate / 1000),
          QStringLiteral("KBPS")},
         {{QStringLiteral("V"), Vbr},
@@ -113,12 +99,19 @@ CommandLine usageError(const QString &text)
     return line;
 }
 
-// A whole number from `low` to `high`, and nothing else ("128k" and "2.5" are refused).
-std::optional<int> numberIn(const QString &text, int low, int high)
+int numberOf(const QString &text)
 {
     bool ok = false;
     const int value = text.toInt(&ok);
-    return ok && value >= low && value <= high ? std::optional<int>(value) : std::nullopt;
+    return ok ? value : NotANumber;
+}
+
+// kbit/s as bits per second.
+qint32 bitsPerSecond(const QString &text)
+{
+    constexpr int MostKbps = 1000000;
+    const int kbps = numberOf(text);
+    return kbps >= 0 && kbps <= MostKbps ? kbps * 1000 : NotANumber;
 }
 
 // -b, -V or --abr, at most one of them; a usage error's text otherwise.
@@ -128,31 +121,81 @@ std::optional<RateChoice> rateOf(const QCommandLineParser &parser, QString *erro
         *error = QStringLiteral("-b、-V 和 --abr 每次只能用其中一个");
         return std::nullopt;
     }
-    if (parser.isSet(Vbr)) {
-        if (const auto quality = numberIn(parser.value(Vbr), 0, MaxVbrQuality))
-            return RateChoice{.mode = Mp3Enc::VariableRate, .vbrQuality = *quality};
-        *error = QStringLiteral("-V 需要 0 到 %1 之间的整数，而不是“%2”")
-                     .arg(MaxVbrQuality)
-                     .arg(parser.value(Vbr));
-        return std::nullopt;
+    if (parser.isSet(Vbr))
+        return RateChoice{.mode = Mp3Enc::VariableRate, .vbrQuality = numberOf(parser.value(Vbr))};
+    if (parser.isSet(Abr))
+        return RateChoice{.mode = Mp3Enc::AverageRate, .bitRate = bitsPerSecond(parser.value(Abr))};
+    if (parser.isSet(BitRate))
+        return RateChoice{.bitRate = bitsPerSecond(parser.value(BitRate))};
+    return RateChoice{};
+}
+
+// What the profile's check found, in the words of the option that asked for it.
+QString optionProblem(const OptionsProblem &problem, const QCommandLineParser &parser)
+{
+    using Setting = OptionsProblem::Setting;
+    const auto instead = [&parser](const QString &option) {
+        return QStringLiteral("，而不是“%1”").arg(parser.value(option));
+    };
+    switch (problem.setting) {
+    case Setting::BitRate:
+        return QStringLiteral("不支持的比特率“%1”：%2").arg(parser.value(BitRate), problem.reason);
+    case Setting::VbrQuality:
+        return QStringLiteral("-V ") + problem.reason + instead(Vbr);
+    case Setting::AverageRate:
+        return QStringLiteral("--abr ") + problem.reason + instead(Abr);
+    case Setting::Threads:
+        return QStringLiteral("--threads ") + problem.reason + instead(Threads);
+    case Setting::OutputFolder:
+        return QStringLiteral("输出目录%1：%2")
+            .arg(problem.reason, rt::displayFileName(parser.value(OutputDir)));
+    case Setting::PatternWithoutFolder:
+        return QStringLiteral("-p 需要 -o：") + problem.reason;
+    case Setting::Pattern:
+        break;
     }
-    if (parser.isSet(Abr)) {
-        if (const auto kbps = numberIn(parser.value(Abr), MinAbrKbps, MaxAbrKbps))
-            return RateChoice{.mode = Mp3Enc::AverageRate, .bitRate = *kbps * 1000};
-        *error = QStringLiteral("--abr 需要 %1 到 %2 之间的整数（千比特/秒），而不是“%3”")
-                     .arg(MinAbrKbps)
-                     .arg(MaxAbrKbps)
-                     .arg(parser.value(Abr));
+    return problem.reason;
+}
+
+// `options` with those of --convert, as a profile not yet checked; a usage error's text
+// otherwise.
+std::optional<BatchOptions> convertOptions(BatchOptions options, const QCommandLineParser &parser,
+                                           const QString &workingFolder, QString *error)
+{
+    const std::optional<RateChoice> rate = rateOf(parser, error);
+    if (!rate)
         return std::nullopt;
+    options.rate = *rate;
+    if (parser.isSet(OutputDir)) {
+        const QString given = parser.value(OutputDir);
+        const QString folder = given.isEmpty() ? given : rt::absolutePath(given, workingFolder);
+        options.outputFolder = folder.isEmpty() || folder.endsWith(u'/') ? folder : folder + u'/';
     }
-    if (!parser.isSet(BitRate))
-        return RateChoice{};
-    const auto kbps = numberIn(parser.value(BitRate), ConstantKbps.front(), ConstantKbps.back());
-    if (kbps && std::ranges::find(ConstantKbps, *kbps) != ConstantKbps.end())
-        return RateChoice{.bitRate = *kbps * 1000};
-    *error = QStringLiteral("不支持的比特率“%1”：只能是 %2（千比特/秒）")
-                 .arg(parser.value(BitRate), bitRateChoices());
-    return std::nullopt;
+    if (parser.isSet(Existing)) {
+        const auto rule =
+            std::find_if(std::begin(ExistingRules), std::end(ExistingRules), [&](const auto &r) {
+                return parser.value(Existing) == QLatin1String(r.first);
+            });
+        if (rule == std::end(ExistingRules)) {
+            *error = QStringLiteral("--existing 只能是 overwrite、skip、rename 或 update，"
+                                    "而不是“%1”")
+                         .arg(parser.value(Existing));
+            return std::nullopt;
+        }
+        options.existing = rule->second;
+    }
+    options.pattern = parser.value(Pattern);
+    return options;
+}
+
+// The line with its profile checked, and --convert given something to convert.
+CommandLine checked(CommandLine line, const QCommandLineParser &parser)
+{
+    if (const auto problem = CheckOptions(line.options))
+        return usageError(optionProblem(*problem, parser));
+    if (line.mode == CommandLine::Mode::Convert && line.paths.isEmpty())
+        return usageError(QStringLiteral("没有给出要转换的文件或文件夹"));
+    return line;
 }
 
 } // namespace
@@ -175,14 +218,8 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &workin
                     QCoreApplication::applicationVersion() + u'\n';
         return line;
     }
-    if (parser.isSet(Threads)) {
-        bool ok = false;
-        line.threads = parser.value(Threads).toInt(&ok);
-        if (!ok || line.threads < 0 || line.threads > MaxThreads)
-            return usageError(QStringLiteral("--threads 需要 0 到 %1 之间的整数，而不是“%2”")
-                                  .arg(MaxThreads)
-                                  .arg(parser.value(Threads)));
-    }
+    if (parser.isSet(Threads))
+        line.options.threads = numberOf(parser.value(Threads));
     line.paths = parser.positionalArguments();
     if (!parser.isSet(Convert)) {
         for (const QString &option : {BitRate, Vbr, Abr, OutputDir, Quiet, Existing, Pattern}) {
@@ -191,44 +228,17 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &workin
                                                  "--convert 一起使用，例如 batchmp3 --convert -V 2 "
                                                  "文件"));
         }
-        return line;
+        return checked(line, parser);
     }
     line.mode = CommandLine::Mode::Convert;
     line.quiet = parser.isSet(Quiet);
-    QString rateError;
-    const std::optional<RateChoice> rate = rateOf(parser, &rateError);
-    if (!rate)
-        return usageError(rateError);
-    line.options.rate = *rate;
-    if (parser.isSet(OutputDir)) {
-        const QString given = parser.value(OutputDir);
-        const QString folder = given.isEmpty() ? given : rt::absolutePath(given, workingFolder);
-        if (folder.isEmpty() || rt::fileKind(folder) != rt::FileKind::Folder)
-            return usageError(
-                QStringLiteral("输出目录不存在或不是文件夹：%1").arg(rt::displayFileName(given)));
-        line.options.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
-    }
-    if (parser.isSet(Existing)) {
-        const auto rule =
-            std::find_if(std::begin(ExistingRules), std::end(ExistingRules), [&](const auto &r) {
-                return parser.value(Existing) == QLatin1String(r.first);
-            });
-        if (rule == std::end(ExistingRules))
-            return usageError(QStringLiteral("--existing 只能是 overwrite、skip、rename 或 update，"
-                                             "而不是“%1”")
-                                  .arg(parser.value(Existing)));
-        line.options.existing = rule->second;
-    }
-    if (parser.isSet(Pattern)) {
-        if (!line.options.outputFolder)
-            return usageError(QStringLiteral("-p 需要 -o：名字模板给出的是输出目录下的路径"));
-        if (const auto problem = namepattern::Problem(parser.value(Pattern)))
-            return usageError(*problem);
-        line.options.pattern = parser.value(Pattern);
-    }
-    if (line.paths.isEmpty())
-        return usageError(QStringLiteral("没有给出要转换的文件或文件夹"));
-    return line;
+    QString error;
+    const std::optional<BatchOptions> options =
+        convertOptions(line.options, parser, workingFolder, &error);
+    if (!options)
+        return usageError(error);
+    line.options = *options;
+    return checked(line, parser);
 }
 
 QStringList DecodedArguments(int argc, char **argv)
@@ -282,7 +292,5 @@ CommandLine ReadCommandLine(int argc, char **argv)
     case CommandLine::Mode::Window:
         break;
     }
-    if (line.threads >= 0)
-        Mp3Enc::setThreadsOption(line.threads);
     return line;
 }

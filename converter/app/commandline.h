@@ -1,6 +1,6 @@
 #pragma once
 
-#include "converter/batch/batchrules.h"
+#include "converter/batch/batchoptions.h"
 
 #include <QStringList>
 #include <optional>
@@ -22,9 +22,10 @@ struct CommandLine
         UsageError,
     };
     Mode mode = Mode::Window;
-    QString text;         // the help or version text, or what is wrong with the command line
-    int threads = -1;     // --threads; -1 when not given
-    BatchOptions options; // the rate, and where and how the MP3s are written
+    QString text; // the help or version text, or what is wrong with the command line
+    // The profile: the rate, where and how the MP3s are written, the cores (--threads, which
+    // the window takes too), checked.
+    BatchOptions options;
     bool quiet = false;
     QStringList paths;
 };
@@ -39,6 +40,6 @@ QStringList DecodedArguments(int argc, char **argv);
 bool WithoutWindow(int argc, char **argv);
 
 // Reads the window's command line: --help and --version answer and end the program; a usage
-// error ends it with status 2; --threads N sets the cores each file is encoded on. Returns the
-// line, its paths the files and folders to add ("batchmp3 %F" from the desktop entry).
+// error ends it with status 2. Returns the line: its paths the files and folders to add
+// ("batchmp3 %F" from the desktop entry), its profile the cores each file is encoded on.
 CommandLine ReadCommandLine(int argc, char **argv);

@@ -3,7 +3,7 @@
 #include "converter/app/commandline.h"
 #include "converter/app/qttranslations.h"
 #include "converter/app/quitsignals.h"
-#include "converter/batch/batchrules.h"
+#include "converter/batch/batchengine.h"
 #include "converter/console/consolebatch.h"
 #include "converter/files/audiofiles.h"
 #include "converter/startup/components.h"
@@ -74,8 +74,6 @@ int RunWithoutWindow(int argc, char **argv)
     case CommandLine::Mode::Convert:
         break;
     }
-    if (line.threads >= 0)
-        Mp3Enc::setThreadsOption(line.threads);
     // A file-size limit fails the write it stops (the encoder reports it) instead of killing
     // the program.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -90,13 +88,16 @@ int RunWithoutWindow(int argc, char **argv)
     } catch (const rt::ComError &error) {
         return fail(QStringLiteral("无法创建编码组件：%1").arg(error.description()));
     }
-    // Each of these is what the user asked for: one the encoder refuses ends the run.
-    if (const QStringList refused = SetUpEncoder(Mp3Enc::Binding(&mp3), line.options.rate);
-        !refused.isEmpty())
-        return fail(QStringLiteral("编码器不接受这些设置：") + refused.join(QStringLiteral("；")));
+    // Each setting is what the user asked for: one the encoder refuses ends the run.
+    BatchEngine engine(&mp3);
+    if (const QList<SettingFailure> refused = engine.setOptions(line.options); !refused.isEmpty()) {
+        QStringList said;
+        for (const SettingFailure &failure : refused)
+            said.append(failure.text());
+        return fail(QStringLiteral("编码器不接受这些设置：") + said.join(QStringLiteral("；")));
+    }
 
-    ConsoleBatch batch(&mp3, FilesFromArguments(line.paths, rt::currentFolder()), line.options,
-                       line.quiet);
+    ConsoleBatch batch(engine, FilesFromArguments(line.paths, rt::currentFolder()), line.quiet);
     QObject::connect(&quitSignals, &QuitSignals::received, &batch, &ConsoleBatch::interrupt);
     QObject::connect(&batch, &ConsoleBatch::finished, &app,
                      [](int exitCode) { QCoreApplication::exit(exitCode); });

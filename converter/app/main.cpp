@@ -85,7 +85,7 @@ int main(int argc, char *argv[])
 
     For0 *splash = nullptr;
     try {
-        splash = new For0(WindowStart{line.paths});
+        splash = new For0(WindowStart{line.paths, line.options.threads});
     } catch (const rt::ComError &e) {
         std::fprintf(stderr, "batchmp3: %s\n", qPrintable(e.description()));
         return 1;

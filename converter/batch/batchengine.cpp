@@ -63,11 +63,21 @@ BatchEngine::BatchEngine(rt::ComponentHost *mp3, QObject *parent)
     mp3->onEvent(Mp3Enc::ThreadEnded, guarded([this](QVariantList &) { onEnded(); }));
 }
 
-void BatchEngine::start(QList<BatchFile> files, BatchOptions options)
+QList<SettingFailure> BatchEngine::setOptions(const BatchOptions &options)
+{
+    m_options = options;
+    return m_settings.apply(m_mp3, m_options);
+}
+
+qint32 BatchEngine::bitRateInForce() const
+{
+    return m_mp3.bitRate();
+}
+
+void BatchEngine::start(QList<BatchFile> files)
 {
     // Albums in one file become their tracks; broken ones are refused when their turn comes.
     m_files = ExpandAlbums(files, m_mp3);
-    m_options = std::move(options);
     m_written.clear();
     m_reserved.clear();
     m_tags.clear();
@@ -75,23 +85,21 @@ void BatchEngine::start(QList<BatchFile> files, BatchOptions options)
     m_pending.clear();
     m_position = -1;
     m_running = true;
-    // The rule holds again as each MP3 is put in place: another program may have written under
-    // its name meanwhile.
-    try {
-        m_mp3.setIfExists(IfExistsFor(m_options.existing));
-    } catch (const std::exception &error) {
-        m_problems.append(QStringLiteral("无法让编码器在写出时遵循同名文件的规则：") +
-                          rt::reasonOf(error));
-    }
     emit planned(count());
     startFrom(0);
 }
 
-void BatchEngine::stop()
+QString BatchEngine::stop()
 {
     m_running = false;
+    m_ending = false;
     m_pending.clear();
-    stopEncoder();
+    try {
+        m_mp3.stop();
+    } catch (const std::exception &error) {
+        return rt::reasonOf(error);
+    }
+    return {};
 }
 
 // A file that cannot be started is judged and the next one tried, until one starts or none is
@@ -283,7 +291,9 @@ void BatchEngine::finish(bool interrupted)
     // Files encoded ahead that the batch passed over are dropped, not left running.
     stopEncoder();
     m_running = false;
+    m_ending = true;
     emit finished(interrupted, m_problems);
+    m_ending = false;
 }
 
 void BatchEngine::stopEncoder()

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "converter/batch/batchoptions.h"
 #include "converter/batch/batchrules.h"
+#include "converter/batch/encodersettings.h"
 #include "converter/batch/lookahead.h"
 #include "converter/batch/namepattern.h"
 #include "converter/encoder/mp3enc.h"
@@ -34,9 +36,10 @@ struct FileOutcome
 
 // The batch itself, shared by the window and the terminal: the files in list order, each opened
 // and encoded while the ones after it are handed to the encoder ahead, each judged when the
-// encoder ends it, the next started until none is left. The window and the terminal show its
-// signals, each in its own way. Signals are emitted on the encoder's thread of delivery (the
-// user-interface thread), and a view may open a modal window inside one.
+// encoder ends it, the next started until none is left. It holds the profile and is the only
+// one that sets the encoder's properties. The window and the terminal show its signals, each in
+// its own way. Signals are emitted on the encoder's thread of delivery (the user-interface
+// thread), and a view may open a modal window inside one.
 class BatchEngine : public QObject
 {
     Q_OBJECT
@@ -44,15 +47,26 @@ public:
     // Listens to the encoder hosted in `mp3` from now on.
     explicit BatchEngine(rt::ComponentHost *mp3, QObject *parent = nullptr);
 
+    // The profile the batches started from now on follow; what the encoder is to do by it is
+    // put at once (each setting on its own: one it refuses is named with its reason, and the
+    // others still put).
+    QList<SettingFailure> setOptions(const BatchOptions &options);
+    const BatchOptions &options() const { return m_options; }
+    // The bit rate in force, as the encoder reads it now.
+    qint32 bitRateInForce() const;
+
     // Begins with the first file. A batch in progress must have finished or been stopped.
-    void start(QList<BatchFile> files, BatchOptions options);
-    // Stops the encoder and ends the batch without a word: the window is going.
-    void stop();
+    void start(QList<BatchFile> files);
+    // Stops the encoder and ends the batch without a word: the window is going. Returns why the
+    // encoder could not be stopped, or "".
+    QString stop();
     // Stops the encoder and ends the batch, judging every file not yet judged: the one cut off
     // (or converted just before the stop) and those after it.
     void interrupt();
 
-    bool running() const { return m_running; }
+    // From the start until every view has seen the batch finish (the window's completion
+    // message is part of the batch), or until it is stopped.
+    bool running() const { return m_running || m_ending; }
     int count() const { return int(m_files.size()); }
     const BatchFile &file(int position) const { return m_files[position]; }
 
@@ -90,12 +104,14 @@ private:
     Mp3Enc::Binding m_mp3;
     QList<BatchFile> m_files;
     BatchOptions m_options;
+    EncoderSettings m_settings;
     LookAhead m_lookAhead;
     BatchOutputs m_written;
     QStringList m_reserved; // outputs given out in this batch, in list order
     QHash<int, namepattern::Tags> m_tags;
     QStringList m_problems;
-    bool m_running = false;
+    bool m_running = false; // files are being judged
+    bool m_ending = false;  // the views are being told that the batch finished
     int m_position = -1;
     QString m_pending; // the output being written, until it is judged
 };

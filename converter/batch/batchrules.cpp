@@ -8,35 +8,8 @@
 #include "runtime/filename.h"
 
 #include <climits>
-#include <exception>
 #include <sys/stat.h>
 #include <unistd.h>
-
-QStringList SetUpEncoder(Mp3Enc::Binding mp3, const RateChoice &rate)
-{
-    QStringList failures;
-    const auto attempt = [&failures](const QString &setting, const auto &step) {
-        try {
-            step();
-        } catch (const std::exception &error) {
-            failures.append(QStringLiteral("%1：%2").arg(setting, rt::reasonOf(error)));
-        }
-    };
-    if (rate.mode != Mp3Enc::ConstantRate)
-        attempt(QStringLiteral("比特率方式%1").arg(rate.mode), [&] { mp3.setRateMode(rate.mode); });
-    if (rate.mode == Mp3Enc::VariableRate)
-        attempt(QStringLiteral("可变比特率质量%1").arg(rate.vbrQuality),
-                [&] { mp3.setVbrQuality(rate.vbrQuality); });
-    else
-        attempt(QStringLiteral("比特率%1").arg(rate.bitRate),
-                [&] { mp3.setBitRate(rate.bitRate); });
-    attempt(QStringLiteral("允许降低采样率"), [&] { mp3.setAllowDownSample(true); });
-    attempt(QStringLiteral("缩混为立体声"), [&] { mp3.setDownMix(true); });
-    if (Mp3Enc::threadsOption() >= 0)
-        attempt(QStringLiteral("线程数%1").arg(Mp3Enc::threadsOption()),
-                [&] { mp3.setThreads(Mp3Enc::threadsOption()); });
-    return failures;
-}
 
 std::optional<BatchOutputs::WrittenFile> BatchOutputs::identityOf(const QString &path)
 {
@@ -67,21 +40,6 @@ std::optional<BatchOutputs::Claim> BatchOutputs::claimOf(const QString &output) 
             return claim;
     }
     return std::nullopt;
-}
-
-qint32 IfExistsFor(ExistingRule rule)
-{
-    switch (rule) {
-    case ExistingRule::Skip:
-        return Mp3Enc::KeepExisting;
-    case ExistingRule::Rename:
-        return Mp3Enc::RenameNew;
-    case ExistingRule::Update:
-        return Mp3Enc::ReplaceOlder;
-    case ExistingRule::Overwrite:
-        break;
-    }
-    return Mp3Enc::ReplaceExisting;
 }
 
 QString KeptMeanwhile(ExistingRule rule)

@@ -1,42 +1,16 @@
 #pragma once
 
-#include "converter/encoder/mp3enc.h"
+#include "converter/batch/batchoptions.h"
 #include "runtime/comerror.h"
 
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
-#include <array>
 #include <optional>
 
-// The batch's decisions, shared by the window and by the terminal's --convert: which bit rates
-// there are, where a file's MP3 goes, and which outputs the batch has already written.
-
-// Opt(0) .. Opt(6), in bits per second.
-inline constexpr std::array<qint32, 7> BitRates = {32000,  56000,  64000, 96000,
-                                                   112000, 128000, 256000};
-inline constexpr qint32 DefaultBitRate = 128000;
-
-// How the bits are spent, as the lame command's -b, -V and --abr. The window offers only a
-// constant rate; the terminal all three.
-struct RateChoice
-{
-    qint32 mode = Mp3Enc::ConstantRate;
-    qint32 bitRate = DefaultBitRate; // bits per second: every frame's, or the average
-    int vbrQuality = 4;              // for VariableRate: 0 (largest files) to 9
-    bool operator==(const RateChoice &) const = default;
-};
-
-// The encoder's settings at the start of a batch: the rate, down-sampling and down-mixing
-// allowed, and the program's --threads. Each step is independent: one that fails is skipped and
-// the next one runs. Returns what failed, each with the encoder's reason. A constant rate sets
-// BitRate alone, as the window always has.
-QStringList SetUpEncoder(Mp3Enc::Binding mp3, const RateChoice &rate);
-inline QStringList SetUpEncoder(Mp3Enc::Binding mp3, qint32 bitRate)
-{
-    return SetUpEncoder(mp3, RateChoice{.bitRate = bitRate});
-}
+// The batch's decisions, shared by the window and by the terminal's --convert: where a file's
+// MP3 goes, and which outputs the batch has already written.
 
 // A file the batch passes over by its own rules (not the encoder's); the description says why,
 // in the words a user reads.
@@ -102,26 +76,6 @@ struct BatchFile
     QString label() const;
 };
 
-// What to do where an MP3 of the name stands already.
-enum class ExistingRule
-{
-    Overwrite, // replace it (unless write-protected, or written by this batch)
-    Skip,      // leave it, and the input unconverted
-    Rename,    // write "name (1).mp3", "name (2).mp3", ... beside it
-    Update,    // replace it only when it is older than the input
-};
-
-// A batch's options, as one value checked once by whoever builds it (the terminal's command
-// line; the window sets only the output folder).
-struct BatchOptions
-{
-    RateChoice rate; // the terminal's; the window sets the encoder's rate itself, as it goes
-    std::optional<QString> outputFolder; // absolute, ending in the separator
-    ExistingRule existing = ExistingRule::Overwrite;
-    // Names from tags below the output folder ("{artist}/{album}/{title}"); "" for none.
-    QString pattern;
-};
-
 // Where the batch writes a file's MP3, or why it does not.
 struct OutputChoice
 {
@@ -132,8 +86,6 @@ struct OutputChoice
     QString standing; // when skipped: the MP3 left as it is
 };
 
-// The encoder's IfExists for `rule`: the rule as it holds when each MP3 is put in place.
-qint32 IfExistsFor(ExistingRule rule);
 // Why a file converted was not put in place: by then a file stood under its name (another
 // program's), which `rule` left as it was.
 QString KeptMeanwhile(ExistingRule rule);

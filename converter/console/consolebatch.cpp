@@ -38,10 +38,9 @@ qint64 sizeOf(const QString &path)
 
 } // namespace
 
-ConsoleBatch::ConsoleBatch(rt::ComponentHost *mp3, FoundFiles found, BatchOptions options,
-                           bool quiet, QObject *parent)
-    : QObject(parent), m_engine(mp3), m_found(std::move(found)), m_options(std::move(options)),
-      m_quiet(quiet), m_terminal(::isatty(STDOUT_FILENO) == 1)
+ConsoleBatch::ConsoleBatch(BatchEngine &engine, FoundFiles found, bool quiet, QObject *parent)
+    : QObject(parent), m_engine(engine), m_found(std::move(found)), m_quiet(quiet),
+      m_terminal(::isatty(STDOUT_FILENO) == 1)
 {
     connect(&m_engine, &BatchEngine::planned, this, &ConsoleBatch::onPlanned);
     connect(&m_engine, &BatchEngine::fileStarted, this,
@@ -102,7 +101,7 @@ void ConsoleBatch::start()
         files.append(file);
     }
     m_clock.start();
-    m_engine.start(files, m_options);
+    m_engine.start(files);
 }
 
 void ConsoleBatch::onStarted(int position)

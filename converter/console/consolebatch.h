@@ -9,19 +9,15 @@
 #include <cstdio>
 #include <optional>
 
-namespace rt {
-class ComponentHost;
-}
-
 // The batch of --convert as the terminal shows it: the window's batch engine, its steps told as
 // a line updated in place on a terminal, a line per file into a pipe or a file, and a summary.
 class ConsoleBatch : public QObject
 {
     Q_OBJECT
 public:
-    // `found`: the files to convert and what the arguments named that could not be added.
-    ConsoleBatch(rt::ComponentHost *mp3, FoundFiles found, BatchOptions options, bool quiet,
-                 QObject *parent = nullptr);
+    // `engine` runs the batch by its profile; `found`: the files to convert and what the
+    // arguments named that could not be added.
+    ConsoleBatch(BatchEngine &engine, FoundFiles found, bool quiet, QObject *parent = nullptr);
 
     void start();
     // SIGINT, SIGTERM or SIGHUP: the encoder is stopped (it leaves no partial file), the rest
@@ -44,9 +40,8 @@ private:
     void clearProgress();
     QString shown(int position) const;
 
-    BatchEngine m_engine;
+    BatchEngine &m_engine;
     FoundFiles m_found;
-    BatchOptions m_options;
     bool m_quiet;
     bool m_terminal;
     int m_interruptedBy = 0;

@@ -52,20 +52,6 @@ void Binding::setIfExists(qint32 rule)
     control()->putProperty(IfExists, rule);
 }
 
-namespace {
-int g_threadsOption = -1;
-}
-
-void setThreadsOption(int threads)
-{
-    g_threadsOption = threads;
-}
-
-int threadsOption()
-{
-    return g_threadsOption;
-}
-
 qint16 Binding::open(const QString &inputFile, const QString &outputFile)
 {
     return qint16(control()->invoke(Open, {inputFile, outputFile}).toInt());

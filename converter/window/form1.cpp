@@ -43,6 +43,9 @@ const QString BrowseTitle = QStringLiteral("请选择您需要保存Mp3的地址
 const QString BitRatePrefix = QStringLiteral("MP3格式的Bit比率为:");
 const QString LoadFailedPrompt = QStringLiteral("以下设置未能生效：");
 
+// Opt(0) .. Opt(6), in bits per second.
+constexpr std::array<qint32, 7> OptBitRates = {32000, 56000, 64000, 96000, 112000, 128000, 256000};
+
 // Label2's colour by folder mode.
 constexpr quint32 White = 0x00FFFFFF;
 constexpr quint32 Silver = 0x00C0C0C0;
@@ -97,7 +100,7 @@ template <class F> auto guarded(QWidget *owner, F handler)
 } // namespace
 
 Form1::Form1(const WindowStart &start, const rt::Registry *registry, QWidget *parent)
-    : rt::Form(parent), m_registry(registry), m_loader(registry)
+    : rt::Form(parent), m_registry(registry), m_loader(registry), m_threads(start.threads)
 {
     m_loader.load(FormDescription, this);
     m_engine = std::make_unique<BatchEngine>(need<rt::ComponentHost>(QStringLiteral("Mp3")));
@@ -132,11 +135,6 @@ rt::ComponentHost *Form1::ZTbutton(int n) const
     return need<rt::ComponentHost>(QStringLiteral("ZTbutton%1").arg(n));
 }
 
-Mp3Enc::Binding Form1::Mp3() const
-{
-    return Mp3Enc::Binding(need<rt::ComponentHost>(QStringLiteral("Mp3")));
-}
-
 void Form1::wireEvents()
 {
     const std::array<void (Form1::*)(), 5> clicks = {
@@ -167,7 +165,7 @@ void Form1::wireEvents()
 
     connect(List1(), &rt::ListBox::Click, this, guarded(this, [this] { List1_Click(); }));
     connect(Check1(), &rt::CheckBox::Click, this, guarded(this, [this] { Check1_Click(); }));
-    for (int k = 0; k < int(BitRates.size()); ++k) {
+    for (int k = 0; k < int(OptBitRates.size()); ++k) {
         auto *option = need<rt::OptionButton>(QStringLiteral("Opt(%1)").arg(k));
         connect(option, &rt::OptionButton::Click, this,
                 guarded(this, [this](int index) { Opt_Click(index); }));
@@ -206,11 +204,12 @@ void Form1::Form_Load()
     } catch (const std::exception &error) {
         failures.append(QStringLiteral("输出目录：") + rt::reasonOf(error));
     }
-    try {
-        failures += SetUpEncoder(Mp3(), DefaultBitRate);
-    } catch (const std::exception &error) {
-        failures.append(rt::reasonOf(error));
-    }
+    // The window's profile: 128 kbit/s (Opt(5)), each MP3 beside its input until a folder is
+    // chosen, and the command line's cores.
+    BatchOptions profile;
+    profile.threads = m_threads;
+    for (const SettingFailure &failure : m_engine->setOptions(profile))
+        failures.append(failure.text());
     if (!failures.isEmpty())
         QTimer::singleShot(0, this, [this, failures] {
             MsgBox(this, LoadFailedPrompt + CrLf + failures.join(CrLf), MsgExclamation);
@@ -219,14 +218,9 @@ void Form1::Form_Load()
 
 void Form1::Form_Unload()
 {
-    m_engine->stop();
-    try {
-        Mp3().stop();
-    } catch (const std::exception &error) {
-        // The window is going: nobody is left to ask, so the terminal hears of it.
-        std::fprintf(stderr, "batchmp3: 未能停止编码器：%s\n",
-                     rt::reasonOf(error).toUtf8().constData());
-    }
+    // The window is going: nobody is left to ask, so the terminal hears of a failure.
+    if (const QString failure = m_engine->stop(); !failure.isEmpty())
+        std::fprintf(stderr, "batchmp3: 未能停止编码器：%s\n", failure.toUtf8().constData());
     // No event of a stopped encoder may start another file once the window has gone.
     if (auto *timer = m_loader.control<QTimer>(QStringLiteral("Timer1")))
         timer->stop();
@@ -346,25 +340,24 @@ void Form1::ZTbutton2_Click()
 
 void Form1::Opt_Click(int index)
 {
-    if (index < 0 || index >= int(BitRates.size()))
+    if (index < 0 || index >= int(OptBitRates.size()))
         return;
-    const qint32 value = BitRates[size_t(index)];
-    QString refused;
-    try {
-        Mp3().setBitRate(value);
-    } catch (const std::exception &error) {
-        refused = rt::reasonOf(error);
-    }
+    const qint32 value = OptBitRates[size_t(index)];
+    // The profile changes; the engine puts the new BitRate on the encoder at once.
+    BatchOptions profile = m_engine->options();
+    profile.rate = RateChoice{.bitRate = value};
+    const QList<SettingFailure> refused = m_engine->setOptions(profile);
     showText(Text2(), BitRatePrefix + QString::number(value));
     if (!refused.isEmpty())
-        MsgBox(this, QStringLiteral("编码器不接受这个比特率：") + refused, MsgExclamation);
+        MsgBox(this, QStringLiteral("编码器不接受这个比特率：") + refused.first().reason,
+               MsgExclamation);
 }
 
 // ---- batch driver
 
 bool Form1::batchRunning() const
 {
-    return Timer1()->isActive();
+    return m_engine->running();
 }
 
 void Form1::ZTbutton3_Click()
@@ -398,10 +391,11 @@ void Form1::ZTbutton3_Click()
         file.sheet = List1()->ItemData(i);
         files.append(file);
     }
-    BatchOptions options;
-    if (Check1()->Value() == 1)
-        options.outputFolder = Text1()->Text();
-    m_engine->start(files, options);
+    BatchOptions profile = m_engine->options();
+    profile.outputFolder =
+        Check1()->Value() == 1 ? std::optional<QString>(Text1()->Text()) : std::nullopt;
+    m_engine->setOptions(profile); // no encoder setting changes
+    m_engine->start(files);
 }
 
 // The lists follow the batch's position, kept in the start button's Tag: the first file's by the
@@ -437,7 +431,7 @@ void Form1::Mp3_ActFrame(qint32 ActFrame, qint32 frameCount)
     const qint64 started = rt::tag(Label3()).toLongLong(&ok);
     const double elapsed = ok ? double(clockMs() - started) / 1000.0 : 0.0;
     showText(Text2(), ProgressLine(LblActFrame()->Caption(), TimeFigure(elapsed, ActFrame)));
-    LblTotal()->setCaption(TotalCaption(name, Mp3().bitRate()));
+    LblTotal()->setCaption(TotalCaption(name, m_engine->bitRateInForce()));
 }
 
 // Each file not converted is named in the completion message with its reason; a refused first

@@ -2,7 +2,6 @@
 
 #include "converter/batch/batchengine.h"
 #include "converter/batch/batchrules.h"
-#include "converter/encoder/mp3enc.h"
 #include "converter/files/audiofiles.h"
 #include "converter/files/pathhelpers.h"
 #include "converter/window/batchtext.h"
@@ -10,6 +9,7 @@
 #include "runtime/formloader.h"
 
 #include <memory>
+#include <optional>
 
 class QCloseEvent;
 class QTimer;
@@ -22,6 +22,7 @@ class Registry;
 struct WindowStart
 {
     QStringList files;
+    std::optional<int> threads; // --threads: the cores each file is encoded on
 };
 
 // The main window: the file list, the output folder and bit rate, and the batch driver. Its
@@ -86,7 +87,6 @@ private:
     rt::Label *Lab0() const { return need<rt::Label>(QStringLiteral("Lab0")); }
     QTimer *Timer1() const { return need<QTimer>(QStringLiteral("Timer1")); }
     rt::ComponentHost *ZTbutton(int n) const;
-    Mp3Enc::Binding Mp3() const;
 
     void wireEvents();
     void wireDesktop(const QStringList &arguments);
@@ -101,6 +101,7 @@ private:
 
     const rt::Registry *m_registry;
     rt::FormLoader m_loader;
+    const std::optional<int> m_threads; // the command line's, for the profile at load
 
     std::unique_ptr<BatchEngine> m_engine;
     QList<NotConverted> m_notConverted;

@@ -464,8 +464,7 @@ private slots:
         const auto run = [&](int threads) {
             Run result;
             closeWindow();
-            Mp3Enc::setThreadsOption(threads);
-            openWindow(); // in a new folder
+            openWindow(WindowStart{{}, threads}); // in a new folder
             QStringList inputs;
             for (const QString &file : files) {
                 const QString name = file.section(u':', 0, 0), length = file.section(u':', 1);
@@ -503,7 +502,6 @@ private slots:
             return result;
         };
         const Run one = run(1), two = run(2);
-        Mp3Enc::setThreadsOption(-1);
         QCOMPARE(two.messages, one.messages);
         QStringList skipped;
         for (const QString &file : one.skipped)

@@ -62,7 +62,8 @@ private slots:
 
         FoundFiles found;
         found.files = inputs;
-        ConsoleBatch batch(&host, found, BatchOptions{}, false);
+        BatchEngine engine(&host);
+        ConsoleBatch batch(engine, found, false);
         QSignalSpy finished(&batch, &ConsoleBatch::finished);
         const QString out = capturingStdout(dir.filePath(QStringLiteral("out.txt")), [&] {
             batch.start();

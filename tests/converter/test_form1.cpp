@@ -154,9 +154,7 @@ private slots:
         modaldriver::MessageSeen seen;
         if (!told.isEmpty())
             modaldriver::answerMessageBox(&seen);
-        Mp3Enc::setThreadsOption(threads);
-        m_form = openForm1();
-        Mp3Enc::setThreadsOption(-1);
+        m_form = openForm1(WindowStart{{}, threads});
         QVERIFY(modaldriver::waitForNoModal());
         QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::Threads).toInt(), kept);
         QCOMPARE(host(*m_form, QStringLiteral("Mp3"))->get(Mp3Enc::BitRate).toInt(), 128000);
