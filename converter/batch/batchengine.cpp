@@ -74,14 +74,14 @@ qint32 BatchEngine::bitRateInForce() const
     return m_mp3.bitRate();
 }
 
-void BatchEngine::start(QList<BatchFile> files)
+void BatchEngine::start(const FoundFiles &found, const QStringList &problems)
 {
     // Albums in one file become their tracks; broken ones are refused when their turn comes.
-    m_files = ExpandAlbums(files, m_mp3);
+    m_files = ExpandAlbums(BatchFilesOf(found), m_mp3);
+    m_report.begin(found.leftOut(), problems);
     m_written.clear();
     m_reserved.clear();
     m_tags.clear();
-    m_problems.clear();
     m_pending.clear();
     m_position = -1;
     m_running = true;
@@ -174,8 +174,7 @@ void BatchEngine::onFrame(qint32 frame)
         frameCount = m_mp3.frameCount();
     } catch (const std::exception &error) {
         const QString problem = QStringLiteral("无法读取进度：") + rt::reasonOf(error);
-        if (!m_problems.contains(problem))
-            m_problems.append(problem); // the progress shows 0 % meanwhile
+        m_report.addProblem(problem); // the progress shows 0 % meanwhile
     }
     emit progress(m_position, frame, frameCount);
 }
@@ -251,16 +250,26 @@ void BatchEngine::handlerFailed(const QString &reason)
             stopEncoder();
             end(m_position, {FileOutcome::NotConverted, {}, reason});
         } else {
-            m_problems.append(reason);
+            m_report.addProblem(reason);
         }
         startFrom(m_position + 1);
     } catch (const std::exception &error) {
-        m_problems.append(QStringLiteral("转换无法继续：") + rt::reasonOf(error));
+        m_report.addProblem(QStringLiteral("转换无法继续：") + rt::reasonOf(error));
         finish(false);
     }
 }
 
-void BatchEngine::interrupt()
+void BatchEngine::cancel(const FoundFiles &found, int signalNumber)
+{
+    m_files = BatchFilesOf(found);
+    m_report.begin(found.leftOut());
+    m_running = true;
+    for (int k = 0; k < count(); ++k)
+        end(k, {FileOutcome::NotStarted, {}, {}});
+    finish(true, signalNumber);
+}
+
+void BatchEngine::interrupt(int signalNumber)
 {
     if (!m_running)
         return;
@@ -278,21 +287,23 @@ void BatchEngine::interrupt()
     }
     for (int k = std::max(next, 0); k < count(); ++k)
         end(k, {FileOutcome::NotStarted, {}, {}});
-    finish(true);
+    finish(true, signalNumber);
 }
 
 void BatchEngine::end(int position, const FileOutcome &outcome)
 {
+    m_report.record(m_files[position].label(), outcome);
     emit fileEnded(position, outcome);
 }
 
-void BatchEngine::finish(bool interrupted)
+void BatchEngine::finish(bool interrupted, int signalNumber)
 {
     // Files encoded ahead that the batch passed over are dropped, not left running.
     stopEncoder();
     m_running = false;
     m_ending = true;
-    emit finished(interrupted, m_problems);
+    m_report.end(interrupted, signalNumber);
+    emit finished();
     m_ending = false;
 }
 
@@ -302,7 +313,6 @@ void BatchEngine::stopEncoder()
         m_mp3.stop();
     } catch (const std::exception &error) {
         const QString problem = QStringLiteral("未能停止编码器：") + rt::reasonOf(error);
-        if (!m_problems.contains(problem))
-            m_problems.append(problem);
+        m_report.addProblem(problem);
     }
 }

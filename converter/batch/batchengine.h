@@ -1,6 +1,8 @@
 #pragma once
 
+#include "converter/batch/batchfile.h"
 #include "converter/batch/batchoptions.h"
+#include "converter/batch/batchreport.h"
 #include "converter/batch/batchrules.h"
 #include "converter/batch/encodersettings.h"
 #include "converter/batch/lookahead.h"
@@ -16,23 +18,6 @@
 namespace rt {
 class ComponentHost;
 }
-
-// What became of one file.
-struct FileOutcome
-{
-    enum Kind
-    {
-        Converted,    // `output` written; `reason` says what was left out of it, if anything
-        Skipped,      // left by the existing-file rule; `reason` says why
-        NotConverted, // `reason` says why
-        Interrupted,  // cut off by a stop
-        NotStarted,   // after the one cut off
-    };
-    Kind kind = Converted;
-    QString output;
-    QString reason;
-    bool refusedAtStart = false; // never opened: the file was refused before it was encoded
-};
 
 // The batch itself, shared by the window and the terminal: the files in list order, each opened
 // and encoded while the ones after it are handed to the encoder ahead, each judged when the
@@ -55,20 +40,27 @@ public:
     // The bit rate in force, as the encoder reads it now.
     qint32 bitRateInForce() const;
 
-    // Begins with the first file. A batch in progress must have finished or been stopped.
-    void start(QList<BatchFile> files);
+    // Begins with the first file of `found` (in the order given; albums in one file become
+    // their tracks), its ledger naming what `found` left out and the `problems` already known.
+    // A batch in progress must have finished or been stopped.
+    void start(const FoundFiles &found, const QStringList &problems = {});
+    // A batch cut off by signal `signalNumber` before its first file: every file of `found`
+    // is judged as not started, and the batch finishes.
+    void cancel(const FoundFiles &found, int signalNumber);
     // Stops the encoder and ends the batch without a word: the window is going. Returns why the
     // encoder could not be stopped, or "".
     QString stop();
     // Stops the encoder and ends the batch, judging every file not yet judged: the one cut off
     // (or converted just before the stop) and those after it.
-    void interrupt();
+    void interrupt(int signalNumber = 0);
 
     // From the start until every view has seen the batch finish (the window's completion
     // message is part of the batch), or until it is stopped.
     bool running() const { return m_running || m_ending; }
     int count() const { return int(m_files.size()); }
     const BatchFile &file(int position) const { return m_files[position]; }
+    // The ledger of the batch in progress, or of the last one.
+    const BatchReport &report() const { return m_report; }
 
 signals:
     // The batch's files are known (albums in one file as their tracks): `count` of them.
@@ -79,8 +71,8 @@ signals:
     void fileStarted(int position, const QString &output);
     void progress(int position, qint32 frame, qint32 frameCount);
     void fileEnded(int position, const FileOutcome &outcome);
-    // Every file has been judged; a fault of the batch itself (not of one file) is in `problems`.
-    void finished(bool interrupted, const QStringList &problems);
+    // Every file has been judged: report() tells the whole batch.
+    void finished();
 
 private:
     void startFrom(int position);
@@ -89,7 +81,7 @@ private:
     void onEnded();
     void handlerFailed(const QString &reason);
     void end(int position, const FileOutcome &outcome);
-    void finish(bool interrupted);
+    void finish(bool interrupted, int signalNumber = 0);
     OutputChoice outputFor(int position, bool makeFolders);
     // The input's tags, read once, for names from a pattern; throws when they cannot be read.
     const namepattern::Tags &tagsOf(int position);
@@ -109,11 +101,9 @@ private:
     BatchOutputs m_written;
     QStringList m_reserved; // outputs given out in this batch, in list order
     QHash<int, namepattern::Tags> m_tags;
-    QStringList m_problems;
+    BatchReport m_report;
     bool m_running = false; // files are being judged
     bool m_ending = false;  // the views are being told that the batch finished
     int m_position = -1;
     QString m_pending; // the output being written, until it is judged
 };
-
-Q_DECLARE_METATYPE(FileOutcome)

@@ -48,14 +48,6 @@ QString KeptMeanwhile(ExistingRule rule)
                                         : QStringLiteral("同名的MP3在转换期间出现了，保留未动");
 }
 
-QString BatchFile::label() const
-{
-    const QString shown = rt::displayFileName(input);
-    return isTrack() ? QStringLiteral("%1（第%2轨）")
-                           .arg(shown, tags.value(QStringLiteral("track")).section(u'/', 0, 0))
-                     : shown;
-}
-
 namespace {
 
 struct stat statOf(const QString &path, bool *exists)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "converter/batch/batchfile.h"
 #include "converter/batch/batchoptions.h"
 #include "runtime/comerror.h"
 
@@ -51,29 +52,6 @@ private:
     };
     static std::optional<WrittenFile> identityOf(const QString &path);
     QList<std::pair<WrittenFile, Claim>> m_files;
-};
-
-// One file of a batch: where it was found below a folder that was given ("" for a file given
-// itself), so its MP3 keeps that place below the output folder.
-struct BatchFile
-{
-    QString input;
-    QString subfolder;
-    // A track of an album held in one file: `count` frames from `first`, with its cue sheet's
-    // tags over the file's own.
-    qint64 first = 0;
-    qint64 count = 0; // 0: the whole file
-    QMap<QString, QString> tags;
-    // The cue sheet file given for it, or its track's ("" for none, or the file's own): its
-    // tracks go beside it, and are out of date when it changes.
-    QString sheet;
-    int entry = -1;  // the position in the list it came from
-    QString refusal; // refused as a whole before anything is encoded (a broken cue sheet)
-    QString note;    // told with it once converted (why the sheet beside it was not used)
-
-    bool isTrack() const { return count > 0; }
-    // As a user reads it: the path, and the track's number for a track.
-    QString label() const;
 };
 
 // Where the batch writes a file's MP3, or why it does not.

@@ -48,14 +48,6 @@ ConsoleBatch::ConsoleBatch(BatchEngine &engine, FoundFiles found, bool quiet, QO
     connect(&m_engine, &BatchEngine::progress, this, &ConsoleBatch::onProgress);
     connect(&m_engine, &BatchEngine::fileEnded, this, &ConsoleBatch::onEnded);
     connect(&m_engine, &BatchEngine::finished, this, &ConsoleBatch::onFinished);
-    for (const QString &name : std::as_const(m_found.missing))
-        m_notConverted.append({rt::displayFileName(name), NotFound});
-    for (const QString &name : std::as_const(m_found.notRegular))
-        m_notConverted.append({rt::displayFileName(name), NotRegular});
-    for (const QString &name : std::as_const(m_found.unreadable))
-        m_notConverted.append({rt::displayFileName(name), FolderUnreadable});
-    for (const QString &name : std::as_const(m_found.tooLong))
-        m_notConverted.append({rt::displayFileName(name), PathTooLong});
 }
 
 QString ConsoleBatch::shown(int position) const
@@ -86,22 +78,14 @@ void ConsoleBatch::start()
 {
     if (m_done)
         return;
-    if (m_found.files.isEmpty() && m_notConverted.isEmpty()) {
+    if (m_found.files.isEmpty() && m_found.complete()) {
         say(stderr, QStringLiteral("batchmp3: 给出的文件夹中没有要转换的音频文件\n"));
         m_done = true;
         emit finished(1);
         return;
     }
-    QList<BatchFile> files;
-    for (qsizetype k = 0; k < m_found.files.size(); ++k) {
-        BatchFile file;
-        file.input = m_found.files[k];
-        file.subfolder = m_found.subfolders.value(k);
-        file.sheet = m_found.sheets.value(k);
-        files.append(file);
-    }
     m_clock.start();
-    m_engine.start(files);
+    m_engine.start(m_found);
 }
 
 void ConsoleBatch::onStarted(int position)
@@ -120,8 +104,6 @@ void ConsoleBatch::onEnded(int position, const FileOutcome &outcome)
     switch (outcome.kind) {
     case FileOutcome::Converted:
         m_doneBytes += double(m_sizes.value(position));
-        if (!outcome.reason.isEmpty())
-            m_notes.append({shown(position), outcome.reason});
         if (!m_quiet && !m_terminal)
             say(stdout, ConvertedLine(position + 1, n, shown(position),
                                       rt::displayFileName(outcome.output)) +
@@ -131,22 +113,20 @@ void ConsoleBatch::onEnded(int position, const FileOutcome &outcome)
                             u'\n');
         return;
     case FileOutcome::NotStarted:
-        m_notConverted.append({shown(position), NotStarted});
         return;
     case FileOutcome::Skipped: // counted, not listed: a run over a converted library skips all
         m_totalBytes -= double(m_sizes.value(position));
-        m_skipped.append({shown(position), outcome.reason});
         return;
     case FileOutcome::Interrupted:
     case FileOutcome::NotConverted:
         break;
     }
-    const QString reason = outcome.kind == FileOutcome::Interrupted ? Interrupted : outcome.reason;
     // A file that needs no more work no longer counts in the time left.
     m_totalBytes -= double(m_sizes.value(position));
-    m_notConverted.append({shown(position), reason});
     if (!m_quiet && !m_terminal)
-        say(stdout, NotConvertedLine(position + 1, n, shown(position), reason) + u'\n');
+        say(stdout,
+            NotConvertedLine(position + 1, n, shown(position), BatchReport::reasonOf(outcome)) +
+                u'\n');
 }
 
 // Flushed at once: the terminal's line, and a pipe's reader, see each step as it happens. An
@@ -203,32 +183,30 @@ void ConsoleBatch::interrupt(int signalNumber)
 {
     if (m_done)
         return;
-    m_interruptedBy = signalNumber;
     if (m_engine.running())
-        m_engine.interrupt();
-    else
-        onFinished(true, {});
+        m_engine.interrupt(signalNumber);
+    else // before the first file
+        m_engine.cancel(m_found, signalNumber);
 }
 
-void ConsoleBatch::onFinished(bool interrupted, const QStringList &problems)
+void ConsoleBatch::onFinished()
 {
     if (m_done)
         return;
     m_done = true;
     clearProgress();
-    for (const QString &problem : problems)
+    const BatchReport &report = m_engine.report();
+    for (const QString &problem : report.problems())
         warn(problem);
-    const int total = int(m_engine.count() + m_found.missing.size() + m_found.notRegular.size() +
-                          m_found.unreadable.size() + m_found.tooLong.size());
-    const QString summary = Summary(total, m_notConverted, interrupted, m_notes, m_skipped);
+    const QList<NotConverted> notConverted = report.notConverted();
+    const QString summary = Summary(report.total(), notConverted, report.interrupted(),
+                                    report.notes(), report.skipped());
     if (!m_quiet)
         say(stdout, summary);
-    const bool somethingWrong = !m_notConverted.isEmpty() || interrupted || !m_notes.isEmpty();
+    const bool somethingWrong =
+        !notConverted.isEmpty() || report.interrupted() || !report.notes().isEmpty();
     if ((m_quiet && somethingWrong) || (!m_quiet && m_stdoutLost))
         say(stderr, summary);
-    int exitCode = interrupted ? 128 + m_interruptedBy : m_notConverted.isEmpty() ? 0 : 1;
     // What was to be said could not all be said: no success.
-    if (exitCode == 0 && (m_stdoutLost || m_stderrLost || !problems.isEmpty()))
-        exitCode = 1;
-    emit finished(exitCode);
+    emit finished(report.exitStatus(!m_stdoutLost && !m_stderrLost));
 }

@@ -33,7 +33,7 @@ private:
     void onStarted(int position);
     void onProgress(int position, qint32 frame, qint32 frameCount);
     void onEnded(int position, const FileOutcome &outcome);
-    void onFinished(bool interrupted, const QStringList &problems);
+    void onFinished();
     void warn(const QString &text);
     void say(std::FILE *stream, const QString &text);
     void showProgress(int position, qint32 percent);
@@ -44,10 +44,6 @@ private:
     FoundFiles m_found;
     bool m_quiet;
     bool m_terminal;
-    int m_interruptedBy = 0;
-    QList<NotConverted> m_notConverted;
-    QList<NotConverted> m_notes;   // converted, something left out
-    QList<NotConverted> m_skipped; // by the existing-file rule
     bool m_done = false;
 
     // The time left is estimated from the input sizes: converted, and still to go.

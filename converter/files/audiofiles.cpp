@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
@@ -16,11 +17,32 @@
 
 namespace {
 
-const QString NotFoundPrompt = QStringLiteral("以下文件不存在，未添加到列表：");
-const QString NotRegularPrompt = QStringLiteral("以下不是普通文件（管道、设备等），未添加到列表：");
-const QString UnreadablePrompt = QStringLiteral("没有权限读取以下文件夹，其中的文件未添加到列表：");
-const QString TooLongPrompt =
-    QStringLiteral("以下路径太长（系统最多接受%1字节），未添加到列表：").arg(PATH_MAX - 1);
+// The one mapping of why a name was not added: the list of FoundFiles that holds such names,
+// what is said of one of them (in a batch's report), and the heading a message lists them under.
+struct LeftOutRow
+{
+    LeftOutReason reason;
+    QStringList FoundFiles::*names;
+    QString said;
+    QString heading;
+};
+
+const std::array<LeftOutRow, 4> &leftOutRows()
+{
+    static const std::array<LeftOutRow, 4> rows = {{
+        {LeftOutReason::Missing, &FoundFiles::missing, QStringLiteral("文件不存在"),
+         QStringLiteral("以下文件不存在，未添加到列表：")},
+        {LeftOutReason::NotRegular, &FoundFiles::notRegular,
+         QStringLiteral("不是普通文件（管道、设备等）"),
+         QStringLiteral("以下不是普通文件（管道、设备等），未添加到列表：")},
+        {LeftOutReason::Unreadable, &FoundFiles::unreadable,
+         QStringLiteral("没有权限读取这个文件夹"),
+         QStringLiteral("没有权限读取以下文件夹，其中的文件未添加到列表：")},
+        {LeftOutReason::TooLong, &FoundFiles::tooLong, QStringLiteral("路径太长，系统无法打开"),
+         QStringLiteral("以下路径太长（系统最多接受%1字节），未添加到列表：").arg(PATH_MAX - 1)},
+    }};
+    return rows;
+}
 
 using Kind = rt::FileKind;
 
@@ -237,20 +259,33 @@ bool PathFits(const QString &path)
     return rt::encodeFileName(path).size() < PATH_MAX;
 }
 
+QList<LeftOut> FoundFiles::leftOut() const
+{
+    QList<LeftOut> all;
+    for (const LeftOutRow &row : leftOutRows()) {
+        for (const QString &name : this->*row.names)
+            all.append({name, row.reason});
+    }
+    return all;
+}
+
+QString LeftOutText(LeftOutReason reason)
+{
+    for (const LeftOutRow &row : leftOutRows()) {
+        if (row.reason == reason)
+            return row.said;
+    }
+    return {};
+}
+
 QString NotAddedMessage(const FoundFiles &found)
 {
-    const std::pair<const QString *, const QStringList *> sections[] = {
-        {&NotFoundPrompt, &found.missing},
-        {&NotRegularPrompt, &found.notRegular},
-        {&UnreadablePrompt, &found.unreadable},
-        {&TooLongPrompt, &found.tooLong},
-    };
     QStringList parts;
-    for (const auto &[prompt, names] : sections) {
-        if (names->isEmpty())
+    for (const LeftOutRow &row : leftOutRows()) {
+        if ((found.*row.names).isEmpty())
             continue;
-        QString part = *prompt;
-        for (const QString &name : *names)
+        QString part = row.heading;
+        for (const QString &name : found.*row.names)
             part += u'\n' + rt::displayFileName(name);
         parts.append(part);
     }

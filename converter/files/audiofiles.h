@@ -1,12 +1,29 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 // Which files a drop, a folder or the command line adds to the list. Plain functions over the file
 // system, so they are tested without a window. Paths are in the runtime's file-name form
 // (rt::decodeFileName): a name that is not UTF-8 is carried through as its bytes.
+
+// Why a name given or met was not added.
+enum class LeftOutReason
+{
+    Missing,    // no such file (a dangling link too)
+    NotRegular, // a pipe, a device, a socket, or a link to one
+    Unreadable, // a folder we may not list
+    TooLong,    // a path longer than the system takes (PATH_MAX), file or folder
+};
+struct LeftOut
+{
+    QString name; // as given or met
+    LeftOutReason reason;
+};
+// What is said of one name left out ("文件不存在").
+QString LeftOutText(LeftOutReason reason);
 
 // What a set of names adds, and what it cannot add with the reason, in the order met.
 struct FoundFiles
@@ -29,6 +46,8 @@ struct FoundFiles
                tooLong.isEmpty();
     }
     void append(const FoundFiles &other);
+    // What was not added, reason by reason in the order above, each in the order met.
+    QList<LeftOut> leftOut() const;
 };
 
 // The audio files in `folder` and its sub-folders, sorted by path, with whatever in the tree

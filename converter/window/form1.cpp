@@ -160,8 +160,7 @@ void Form1::wireEvents()
             guarded(this, [this](int position, const FileOutcome &outcome) {
                 BatchFileEnded(position, outcome);
             }));
-    connect(engine, &BatchEngine::finished, this,
-            guarded(this, [this](bool, const QStringList &problems) { CompleteBatch(problems); }));
+    connect(engine, &BatchEngine::finished, this, guarded(this, [this] { CompleteBatch(); }));
 
     connect(List1(), &rt::ListBox::Click, this, guarded(this, [this] { List1_Click(); }));
     connect(Check1(), &rt::CheckBox::Click, this, guarded(this, [this] { Check1_Click(); }));
@@ -366,9 +365,7 @@ void Form1::ZTbutton3_Click()
         MsgBox(this, EmptyListPrompt, MsgExclamation, EmptyListTitle);
         return;
     }
-    m_notConverted.clear();
-    m_notes.clear();
-    m_batchProblems.clear();
+    QStringList problems; // of the window itself, told with the batch's
     try {
         setButtonEnabled(3, false);
         setButtonEnabled(1, false);
@@ -381,21 +378,20 @@ void Form1::ZTbutton3_Click()
         LblTotal()->setVisible(true);
         Label3()->setVisible(true);
     } catch (const std::exception &error) {
-        m_batchProblems.append(rt::reasonOf(error));
+        problems.append(rt::reasonOf(error));
     }
-    QList<BatchFile> files;
+    // The hidden list holds each path and where it was found, the visible one its sheet.
+    FoundFiles listed;
     for (int i = 0; i < List2()->ListCount(); ++i) {
-        BatchFile file;
-        file.input = List2()->List(i);
-        file.subfolder = List2()->ItemData(i);
-        file.sheet = List1()->ItemData(i);
-        files.append(file);
+        listed.files.append(List2()->List(i));
+        listed.subfolders.append(List2()->ItemData(i));
+        listed.sheets.append(List1()->ItemData(i));
     }
     BatchOptions profile = m_engine->options();
     profile.outputFolder =
         Check1()->Value() == 1 ? std::optional<QString>(Text1()->Text()) : std::nullopt;
     m_engine->setOptions(profile); // no encoder setting changes
-    m_engine->start(files);
+    m_engine->start(listed, problems);
 }
 
 // The lists follow the batch's position, kept in the start button's Tag: the first file's by the
@@ -434,25 +430,21 @@ void Form1::Mp3_ActFrame(qint32 ActFrame, qint32 frameCount)
     LblTotal()->setCaption(TotalCaption(name, m_engine->bitRateInForce()));
 }
 
-// Each file not converted is named in the completion message with its reason; a refused first
-// file also gets the start handler's "no" before the batch goes on.
+// A refused first file gets the start handler's "no" before the batch goes on; every file not
+// converted is named in the completion message, from the engine's report.
 void Form1::BatchFileEnded(int position, const FileOutcome &outcome)
 {
-    const QString shown = m_engine->file(position).label();
-    if (outcome.kind == FileOutcome::NotConverted)
-        m_notConverted.append({shown, outcome.reason});
-    else if (outcome.kind == FileOutcome::Converted && !outcome.reason.isEmpty())
-        m_notes.append({shown, outcome.reason});
     if (position == 0 && outcome.refusedAtStart)
         MsgBox(this, StartFailedPrompt, MsgOkOnly);
 }
 
-void Form1::CompleteBatch(const QStringList &problems)
+void Form1::CompleteBatch()
 {
-    m_batchProblems += problems;
     const bool userFolder = Check1()->Value() == 1;
+    const BatchReport &report = m_engine->report();
     MsgBox(this,
-           CompletionMessage(userFolder, Text1()->Text(), m_notConverted, m_batchProblems, m_notes),
+           CompletionMessage(userFolder, Text1()->Text(), report.notConverted(), report.problems(),
+                             report.notes()),
            MsgInformation, CompletedTitle);
     List1()->Clear();
     List2()->Clear();

@@ -96,7 +96,7 @@ private:
     void BatchFileStarting(int position);
     void BatchFileStarted(const QString &output);
     void BatchFileEnded(int position, const FileOutcome &outcome);
-    void CompleteBatch(const QStringList &problems);
+    void CompleteBatch();
     void setFolderControlsEnabled(bool enabled);
 
     const rt::Registry *m_registry;
@@ -104,7 +104,4 @@ private:
     const std::optional<int> m_threads; // the command line's, for the profile at load
 
     std::unique_ptr<BatchEngine> m_engine;
-    QList<NotConverted> m_notConverted;
-    QList<NotConverted> m_notes; // converted, something left out
-    QStringList m_batchProblems; // faults of the batch itself, not of one file
 };

@@ -75,6 +75,27 @@ private slots:
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("c.mp3"))));
     }
 
+    // A quit signal before the first file: nothing is opened, every file is named as not
+    // started, and the exit status is the signal's.
+    void interruptedBeforeTheFirstFile()
+    {
+        QTemporaryDir dir;
+        rt::ComponentHost host(QStringLiteral("Mp3"));
+        host.adopt(std::make_unique<FakeEncoder>(&host));
+        FoundFiles found;
+        found.files = QStringList{dir.filePath(QStringLiteral("a.wav"))};
+        found.missing = QStringList{QStringLiteral("gone.wav")};
+        BatchEngine engine(&host);
+        ConsoleBatch batch(engine, found, false);
+        QSignalSpy finished(&batch, &ConsoleBatch::finished);
+        const QString out =
+            capturingStdout(dir.filePath(QStringLiteral("out.txt")), [&] { batch.interrupt(15); });
+        QCOMPARE(finished.value(0).value(0).toInt(), 143);
+        QCOMPARE(out, QStringLiteral("转换已中断。\n2 个文件中 0 个已转换，2 个未转换：\n"
+                                     "  gone.wav：文件不存在\n  %1：转换被中断，尚未开始\n")
+                          .arg(found.files[0]));
+    }
+
 private:
     // What `run` writes to standard output, which goes to `file` meanwhile.
     static QString capturingStdout(const QString &file, const std::function<void()> &run)

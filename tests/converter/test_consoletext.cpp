@@ -85,14 +85,16 @@ private slots:
         QList<NotConverted> many;
         QString names;
         for (int i = 0; i < 3; ++i) {
-            many.append({QStringLiteral("/m/%1.wav").arg(i), NotStarted});
+            many.append(
+                {QStringLiteral("/m/%1.wav").arg(i), QStringLiteral("转换被中断，尚未开始")});
             names += QStringLiteral("  /m/%1.wav：转换被中断，尚未开始\n").arg(i);
         }
         QTest::newRow("interrupted")
             << many << true
             << QStringLiteral("转换已中断。\n3 个文件中 0 个已转换，3 个未转换：\n") + names;
         QTest::newRow("a newline in a name")
-            << QList<NotConverted>{{QStringLiteral("/m/a\nb.wav"), NotFound}} << false
+            << QList<NotConverted>{{QStringLiteral("/m/a\nb.wav"), QStringLiteral("文件不存在")}}
+            << false
             << QStringLiteral(
                    "3 个文件中 2 个已转换，1 个未转换：\n  /m/a\\x0Ab.wav：文件不存在\n");
     }
