@@ -5,6 +5,7 @@
 #include "converter/app/quitsignals.h"
 #include "converter/batch/batchengine.h"
 #include "converter/console/consolebatch.h"
+#include "converter/console/textformatter.h"
 #include "converter/files/audiofiles.h"
 #include "converter/startup/components.h"
 #include "converter/startup/datafolder.h"
@@ -97,7 +98,9 @@ int RunWithoutWindow(int argc, char **argv)
         return fail(QStringLiteral("编码器不接受这些设置：") + said.join(QStringLiteral("；")));
     }
 
-    ConsoleBatch batch(engine, FilesFromArguments(line.paths, rt::currentFolder()), line.quiet);
+    ConsoleOutput output;
+    TextFormatter text(engine, output, line.quiet);
+    ConsoleBatch batch(engine, FilesFromArguments(line.paths, rt::currentFolder()), text);
     QObject::connect(&quitSignals, &QuitSignals::received, &batch, &ConsoleBatch::interrupt);
     QObject::connect(&batch, &ConsoleBatch::finished, &app,
                      [](int exitCode) { QCoreApplication::exit(exitCode); });

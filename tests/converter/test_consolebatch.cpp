@@ -1,4 +1,5 @@
 #include "converter/console/consolebatch.h"
+#include "converter/console/textformatter.h"
 #include "fakeencoder.h"
 #include "runtime/componenthost.h"
 
@@ -6,6 +7,31 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <unistd.h>
+
+// Another form of output costs one class: it is handed every step in order, and the ledger.
+class StepsFormatter final : public BatchFormatter
+{
+public:
+    QStringList steps;
+    void planned() override { steps << QStringLiteral("planned"); }
+    void fileStarted(int position) override { steps << QStringLiteral("start %1").arg(position); }
+    void progress(int position, qint32 percent) override
+    {
+        steps << QStringLiteral("%1 at %2").arg(position).arg(percent);
+    }
+    void fileEnded(int position, const FileOutcome &outcome) override
+    {
+        steps << QStringLiteral("end %1 as %2").arg(position).arg(outcome.kind);
+    }
+    void warn(const QString &text) override { steps << text; }
+    void finished(const BatchReport &report) override
+    {
+        steps << QStringLiteral("finished, %1 of %2 not converted")
+                     .arg(report.notConverted().size())
+                     .arg(report.total());
+    }
+    bool delivered() const override { return true; }
+};
 
 // The terminal's batch over outcomes the real encoder gives rarely: every file ends with its
 // own reason in the summary, and the batch goes on past a component that throws when asked why.
@@ -63,7 +89,9 @@ private slots:
         FoundFiles found;
         found.files = inputs;
         BatchEngine engine(&host);
-        ConsoleBatch batch(engine, found, false);
+        ConsoleOutput output;
+        TextFormatter text(engine, output, false);
+        ConsoleBatch batch(engine, found, text);
         QSignalSpy finished(&batch, &ConsoleBatch::finished);
         const QString out = capturingStdout(dir.filePath(QStringLiteral("out.txt")), [&] {
             batch.start();
@@ -86,7 +114,9 @@ private slots:
         found.files = QStringList{dir.filePath(QStringLiteral("a.wav"))};
         found.missing = QStringList{QStringLiteral("gone.wav")};
         BatchEngine engine(&host);
-        ConsoleBatch batch(engine, found, false);
+        ConsoleOutput output;
+        TextFormatter text(engine, output, false);
+        ConsoleBatch batch(engine, found, text);
         QSignalSpy finished(&batch, &ConsoleBatch::finished);
         const QString out =
             capturingStdout(dir.filePath(QStringLiteral("out.txt")), [&] { batch.interrupt(15); });
@@ -94,6 +124,27 @@ private slots:
         QCOMPARE(out, QStringLiteral("转换已中断。\n2 个文件中 0 个已转换，2 个未转换：\n"
                                      "  gone.wav：文件不存在\n  %1：转换被中断，尚未开始\n")
                           .arg(found.files[0]));
+    }
+
+    void anotherForm()
+    {
+        QTemporaryDir dir;
+        rt::ComponentHost host(QStringLiteral("Mp3"));
+        host.adopt(std::make_unique<FakeEncoder>(&host));
+        FoundFiles found;
+        found.files = QStringList{dir.filePath(QStringLiteral("a.wav"))};
+        QFile input(found.files[0]);
+        QVERIFY(input.open(QIODevice::WriteOnly));
+        found.missing = QStringList{QStringLiteral("gone.wav")};
+        BatchEngine engine(&host);
+        StepsFormatter steps;
+        ConsoleBatch batch(engine, found, steps);
+        QSignalSpy finished(&batch, &ConsoleBatch::finished);
+        batch.start();
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(steps.steps, (QStringList{"planned", "start 0", "0 at 100", "end 0 as 0",
+                                           "finished, 1 of 2 not converted"}));
+        QCOMPARE(finished.value(0).value(0).toInt(), 1);
     }
 
 private:
