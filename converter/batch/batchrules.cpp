@@ -8,39 +8,7 @@
 #include "runtime/filename.h"
 
 #include <climits>
-#include <sys/stat.h>
 #include <unistd.h>
-
-std::optional<BatchOutputs::WrittenFile> BatchOutputs::identityOf(const QString &path)
-{
-    struct stat st = {};
-    if (path.isEmpty() || ::stat(rt::encodeFileName(path).constData(), &st) != 0)
-        return std::nullopt;
-    return WrittenFile{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_ctim.tv_sec),
-                       qint64(st.st_ctim.tv_nsec)};
-}
-
-bool BatchOutputs::add(const QString &output, Claim claim)
-{
-    const std::optional<WrittenFile> written = identityOf(output);
-    if (!written)
-        return false;
-    m_files.append({*written, claim});
-    return true;
-}
-
-std::optional<BatchOutputs::Claim> BatchOutputs::claimOf(const QString &output) const
-{
-    // Nothing there: nothing of ours to keep.
-    const std::optional<WrittenFile> now = identityOf(output);
-    if (!now)
-        return std::nullopt;
-    for (const auto &[file, claim] : m_files) {
-        if (file == *now)
-            return claim;
-    }
-    return std::nullopt;
-}
 
 QString KeptMeanwhile(ExistingRule rule)
 {
@@ -50,16 +18,9 @@ QString KeptMeanwhile(ExistingRule rule)
 
 namespace {
 
-struct stat statOf(const QString &path, bool *exists)
-{
-    struct stat st = {};
-    *exists = ::stat(rt::encodeFileName(path).constData(), &st) == 0;
-    return st;
-}
-
-// "name (n).mp3" beside `output`, the first that nothing has; a name already as long as its
-// folder allows is cut to make room for the number.
-QString freeName(const QString &output, const BatchOutputs &written, const QStringList &reserved)
+// "name (n).mp3" beside `output`, the first that nothing has and this batch has not given out; a
+// name already as long as its folder allows is cut to make room for the number.
+QString freeName(const QString &output, const QStringList &reserved)
 {
     const qsizetype slash = output.lastIndexOf(u'/');
     const QString folder = output.left(slash + 1);
@@ -67,9 +28,7 @@ QString freeName(const QString &output, const BatchOutputs &written, const QStri
     for (int n = 1;; ++n) {
         const QString candidate = folder + rt::numberedFileName(output.mid(slash + 1), n,
                                                                 nameMax > 0 ? nameMax : NAME_MAX);
-        bool exists = false;
-        statOf(candidate, &exists);
-        if (!exists && !written.contains(candidate) && !reserved.contains(candidate))
+        if (!FileStat::of(candidate).exists && !reserved.contains(candidate))
             return candidate;
     }
 }
@@ -123,36 +82,30 @@ OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
         folder = *made;
     }
     QString output = folder + *name;
-    bool exists = false;
-    const struct stat there = statOf(output, &exists);
+    // The one look at what stands under the name; what this batch wrote stands there too.
+    const FileStat there = FileStat::of(output);
     if (options.existing == ExistingRule::Rename) {
-        if (exists || written.contains(output) || reserved.contains(output))
-            output = freeName(output, written, reserved);
+        if (there.exists || reserved.contains(output))
+            output = freeName(output, reserved);
         return {output, 0, {}, {}, {}};
     }
     // Two inputs of one name: the earlier wins whatever the rule, and the later is named; also
     // when the earlier left the MP3 that was there.
-    if (const auto claim = written.claimOf(output))
+    if (const auto claim = written.claimOf(there))
         return refused(rt::ErrFileAlreadyOpen,
                        (*claim == BatchOutputs::Claim::Written
                             ? QStringLiteral("本批中前面的文件已写出同名的MP3：%1")
                             : QStringLiteral("本批中前面的文件得出同名的MP3：%1"))
                            .arg(rt::displayFileName(output)));
-    if (exists && S_ISDIR(there.st_mode))
+    if (there.isFolder)
         return refused(rt::ErrPathFileAccess, QStringLiteral("MP3会与一个文件夹同名"));
-    if (options.existing == ExistingRule::Skip && exists)
+    if (options.existing == ExistingRule::Skip && there.exists)
         return {{}, 0, {}, QStringLiteral("已有同名的MP3，保留未动"), output};
-    if (options.existing == ExistingRule::Update && exists) {
-        bool inputThere = false;
-        const struct stat input = statOf(file.input, &inputThere);
-        const auto newer = [](const struct timespec &a, const struct timespec &b) {
-            return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
-        };
+    if (options.existing == ExistingRule::Update && there.exists) {
+        const FileStat input = FileStat::of(file.input);
         // A track is cut by its sheet as much as from its audio: either changing dates it.
-        bool sheetThere = file.sheet.isEmpty();
-        const struct stat sheet = sheetThere ? input : statOf(file.sheet, &sheetThere);
-        if (inputThere && !newer(input.st_mtim, there.st_mtim) && sheetThere &&
-            !newer(sheet.st_mtim, there.st_mtim))
+        const FileStat sheet = file.sheet.isEmpty() ? input : FileStat::of(file.sheet);
+        if (input.exists && !input.newerThan(there) && sheet.exists && !sheet.newerThan(there))
             return {{}, 0, {}, QStringLiteral("已是最新"), output};
     }
     return {output, 0, {}, {}, {}};

@@ -2,6 +2,7 @@
 
 #include "converter/batch/batchfile.h"
 #include "converter/batch/batchoptions.h"
+#include "converter/batch/batchoutputs.h"
 #include "runtime/comerror.h"
 
 #include <QList>
@@ -19,39 +20,6 @@ class BatchRefusal : public rt::ComError
 {
 public:
     using rt::ComError::ComError;
-};
-
-// The outputs earlier files of a batch have claimed: written, or left standing by the rule for an
-// MP3 already there. A later file with the same output is refused, not allowed to replace the
-// earlier one's. Recognised by what only this batch knows of them, the file as it stood when it
-// was claimed (device, inode and change time), so another spelling or a case-insensitive file
-// system is caught, while a file another program has since put under that name (which may reuse
-// the inode number) is not ours.
-class BatchOutputs
-{
-public:
-    enum class Claim
-    {
-        Written, // by an earlier file of the batch
-        Kept,    // the MP3 an earlier file gave, left as it was by the rule
-    };
-    void clear() { m_files.clear(); }
-    // Records `output` if it is there; false when it is not.
-    bool add(const QString &output, Claim claim = Claim::Written);
-    bool contains(const QString &output) const { return claimOf(output).has_value(); }
-    std::optional<Claim> claimOf(const QString &output) const;
-
-private:
-    struct WrittenFile
-    {
-        quint64 device = 0;
-        quint64 inode = 0;
-        qint64 changedSeconds = 0;
-        qint64 changedNanoseconds = 0;
-        bool operator==(const WrittenFile &) const = default;
-    };
-    static std::optional<WrittenFile> identityOf(const QString &path);
-    QList<std::pair<WrittenFile, Claim>> m_files;
 };
 
 // Where the batch writes a file's MP3, or why it does not.
