@@ -2,8 +2,8 @@
 #include "converter/window/form1.h"
 #include "converter/window/form2.h"
 #include "converter/window/maker.h"
-#include "formfixture.h"
-#include "modaldriver.h"
+#include "tests/converter/formfixture.h"
+#include "tests/converter/modaldriver.h"
 
 #include <QAccessible>
 #include <QApplication>

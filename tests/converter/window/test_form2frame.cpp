@@ -2,7 +2,7 @@
 // openbox, is started for the frame check).
 
 #include "converter/window/form2.h"
-#include "formfixture.h"
+#include "tests/converter/formfixture.h"
 
 #include <QGuiApplication>
 #include <QProcess>

@@ -4,9 +4,9 @@
 #include "converter/files/audiofiles.h"
 #include "converter/startup/installpaths.h"
 #include "converter/window/form1.h"
-#include "formfixture.h"
-#include "modaldriver.h"
 #include "runtime/filename.h"
+#include "tests/converter/formfixture.h"
+#include "tests/converter/modaldriver.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "converter/dialogs/modopen.h"
 #include "converter/dialogs/module1.h"
 #include "converter/window/msgbox.h"
-#include "modaldriver.h"
 #include "runtime/filename.h"
+#include "tests/converter/modaldriver.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>

@@ -3,7 +3,7 @@
 #include "converter/app/qttranslations.h"
 #include "converter/dialogs/modopen.h"
 #include "converter/window/msgbox.h"
-#include "modaldriver.h"
+#include "tests/converter/modaldriver.h"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>

@@ -2,9 +2,9 @@
 #include "converter/encoder/mp3enc.h"
 #include "converter/window/form1.h"
 #include "converter/window/maker.h"
-#include "formfixture.h"
-#include "modaldriver.h"
 #include "runtime/filename.h"
+#include "tests/converter/formfixture.h"
+#include "tests/converter/modaldriver.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "converter/batch/batchengine.h"
-#include "fakeencoder.h"
 #include "runtime/componenthost.h"
+#include "tests/converter/fakeencoder.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

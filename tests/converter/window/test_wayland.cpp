@@ -3,8 +3,8 @@
 
 #include "converter/window/for0.h"
 #include "converter/window/form2.h"
-#include "formfixture.h"
-#include "modaldriver.h"
+#include "tests/converter/formfixture.h"
+#include "tests/converter/modaldriver.h"
 
 #include <QGuiApplication>
 #include <QtTest>

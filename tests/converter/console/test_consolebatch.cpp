@@ -1,7 +1,7 @@
 #include "converter/console/consolebatch.h"
 #include "converter/console/textformatter.h"
-#include "fakeencoder.h"
 #include "runtime/componenthost.h"
+#include "tests/converter/fakeencoder.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
