@@ -9,7 +9,7 @@
 // widget), "paint_seconds" (in them) and "gui_cpu_seconds" (its CPU time in the batch).
 #include "bench/cpuclock.h"
 #include "converter/encoder/mp3enc.h"
-#include "converter/main/form1.h"
+#include "converter/window/form1.h"
 #include "runtime/regsvr.h"
 
 #include <QApplication>
@@ -105,8 +105,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: batch_driver <list file> [threads] [kbps]\n");
         return 2;
     }
-    if (argc >= 3) // as the program's --threads
-        Mp3Enc::setThreadsOption(QString::fromLocal8Bit(argv[2]).toInt());
+    WindowStart start; // as the program's --threads gives it
+    if (argc >= 3)
+        start.threads = QString::fromLocal8Bit(argv[2]).toInt();
     // The window's seven bit rates, as its option buttons offer them.
     constexpr int Rates[] = {32, 56, 64, 96, 112, 128, 256};
     const int kbps = argc == 4 ? QString::fromLocal8Bit(argv[3]).toInt() : 128;
@@ -120,7 +121,7 @@ int main(int argc, char *argv[])
         !registerBeside(QStringLiteral("Mp3Enc.ocx")))
         return 1;
 
-    Form1 form;
+    Form1 form(start);
     form.show();
     form.Opt_Click(int(option - std::begin(Rates)));
     auto *list1 = form.loader().control<rt::ListBox>(QStringLiteral("List1"));

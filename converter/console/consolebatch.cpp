@@ -1,235 +1,55 @@
 #include "converter/console/consolebatch.h"
 
-#include "converter/main/batchtext.h"
-#include "converter/main/pathhelpers.h"
-#include "runtime/comerror.h"
-#include "runtime/filename.h"
-#include "runtime/formloader.h"
+#include "converter/batch/batchfigures.h"
+#include "converter/console/batchformatter.h"
 
-#include <QHash>
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <exception>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-using namespace consoletext;
-
-namespace {
-
-constexpr int DefaultColumns = 80;
-
-int terminalColumns()
+ConsoleBatch::ConsoleBatch(BatchEngine &engine, FoundFiles found, BatchFormatter &formatter,
+                           QObject *parent)
+    : QObject(parent), m_engine(engine), m_found(std::move(found)), m_formatter(formatter)
 {
-    winsize size = {};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return DefaultColumns;
-}
-
-qint64 sizeOf(const QString &path)
-{
-    struct stat st = {};
-    return ::stat(rt::encodeFileName(path).constData(), &st) == 0 ? qint64(st.st_size) : 0;
-}
-
-} // namespace
-
-ConsoleBatch::ConsoleBatch(rt::ComponentHost *mp3, FoundFiles found, BatchOptions options,
-                           bool quiet, QObject *parent)
-    : QObject(parent), m_engine(mp3), m_found(std::move(found)), m_options(std::move(options)),
-      m_quiet(quiet), m_terminal(::isatty(STDOUT_FILENO) == 1)
-{
-    connect(&m_engine, &BatchEngine::planned, this, &ConsoleBatch::onPlanned);
+    connect(&m_engine, &BatchEngine::planned, this, [this] { m_formatter.planned(); });
     connect(&m_engine, &BatchEngine::fileStarted, this,
-            [this](int position, const QString &) { onStarted(position); });
-    connect(&m_engine, &BatchEngine::progress, this, &ConsoleBatch::onProgress);
-    connect(&m_engine, &BatchEngine::fileEnded, this, &ConsoleBatch::onEnded);
+            [this](int position, const QString &) { m_formatter.fileStarted(position); });
+    connect(&m_engine, &BatchEngine::progress, this,
+            [this](int position, qint32 frame, qint32 frameCount) {
+                m_formatter.progress(position, batchfigures::FramePercent(frame, frameCount));
+            });
+    connect(&m_engine, &BatchEngine::fileEnded, this,
+            [this](int position, const FileOutcome &outcome) {
+                m_formatter.fileEnded(position, outcome);
+            });
     connect(&m_engine, &BatchEngine::finished, this, &ConsoleBatch::onFinished);
-    for (const QString &name : std::as_const(m_found.missing))
-        m_notConverted.append({rt::displayFileName(name), NotFound});
-    for (const QString &name : std::as_const(m_found.notRegular))
-        m_notConverted.append({rt::displayFileName(name), NotRegular});
-    for (const QString &name : std::as_const(m_found.unreadable))
-        m_notConverted.append({rt::displayFileName(name), FolderUnreadable});
-    for (const QString &name : std::as_const(m_found.tooLong))
-        m_notConverted.append({rt::displayFileName(name), PathTooLong});
-}
-
-QString ConsoleBatch::shown(int position) const
-{
-    return m_engine.file(position).label();
-}
-
-// The time left is reckoned in bytes of input; a track takes its share of its album's file.
-void ConsoleBatch::onPlanned(int count)
-{
-    QHash<QString, qint64> albumFrames;
-    for (int k = 0; k < count; ++k) {
-        const BatchFile &file = m_engine.file(k);
-        if (file.isTrack())
-            albumFrames[file.input] = std::max(albumFrames[file.input], file.first + file.count);
-    }
-    for (int k = 0; k < count; ++k) {
-        const BatchFile &file = m_engine.file(k);
-        const qint64 bytes = sizeOf(file.input);
-        m_sizes.append(file.isTrack() ? qint64(double(bytes) * double(file.count) /
-                                               double(albumFrames.value(file.input, 1)))
-                                      : bytes);
-        m_totalBytes += double(m_sizes.last());
-    }
 }
 
 void ConsoleBatch::start()
 {
     if (m_done)
         return;
-    if (m_found.files.isEmpty() && m_notConverted.isEmpty()) {
-        say(stderr, QStringLiteral("batchmp3: 给出的文件夹中没有要转换的音频文件\n"));
+    if (m_found.files.isEmpty() && m_found.complete()) {
+        m_formatter.warn(QStringLiteral("给出的文件夹中没有要转换的音频文件"));
         m_done = true;
         emit finished(1);
         return;
     }
-    QList<BatchFile> files;
-    for (qsizetype k = 0; k < m_found.files.size(); ++k) {
-        BatchFile file;
-        file.input = m_found.files[k];
-        file.subfolder = m_found.subfolders.value(k);
-        file.sheet = m_found.sheets.value(k);
-        files.append(file);
-    }
-    m_clock.start();
-    m_engine.start(files, m_options);
-}
-
-void ConsoleBatch::onStarted(int position)
-{
-    showProgress(position, 0);
-}
-
-void ConsoleBatch::onProgress(int position, qint32 frame, qint32 frameCount)
-{
-    showProgress(position, batchtext::FramePercent(frame, frameCount));
-}
-
-void ConsoleBatch::onEnded(int position, const FileOutcome &outcome)
-{
-    const int n = m_engine.count();
-    switch (outcome.kind) {
-    case FileOutcome::Converted:
-        m_doneBytes += double(m_sizes.value(position));
-        if (!outcome.reason.isEmpty())
-            m_notes.append({shown(position), outcome.reason});
-        if (!m_quiet && !m_terminal)
-            say(stdout, ConvertedLine(position + 1, n, shown(position),
-                                      rt::displayFileName(outcome.output)) +
-                            (outcome.reason.isEmpty()
-                                 ? QString()
-                                 : QStringLiteral("（") + outcome.reason + QStringLiteral("）")) +
-                            u'\n');
-        return;
-    case FileOutcome::NotStarted:
-        m_notConverted.append({shown(position), NotStarted});
-        return;
-    case FileOutcome::Skipped: // counted, not listed: a run over a converted library skips all
-        m_totalBytes -= double(m_sizes.value(position));
-        m_skipped.append({shown(position), outcome.reason});
-        return;
-    case FileOutcome::Interrupted:
-    case FileOutcome::NotConverted:
-        break;
-    }
-    const QString reason = outcome.kind == FileOutcome::Interrupted ? Interrupted : outcome.reason;
-    // A file that needs no more work no longer counts in the time left.
-    m_totalBytes -= double(m_sizes.value(position));
-    m_notConverted.append({shown(position), reason});
-    if (!m_quiet && !m_terminal)
-        say(stdout, NotConvertedLine(position + 1, n, shown(position), reason) + u'\n');
-}
-
-// Flushed at once: the terminal's line, and a pipe's reader, see each step as it happens. An
-// output that takes nothing more (a reader gone, a full disk) is given up: the files are still
-// converted, the summary goes to standard error, and the exit status tells of it.
-void ConsoleBatch::say(std::FILE *stream, const QString &text)
-{
-    bool &lost = stream == stdout ? m_stdoutLost : m_stderrLost;
-    if (lost)
-        return;
-    errno = 0;
-    if (std::fputs(text.toUtf8().constData(), stream) >= 0 && std::fflush(stream) == 0)
-        return;
-    const int error = errno ? errno : EIO;
-    std::clearerr(stream);
-    lost = true;
-    if (stream == stdout)
-        say(stderr, QStringLiteral("batchmp3: 无法写入标准输出（%1），转换继续\n")
-                        .arg(QString::fromLocal8Bit(std::strerror(error))));
-}
-
-void ConsoleBatch::warn(const QString &text)
-{
-    clearProgress();
-    say(stderr, QStringLiteral("batchmp3: ") + text + u'\n');
-}
-
-void ConsoleBatch::showProgress(int position, qint32 percent)
-{
-    if (m_quiet || !m_terminal)
-        return;
-    const double current = double(m_sizes.value(position)) * percent / 100.0;
-    const double elapsed = double(m_clock.elapsed()) / 1000.0;
-    const QString left = TimeLeftText(SecondsLeft(elapsed, m_doneBytes + current, m_totalBytes));
-    const BatchFile &file = m_engine.file(position);
-    const QString name = file.isTrack() ? ParseFileName(file.label())
-                                        : rt::displayFileName(ParseFileName(file.input));
-    const QString line =
-        ProgressLine(position + 1, m_engine.count(), name, percent, left, terminalColumns());
-    if (line == m_shownLine)
-        return;
-    m_shownLine = line;
-    say(stdout, QStringLiteral("\r") + line + QStringLiteral("\x1b[K"));
-}
-
-void ConsoleBatch::clearProgress()
-{
-    if (!m_shownLine.isEmpty())
-        say(stdout, QStringLiteral("\r\x1b[K"));
-    m_shownLine.clear();
+    m_engine.start(m_found);
 }
 
 void ConsoleBatch::interrupt(int signalNumber)
 {
     if (m_done)
         return;
-    m_interruptedBy = signalNumber;
     if (m_engine.running())
-        m_engine.interrupt();
-    else
-        onFinished(true, {});
+        m_engine.interrupt(signalNumber);
+    else // before the first file
+        m_engine.cancel(m_found, signalNumber);
 }
 
-void ConsoleBatch::onFinished(bool interrupted, const QStringList &problems)
+void ConsoleBatch::onFinished()
 {
     if (m_done)
         return;
     m_done = true;
-    clearProgress();
-    for (const QString &problem : problems)
-        warn(problem);
-    const int total = int(m_engine.count() + m_found.missing.size() + m_found.notRegular.size() +
-                          m_found.unreadable.size() + m_found.tooLong.size());
-    const QString summary = Summary(total, m_notConverted, interrupted, m_notes, m_skipped);
-    if (!m_quiet)
-        say(stdout, summary);
-    const bool somethingWrong = !m_notConverted.isEmpty() || interrupted || !m_notes.isEmpty();
-    if ((m_quiet && somethingWrong) || (!m_quiet && m_stdoutLost))
-        say(stderr, summary);
-    int exitCode = interrupted ? 128 + m_interruptedBy : m_notConverted.isEmpty() ? 0 : 1;
+    m_formatter.finished(m_engine.report());
     // What was to be said could not all be said: no success.
-    if (exitCode == 0 && (m_stdoutLost || m_stderrLost || !problems.isEmpty()))
-        exitCode = 1;
-    emit finished(exitCode);
+    emit finished(m_engine.report().exitStatus(m_formatter.delivered()));
 }

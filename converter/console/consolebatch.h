@@ -1,26 +1,21 @@
 #pragma once
 
-#include "converter/console/consoletext.h"
-#include "converter/main/audiofiles.h"
-#include "converter/main/batchengine.h"
+#include "converter/batch/batchengine.h"
+#include "converter/files/audiofiles.h"
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <cstdio>
-#include <optional>
 
-namespace rt {
-class ComponentHost;
-}
+class BatchFormatter;
 
-// The batch of --convert as the terminal shows it: the window's batch engine, its steps told as
-// a line updated in place on a terminal, a line per file into a pipe or a file, and a summary.
+// The batch of --convert: the engine run over the files found, each step handed to the
+// formatter that tells it, the ledger's exit status at the end.
 class ConsoleBatch : public QObject
 {
     Q_OBJECT
 public:
-    // `found`: the files to convert and what the arguments named that could not be added.
-    ConsoleBatch(rt::ComponentHost *mp3, FoundFiles found, BatchOptions options, bool quiet,
+    // `engine` runs the batch by its profile; `found`: the files to convert and what the
+    // arguments named that could not be added; `formatter` tells it.
+    ConsoleBatch(BatchEngine &engine, FoundFiles found, BatchFormatter &formatter,
                  QObject *parent = nullptr);
 
     void start();
@@ -33,34 +28,10 @@ signals:
     void finished(int exitCode);
 
 private:
-    void onPlanned(int count);
-    void onStarted(int position);
-    void onProgress(int position, qint32 frame, qint32 frameCount);
-    void onEnded(int position, const FileOutcome &outcome);
-    void onFinished(bool interrupted, const QStringList &problems);
-    void warn(const QString &text);
-    void say(std::FILE *stream, const QString &text);
-    void showProgress(int position, qint32 percent);
-    void clearProgress();
-    QString shown(int position) const;
+    void onFinished();
 
-    BatchEngine m_engine;
+    BatchEngine &m_engine;
     FoundFiles m_found;
-    BatchOptions m_options;
-    bool m_quiet;
-    bool m_terminal;
-    int m_interruptedBy = 0;
-    QList<consoletext::NotConverted> m_notConverted;
-    QList<consoletext::NotConverted> m_notes;   // converted, something left out
-    QList<consoletext::NotConverted> m_skipped; // by the existing-file rule
+    BatchFormatter &m_formatter;
     bool m_done = false;
-
-    // The time left is estimated from the input sizes: converted, and still to go.
-    QList<qint64> m_sizes;
-    double m_doneBytes = 0;
-    double m_totalBytes = 0;
-    QElapsedTimer m_clock;
-    QString m_shownLine;
-    bool m_stdoutLost = false;
-    bool m_stderrLost = false;
 };

@@ -1,6 +1,6 @@
 #include "converter/console/consoletext.h"
 
-#include "converter/main/batchtext.h"
+#include "converter/batch/batchfigures.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 
@@ -96,7 +96,7 @@ QString TerminalText(const QString &text)
     shown.reserve(text.size());
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (!batchtext::IsControlCharacter(u))
+        if (!batchfigures::IsControlCharacter(u))
             shown += c;
         else if (u <= 0xFF)
             shown +=
@@ -127,7 +127,7 @@ QString ProgressLine(int k, int n, const QString &name, qint32 percent, const QS
     // wrapped line cannot be redrawn in place. The name gives way first, then the time left.
     const int usable = columns - 1;
     const QString head = counter(k, n) + u' ';
-    const QString percentText = QStringLiteral("  ") + batchtext::PercentText(percent);
+    const QString percentText = QStringLiteral("  ") + batchfigures::PercentText(percent);
     QString left = QStringLiteral("  ") + timeLeft;
     constexpr int NameAtLeast = 8;
     int room = usable - DisplayWidth(head) - DisplayWidth(percentText) - DisplayWidth(left);
@@ -186,7 +186,7 @@ QString Summary(int total, const QList<NotConverted> &notConverted, bool interru
 {
     QString text = SummaryOfFiles(total, notConverted, interrupted, skipped);
     if (!notes.isEmpty())
-        text += batchtext::NotesHeading + u'\n';
+        text += NotesHeading + u'\n';
     for (const NotConverted &file : notes)
         text += QStringLiteral("  ") + TerminalText(file.file) + QStringLiteral("：") +
                 TerminalText(file.reason) + u'\n';

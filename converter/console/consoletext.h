@@ -1,6 +1,6 @@
 #pragma once
 
-#include "converter/main/batchtext.h"
+#include "converter/batch/batchreport.h"
 
 #include <QList>
 #include <QString>
@@ -8,16 +8,6 @@
 
 // What --convert writes to the terminal, as plain functions so they are checked without one.
 namespace consoletext {
-
-using batchtext::NotConverted;
-using batchtext::NotWritten;
-
-inline const QString NotFound = QStringLiteral("文件不存在");
-inline const QString NotRegular = QStringLiteral("不是普通文件（管道、设备等）");
-inline const QString FolderUnreadable = QStringLiteral("没有权限读取这个文件夹");
-inline const QString PathTooLong = QStringLiteral("路径太长，系统无法打开");
-inline const QString Interrupted = QStringLiteral("转换被中断");
-inline const QString NotStarted = QStringLiteral("转换被中断，尚未开始");
 
 // Seconds left when `done` of `total` (any unit of work) took `elapsedSeconds`; nothing until
 // there is enough to go on.

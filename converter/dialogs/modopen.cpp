@@ -1,7 +1,7 @@
 #include "converter/dialogs/modopen.h"
 
 #include "converter/dialogs/dialogdetails.h"
-#include "converter/main/audiofiles.h"
+#include "converter/files/audionames.h"
 #include "runtime/filename.h"
 
 #include <QCoreApplication>

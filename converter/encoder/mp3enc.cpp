@@ -1,7 +1,7 @@
 #include "converter/encoder/mp3enc.h"
 
 #include "runtime/comerror.h"
-#include "runtime/formloader.h"
+#include "runtime/componenthost.h"
 
 namespace Mp3Enc {
 
@@ -50,20 +50,6 @@ void Binding::setVbrQuality(qint32 quality)
 void Binding::setIfExists(qint32 rule)
 {
     control()->putProperty(IfExists, rule);
-}
-
-namespace {
-int g_threadsOption = -1;
-}
-
-void setThreadsOption(int threads)
-{
-    g_threadsOption = threads;
-}
-
-int threadsOption()
-{
-    return g_threadsOption;
 }
 
 qint16 Binding::open(const QString &inputFile, const QString &outputFile)

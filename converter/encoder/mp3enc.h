@@ -101,9 +101,4 @@ private:
     rt::ComponentHost *m_host;
 };
 
-// The program's "--threads N" (cores one file is encoded on; -1 when not given), handed to the
-// encoder when the main window loads.
-void setThreadsOption(int threads);
-int threadsOption();
-
 } // namespace Mp3Enc

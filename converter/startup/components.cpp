@@ -1,6 +1,6 @@
 #include "converter/startup/components.h"
 
-#include "converter/main/installpaths.h"
+#include "converter/startup/installpaths.h"
 #include "converter/startup/modres.h"
 #include "runtime/process.h"
 #include "runtime/systemfolder.h"

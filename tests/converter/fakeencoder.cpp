@@ -25,8 +25,12 @@ QVariant FakeEncoder::getProperty(rt::DispId id)
     return m_lastError;
 }
 
-void FakeEncoder::putProperty(rt::DispId, const QVariant &)
-{}
+void FakeEncoder::putProperty(rt::DispId id, const QVariant &value)
+{
+    if (refusing.contains(id))
+        throw rt::ComError(rt::ErrInvalidCall, QStringLiteral("refused"));
+    puts.append(QStringLiteral("%1=%2").arg(id).arg(value.toString()));
+}
 
 QVariant FakeEncoder::invoke(rt::DispId id, const QVariantList &args)
 {

@@ -4,6 +4,7 @@
 
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 // A stand-in for the encoder component, for driving a batch through outcomes the real one gives
 // only on a full disk or a broken install. Each input's outcome is set by its file name; events
@@ -27,7 +28,9 @@ public:
 
     explicit FakeEncoder(rt::ControlSite *site) : rt::Control(site) {}
 
-    QMap<QString, Plan> plans; // by the input's file name; Converted when not listed
+    QMap<QString, Plan> plans;  // by the input's file name; Converted when not listed
+    QStringList puts;           // every property put, in order: "id=value"
+    QList<rt::DispId> refusing; // properties it refuses, with the reason "refused"
 
     QList<rt::MemberInfo> members() const override;
     QVariant getProperty(rt::DispId id) override;

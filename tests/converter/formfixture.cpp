@@ -16,9 +16,9 @@ bool Environment::setUp()
            testsupport::registerBuiltComponent(QStringLiteral("Mp3Enc.ocx"));
 }
 
-std::unique_ptr<Form1> openForm1()
+std::unique_ptr<Form1> openForm1(const WindowStart &start)
 {
-    auto form = std::make_unique<Form1>();
+    auto form = std::make_unique<Form1>(start);
     form->show();
     if (!QTest::qWaitForWindowExposed(form.get()))
         qWarning("Form1 was not exposed");
@@ -73,10 +73,10 @@ void Form1Test::addFiles(const QStringList &files)
     QVERIFY(modaldriver::waitForNoModal());
 }
 
-void Form1Test::openWindow()
+void Form1Test::openWindow(const WindowStart &start)
 {
     m_dir = std::make_unique<QTemporaryDir>();
-    m_form = openForm1();
+    m_form = openForm1(start);
 }
 
 void Form1Test::closeWindow()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "converter/main/form1.h"
+#include "converter/window/form1.h"
 #include "tests/support/testsupport.h"
 
 #include <QObject>
@@ -25,8 +25,9 @@ private:
     std::unique_ptr<testsupport::IsolatedDataHome> m_home;
 };
 
-// Creates and shows Form1, waiting until it is exposed and active.
-std::unique_ptr<Form1> openForm1();
+// Creates and shows Form1, waiting until it is exposed and active; `start` as the command line
+// gives it.
+std::unique_ptr<Form1> openForm1(const WindowStart &start = {});
 
 template <class T> T *control(const Form1 &form, const QString &name)
 {
@@ -52,7 +53,7 @@ protected:
     // Adds `files` through the real dialog, as the user does with the add button.
     void addFiles(const QStringList &files);
 
-    void openWindow();
+    void openWindow(const WindowStart &start = {});
     void closeWindow();
 
     Environment m_environment;

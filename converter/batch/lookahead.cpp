@@ -1,0 +1,32 @@
+#include "converter/batch/lookahead.h"
+
+#include "runtime/comerror.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+LookAhead::LookAhead(std::function<Pair(int)> pairAt,
+                     std::function<void(int, const QString &)> prefetch)
+    : m_pairAt(std::move(pairAt)), m_prefetch(std::move(prefetch))
+{}
+
+void LookAhead::after(int position, int count)
+{
+    constexpr int LookedAtMost = 64;
+    int handed = 0;
+    for (int next = position + 1;
+         !m_failed && handed < Files && next < count && next <= position + LookedAtMost; ++next) {
+        const Pair pair = m_pairAt(next);
+        if (!pair)
+            continue;
+        ++handed;
+        try {
+            m_prefetch(pair->first, pair->second);
+        } catch (const std::exception &error) {
+            m_failed = true;
+            std::fprintf(stderr, "batchmp3: 不再预先转换后面的文件：%s\n",
+                         rt::reasonOf(error).toUtf8().constData());
+        }
+    }
+}
