@@ -42,6 +42,14 @@ enum class ExistingRule
     Update,    // replace it only when it is older than the input
 };
 
+// Which ReplayGain 2.0 tags the MP3s get, as --replaygain.
+enum class ReplayGainTags
+{
+    None,  // none: the MP3 is what the lame command writes
+    Track, // each file's own gain and peak
+    Album, // and its album's
+};
+
 struct BatchOptions
 {
     RateChoice rate;
@@ -51,6 +59,7 @@ struct BatchOptions
     QString pattern;
     // Cores one file is encoded on (0 all); not given, the encoder keeps its own.
     std::optional<int> threads;
+    ReplayGainTags replayGain = ReplayGainTags::None;
     bool operator==(const BatchOptions &) const = default;
 };
 
