@@ -42,6 +42,8 @@ public:
     ~Form1() override;
 
     const rt::FormLoader &loader() const { return m_loader; }
+    // The batch profile the next batch follows.
+    const BatchOptions &profile() const { return m_engine->options(); }
 
     // The window's path functions.
     static QString StripPath(const QString &T) { return ::StripPath(T); }

@@ -153,6 +153,38 @@ def main(program):
                                         and find(w, "push button", "确 定")]) == 0, 5),
                   "Press on 确 定 closes it")
 
+        # The window's own menu, from the Menu key: its item opens the settings window, whose
+        # every choice is named and can be pressed; 取 消 closes it and nothing is kept.
+        pyatspi.Registry.generateKeyboardEvent(0xff67, None, pyatspi.KEY_SYM)  # Menu
+        item = wait_for(lambda: find(app, "menu item", "转换设置…"), 10)
+        check(item is not None, "the Menu key shows the menu item 转换设置…")
+        if item is not None:
+            press(item, item.queryAction().getName(0))
+            settings = wait_for(lambda: next((w for w in windows(app) if w is not None
+                                              and w.name == "转换设置"), None))
+            check(settings is not None, "pressing it opens the settings window 转换设置")
+            if settings is not None:
+                named = {("radio button", n) for n in ("固定比特率", "可变比特率", "平均比特率",
+                                                       "与输入同名", "按标签", "替换", "跳过",
+                                                       "另存为新名字", "只更新较旧的", "不写",
+                                                       "音轨", "专辑")}
+                named |= {("combo box", "固定比特率的值"), ("combo box", "可变比特率的质量"),
+                          ("text", "平均比特率（千比特/秒）"), ("text", "标签模板"),
+                          ("check box", "记住这些设置"), ("push button", "确 定"),
+                          ("push button", "取 消")}
+                for role, name in sorted(named):
+                    node = find(settings, role, name)
+                    check(node is not None and node.queryAction().nActions > 0
+                          or role == "text" and node is not None,
+                          f"{role} {name} is named and can be pressed")
+                press(find(settings, "radio button", "可变比特率"),
+                      find(settings, "radio button", "可变比特率").queryAction().getName(0))
+                check(wait_for(lambda: pyatspi.STATE_CHECKED in states(
+                    find(settings, "radio button", "可变比特率")), 5), "pressing 可变比特率 chooses it")
+                press(find(settings, "push button", "取 消"))
+                check(wait_for(lambda: not [w for w in windows(app) if w is not None
+                                            and w.name == "转换设置"], 5), "取 消 closes it")
+
         # One press, one Click: one file dialog, and none after it is cancelled.
         press(find(main_window, "push button", "添加文件"))
         dialog = wait_for(lambda: find(app, "dialog"))
