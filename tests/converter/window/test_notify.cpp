@@ -82,6 +82,9 @@ class TestNotify final : public Form1Test
             elsewhere->show();
             elsewhere->activateWindow();
             QTRY_VERIFY(elsewhere->isActiveWindow());
+        } else {
+            m_form->activateWindow(); // back from the file dialog
+            QTRY_VERIFY(m_form->isActiveWindow());
         }
         MessageSeen done;
         modaldriver::answerMessageBox(&done);

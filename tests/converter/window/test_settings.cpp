@@ -27,8 +27,8 @@ struct Choice
 {
     int mode = 0;     // 固定比特率, 可变比特率, 平均比特率
     int listRow = -1; // the row of the mode's list (-1: as it stands)
-    QString abr;      // 平均比特率's box
-    QString pattern;  // 按标签 when given
+    QString abr = {};     // 平均比特率's box
+    QString pattern = {}; // 按标签 when given
     int existing = 0; // 替换, 跳过, 另存为新名字, 只更新较旧的
     int gain = 0;     // 不写, 音轨, 专辑
     bool remember = false;
@@ -99,6 +99,9 @@ class TestSettings final : public Form1Test
             }
             answer(window);
         });
+        // A shortcut belongs to the active window; back from a modal one, make it active again.
+        m_form->activateWindow();
+        QTRY_VERIFY(m_form->isActiveWindow());
         QTest::keyClick(m_form.get(), Qt::Key_Comma, Qt::ControlModifier);
         QVERIFY(modaldriver::waitForNoModal());
     }
@@ -288,7 +291,7 @@ private slots:
                         inputs[0], inputs[1]});
         QVERIFY(terminal.waitForFinished(120000));
         QCOMPARE(terminal.exitCode(), 0);
-        for (const QString name : {QStringLiteral("one.mp3"), QStringLiteral("two.mp3")}) {
+        for (const QString &name : {QStringLiteral("one.mp3"), QStringLiteral("two.mp3")}) {
             const QByteArray window = readAll(path(name));
             QVERIFY2(!window.isEmpty(), qPrintable(name));
             QVERIFY2(window == readAll(path(QStringLiteral("terminal/") + name)), qPrintable(name));
