@@ -341,7 +341,8 @@ void Label::mouseReleaseEvent(QMouseEvent *event)
         emit Click();
 }
 
-ComboBox::ComboBox(QWidget *parent) : QComboBox(parent) {}
+ComboBox::ComboBox(QWidget *parent) : QComboBox(parent)
+{}
 
 void ComboBox::setBackColor(quint32 bgr)
 {

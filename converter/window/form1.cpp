@@ -539,7 +539,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         return rt::Form::eventFilter(watched, event);
     auto *request = static_cast<QContextMenuEvent *>(event);
     auto *widget = qobject_cast<QWidget *>(watched);
-    if (!widget || (request->reason() == QContextMenuEvent::Mouse && qobject_cast<QLineEdit *>(widget)))
+    if (!widget ||
+        (request->reason() == QContextMenuEvent::Mouse && qobject_cast<QLineEdit *>(widget)))
         return false;
     const QPoint at = request->reason() == QContextMenuEvent::Keyboard
                           ? widget->mapToGlobal(widget->rect().center())
@@ -588,7 +589,8 @@ QList<SettingFailure> Form1::ApplySettings(const BatchOptions &chosen, bool show
     // One of the seven options shows a constant rate it has; any other quality none of them.
     int shown = -1;
     for (int k = 0; k < int(OptBitRates.size()); ++k)
-        if (profile.rate.mode == Mp3Enc::ConstantRate && profile.rate.bitRate == OptBitRates[size_t(k)])
+        if (profile.rate.mode == Mp3Enc::ConstantRate &&
+            profile.rate.bitRate == OptBitRates[size_t(k)])
             shown = k;
     for (int k = 0; k < int(OptBitRates.size()); ++k) {
         auto *option = need<rt::OptionButton>(QStringLiteral("Opt(%1)").arg(k));

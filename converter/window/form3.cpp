@@ -38,8 +38,10 @@ Form3::Form3(const SettingsStart &start, const rt::Registry *registry, QWidget *
     m_loader.load(FormDescription, this);
     fillLists();
     // Words for a screen reader where the window shows them in an option beside the control.
-    need<rt::ComboBox>(QStringLiteral("CboCbr"))->setAccessibleName(QStringLiteral("固定比特率的值"));
-    need<rt::ComboBox>(QStringLiteral("CboVbr"))->setAccessibleName(QStringLiteral("可变比特率的质量"));
+    need<rt::ComboBox>(QStringLiteral("CboCbr"))
+        ->setAccessibleName(QStringLiteral("固定比特率的值"));
+    need<rt::ComboBox>(QStringLiteral("CboVbr"))
+        ->setAccessibleName(QStringLiteral("可变比特率的质量"));
     need<rt::TextBox>(QStringLiteral("TxtAbr"))
         ->setAccessibleName(QStringLiteral("平均比特率（千比特/秒）"));
     need<rt::TextBox>(QStringLiteral("TxtPattern"))->setAccessibleName(QStringLiteral("标签模板"));
@@ -110,8 +112,8 @@ void Form3::showProfile(const BatchOptions &profile)
                                                                          : DefaultBitRate / 1000);
     cbr->setListIndex(constant);
     auto *vbr = need<rt::ComboBox>(QStringLiteral("CboVbr"));
-    const int quality = vbr->findData(rate.mode == Mp3Enc::VariableRate ? rate.vbrQuality
-                                                                         : UsualVbrQuality);
+    const int quality =
+        vbr->findData(rate.mode == Mp3Enc::VariableRate ? rate.vbrQuality : UsualVbrQuality);
     vbr->setListIndex(quality < 0 ? vbr->findData(UsualVbrQuality) : quality);
     if (rate.mode == Mp3Enc::AverageRate)
         need<rt::TextBox>(QStringLiteral("TxtAbr"))->setText(QString::number(rate.bitRate / 1000));
@@ -129,9 +131,11 @@ BatchOptions Form3::profileOfControls() const
     const qint32 mode = Modes[size_t(chosenIndex(Mode, ModeCount))];
     profile.rate = RateChoice{.mode = mode};
     if (mode == Mp3Enc::ConstantRate) {
-        profile.rate.bitRate = need<rt::ComboBox>(QStringLiteral("CboCbr"))->currentData().toInt() * 1000;
+        profile.rate.bitRate =
+            need<rt::ComboBox>(QStringLiteral("CboCbr"))->currentData().toInt() * 1000;
     } else if (mode == Mp3Enc::VariableRate) {
-        profile.rate.vbrQuality = need<rt::ComboBox>(QStringLiteral("CboVbr"))->currentData().toInt();
+        profile.rate.vbrQuality =
+            need<rt::ComboBox>(QStringLiteral("CboVbr"))->currentData().toInt();
     } else {
         bool ok = false;
         const int kbps = need<rt::TextBox>(QStringLiteral("TxtAbr"))->Text().trimmed().toInt(&ok);
@@ -162,8 +166,7 @@ void Form3::updatePreview()
         }
     }
     preview->setCaption(PreviewText(need<rt::TextBox>(QStringLiteral("TxtPattern"))->Text(),
-                                    m_tags.value_or(QMap<QString, QString>()),
-                                    m_start.firstFile));
+                                    m_tags.value_or(QMap<QString, QString>()), m_start.firstFile));
 }
 
 bool Form3::remember() const

@@ -53,8 +53,8 @@ Loaded Load(const QString &path, const BatchOptions &base)
     options.pattern = file.value(Pattern, options.pattern).toString();
     const int existing = intOf(file, Existing, int(options.existing), &ok);
     const int gain = intOf(file, ReplayGain, int(options.replayGain), &ok);
-    const bool modeKnown = options.rate.mode >= Mp3Enc::ConstantRate &&
-                           options.rate.mode <= Mp3Enc::AverageRate;
+    const bool modeKnown =
+        options.rate.mode >= Mp3Enc::ConstantRate && options.rate.mode <= Mp3Enc::AverageRate;
     if (!ok || !modeKnown || existing < 0 || existing > int(ExistingRule::Update) || gain < 0 ||
         gain > int(ReplayGainTags::Album))
         return {std::nullopt, path + QStringLiteral(" 中有无法识别的设置")};

@@ -39,8 +39,8 @@ public:
     QList<LauncherUpdate> updates;
 
 public slots:
-    uint Notify(const QString &, uint, const QString &, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &, int)
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &, int)
     {
         notified.append({summary, body, actions.value(0)});
         return uint(notified.size());
@@ -153,8 +153,8 @@ private slots:
         QCOMPARE(seen[seen.size() - 2].progress, 1.0);
         QVERIFY(!seen.last().visible);
         for (const LauncherUpdate &update : seen)
-            QCOMPARE(update.uri, QStringLiteral("application://") + DesktopFile +
-                                     QStringLiteral(".desktop"));
+            QCOMPARE(update.uri,
+                     QStringLiteral("application://") + DesktopFile + QStringLiteral(".desktop"));
     }
 };
 

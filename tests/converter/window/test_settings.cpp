@@ -25,12 +25,12 @@ namespace {
 // goes in the lists and boxes beside them.
 struct Choice
 {
-    int mode = 0;     // 固定比特率, 可变比特率, 平均比特率
-    int listRow = -1; // the row of the mode's list (-1: as it stands)
+    int mode = 0;         // 固定比特率, 可变比特率, 平均比特率
+    int listRow = -1;     // the row of the mode's list (-1: as it stands)
     QString abr = {};     // 平均比特率's box
     QString pattern = {}; // 按标签 when given
-    int existing = 0; // 替换, 跳过, 另存为新名字, 只更新较旧的
-    int gain = 0;     // 不写, 音轨, 专辑
+    int existing = 0;     // 替换, 跳过, 另存为新名字, 只更新较旧的
+    int gain = 0;         // 不写, 音轨, 专辑
     bool remember = false;
 };
 
@@ -56,8 +56,8 @@ void make(Form3 *window, const Choice &choice)
     };
     option("OptMode", choice.mode);
     if (choice.listRow >= 0)
-        in<rt::ComboBox>(window, choice.mode == 0 ? QStringLiteral("CboCbr")
-                                                  : QStringLiteral("CboVbr"))
+        in<rt::ComboBox>(window,
+                         choice.mode == 0 ? QStringLiteral("CboCbr") : QStringLiteral("CboVbr"))
             ->setCurrentIndex(choice.listRow);
     if (!choice.abr.isEmpty())
         in<rt::TextBox>(window, QStringLiteral("TxtAbr"))->setText(choice.abr);
@@ -148,9 +148,8 @@ private slots:
             options.replayGain = gain;
             return options;
         };
-        QTest::newRow("320 constant, skip")
-            << Choice{.mode = 0, .listRow = 13, .existing = 1}
-            << profile({.bitRate = 320000}, {}, ExistingRule::Skip);
+        QTest::newRow("320 constant, skip") << Choice{.mode = 0, .listRow = 13, .existing = 1}
+                                            << profile({.bitRate = 320000}, {}, ExistingRule::Skip);
         QTest::newRow("32 constant, rename, track gain")
             << Choice{.mode = 0, .listRow = 0, .existing = 2, .gain = 1}
             << profile({.bitRate = 32000}, {}, ExistingRule::Rename, ReplayGainTags::Track);
@@ -158,13 +157,13 @@ private slots:
             << Choice{.mode = 1, .listRow = 0, .existing = 3, .gain = 2}
             << profile({.mode = Mp3Enc::VariableRate, .vbrQuality = 0}, {}, ExistingRule::Update,
                        ReplayGainTags::Album);
-        QTest::newRow("V9")
-            << Choice{.mode = 1, .listRow = 9}
-            << profile({.mode = Mp3Enc::VariableRate, .vbrQuality = 9});
+        QTest::newRow("V9") << Choice{.mode = 1, .listRow = 9}
+                            << profile({.mode = Mp3Enc::VariableRate, .vbrQuality = 9});
         QTest::newRow("average 8") << Choice{.mode = 2, .abr = QStringLiteral("8")}
                                    << profile({.mode = Mp3Enc::AverageRate, .bitRate = 8000});
         QTest::newRow("average 200, names from tags")
-            << Choice{.mode = 2, .abr = QStringLiteral("200"),
+            << Choice{.mode = 2,
+                      .abr = QStringLiteral("200"),
                       .pattern = QStringLiteral("{artist}/{track:02} {title}")}
             << profile({.mode = Mp3Enc::AverageRate, .bitRate = 200000},
                        QStringLiteral("{artist}/{track:02} {title}"));
@@ -186,8 +185,8 @@ private slots:
                                    << QStringLiteral("平均比特率需要 8 到 320 之间的整数");
         QTest::newRow("average words") << Choice{.mode = 2, .abr = QStringLiteral("很多")}
                                        << QStringLiteral("平均比特率需要 8 到 320");
-        QTest::newRow("unknown field") << Choice{.pattern = QStringLiteral("{nothing}")}
-                                       << QStringLiteral("按标签：");
+        QTest::newRow("unknown field")
+            << Choice{.pattern = QStringLiteral("{nothing}")} << QStringLiteral("按标签：");
     }
     void refusedChoicesNamed()
     {
@@ -259,7 +258,8 @@ private slots:
         QVERIFY(QFile::exists(kept));
         closeWindow();
         openWindow();
-        QCOMPARE(m_form->profile().rate, (RateChoice{.mode = Mp3Enc::VariableRate, .vbrQuality = 2}));
+        QCOMPARE(m_form->profile().rate,
+                 (RateChoice{.mode = Mp3Enc::VariableRate, .vbrQuality = 2}));
         QCOMPARE(m_form->profile().existing, ExistingRule::Skip);
         withSettings([](Form3 *window) {
             QVERIFY(window->remember());
