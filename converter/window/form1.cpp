@@ -23,6 +23,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QShortcut>
@@ -522,7 +523,10 @@ void Form1::wireSettings()
     QAction *settings = m_menu->addAction(SettingsAction);
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     settings->setShortcutVisibleInContextMenu(true);
-    connect(settings, &QAction::triggered, this, guarded(this, [this] { ShowSettings(); }));
+    // Opened once the menu's press has returned: a reader that pressed the item gets its answer
+    // before the settings window's own loop begins.
+    connect(settings, &QAction::triggered, this, guarded(this, [this] { ShowSettings(); }),
+            Qt::QueuedConnection);
     auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), this);
     connect(shortcut, &QShortcut::activated, this, guarded(this, [this] { ShowSettings(); }));
     // A right click on the window's own surface, and the Menu key or Shift+F10 on any control;
@@ -535,19 +539,35 @@ void Form1::wireSettings()
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() != QEvent::ContextMenu)
-        return rt::Form::eventFilter(watched, event);
-    auto *request = static_cast<QContextMenuEvent *>(event);
     auto *widget = qobject_cast<QWidget *>(watched);
-    if (!widget ||
-        (request->reason() == QContextMenuEvent::Mouse && qobject_cast<QLineEdit *>(widget)))
+    if (!widget)
+        return rt::Form::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress) {
+        // Taken before the control sees them: a button that accepts every key would leave the
+        // desktop no key to open a menu with.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool menuKey = key->key() == Qt::Key_Menu ||
+                             (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+        if (!menuKey)
+            return false;
+        showContextMenu(widget->mapToGlobal(widget->rect().center()));
+        return true;
+    }
+    if (event->type() != QEvent::ContextMenu)
         return false;
-    const QPoint at = request->reason() == QContextMenuEvent::Keyboard
-                          ? widget->mapToGlobal(widget->rect().center())
-                          : request->globalPos();
+    const auto *request = static_cast<QContextMenuEvent *>(event);
+    if (request->reason() == QContextMenuEvent::Mouse && qobject_cast<QLineEdit *>(widget))
+        return false; // a text box keeps its own editing menu for the mouse
+    showContextMenu(request->reason() == QContextMenuEvent::Keyboard
+                        ? widget->mapToGlobal(widget->rect().center())
+                        : request->globalPos());
+    return true;
+}
+
+void Form1::showContextMenu(const QPoint &at)
+{
     m_menu->actions().first()->setEnabled(!batchRunning());
     m_menu->popup(at);
-    return true;
 }
 
 void Form1::ShowSettings()

@@ -106,6 +106,7 @@ private:
     void wireSettings();
     void loadSavedSettings(QStringList *failures);
     void showBatchProgress(int position, qint32 frame, qint32 frameCount);
+    void showContextMenu(const QPoint &at);
     void setButtonEnabled(int n, bool enabled);
     bool batchRunning() const;
     // The batch engine's steps, as the window shows them.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <utility>
 
 using namespace settingstext;
 
@@ -38,10 +39,13 @@ Form3::Form3(const SettingsStart &start, const rt::Registry *registry, QWidget *
     m_loader.load(FormDescription, this);
     fillLists();
     // Words for a screen reader where the window shows them in an option beside the control.
-    need<rt::ComboBox>(QStringLiteral("CboCbr"))
-        ->setAccessibleName(QStringLiteral("固定比特率的值"));
-    need<rt::ComboBox>(QStringLiteral("CboVbr"))
-        ->setAccessibleName(QStringLiteral("可变比特率的质量"));
+    // A list is read by the choice it shows; what it is for goes in its description.
+    for (const auto &[list, words] :
+         {std::pair{"CboCbr", "固定比特率的值"}, std::pair{"CboVbr", "可变比特率的质量"}}) {
+        auto *combo = need<rt::ComboBox>(QString::fromLatin1(list));
+        combo->setAccessibleName(QString::fromUtf8(words));
+        combo->setAccessibleDescription(QString::fromUtf8(words));
+    }
     need<rt::TextBox>(QStringLiteral("TxtAbr"))
         ->setAccessibleName(QStringLiteral("平均比特率（千比特/秒）"));
     need<rt::TextBox>(QStringLiteral("TxtPattern"))->setAccessibleName(QStringLiteral("标签模板"));

@@ -154,9 +154,22 @@ def main(program):
                   "Press on 确 定 closes it")
 
         # The window's own menu, from the Menu key: its item opens the settings window, whose
-        # every choice is named and can be pressed; 取 消 closes it and nothing is kept.
-        pyatspi.Registry.generateKeyboardEvent(0xff67, None, pyatspi.KEY_SYM)  # Menu
-        item = wait_for(lambda: find(app, "menu item", "转换设置…"), 10)
+        # every choice is named and can be pressed; 取 消 closes it and nothing is kept. A popup
+        # is no child of the program's tree: a reader meets it through its events.
+        popups = []
+
+        def note_popup(event):
+            try:
+                if event.source.getRoleName() == "popup menu":
+                    popups.append(event.source)
+            except GLib.Error as error:  # a popup gone before its event is read
+                if "No such object" not in error.message:
+                    raise
+        pyatspi.Registry.registerEventListener(note_popup, "object:state-changed")
+        subprocess.run(["xdotool", "search", "--name", "batchmp3 Ver", "windowfocus", "--sync",
+                        "key", "Menu"], check=False, env=env)
+        item = wait_for(lambda: next((find(m, "menu item", "转换设置…") for m in popups
+                                      if find(m, "menu item", "转换设置…")), None), 10)
         check(item is not None, "the Menu key shows the menu item 转换设置…")
         if item is not None:
             press(item, item.queryAction().getName(0))
@@ -168,15 +181,21 @@ def main(program):
                                                        "与输入同名", "按标签", "替换", "跳过",
                                                        "另存为新名字", "只更新较旧的", "不写",
                                                        "音轨", "专辑")}
-                named |= {("combo box", "固定比特率的值"), ("combo box", "可变比特率的质量"),
-                          ("text", "平均比特率（千比特/秒）"), ("text", "标签模板"),
+                named |= {("text", "平均比特率（千比特/秒）"), ("text", "标签模板"),
                           ("check box", "记住这些设置"), ("push button", "确 定"),
                           ("push button", "取 消")}
                 for role, name in sorted(named):
                     node = find(settings, role, name)
                     check(node is not None and node.queryAction().nActions > 0
                           or role == "text" and node is not None,
-                          f"{role} {name} is named and can be pressed")
+                          f"{role} {name} is named and can be pressed"
+                          )
+                # A list is read by the choice it shows, and described by what it is for.
+                for words in ("固定比特率的值", "可变比特率的质量"):
+                    combo = next((n for n in nodes(settings) if n.getRoleName() == "combo box"
+                                  and n.description == words), None)
+                    check(combo is not None and combo.name and combo.queryAction().nActions > 0,
+                          f"combo box {words}: described, named by its choice, can be pressed")
                 press(find(settings, "radio button", "可变比特率"),
                       find(settings, "radio button", "可变比特率").queryAction().getName(0))
                 check(wait_for(lambda: pyatspi.STATE_CHECKED in states(
