@@ -341,6 +341,20 @@ void Label::mouseReleaseEvent(QMouseEvent *event)
         emit Click();
 }
 
+ComboBox::ComboBox(QWidget *parent) : QComboBox(parent)
+{}
+
+void ComboBox::setBackColor(quint32 bgr)
+{
+    setBack(this, bgr);
+    setRole(this, QPalette::Button, bgr);
+}
+
+void ComboBox::setForeColor(quint32 bgr)
+{
+    setFore(this, bgr);
+}
+
 CheckBox::CheckBox(QWidget *parent) : QCheckBox(parent)
 {
     connect(this, &QCheckBox::clicked, this, [this] { emit Click(); });

@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QColor>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -160,6 +161,18 @@ private:
     static void giveTabStopToSelected(QWidget *group);
 
     int m_index;
+};
+
+// A drop-down list of choices; ListIndex is the chosen one, -1 for none.
+class RT_EXPORT ComboBox : public QComboBox
+{
+    Q_OBJECT
+public:
+    explicit ComboBox(QWidget *parent = nullptr);
+    int ListIndex() const { return currentIndex(); }
+    void setListIndex(int index) { setCurrentIndex(index); }
+    void setBackColor(quint32 bgr);
+    void setForeColor(quint32 bgr);
 };
 
 // A frame: disabling it disables what is inside.

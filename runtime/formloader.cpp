@@ -177,6 +177,12 @@ QWidget *Builder::buildWidget(const QString &kind, const QJsonObject &c, QWidget
         option->setChecked(c.value(QLatin1String("value")).toBool());
         return option;
     }
+    if (kind == QLatin1String("ComboBox")) {
+        auto *combo = new ComboBox(container);
+        for (const QJsonValue &item : c.value(QLatin1String("items")).toArray())
+            combo->addItem(item.toString());
+        return combo;
+    }
     if (kind == QLatin1String("Frame")) {
         auto *frame = new Frame(container);
         frame->setTitle(caption);
@@ -231,7 +237,8 @@ QObject *Builder::build(const QJsonObject &c, QWidget *container)
             p.setColor(QPalette::Window, colorFromBgr(back));
             p.setColor(QPalette::Base, colorFromBgr(back));
             // Check boxes and option buttons fill their background with the Button role.
-            if (kind == QLatin1String("CheckBox") || kind == QLatin1String("OptionButton"))
+            if (kind == QLatin1String("CheckBox") || kind == QLatin1String("OptionButton") ||
+                kind == QLatin1String("ComboBox"))
                 p.setColor(QPalette::Button, colorFromBgr(back));
             w->setPalette(p);
             w->setAutoFillBackground(true);

@@ -158,11 +158,30 @@ const namepattern::Tags &BatchEngine::tagsOf(int position)
 {
     if (const auto known = m_tags.constFind(position); known != m_tags.constEnd())
         return *known;
+    return *m_tags.insert(position, readTags(m_files[position].input));
+}
+
+namepattern::Tags BatchEngine::readTags(const QString &input) const
+{
     namepattern::Tags tags;
-    const QVariantMap read = m_mp3.tags(m_files[position].input);
+    const QVariantMap read = m_mp3.tags(input);
     for (auto it = read.begin(); it != read.end(); ++it)
         tags.insert(it.key(), it.value().toString());
-    return *m_tags.insert(position, tags);
+    return tags;
+}
+
+double BatchEngine::audioSeconds(int position) const
+{
+    const BatchFile &batchFile = m_files[position];
+    try {
+        const auto [rate, frames] = m_mp3.audioLength(batchFile.input);
+        const qint64 count = batchFile.isTrack() ? batchFile.count : frames;
+        return rate > 0 && count > 0 ? double(count) / rate : 0.0;
+    } catch (const std::exception &) {
+        // The file is judged, and its reason told, when its turn comes; until then it weighs
+        // nothing in the batch's progress.
+        return 0.0;
+    }
 }
 
 void BatchEngine::onFrame(qint32 frame)

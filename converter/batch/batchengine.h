@@ -59,6 +59,11 @@ public:
     bool running() const { return m_running || m_ending; }
     int count() const { return int(m_files.size()); }
     const BatchFile &file(int position) const { return m_files[position]; }
+    // Seconds of audio the file at `position` holds (a track, its own share); 0 when its
+    // input cannot tell.
+    double audioSeconds(int position) const;
+    // An input's tags by field, for a name from a pattern; throws when it cannot be read.
+    namepattern::Tags readTags(const QString &input) const;
     // The ledger of the batch in progress, or of the last one.
     const BatchReport &report() const { return m_report; }
 

@@ -45,23 +45,48 @@ QString ConstantKbpsText()
     return kbps.join(QStringLiteral("、"));
 }
 
+namespace {
+
+std::optional<OptionsProblem> threadsProblem(const BatchOptions &options)
+{
+    if (options.threads && (*options.threads < 0 || *options.threads > MaxThreads))
+        return OptionsProblem{Setting::Threads,
+                              QStringLiteral("需要 0 到 %1 之间的整数").arg(MaxThreads)};
+    return std::nullopt;
+}
+
+std::optional<OptionsProblem> patternProblem(const BatchOptions &options)
+{
+    if (options.pattern.isEmpty())
+        return std::nullopt;
+    if (const auto problem = namepattern::Problem(options.pattern))
+        return OptionsProblem{Setting::Pattern, *problem};
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<OptionsProblem> CheckOptions(const BatchOptions &options)
 {
     if (auto problem = rateProblem(options.rate))
         return problem;
-    if (options.threads && (*options.threads < 0 || *options.threads > MaxThreads))
-        return OptionsProblem{Setting::Threads,
-                              QStringLiteral("需要 0 到 %1 之间的整数").arg(MaxThreads)};
+    if (auto problem = threadsProblem(options))
+        return problem;
     const std::optional<QString> &folder = options.outputFolder;
     if (folder && (!folder->startsWith(u'/') || !folder->endsWith(u'/') ||
                    rt::fileKind(*folder) != rt::FileKind::Folder))
         return OptionsProblem{Setting::OutputFolder, QStringLiteral("不存在或不是文件夹")};
-    if (options.pattern.isEmpty())
-        return std::nullopt;
-    if (!folder)
+    if (!options.pattern.isEmpty() && !folder)
         return OptionsProblem{Setting::PatternWithoutFolder,
                               QStringLiteral("名字模板给出的是输出目录下的路径")};
-    if (const auto problem = namepattern::Problem(options.pattern))
-        return OptionsProblem{Setting::Pattern, *problem};
-    return std::nullopt;
+    return patternProblem(options);
+}
+
+std::optional<OptionsProblem> CheckChoices(const BatchOptions &options)
+{
+    if (auto problem = rateProblem(options.rate))
+        return problem;
+    if (auto problem = threadsProblem(options))
+        return problem;
+    return patternProblem(options);
 }

@@ -23,8 +23,7 @@ inline constexpr int MinAbrKbps = 8;
 inline constexpr int MaxAbrKbps = 320;
 inline constexpr int MaxThreads = 256;
 
-// How the bits are spent, as the lame command's -b, -V and --abr. The window offers only a
-// constant rate; the terminal all three.
+// How the bits are spent, as the lame command's -b, -V and --abr.
 struct RateChoice
 {
     qint32 mode = Mp3Enc::ConstantRate;
@@ -83,3 +82,6 @@ struct OptionsProblem
 
 // The first setting of `options` that cannot be, in the order above; nothing when all can.
 std::optional<OptionsProblem> CheckOptions(const BatchOptions &options);
+// The same check of the settings alone (rate, cores, the pattern's words), before the output
+// folder they will be used with is known.
+std::optional<OptionsProblem> CheckChoices(const BatchOptions &options);

@@ -55,4 +55,18 @@ QString CompletionMessage(bool userFolder, const QString &folder,
     return message;
 }
 
+QString NotificationBody(const QString &completionMessage, const BatchReport &report)
+{
+    const int notConverted = int(report.notConverted().size());
+    const int skipped = int(report.skipped().size());
+    QString counts = QStringLiteral("共%1个文件，已转换%2个")
+                         .arg(report.total())
+                         .arg(report.total() - notConverted - skipped);
+    if (skipped > 0)
+        counts += QStringLiteral("，跳过%1个").arg(skipped);
+    if (notConverted > 0)
+        counts += QStringLiteral("，未转换%1个").arg(notConverted);
+    return completionMessage.section(CrLf, 0, 0) + u'\n' + counts;
+}
+
 } // namespace batchtext

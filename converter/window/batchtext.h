@@ -53,4 +53,8 @@ QString CompletionMessage(bool userFolder, const QString &folder,
                           const QList<NotConverted> &notConverted = {},
                           const QStringList &problems = {}, const QList<NotConverted> &notes = {});
 
+// The desktop notification's words for a batch that ended: the completion message's first line
+// and the counts ("共3个文件，已转换1个，跳过1个，未转换1个", a count of none left out).
+QString NotificationBody(const QString &completionMessage, const BatchReport &report);
+
 } // namespace batchtext

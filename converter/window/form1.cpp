@@ -8,16 +8,25 @@
 #include "converter/files/audiofiles.h"
 #include "converter/startup/installpaths.h"
 #include "converter/window/batchtext.h"
+#include "converter/window/desktopsignals.h"
 #include "converter/window/fittext.h"
 #include "converter/window/form2.h"
+#include "converter/window/form3.h"
 #include "converter/window/listdrop.h"
 #include "converter/window/maker.h"
 #include "converter/window/msgbox.h"
+#include "converter/window/savedsettings.h"
+#include "converter/window/settingstext.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QShortcut>
 #include <QTimer>
 #include <array>
 #include <chrono>
@@ -42,6 +51,9 @@ const QString ListCleared = QStringLiteral("列表已清空");
 const QString BrowseTitle = QStringLiteral("请选择您需要保存Mp3的地址");
 const QString BitRatePrefix = QStringLiteral("MP3格式的Bit比率为:");
 const QString LoadFailedPrompt = QStringLiteral("以下设置未能生效：");
+const QString SettingsAction = QStringLiteral("转换设置…");
+const QString SettingsHint = QStringLiteral("更多转换设置（可变比特率、按标签命名等）：在窗口上"
+                                            "单击右键，或按菜单键、Shift+F10、Ctrl+,");
 
 // Opt(0) .. Opt(6), in bits per second.
 constexpr std::array<qint32, 7> OptBitRates = {32000, 56000, 64000, 96000, 112000, 128000, 256000};
@@ -115,6 +127,7 @@ Form1::Form1(const WindowStart &start, const rt::Registry *registry, QWidget *pa
     Text2()->setAccessibleName(QStringLiteral("状态"));
     wireEvents();
     wireDesktop(start.files);
+    wireSettings();
     Form_Load();
 }
 
@@ -153,12 +166,20 @@ void Form1::wireEvents()
     connect(engine, &BatchEngine::fileStarted, this,
             guarded(this, [this](int, const QString &output) { BatchFileStarted(output); }));
     connect(engine, &BatchEngine::progress, this,
-            guarded(this, [this](int, qint32 frame, qint32 frameCount) {
+            guarded(this, [this](int position, qint32 frame, qint32 frameCount) {
                 Mp3_ActFrame(frame, frameCount);
+                showBatchProgress(position, frame, frameCount);
             }));
     connect(engine, &BatchEngine::fileEnded, this,
             guarded(this, [this](int position, const FileOutcome &outcome) {
+                m_progress.ended(position);
+                showBatchProgress(position, 0, 0);
                 BatchFileEnded(position, outcome);
+            }));
+    connect(engine, &BatchEngine::planned, this, guarded(this, [this] {
+                m_progress.plan(*m_engine);
+                m_progressPermille = -1;
+                showBatchProgress(0, 0, 0);
             }));
     connect(engine, &BatchEngine::finished, this, guarded(this, [this] { CompleteBatch(); }));
 
@@ -209,6 +230,7 @@ void Form1::Form_Load()
     profile.threads = m_threads;
     for (const SettingFailure &failure : m_engine->setOptions(profile))
         failures.append(failure.text());
+    loadSavedSettings(&failures);
     if (!failures.isEmpty())
         QTimer::singleShot(0, this, [this, failures] {
             MsgBox(this, LoadFailedPrompt + CrLf + failures.join(CrLf), MsgExclamation);
@@ -223,6 +245,9 @@ void Form1::Form_Unload()
     // No event of a stopped encoder may start another file once the window has gone.
     if (auto *timer = m_loader.control<QTimer>(QStringLiteral("Timer1")))
         timer->stop();
+    if (m_desktop && m_progressPermille >= 0)
+        m_desktop->hideProgress();
+    m_progressPermille = -1;
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -365,6 +390,15 @@ void Form1::ZTbutton3_Click()
         MsgBox(this, EmptyListPrompt, MsgExclamation, EmptyListTitle);
         return;
     }
+    if (!m_engine->options().pattern.isEmpty() && Check1()->Value() != 1) {
+        // Names from tags are paths below the output folder: without one there is nowhere.
+        BatchOptions unplaced = m_engine->options();
+        unplaced.outputFolder.reset();
+        if (const auto problem = CheckOptions(unplaced)) {
+            MsgBox(this, settingstext::ProblemText(*problem), MsgExclamation);
+            return;
+        }
+    }
     QStringList problems; // of the window itself, told with the batch's
     try {
         setButtonEnabled(3, false);
@@ -442,10 +476,15 @@ void Form1::CompleteBatch()
 {
     const bool userFolder = Check1()->Value() == 1;
     const BatchReport &report = m_engine->report();
-    MsgBox(this,
-           CompletionMessage(userFolder, Text1()->Text(), report.notConverted(), report.problems(),
-                             report.notes()),
-           MsgInformation, CompletedTitle);
+    const QString message = CompletionMessage(userFolder, Text1()->Text(), report.notConverted(),
+                                              report.problems(), report.notes());
+    // Told on the desktop too when the user is elsewhere; the message below still waits.
+    if (m_progressPermille >= 0)
+        m_desktop->hideProgress();
+    m_progressPermille = -1;
+    if (!isActiveWindow())
+        m_desktop->notify(CompletedTitle, NotificationBody(message, report));
+    MsgBox(this, message, MsgInformation, CompletedTitle);
     List1()->Clear();
     List2()->Clear();
     setButtonEnabled(1, true);
@@ -471,4 +510,140 @@ void Form1::Timer1_Timer()
             return;
         }
     }
+}
+
+// ---- settings window, notification and launcher
+
+void Form1::wireSettings()
+{
+    m_desktop = new DesktopSignals(this);
+    Frame3()->setToolTip(SettingsHint);
+    m_menu = new QMenu(this);
+    m_menu->setAccessibleName(QStringLiteral("窗口菜单"));
+    QAction *settings = m_menu->addAction(SettingsAction);
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    settings->setShortcutVisibleInContextMenu(true);
+    // Opened once the menu's press has returned: a reader that pressed the item gets its answer
+    // before the settings window's own loop begins.
+    connect(settings, &QAction::triggered, this, guarded(this, [this] { ShowSettings(); }),
+            Qt::QueuedConnection);
+    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), this);
+    connect(shortcut, &QShortcut::activated, this, guarded(this, [this] { ShowSettings(); }));
+    // A right click on the window's own surface, and the Menu key or Shift+F10 on any control;
+    // a text box keeps its own editing menu for the mouse.
+    installEventFilter(this);
+    for (QWidget *child : findChildren<QWidget *>())
+        if (child != m_menu)
+            child->installEventFilter(this);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget)
+        return rt::Form::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress) {
+        // Taken before the control sees them: a button that accepts every key would leave the
+        // desktop no key to open a menu with.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool menuKey = key->key() == Qt::Key_Menu ||
+                             (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+        if (!menuKey)
+            return false;
+        showContextMenu(widget->mapToGlobal(widget->rect().center()));
+        return true;
+    }
+    if (event->type() != QEvent::ContextMenu)
+        return false;
+    const auto *request = static_cast<QContextMenuEvent *>(event);
+    if (request->reason() == QContextMenuEvent::Mouse && qobject_cast<QLineEdit *>(widget))
+        return false; // a text box keeps its own editing menu for the mouse
+    showContextMenu(request->reason() == QContextMenuEvent::Keyboard
+                        ? widget->mapToGlobal(widget->rect().center())
+                        : request->globalPos());
+    return true;
+}
+
+void Form1::showContextMenu(const QPoint &at)
+{
+    m_menu->actions().first()->setEnabled(!batchRunning());
+    m_menu->popup(at);
+}
+
+void Form1::ShowSettings()
+{
+    if (batchRunning())
+        return;
+    SettingsStart start;
+    start.profile = m_engine->options();
+    start.remembered = m_remembered;
+    if (List2()->ListCount() > 0) {
+        const QString first = List2()->List(0);
+        start.firstFile = ParseFileName(first);
+        start.firstTags = [this, first] { return m_engine->readTags(first); };
+    }
+    Form3 settings(start, m_registry, this);
+    settings.showModal();
+    if (!settings.chosen())
+        return;
+    const QList<SettingFailure> refused = ApplySettings(*settings.chosen());
+    if (!refused.isEmpty())
+        MsgBox(this, QStringLiteral("编码器不接受这个设置：") + refused.first().text(),
+               MsgExclamation);
+    const QString path = savedsettings::FilePath();
+    const QString failure = settings.remember() ? savedsettings::Save(path, *settings.chosen())
+                                                : savedsettings::Forget(path);
+    m_remembered = settings.remember() && failure.isEmpty();
+    if (!failure.isEmpty())
+        MsgBox(this, QStringLiteral("设置未能保存：") + failure, MsgExclamation);
+}
+
+QList<SettingFailure> Form1::ApplySettings(const BatchOptions &chosen, bool showInStatus)
+{
+    BatchOptions profile = m_engine->options();
+    profile.rate = chosen.rate;
+    profile.pattern = chosen.pattern;
+    profile.existing = chosen.existing;
+    profile.replayGain = chosen.replayGain;
+    const QList<SettingFailure> refused = m_engine->setOptions(profile);
+    // One of the seven options shows a constant rate it has; any other quality none of them.
+    int shown = -1;
+    for (int k = 0; k < int(OptBitRates.size()); ++k)
+        if (profile.rate.mode == Mp3Enc::ConstantRate &&
+            profile.rate.bitRate == OptBitRates[size_t(k)])
+            shown = k;
+    for (int k = 0; k < int(OptBitRates.size()); ++k) {
+        auto *option = need<rt::OptionButton>(QStringLiteral("Opt(%1)").arg(k));
+        option->setAutoExclusive(false);
+        option->setChecked(k == shown);
+        option->setAutoExclusive(true);
+    }
+    if (showInStatus)
+        showText(Text2(), shown >= 0 ? BitRatePrefix + QString::number(profile.rate.bitRate)
+                                     : settingstext::QualityLine(profile.rate));
+    return refused;
+}
+
+void Form1::loadSavedSettings(QStringList *failures)
+{
+    const savedsettings::Loaded kept =
+        savedsettings::Load(savedsettings::FilePath(), m_engine->options());
+    if (!kept.problem.isEmpty())
+        failures->append(QStringLiteral("保存的转换设置：") + kept.problem);
+    if (!kept.options)
+        return;
+    m_remembered = true;
+    for (const SettingFailure &failure : ApplySettings(*kept.options, false))
+        failures->append(failure.text());
+}
+
+// The launcher's bar moves in steps of a thousandth, so a long batch sends a thousand updates
+// at most.
+void Form1::showBatchProgress(int position, qint32 frame, qint32 frameCount)
+{
+    const int permille = int(m_progress.fraction(position, frame, frameCount) * 1000);
+    if (permille == m_progressPermille)
+        return;
+    m_progressPermille = permille;
+    m_desktop->setProgress(permille / 1000.0);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "converter/batch/batchengine.h"
+#include "converter/batch/batchprogress.h"
 #include "converter/batch/batchrules.h"
 #include "converter/files/audiofiles.h"
 #include "converter/files/pathhelpers.h"
@@ -11,7 +12,9 @@
 #include <memory>
 #include <optional>
 
+class DesktopSignals;
 class QCloseEvent;
+class QMenu;
 class QTimer;
 
 namespace rt {
@@ -39,6 +42,8 @@ public:
     ~Form1() override;
 
     const rt::FormLoader &loader() const { return m_loader; }
+    // The batch profile the next batch follows.
+    const BatchOptions &profile() const { return m_engine->options(); }
 
     // The window's path functions.
     static QString StripPath(const QString &T) { return ::StripPath(T); }
@@ -58,6 +63,13 @@ public:
     void Opt_Click(int index);
     void Mp3_ActFrame(qint32 ActFrame, qint32 frameCount);
     void Timer1_Timer();
+    // The settings window (转换设置), from the window's context menu or Ctrl+,.
+    void ShowSettings();
+    // The settings window's choices as the batch profile (the output folder and cores stay the
+    // window's); the Bit比率 options show it when one of them can.
+    // Returns what the encoder refused.
+    QList<SettingFailure> ApplySettings(const BatchOptions &chosen, bool showInStatus = true);
+    QMenu *contextMenu() const { return m_menu; }
 
     // Files from a drop or the command line, added as the add button adds them; `subfolders`
     // says where each was found below a folder that was given (kept below the output folder),
@@ -71,6 +83,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     template <class T> T *need(const QString &name) const;
@@ -90,6 +103,10 @@ private:
 
     void wireEvents();
     void wireDesktop(const QStringList &arguments);
+    void wireSettings();
+    void loadSavedSettings(QStringList *failures);
+    void showBatchProgress(int position, qint32 frame, qint32 frameCount);
+    void showContextMenu(const QPoint &at);
     void setButtonEnabled(int n, bool enabled);
     bool batchRunning() const;
     // The batch engine's steps, as the window shows them.
@@ -104,4 +121,9 @@ private:
     const std::optional<int> m_threads; // the command line's, for the profile at load
 
     std::unique_ptr<BatchEngine> m_engine;
+    QMenu *m_menu = nullptr;
+    bool m_remembered = false; // the settings are kept for the next start
+    DesktopSignals *m_desktop = nullptr;
+    BatchProgress m_progress;
+    int m_progressPermille = -1; // what the launcher shows, -1 for nothing
 };

@@ -153,6 +153,57 @@ def main(program):
                                         and find(w, "push button", "确 定")]) == 0, 5),
                   "Press on 确 定 closes it")
 
+        # The window's own menu, from the Menu key: its item opens the settings window, whose
+        # every choice is named and can be pressed; 取 消 closes it and nothing is kept. A popup
+        # is no child of the program's tree: a reader meets it through its events.
+        popups = []
+
+        def note_popup(event):
+            try:
+                if event.source.getRoleName() == "popup menu":
+                    popups.append(event.source)
+            except GLib.Error as error:  # a popup gone before its event is read
+                if "No such object" not in error.message:
+                    raise
+        pyatspi.Registry.registerEventListener(note_popup, "object:state-changed")
+        subprocess.run(["xdotool", "search", "--name", "batchmp3 Ver", "windowfocus", "--sync",
+                        "key", "Menu"], check=False, env=env)
+        item = wait_for(lambda: next((find(m, "menu item", "转换设置…") for m in popups
+                                      if find(m, "menu item", "转换设置…")), None), 10)
+        check(item is not None, "the Menu key shows the menu item 转换设置…")
+        if item is not None:
+            press(item, item.queryAction().getName(0))
+            settings = wait_for(lambda: next((w for w in windows(app) if w is not None
+                                              and w.name == "转换设置"), None))
+            check(settings is not None, "pressing it opens the settings window 转换设置")
+            if settings is not None:
+                named = {("radio button", n) for n in ("固定比特率", "可变比特率", "平均比特率",
+                                                       "与输入同名", "按标签", "替换", "跳过",
+                                                       "另存为新名字", "只更新较旧的", "不写",
+                                                       "音轨", "专辑")}
+                named |= {("text", "平均比特率（千比特/秒）"), ("text", "标签模板"),
+                          ("check box", "记住这些设置"), ("push button", "确 定"),
+                          ("push button", "取 消")}
+                for role, name in sorted(named):
+                    node = find(settings, role, name)
+                    check(node is not None and node.queryAction().nActions > 0
+                          or role == "text" and node is not None,
+                          f"{role} {name} is named and can be pressed"
+                          )
+                # A list is read by the choice it shows, and described by what it is for.
+                for words in ("固定比特率的值", "可变比特率的质量"):
+                    combo = next((n for n in nodes(settings) if n.getRoleName() == "combo box"
+                                  and n.description == words), None)
+                    check(combo is not None and combo.name and combo.queryAction().nActions > 0,
+                          f"combo box {words}: described, named by its choice, can be pressed")
+                press(find(settings, "radio button", "可变比特率"),
+                      find(settings, "radio button", "可变比特率").queryAction().getName(0))
+                check(wait_for(lambda: pyatspi.STATE_CHECKED in states(
+                    find(settings, "radio button", "可变比特率")), 5), "pressing 可变比特率 chooses it")
+                press(find(settings, "push button", "取 消"))
+                check(wait_for(lambda: not [w for w in windows(app) if w is not None
+                                            and w.name == "转换设置"], 5), "取 消 closes it")
+
         # One press, one Click: one file dialog, and none after it is cancelled.
         press(find(main_window, "push button", "添加文件"))
         dialog = wait_for(lambda: find(app, "dialog"))
