@@ -5,6 +5,7 @@
 #include "converter/app/quitsignals.h"
 #include "converter/batch/batchengine.h"
 #include "converter/console/consolebatch.h"
+#include "converter/console/jsonformatter.h"
 #include "converter/console/textformatter.h"
 #include "converter/files/audiofiles.h"
 #include "converter/startup/components.h"
@@ -100,7 +101,9 @@ int RunWithoutWindow(int argc, char **argv)
 
     ConsoleOutput output;
     TextFormatter text(engine, output, line.quiet);
-    ConsoleBatch batch(engine, FilesFromArguments(line.paths, rt::currentFolder()), text);
+    JsonFormatter json(engine, output);
+    ConsoleBatch batch(engine, FilesFromArguments(line.paths, rt::currentFolder()),
+                       line.json ? static_cast<BatchFormatter &>(json) : text);
     QObject::connect(&quitSignals, &QuitSignals::received, &batch, &ConsoleBatch::interrupt);
     QObject::connect(&batch, &ConsoleBatch::finished, &app,
                      [](int exitCode) { QCoreApplication::exit(exitCode); });

@@ -7,6 +7,7 @@
 #include "converter/batch/encodersettings.h"
 #include "converter/batch/lookahead.h"
 #include "converter/batch/namepattern.h"
+#include "converter/batch/recordkeeper.h"
 #include "converter/encoder/mp3enc.h"
 
 #include <QHash>
@@ -61,6 +62,11 @@ public:
     const BatchFile &file(int position) const { return m_files[position]; }
     // The ledger of the batch in progress, or of the last one.
     const BatchReport &report() const { return m_report; }
+    // The output the file at `position` is being encoded into, while it is.
+    QString outputOf(int position) const { return position == m_position ? m_pending : QString(); }
+    // What --existing update's record made of the file at `position` and why; "" under the time
+    // rule (read once the file has ended).
+    QString decisionOf(int position) { return m_record.decision(position, m_files[position]).why; }
 
 signals:
     // The batch's files are known (albums in one file as their tracks): `count` of them.
@@ -83,6 +89,11 @@ private:
     void end(int position, const FileOutcome &outcome);
     void finish(bool interrupted, int signalNumber = 0);
     OutputChoice outputFor(int position, bool makeFolders);
+    // A file --existing update's record passes over or retags; false when it is to be encoded.
+    bool settledByRecord(int position);
+    void retag(int position, const UpdateDecision &decision);
+    void converted(int position, const QString &placed);
+    void pruneOutputs();
     // The input's tags, read once, for names from a pattern; throws when they cannot be read.
     const namepattern::Tags &tagsOf(int position);
     QString encoderFailure() const;
@@ -102,6 +113,7 @@ private:
     QStringList m_reserved; // outputs given out in this batch, in list order
     QHash<int, namepattern::Tags> m_tags;
     BatchReport m_report;
+    RecordKeeper m_record;
     bool m_running = false; // files are being judged
     bool m_ending = false;  // the views are being told that the batch finished
     int m_position = -1;

@@ -56,6 +56,9 @@ std::optional<OptionsProblem> CheckOptions(const BatchOptions &options)
     if (folder && (!folder->startsWith(u'/') || !folder->endsWith(u'/') ||
                    rt::fileKind(*folder) != rt::FileKind::Folder))
         return OptionsProblem{Setting::OutputFolder, QStringLiteral("不存在或不是文件夹")};
+    if ((options.prune || options.dryRun) && !folder)
+        return OptionsProblem{Setting::PruneWithoutFolder,
+                              QStringLiteral("只删除本程序在输出目录中写出的MP3")};
     if (options.pattern.isEmpty())
         return std::nullopt;
     if (!folder)

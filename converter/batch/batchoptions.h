@@ -60,6 +60,10 @@ struct BatchOptions
     // Cores one file is encoded on (0 all); not given, the encoder keeps its own.
     std::optional<int> threads;
     ReplayGainTags replayGain = ReplayGainTags::None;
+    // After the batch, delete the MP3s the output folder's record holds whose input is gone or
+    // now gives another name; with dryRun only name them.
+    bool prune = false;
+    bool dryRun = false;
     bool operator==(const BatchOptions &) const = default;
 };
 
@@ -76,6 +80,7 @@ struct OptionsProblem
         OutputFolder,
         PatternWithoutFolder,
         Pattern,
+        PruneWithoutFolder,
     };
     Setting setting;
     QString reason;
