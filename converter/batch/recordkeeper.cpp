@@ -79,8 +79,8 @@ void RecordKeeper::written(int position, const BatchFile &file, const QString &o
 void RecordKeeper::madeFolders(const QStringList &folders)
 {
     for (const QString &folder : folders) {
-        if (const QString relative = m_record.relative(folder + u'/'); !relative.isEmpty())
-            m_record.addFolder(relative.chopped(1));
+        if (const QString relative = m_record.relative(folder); !relative.isEmpty())
+            m_record.addFolder(relative);
     }
 }
 
