@@ -796,6 +796,8 @@ QString Mp3Enc::Retag(const QString &inputFile, const QString &mp3File,
                                      newMp3File == mp3File ? QString() : newMp3File);
     if (error == EEXIST)
         return QStringLiteral("MP3在改写标签时已被改动，或新名字已有文件：保留未动");
+    if (error == EACCES) // as an encode refuses it
+        return reasons::Protected;
     return error == 0 ? QString() : reasons::outputFailed(QStringLiteral("改写MP3的标签"), error);
 }
 

@@ -20,7 +20,8 @@ void RecordKeeper::begin(const BatchOptions &options, const QString &encoderVers
     m_claimed.clear();
     m_settings = RecordSettings(options.rate.mode, options.rate.bitRate, options.rate.vbrQuality,
                                 int(options.replayGain), encoderVersion);
-    if (options.outputFolder)
+    // Kept by the batches that use it: another rule's output folder gets no file of ours.
+    if (options.outputFolder && (options.existing == ExistingRule::Update || options.prune))
         m_record.open(*options.outputFolder);
 }
 
