@@ -78,8 +78,7 @@ int ReplaceId3Tags(const QString &mp3Path, const QByteArray &v2, std::optional<Q
     out.setIfExists(newPath.isEmpty() ? TempOutput::IfExists::ReplaceOlder
                                       : TempOutput::IfExists::Keep,
                     {before.st_mtim.tv_sec, before.st_mtim.tv_nsec + 1});
-    const bool written = out.create(target) &&
-                         out.write(v2.constData(), size_t(v2.size())) &&
+    const bool written = out.create(target) && out.write(v2.constData(), size_t(v2.size())) &&
                          out.write(bytes.constData() + head, size_t(end - head)) &&
                          (!v1 || out.write(v1->constData(), size_t(v1->size()))) && out.commit();
     if (!written)

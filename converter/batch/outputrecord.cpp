@@ -76,7 +76,10 @@ QString RecordSettings(int rateMode, int bitRate, int vbrQuality, int replayGain
     // Only what the mode uses: a constant rate's VbrQuality does not shape its sound.
     const QString rate = rateMode == 1 ? QStringLiteral("V%1").arg(vbrQuality)
                                        : QStringLiteral("%1:%2").arg(rateMode).arg(bitRate);
-    return QStringLiteral("rate=%1;replaygain=%2;lame=%3").arg(rate).arg(replayGain).arg(encoderVersion);
+    return QStringLiteral("rate=%1;replaygain=%2;lame=%3")
+        .arg(rate)
+        .arg(replayGain)
+        .arg(encoderVersion);
 }
 
 QByteArray FileHash(const QString &path)
@@ -227,8 +230,7 @@ bool OutputRecord::put(RecordEntry entry)
           QVariant(entry.inputState.size), QVariant(entry.inputState.modified),
           QVariant(entry.inputState.changed), QVariant(entry.audio), QVariant(entry.settings),
           QVariant(entry.pattern), QVariant(entry.tags), QVariant(entry.written.size),
-          QVariant(entry.written.modified), QVariant(entry.written.changed),
-          QVariant(entry.hash)})
+          QVariant(entry.written.modified), QVariant(entry.written.changed), QVariant(entry.hash)})
         q.addBindValue(value);
     return q.exec();
 }

@@ -41,12 +41,12 @@ struct RecordEntry
     qint64 first = 0;
     qint64 count = 0;
     FileState inputState;
-    QByteArray audio;   // AudioIdentity of the input
-    QString settings;   // what shaped the sound (RecordSettings)
-    QString pattern;    // the name pattern it was named by
-    QByteArray tags;    // the input's tags, as JSON
-    FileState written;  // the file as it was put in place
-    QByteArray hash;    // of its bytes then
+    QByteArray audio;  // AudioIdentity of the input
+    QString settings;  // what shaped the sound (RecordSettings)
+    QString pattern;   // the name pattern it was named by
+    QByteArray tags;   // the input's tags, as JSON
+    FileState written; // the file as it was put in place
+    QByteArray hash;   // of its bytes then
 };
 
 // The text the settings that shape an MP3's sound are compared by.

@@ -43,7 +43,8 @@ QString orphaned(const OutputRecord &record, const RecordEntry &entry)
     const std::optional<RecordEntry> latest =
         record.latestFor(entry.input, entry.first, entry.count);
     if (latest && latest->path != entry.path)
-        return QStringLiteral("输入文件现在得出另一个名字：%1").arg(rt::displayFileName(latest->path));
+        return QStringLiteral("输入文件现在得出另一个名字：%1")
+            .arg(rt::displayFileName(latest->path));
     return {};
 }
 
@@ -67,8 +68,9 @@ QList<PruneStep> Prune(OutputRecord &record, const QSet<QString> &claimed, bool 
         }
         const int error = dryRun ? 0 : removeBelow(record, entry.path, false);
         if (error != 0) {
-            steps.append({PruneStep::Failed, path,
-                          QStringLiteral("无法删除：%1").arg(QString::fromLocal8Bit(std::strerror(error)))});
+            steps.append(
+                {PruneStep::Failed, path,
+                 QStringLiteral("无法删除：%1").arg(QString::fromLocal8Bit(std::strerror(error)))});
             return;
         }
         if (!dryRun)

@@ -15,9 +15,9 @@ struct PruneStep
 {
     enum Kind
     {
-        Deleted,    // or, dry, would be
-        Kept,       // changed since written
-        Failed,     // could not be deleted
+        Deleted, // or, dry, would be
+        Kept,    // changed since written
+        Failed,  // could not be deleted
     };
     Kind kind;
     QString path; // absolute

@@ -31,8 +31,8 @@ const UpdateDecision &RecordKeeper::decision(int position, const BatchFile &file
         return ByTime;
     if (const auto known = m_decisions.constFind(position); known != m_decisions.constEnd())
         return *known;
-    return *m_decisions.insert(position, DecideUpdate(m_record, file, m_settings,
-                                                      m_options.pattern));
+    return *m_decisions.insert(position,
+                               DecideUpdate(m_record, file, m_settings, m_options.pattern));
 }
 
 RecordEntry RecordKeeper::entryFor(const BatchFile &file, const QString &relative,
@@ -69,9 +69,8 @@ void RecordKeeper::written(int position, const BatchFile &file, const QString &o
         // The MP3 under the name the input gave before is this one's older copy (a retag moved
         // it already): it goes, unless changed since it was written.
         const QString old = m_record.folder() + known->entry.path;
-        if (!FileState::of(old).exists ||
-            (StillAsWritten(m_record, known->entry, true) &&
-             ::unlink(rt::encodeFileName(old).constData()) == 0))
+        if (!FileState::of(old).exists || (StillAsWritten(m_record, known->entry, true) &&
+                                           ::unlink(rt::encodeFileName(old).constData()) == 0))
             m_record.remove(known->entry.path);
     }
     m_record.put(entryFor(file, relative, tags));

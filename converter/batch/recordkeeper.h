@@ -12,8 +12,9 @@
 #include <QString>
 
 // The engine's side of the output folder's record through one batch: opened at its start when
-// there is an output folder and the batch updates or prunes it, asked what --existing update does with each file, told of every
-// MP3 put in place (and every one left as it stood), and pruned at the end.
+// there is an output folder and the batch updates or prunes it, asked what --existing update does
+// with each file, told of every MP3 put in place (and every one left as it stood), and pruned at
+// the end.
 class RecordKeeper
 {
 public:

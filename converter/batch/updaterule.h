@@ -18,7 +18,7 @@ struct UpdateDecision
         UpToDate, // nothing changed
     };
     Kind kind = TimeRule;
-    QString why; // in the words a user reads
+    QString why;       // in the words a user reads
     RecordEntry entry; // what the record says was made from the file, but for TimeRule
 };
 

@@ -49,7 +49,8 @@ QString JsonFormatter::quoted(const QString &text)
     QString out = QStringLiteral("\"");
     for (qsizetype k = 0; k < text.size(); ++k) {
         const QChar c = text[k];
-        const bool pair = c.isHighSurrogate() && k + 1 < text.size() && text[k + 1].isLowSurrogate();
+        const bool pair =
+            c.isHighSurrogate() && k + 1 < text.size() && text[k + 1].isLowSurrogate();
         if (pair) {
             out += c;
             out += text[++k];
@@ -96,21 +97,22 @@ void JsonFormatter::progress(int position, qint32 percent)
         return;
     m_lastPercent = percent;
     m_sinceProgress.start();
-    line(QStringLiteral("progress"),
-         {{QStringLiteral("index"), number(position)}, {QStringLiteral("percent"), number(percent)}});
+    line(QStringLiteral("progress"), {{QStringLiteral("index"), number(position)},
+                                      {QStringLiteral("percent"), number(percent)}});
 }
 
 void JsonFormatter::fileEnded(int position, const FileOutcome &outcome)
 {
     const bool converted = outcome.kind == FileOutcome::Converted;
-    line(QStringLiteral("end"),
-         {{QStringLiteral("index"), number(position)},
-          {QStringLiteral("input"), quoted(m_engine.file(position).label())},
-          {QStringLiteral("outcome"), quoted(outcomeName(outcome.kind))},
-          {QStringLiteral("output"), quoted(outcome.output)},
-          {QStringLiteral("reason"), quoted(converted ? QString() : BatchReport::reasonOf(outcome))},
-          {QStringLiteral("left_out"), quoted(converted ? outcome.reason : QString())},
-          {QStringLiteral("update"), quoted(m_engine.decisionOf(position))}});
+    line(
+        QStringLiteral("end"),
+        {{QStringLiteral("index"), number(position)},
+         {QStringLiteral("input"), quoted(m_engine.file(position).label())},
+         {QStringLiteral("outcome"), quoted(outcomeName(outcome.kind))},
+         {QStringLiteral("output"), quoted(outcome.output)},
+         {QStringLiteral("reason"), quoted(converted ? QString() : BatchReport::reasonOf(outcome))},
+         {QStringLiteral("left_out"), quoted(converted ? outcome.reason : QString())},
+         {QStringLiteral("update"), quoted(m_engine.decisionOf(position))}});
 }
 
 void JsonFormatter::warn(const QString &text)

@@ -64,7 +64,8 @@ std::optional<QByteArray> chunkIdentity(QFile &file)
     if (head.size() < 12)
         return std::nullopt;
     const bool riff = head.startsWith("RIFF") || head.startsWith("RF64");
-    const bool aiff = head.startsWith("FORM") && (head.mid(8, 4) == "AIFF" || head.mid(8, 4) == "AIFC");
+    const bool aiff =
+        head.startsWith("FORM") && (head.mid(8, 4) == "AIFF" || head.mid(8, 4) == "AIFC");
     if (!riff && !aiff)
         return std::nullopt;
     const QByteArray wanted = riff ? "data" : "SSND";

@@ -59,8 +59,7 @@ class TestLibraryCopy final : public QObject
                                      SF_FORMAT_FLAC | SF_FORMAT_PCM_16) &&
                tag(album, track,
                    {QStringLiteral("ALBUM=") + album, QStringLiteral("ALBUMARTIST=Art"),
-                    QStringLiteral("TITLE=") + title,
-                    QStringLiteral("TRACKNUMBER=%1").arg(track)});
+                    QStringLiteral("TITLE=") + title, QStringLiteral("TRACKNUMBER=%1").arg(track)});
     }
     bool tag(const QString &album, int track, const QStringList &tags) const
     {
@@ -115,20 +114,26 @@ private slots:
         QTest::addColumn<QString>("said");
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("sameFrames");
-        QTest::newRow("nothing") << "" << "与上次写出时相同，已是最新，跳过 3 个文件"
+        QTest::newRow("nothing") << ""
+                                 << "与上次写出时相同，已是最新，跳过 3 个文件"
                                  << "A/02 Two.mp3" << true;
-        QTest::newRow("settings") << "-V 0" << "2.flac：编码设置变了，已重新编码"
+        QTest::newRow("settings") << "-V 0"
+                                  << "2.flac：编码设置变了，已重新编码"
                                   << "A/02 Two.mp3" << false;
-        QTest::newRow("audio") << "audio" << "2.flac：声音变了，已重新编码" << "A/02 Two.mp3"
-                               << false;
-        QTest::newRow("tags only") << "GENRE=Jazz" << "2.flac：只有标签变了，已改写标签（未重新编码）"
+        QTest::newRow("audio") << "audio"
+                               << "2.flac：声音变了，已重新编码"
+                               << "A/02 Two.mp3" << false;
+        QTest::newRow("tags only") << "GENRE=Jazz"
+                                   << "2.flac：只有标签变了，已改写标签（未重新编码）"
                                    << "A/02 Two.mp3" << true;
-        QTest::newRow("rename by pattern")
-            << "TITLE=Deux" << "2.flac：只有标签变了，已改写标签（未重新编码）" << "A/02 Deux.mp3"
-            << true;
-        QTest::newRow("no record") << "no record" << "已是最新，跳过 3 个文件" << "A/02 Two.mp3"
-                                   << true;
-        QTest::newRow("damaged record") << "damaged record" << "已是最新，跳过 3 个文件"
+        QTest::newRow("rename by pattern") << "TITLE=Deux"
+                                           << "2.flac：只有标签变了，已改写标签（未重新编码）"
+                                           << "A/02 Deux.mp3" << true;
+        QTest::newRow("no record") << "no record"
+                                   << "已是最新，跳过 3 个文件"
+                                   << "A/02 Two.mp3" << true;
+        QTest::newRow("damaged record") << "damaged record"
+                                        << "已是最新，跳过 3 个文件"
                                         << "A/02 Two.mp3" << true;
     }
     void update()
@@ -160,9 +165,10 @@ private slots:
         QCOMPARE(framesOf(mp3(name)) == before, sameFrames);
         if (change.startsWith(QLatin1String("TITLE"))) {
             QProcess probe;
-            probe.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"),
-                                                    QStringLiteral("-show_entries"),
-                                                    QStringLiteral("format_tags=title"), mp3(name)});
+            probe.start(QStringLiteral("ffprobe"),
+                        {QStringLiteral("-v"), QStringLiteral("error"),
+                         QStringLiteral("-show_entries"), QStringLiteral("format_tags=title"),
+                         mp3(name)});
             QVERIFY(probe.waitForFinished(30000));
             QVERIFY(probe.readAllStandardOutput().contains("title=Deux"));
         }
@@ -188,14 +194,16 @@ private slots:
         QVERIFY(QDir(path("lib/B")).removeRecursively());
         QVERIFY(flac(QStringLiteral("C"), 1, QStringLiteral("Four")));
 
-        const Ran dry = run({QStringLiteral("-V"), QStringLiteral("2"), QStringLiteral("--dry-run")});
+        const Ran dry =
+            run({QStringLiteral("-V"), QStringLiteral("2"), QStringLiteral("--dry-run")});
         QCOMPARE(dry.code, 0);
         QVERIFY2(dry.out.contains(QStringLiteral("01 Three.mp3：将删除（输入文件已不在）")),
                  qPrintable(dry.out));
         QVERIFY(dry.out.contains(QStringLiteral("01 One.mp3：写出后被改动过，保留未动")));
         QVERIFY(QFile::exists(mp3("B/01 Three.mp3")));
 
-        const Ran pruned = run({QStringLiteral("-V"), QStringLiteral("2"), QStringLiteral("--prune")});
+        const Ran pruned =
+            run({QStringLiteral("-V"), QStringLiteral("2"), QStringLiteral("--prune")});
         QCOMPARE(pruned.code, 0);
         QVERIFY(pruned.out.contains(QStringLiteral("01 Three.mp3：已删除（输入文件已不在）")));
         QVERIFY(!QFile::exists(mp3("B/01 Three.mp3")));
@@ -205,7 +213,8 @@ private slots:
         QVERIFY(QFile::exists(mp3("C/01 Four.mp3")));
         // A folder it made and emptied goes; B still holds the user's file.
         QVERIFY(QFile::remove(mine));
-        QVERIFY(run({QStringLiteral("-V"), QStringLiteral("2"), QStringLiteral("--prune")}).code == 0);
+        QVERIFY(run({QStringLiteral("-V"), QStringLiteral("2"), QStringLiteral("--prune")}).code ==
+                0);
         QVERIFY(!QFileInfo::exists(mp3("B")));
         // Without an output folder there is nothing to prune.
         QProcess p;
@@ -220,15 +229,16 @@ private slots:
     void progressJson()
     {
         QVERIFY(tag(QStringLiteral("A"), 1, {QStringLiteral("TITLE=Uno")}));
-        const Ran ran = run({QStringLiteral("-V"), QStringLiteral("0"), QStringLiteral("--progress"),
-                             QStringLiteral("json")});
+        const Ran ran = run({QStringLiteral("-V"), QStringLiteral("0"),
+                             QStringLiteral("--progress"), QStringLiteral("json")});
         QCOMPARE(ran.code, 0);
         const QStringList lines = ran.out.split(u'\n', Qt::SkipEmptyParts);
         QHash<int, QString> last; // per file, its last event
         const QHash<QString, QStringList> before = {
             {QStringLiteral("start"), {QString()}},
             {QStringLiteral("progress"), {QStringLiteral("start"), QStringLiteral("progress")}},
-            {QStringLiteral("end"), {QString(), QStringLiteral("start"), QStringLiteral("progress")}}};
+            {QStringLiteral("end"),
+             {QString(), QStringLiteral("start"), QStringLiteral("progress")}}};
         for (const QString &line : lines) {
             QJsonParseError error;
             const QJsonObject event = QJsonDocument::fromJson(line.toUtf8(), &error).object();
