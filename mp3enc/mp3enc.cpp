@@ -364,6 +364,8 @@ QList<rt::MemberInfo> Mp3Enc::members() const
                "Rewrite the tags of an MP3 made from the input as the input's tags now give them "
                "(with tags over them), without encoding, under a new name if given; returns "
                "why not, or an empty text"),
+        member(IdFrontCover, "FrontCover", Method, {QStringLiteral("InputFile")},
+               "The front cover the input carries, as its bytes; empty when it has none"),
         member(IdEncoderVersion, "EncoderVersion", Property, {},
                "The version of the MP3 encoder library, as its MP3s depend on it"),
         member(IdTags, "Tags", Method, {QStringLiteral("InputFile")},
@@ -450,7 +452,7 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
     static const QHash<rt::DispId, qsizetype> Arguments = {
         {IdEncode, 0},   {IdStop, 0},       {IdOpen, 2},     {IdGetFrameCount, 0},
         {IdPrefetch, 2}, {IdTags, 1},       {IdOpenPart, 5}, {IdPrefetchPart, 5},
-        {IdCueSheet, 1}, {IdAudioLength, 1}, {IdRetag, 4}};
+        {IdCueSheet, 1}, {IdAudioLength, 1}, {IdRetag, 4}, {IdFrontCover, 1}};
     const auto known = Arguments.constFind(id);
     if (known == Arguments.constEnd())
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个方法"));
@@ -482,6 +484,8 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
         return AudioLength(toText(args[0]));
     case IdTags:
         return Tags(toText(args[0]));
+    case IdFrontCover:
+        return FrontCover(toText(args[0]));
     case IdRetag:
         return Retag(toText(args[0]), toText(args[1]), toText(args[2]), args[3].toMap());
     default:
@@ -786,6 +790,13 @@ QVariantMap Mp3Enc::Tags(const QString &inputFile) const
         {QStringLiteral("album"), tags.album}, {QStringLiteral("albumartist"), tags.albumArtist},
         {QStringLiteral("date"), tags.date},   {QStringLiteral("track"), tags.track},
         {QStringLiteral("disc"), tags.disc},   {QStringLiteral("genre"), tags.genre}};
+}
+
+QByteArray Mp3Enc::FrontCover(const QString &inputFile) const
+{
+    // The picture the MP3 carries, when the input calls it its front cover.
+    const AudioTags tags = readAudioTags(*openInput(inputFile));
+    return tags.cover.front ? tags.cover.data : QByteArray();
 }
 
 QString Mp3Enc::Retag(const QString &inputFile, const QString &mp3File,

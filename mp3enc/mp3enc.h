@@ -74,6 +74,7 @@ public:
         IdAudioLength = 34,
         IdRetag = 35,
         IdEncoderVersion = 36,
+        IdFrontCover = 37,
     };
     // RateMode: how BitRate and VbrQuality are used, as the lame command's -b, -V and --abr.
     enum : int
@@ -127,6 +128,8 @@ public:
     // The MP3 `mp3File` made from `inputFile` given the input's tags as they are now (with
     // `tags` over them), without encoding it again, and put under `newMp3File` when that is
     // another name (which must be free). "" when done, else why not, in the user's words.
+    // The front cover the input carries, as its bytes (JPEG or PNG); empty when none.
+    QByteArray FrontCover(const QString &inputFile) const;
     QString Retag(const QString &inputFile, const QString &mp3File, const QString &newMp3File,
                   const QVariantMap &tags) const;
 

@@ -27,6 +27,8 @@ const QString Pattern = QStringLiteral("pattern");
 const QString Prune = QStringLiteral("prune");
 const QString DryRun = QStringLiteral("dry-run");
 const QString Progress = QStringLiteral("progress");
+const QString CoverFile = QStringLiteral("cover-file");
+const QString CoverSize = QStringLiteral("cover-size");
 
 // --existing's words, as the rules they name.
 const std::pair<const char *, ExistingRule> ExistingRules[] = {
@@ -88,6 +90,12 @@ void addOptions(QCommandLineParser &parser)
         {Prune, QStringLiteral("转换后删除输出目录中本程序写出、而输入文件已不在或现在得出另一个名字"
                                "的MP3；写出后被改动过的保留（用于 --convert 和 -o）")},
         {DryRun, QStringLiteral("与 --prune 一起：只列出要删除的文件，不删除")},
+        {CoverFile,
+         QStringLiteral("在每张专辑的MP3旁写出封面，如 folder.jpg：输入旁的 cover/folder/front 图片，"
+                        "否则输入内嵌的封面；扩展名按图片的真实类型（用于 --convert 和 -o）"),
+         QStringLiteral("NAME")},
+        {CoverSize, QStringLiteral("与 --cover-file 一起：宽或高超过 PX 的封面按比例缩小到 PX"),
+         QStringLiteral("PX")},
         {Progress,
          QStringLiteral("text 给人看（默认）；json 在标准输出上每行一个JSON对象（用于 --convert）"),
          QStringLiteral("FORMAT")},
@@ -162,6 +170,10 @@ QString optionProblem(const OptionsProblem &problem, const QCommandLineParser &p
         return QStringLiteral("-p 需要 -o：") + problem.reason;
     case Setting::PruneWithoutFolder:
         return QStringLiteral("--prune 和 --dry-run 需要 -o：") + problem.reason;
+    case Setting::CoverFile:
+        return QStringLiteral("--cover-file ") + problem.reason + instead(CoverFile);
+    case Setting::CoverSize:
+        return QStringLiteral("--cover-size ") + problem.reason + instead(CoverSize);
     case Setting::Pattern:
         break;
     }
@@ -198,6 +210,9 @@ std::optional<BatchOptions> convertOptions(BatchOptions options, const QCommandL
     options.pattern = parser.value(Pattern);
     options.prune = parser.isSet(Prune) || parser.isSet(DryRun);
     options.dryRun = parser.isSet(DryRun);
+    options.coverFile = parser.value(CoverFile);
+    if (parser.isSet(CoverSize))
+        options.coverSize = numberOf(parser.value(CoverSize));
     return options;
 }
 
@@ -236,7 +251,7 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &workin
     line.paths = parser.positionalArguments();
     if (!parser.isSet(Convert)) {
         for (const QString &option :
-             {BitRate, Vbr, Abr, OutputDir, Quiet, Existing, Pattern, Prune, DryRun, Progress}) {
+             {BitRate, Vbr, Abr, OutputDir, Quiet, Existing, Pattern, Prune, DryRun, Progress, CoverFile, CoverSize}) {
             if (parser.isSet(option))
                 return usageError(QStringLiteral("-b、-V、--abr、-o、-p、--existing 和 -q 只能与 "
                                                  "--convert 一起使用，例如 batchmp3 --convert -V 2 "
@@ -285,7 +300,7 @@ bool WithoutWindow(int argc, char **argv)
         // a window (there may be no display to show one on).
         for (const char *option : {"--bitrate", "--vbr", "--abr", "--output-dir", "--quiet",
                                    "--existing", "--pattern", "--prune", "--dry-run",
-                                   "--progress"}) {
+                                   "--progress", "--cover-file", "--cover-size"}) {
             const std::size_t n = std::strlen(option);
             if (std::strncmp(a, option, n) == 0 && (a[n] == '\0' || a[n] == '='))
                 return true;

@@ -1,6 +1,7 @@
 #include "converter/app/convertmode.h"
 
 #include "converter/app/commandline.h"
+#include "converter/app/coverscale.h"
 #include "converter/app/qttranslations.h"
 #include "converter/app/quitsignals.h"
 #include "converter/batch/batchengine.h"
@@ -92,6 +93,7 @@ int RunWithoutWindow(int argc, char **argv)
     }
     // Each setting is what the user asked for: one the encoder refuses ends the run.
     BatchEngine engine(&mp3);
+    engine.setCoverScaler(ScaleCover);
     if (const QList<SettingFailure> refused = engine.setOptions(line.options); !refused.isEmpty()) {
         QStringList said;
         for (const SettingFailure &failure : refused)

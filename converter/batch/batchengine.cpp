@@ -1,10 +1,12 @@
 #include "converter/batch/batchengine.h"
 
 #include "converter/batch/albumimages.h"
+#include "converter/batch/coverfiles.h"
 #include "runtime/comerror.h"
 #include "runtime/componenthost.h"
 #include "runtime/filename.h"
 
+#include <QFileInfo>
 #include <exception>
 #include <utility>
 
@@ -94,6 +96,8 @@ void BatchEngine::start(const FoundFiles &found, const QStringList &problems)
     m_written.clear();
     m_reserved.clear();
     m_tags.clear();
+    m_placed.clear();
+    m_covers.clear();
     m_pending.clear();
     m_position = -1;
     m_running = true;
@@ -142,6 +146,7 @@ bool BatchEngine::startFile(int position)
         if (!choice.skipped.isEmpty()) {
             m_written.add(choice.standing, BatchOutputs::Claim::Kept); // a later file has no claim
             m_record.claimed(choice.standing);
+            m_placed.append({position, choice.standing});
             end(position, {FileOutcome::Skipped, {}, choice.skipped});
             return false;
         }
@@ -189,6 +194,7 @@ bool BatchEngine::settledByRecord(int position)
     const QString standing = m_options.outputFolder.value_or(QString()) + decision.entry.path;
     m_written.add(standing, BatchOutputs::Claim::Kept);
     m_record.claimed(standing);
+    m_placed.append({position, standing});
     end(position, {FileOutcome::Skipped, {}, decision.why});
     return true;
 }
@@ -217,6 +223,7 @@ void BatchEngine::retag(int position, const UpdateDecision &decision)
 void BatchEngine::converted(int position, const QString &placed)
 {
     m_written.add(placed);
+    m_placed.append({position, placed});
     namepattern::Tags tags;
     try {
         tags = tagsOf(position);
@@ -248,6 +255,83 @@ void BatchEngine::pruneOutputs()
             break;
         }
     }
+}
+
+void BatchEngine::writeCovers()
+{
+    if (m_options.coverFile.isEmpty())
+        return;
+    // An album is the tracks of one image, else the files of one input folder; it gets one
+    // cover in each folder its MP3s went to, from its first file.
+    QSet<QString> done;
+    for (const auto &[position, mp3] : std::as_const(m_placed)) {
+        const BatchFile &file = m_files[position];
+        const QString album = file.isTrack() ? file.input : QFileInfo(file.input).path();
+        const QString folder = QFileInfo(mp3).path();
+        if (const QString key = album + u'\n' + folder; !done.contains(key)) {
+            done.insert(key);
+            writeCover(position, folder);
+        }
+    }
+}
+
+void BatchEngine::writeCover(int position, const QString &folder)
+{
+    const BatchFile &file = m_files[position];
+    QString source = CoverBeside(QFileInfo(file.input).path());
+    QString why;
+    QByteArray data;
+    if (!source.isEmpty()) {
+        data = ReadPicture(source, 16 << 20, &why);
+    } else {
+        source = file.input;
+        try {
+            data = m_mp3.frontCover(file.input);
+        } catch (const std::exception &error) {
+            why = rt::reasonOf(error);
+        }
+        if (data.isEmpty() && why.isEmpty())
+            return; // the album has no cover
+    }
+    const QString type = PictureType(data);
+    if (why.isEmpty() && type.isEmpty())
+        why = QStringLiteral("封面不是JPEG或PNG图片");
+    const QString target = folder + u'/' + CoverName(m_options.coverFile, type.isEmpty()
+                                                                            ? QStringLiteral("jpg")
+                                                                            : type);
+    const QString shown = rt::displayFileName(target);
+    if (!why.isEmpty()) {
+        m_report.addProblem(shown + QStringLiteral("：未写出封面（") + rt::displayFileName(source) +
+                            QStringLiteral("：") + why + u'）');
+        return;
+    }
+    if (m_covers.contains(target))
+        return; // another album's cover is there already
+    m_covers.insert(target);
+    const QString settings =
+        QStringLiteral("cover %1 %2").arg(m_options.coverFile).arg(m_options.coverSize);
+    const bool standing = QFileInfo::exists(target);
+    const bool keep = standing && (m_options.existing == ExistingRule::Skip ||
+                                   m_options.existing == ExistingRule::Rename ||
+                                   (m_options.existing == ExistingRule::Update &&
+                                    m_record.coverUpToDate(target, source, settings)));
+    if (keep) {
+        m_record.claimed(target);
+        return;
+    }
+    if (m_options.coverSize > 0 && m_scaleCover) {
+        data = m_scaleCover(data, m_options.coverSize, &why);
+        if (data.isEmpty()) {
+            m_report.addProblem(shown + QStringLiteral("：未写出封面（") + why + u'）');
+            return;
+        }
+    }
+    if (const QString failure = WriteCover(target, data); !failure.isEmpty()) {
+        m_record.claimed(target); // what stands there is not ours to prune
+        m_report.addProblem(shown + QStringLiteral("：") + failure);
+        return;
+    }
+    m_record.coverWritten(target, source, settings);
 }
 
 const namepattern::Tags &BatchEngine::tagsOf(int position)
@@ -396,8 +480,10 @@ void BatchEngine::finish(bool interrupted, int signalNumber)
 {
     // Files encoded ahead that the batch passed over are dropped, not left running.
     stopEncoder();
-    if (!interrupted)
+    if (!interrupted) {
+        writeCovers();
         pruneOutputs();
+    }
     m_running = false;
     m_ending = true;
     m_report.end(interrupted, signalNumber);

@@ -13,7 +13,9 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace rt {
@@ -38,6 +40,11 @@ public:
     // others still put).
     QList<SettingFailure> setOptions(const BatchOptions &options);
     const BatchOptions &options() const { return m_options; }
+    // Scales a cover larger than `size` down to it (JPEG or PNG in, the same type out): what
+    // --cover-size uses. Empty with `why` set when the picture cannot be read. Set by a face
+    // that may draw pictures; without one, covers are written as they are.
+    using CoverScaler = std::function<QByteArray(const QByteArray &data, int size, QString *why)>;
+    void setCoverScaler(CoverScaler scaler) { m_scaleCover = std::move(scaler); }
     // The bit rate in force, as the encoder reads it now.
     qint32 bitRateInForce() const;
 
@@ -94,6 +101,9 @@ private:
     void retag(int position, const UpdateDecision &decision);
     void converted(int position, const QString &placed);
     void pruneOutputs();
+    // Beside the MP3s of each album the batch wrote or kept, its cover (--cover-file).
+    void writeCovers();
+    void writeCover(int position, const QString &folder);
     // The input's tags, read once, for names from a pattern; throws when they cannot be read.
     const namepattern::Tags &tagsOf(int position);
     QString encoderFailure() const;
@@ -114,6 +124,9 @@ private:
     QHash<int, namepattern::Tags> m_tags;
     BatchReport m_report;
     RecordKeeper m_record;
+    CoverScaler m_scaleCover;
+    QList<std::pair<int, QString>> m_placed; // each file's MP3 the batch wrote or kept
+    QSet<QString> m_covers;                  // covers put in place or kept by the batch
     bool m_running = false; // files are being judged
     bool m_ending = false;  // the views are being told that the batch finished
     int m_position = -1;

@@ -59,6 +59,18 @@ std::optional<OptionsProblem> CheckOptions(const BatchOptions &options)
     if ((options.prune || options.dryRun) && !folder)
         return OptionsProblem{Setting::PruneWithoutFolder,
                               QStringLiteral("只删除本程序在输出目录中写出的MP3")};
+    if (!options.coverFile.isEmpty() && !folder)
+        return OptionsProblem{Setting::CoverFile, QStringLiteral("封面写在输出目录中MP3的旁边")};
+    if (!options.coverFile.isEmpty() &&
+        (options.coverFile.contains(u'/') || options.coverFile.startsWith(u'.')))
+        return OptionsProblem{Setting::CoverFile,
+                              QStringLiteral("需要一个不以“.”开头、不含“/”的文件名")};
+    if (options.coverSize < 0 || options.coverSize > MaxCoverSize ||
+        (options.coverSize > 0 && options.coverFile.isEmpty()))
+        return OptionsProblem{Setting::CoverSize,
+                              options.coverFile.isEmpty()
+                                  ? QStringLiteral("需要 --cover-file")
+                                  : QStringLiteral("需要 1 到 %1 之间的整数").arg(MaxCoverSize)};
     if (options.pattern.isEmpty())
         return std::nullopt;
     if (!folder)

@@ -22,6 +22,7 @@ inline constexpr int MaxVbrQuality = 9;
 inline constexpr int MinAbrKbps = 8;
 inline constexpr int MaxAbrKbps = 320;
 inline constexpr int MaxThreads = 256;
+inline constexpr int MaxCoverSize = 10000;
 
 // How the bits are spent, as the lame command's -b, -V and --abr. The window offers only a
 // constant rate; the terminal all three.
@@ -64,6 +65,11 @@ struct BatchOptions
     // now gives another name; with dryRun only name them.
     bool prune = false;
     bool dryRun = false;
+    // Beside each album's MP3s, its front cover under this name (the ending fitted to the
+    // picture's type); "" for none. Pictures wider or taller than coverSize are scaled down to
+    // it (0: as they are).
+    QString coverFile;
+    int coverSize = 0;
     bool operator==(const BatchOptions &) const = default;
 };
 
@@ -81,6 +87,8 @@ struct OptionsProblem
         PatternWithoutFolder,
         Pattern,
         PruneWithoutFolder,
+        CoverFile,
+        CoverSize,
     };
     Setting setting;
     QString reason;

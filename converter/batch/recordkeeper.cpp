@@ -96,3 +96,32 @@ QList<PruneStep> RecordKeeper::prune()
         return {};
     return Prune(m_record, m_claimed, m_options.dryRun);
 }
+
+bool RecordKeeper::coverUpToDate(const QString &path, const QString &source,
+                                 const QString &settings) const
+{
+    const FileState now = InputState(source);
+    if (const QString relative = m_record.relative(path); m_record.isOpen() && !relative.isEmpty()) {
+        if (const auto entry = m_record.entryAt(relative); entry && entry->kind == RecordEntry::Cover)
+            return StillAsWritten(m_record, *entry, false) && entry->input == source &&
+                   entry->inputState.sameData(now) && entry->settings == settings;
+    }
+    const FileState standing = FileState::of(path);
+    return standing.exists && now.exists && standing.modified >= now.modified;
+}
+
+void RecordKeeper::coverWritten(const QString &path, const QString &source,
+                                const QString &settings)
+{
+    const QString relative = m_record.relative(path);
+    if (!m_record.isOpen() || relative.isEmpty())
+        return;
+    m_claimed.insert(relative);
+    RecordEntry entry;
+    entry.path = relative;
+    entry.kind = RecordEntry::Cover;
+    entry.input = source;
+    entry.inputState = InputState(source);
+    entry.settings = settings;
+    m_record.put(entry);
+}

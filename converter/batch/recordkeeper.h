@@ -33,6 +33,13 @@ public:
     // `output` stands as it was, claimed by this batch: never pruned by it.
     void claimed(const QString &output);
     QList<PruneStep> prune();
+    // Whether the cover at `path` (absolute) stands as this batch would write it from `source`
+    // by `settings`: by the record, else (a cover it does not hold) by being no older than
+    // `source`.
+    bool coverUpToDate(const QString &path, const QString &source, const QString &settings) const;
+    // The cover at `path` was put in place from `source` (a picture file, or the input whose
+    // embedded picture it is) by `settings`.
+    void coverWritten(const QString &path, const QString &source, const QString &settings);
 
 private:
     RecordEntry entryFor(const BatchFile &file, const QString &relative,

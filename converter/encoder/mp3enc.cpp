@@ -126,6 +126,11 @@ QString Binding::retag(const QString &inputFile, const QString &mp3File,
     return control()->invoke(Retag, {inputFile, mp3File, newMp3File, tags}).toString();
 }
 
+QByteArray Binding::frontCover(const QString &inputFile) const
+{
+    return control()->invoke(FrontCover, {inputFile}).toByteArray();
+}
+
 QString Binding::encoderVersion() const
 {
     return control()->getProperty(EncoderVersion).toString();

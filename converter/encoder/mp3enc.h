@@ -51,6 +51,7 @@ inline constexpr rt::DispId EmbeddedCueSheet = 33;
 inline constexpr rt::DispId AudioLength = 34;
 inline constexpr rt::DispId Retag = 35;
 inline constexpr rt::DispId EncoderVersion = 36;
+inline constexpr rt::DispId FrontCover = 37;
 
 // Events.
 inline constexpr rt::DispId ActFrame = 1;
@@ -102,6 +103,9 @@ public:
     // why not.
     QString retag(const QString &inputFile, const QString &mp3File, const QString &newMp3File,
                   const QVariantMap &tags) const;
+    // The front cover the input carries (JPEG or PNG bytes); empty when none. Throws when the
+    // file cannot be read.
+    QByteArray frontCover(const QString &inputFile) const;
     // The encoder library's version, which the MP3s it writes depend on.
     QString encoderVersion() const;
 
