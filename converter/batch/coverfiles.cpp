@@ -70,7 +70,8 @@ QString WriteCover(const QString &path, const QByteArray &data)
     if (::lstat(target.constData(), &st) == 0) {
         if (!S_ISREG(st.st_mode))
             return QStringLiteral("同名的不是普通文件，保留未动");
-        if (::access(target.constData(), W_OK) != 0)
+        // No write bit at all protects it even from one who may write anything (as for MP3s).
+        if ((st.st_mode & 0222) == 0 || ::access(target.constData(), W_OK) != 0)
             return QStringLiteral("同名的文件受写保护，保留未动");
     }
     QByteArray temporary = target;

@@ -38,6 +38,28 @@ QByteArray framesOf(const QString &mp3)
     return bytes.mid(size, bytes.size() - size - 128);
 }
 
+// A picture of `width` by `height` at `file` (its type by the name's ending), made by ffmpeg.
+bool picture(const QString &file, int width, int height)
+{
+    return QProcess::execute(QStringLiteral("ffmpeg"),
+                             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
+                              QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                              QStringLiteral("testsrc=size=%1x%2").arg(width).arg(height),
+                              QStringLiteral("-frames:v"), QStringLiteral("1"), file}) == 0;
+}
+
+// "codec width height" of a picture, as ffprobe reads it.
+QString probed(const QString &file)
+{
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=codec_name,width,height"), QStringLiteral("-of"),
+                 QStringLiteral("csv=p=0"), file});
+    probe.waitForFinished(30000);
+    return QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
+}
+
 } // namespace
 
 class TestLibraryCopy final : public QObject
@@ -222,6 +244,71 @@ private slots:
                 {QStringLiteral("--convert"), QStringLiteral("--prune"), path("lib")});
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), 2);
+    }
+
+    // Album A's cover beside its MP3s: from a picture beside the input or the embedded one,
+    // named by its type, scaled; one standing write-protected is left and named; pruned with
+    // the album.
+    void covers_data()
+    {
+        QTest::addColumn<QString>("source"); // beside lib/A, or "" for embedded in each FLAC
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("probe");
+        QTest::addColumn<bool>("protect");
+        QTest::newRow("beside") << "Front.JPG" << "" << "folder.jpg" << "mjpeg,800,600" << false;
+        QTest::newRow("embedded") << "" << "" << "folder.png" << "png,800,600" << false;
+        QTest::newRow("scaled") << "cover.png" << "200" << "folder.png" << "png,200,150" << false;
+        QTest::newRow("protected") << "cover.jpg" << "" << "folder.jpg" << "" << true;
+    }
+    void covers()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, size);
+        QFETCH(QString, written);
+        QFETCH(QString, probe);
+        QFETCH(bool, protect);
+        if (source.isEmpty()) {
+            const QString png = path("embedded.png");
+            QVERIFY(picture(png, 800, 600));
+            for (const QString &flac : {path("lib/A/1.flac"), path("lib/A/2.flac")})
+                QVERIFY(QProcess::execute(QStringLiteral("metaflac"),
+                                          {QStringLiteral("--import-picture-from=") + png, flac}) ==
+                        0);
+        } else {
+            QVERIFY(picture(path("lib/A/") + source, 800, 600));
+        }
+        const QString cover = mp3(QStringLiteral("A/") + written);
+        if (protect) {
+            QFile mine(cover);
+            QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
+            mine.close();
+            QVERIFY(mine.setPermissions(QFileDevice::ReadOwner));
+            // Older than its source, so update would replace it.
+            QVERIFY(mine.open(QIODevice::ReadOnly) &&
+                    mine.setFileTime(QDateTime::currentDateTime().addDays(-1),
+                                     QFileDevice::FileModificationTime));
+        }
+        QStringList extra{QStringLiteral("-V"), QStringLiteral("2"), QStringLiteral("--cover-file"),
+                          QStringLiteral("folder.jpg")};
+        if (!size.isEmpty())
+            extra << QStringLiteral("--cover-size") << size;
+        const Ran ran = run(extra);
+        if (protect) {
+            QCOMPARE(ran.code, 1); // a problem of the batch, as one the summary names
+            QVERIFY2(ran.out.contains(QStringLiteral("folder.jpg：同名的文件受写保护，保留未动")),
+                     qPrintable(ran.out));
+            QCOMPARE(readAll(cover), QByteArray("mine"));
+            return;
+        }
+        QCOMPARE(ran.code, 0);
+        QCOMPARE(probed(cover), probe);
+        QVERIFY(!QFileInfo::exists(mp3("B/") + written)); // B has no cover of its own
+        QCOMPARE(QDir(mp3("A")).entryList(QDir::Files).size(), 3);
+        // Kept in step: the album gone, --prune takes its cover and its folder with it.
+        QVERIFY(QDir(path("lib/A")).removeRecursively());
+        QCOMPARE(run(extra << QStringLiteral("--prune")).code, 0);
+        QVERIFY(!QFileInfo::exists(mp3("A")));
     }
 
     // Every line is one JSON object; each file's events come start, progress, end; the
