@@ -170,6 +170,8 @@ QString optionProblem(const OptionsProblem &problem, const QCommandLineParser &p
         return QStringLiteral("-p 需要 -o：") + problem.reason;
     case Setting::PruneWithoutFolder:
         return QStringLiteral("--prune 和 --dry-run 需要 -o：") + problem.reason;
+    case Setting::CoverWithoutFolder:
+        return QStringLiteral("--cover-file 需要 -o：") + problem.reason;
     case Setting::CoverFile:
         return QStringLiteral("--cover-file ") + problem.reason + instead(CoverFile);
     case Setting::CoverSize:

@@ -60,7 +60,8 @@ std::optional<OptionsProblem> CheckOptions(const BatchOptions &options)
         return OptionsProblem{Setting::PruneWithoutFolder,
                               QStringLiteral("只删除本程序在输出目录中写出的MP3")};
     if (!options.coverFile.isEmpty() && !folder)
-        return OptionsProblem{Setting::CoverFile, QStringLiteral("封面写在输出目录中MP3的旁边")};
+        return OptionsProblem{Setting::CoverWithoutFolder,
+                              QStringLiteral("封面写在输出目录中MP3的旁边")};
     if (!options.coverFile.isEmpty() &&
         (options.coverFile.contains(u'/') || options.coverFile.startsWith(u'.')))
         return OptionsProblem{Setting::CoverFile,

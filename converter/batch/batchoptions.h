@@ -87,6 +87,7 @@ struct OptionsProblem
         PatternWithoutFolder,
         Pattern,
         PruneWithoutFolder,
+        CoverWithoutFolder,
         CoverFile,
         CoverSize,
     };
