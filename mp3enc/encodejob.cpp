@@ -33,6 +33,9 @@ namespace {
 constexpr std::int64_t MaxShortfall = 8192;
 
 // The fields given over the input's own: a track's, from its album's cue sheet.
+
+} // namespace
+
 AudioTags withTags(AudioTags tags, const QVariantMap &given)
 {
     const std::pair<const char *, QString AudioTags::*> fields[] = {
@@ -48,8 +51,6 @@ AudioTags withTags(AudioTags tags, const QVariantMap &given)
     }
     return tags;
 }
-
-} // namespace
 
 EncodeResult writeFailedResult(const TempOutput &out)
 {

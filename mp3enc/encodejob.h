@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mp3enc/audiotags.h"
 #include "mp3enc/lameencoder.h"
 #include "mp3enc/segmentplan.h"
 #include "mp3enc/sndfilereader.h"
@@ -36,6 +37,9 @@ EncodeResult writeFailedResult(const TempOutput &out);
 // Whether the file open on `descriptor` is as `before` describes it: the same file, neither
 // written to nor changed since (size, modification and change time).
 bool sameFileState(const struct stat &before, int descriptor);
+
+// The input's tags with the fields `given` sets over them (a track's, from its cue sheet).
+AudioTags withTags(AudioTags tags, const QVariantMap &given);
 
 // One opened input/output pair, encoded block by block so memory does not grow with the file.
 // Runs on the worker thread; knows nothing of threads or events.

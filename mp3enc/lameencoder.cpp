@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <lame/lame.h>
 
+QString LameEncoder::version()
+{
+    return QString::fromLatin1(get_lame_version());
+}
+
 LameEncoder::LameEncoder() : m_lame(lame_init())
 {}
 

@@ -11,6 +11,8 @@ struct lame_global_struct;
 class LameEncoder
 {
 public:
+    // The library's version ("3.100"): the same input gives the same MP3 only with the same.
+    static QString version();
     // How the bits are spent: as the lame command's "-b N", "-V N" and "--abr N".
     enum class Mode
     {

@@ -3,7 +3,10 @@
 #include "mp3enc/audiotags.h"
 #include "mp3enc/cuesheetblock.h"
 #include "mp3enc/encodejob.h"
+#include "mp3enc/id3tag.h"
+#include "mp3enc/lameencoder.h"
 #include "mp3enc/reasons.h"
+#include "mp3enc/retag.h"
 #include "mp3enc/stopsignal.h"
 #include "mp3enc/tempoutput.h"
 #include "runtime/comerror.h"
@@ -297,7 +300,8 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         info.name = QLatin1String(name);
         info.kind = kind;
         info.canGet = kind == rt::MemberKind::Property;
-        info.canPut = info.canGet && id != IdLastError && id != IdLastNotice && id != IdLastOutput;
+        info.canPut = info.canGet && id != IdLastError && id != IdLastNotice && id != IdLastOutput &&
+                      id != IdEncoderVersion;
         info.parameters = std::move(parameters);
         info.help = QLatin1String(help);
         return info;
@@ -354,6 +358,16 @@ QList<rt::MemberInfo> Mp3Enc::members() const
                "written out as text); empty when it has none"),
         member(IdAudioLength, "AudioLength", Method, {QStringLiteral("InputFile")},
                "The input's sample rate and length in frames"),
+        member(IdRetag, "Retag", Method,
+               {QStringLiteral("InputFile"), QStringLiteral("Mp3File"),
+                QStringLiteral("NewMp3File"), QStringLiteral("Tags")},
+               "Rewrite the tags of an MP3 made from the input as the input's tags now give them "
+               "(with tags over them), without encoding, under a new name if given; returns "
+               "why not, or an empty text"),
+        member(IdFrontCover, "FrontCover", Method, {QStringLiteral("InputFile")},
+               "The front cover the input carries, as its bytes; empty when it has none"),
+        member(IdEncoderVersion, "EncoderVersion", Property, {},
+               "The version of the MP3 encoder library, as its MP3s depend on it"),
         member(IdTags, "Tags", Method, {QStringLiteral("InputFile")},
                "The tags an input's MP3 would carry, by field: title, artist, album, "
                "albumartist, date, track, disc, genre"),
@@ -391,6 +405,8 @@ QVariant Mp3Enc::getProperty(rt::DispId id)
         return m_lastNotice;
     case IdIfExists:
         return m_ifExists;
+    case IdEncoderVersion:
+        return LameEncoder::version();
     case IdLastOutput: {
         std::lock_guard lock(m_placedMutex);
         return m_placed;
@@ -436,7 +452,7 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
     static const QHash<rt::DispId, qsizetype> Arguments = {
         {IdEncode, 0},   {IdStop, 0},       {IdOpen, 2},     {IdGetFrameCount, 0},
         {IdPrefetch, 2}, {IdTags, 1},       {IdOpenPart, 5}, {IdPrefetchPart, 5},
-        {IdCueSheet, 1}, {IdAudioLength, 1}};
+        {IdCueSheet, 1}, {IdAudioLength, 1}, {IdRetag, 4}, {IdFrontCover, 1}};
     const auto known = Arguments.constFind(id);
     if (known == Arguments.constEnd())
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个方法"));
@@ -468,6 +484,10 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
         return AudioLength(toText(args[0]));
     case IdTags:
         return Tags(toText(args[0]));
+    case IdFrontCover:
+        return FrontCover(toText(args[0]));
+    case IdRetag:
+        return Retag(toText(args[0]), toText(args[1]), toText(args[2]), args[3].toMap());
     default:
         return GetFrameCount();
     }
@@ -770,6 +790,26 @@ QVariantMap Mp3Enc::Tags(const QString &inputFile) const
         {QStringLiteral("album"), tags.album}, {QStringLiteral("albumartist"), tags.albumArtist},
         {QStringLiteral("date"), tags.date},   {QStringLiteral("track"), tags.track},
         {QStringLiteral("disc"), tags.disc},   {QStringLiteral("genre"), tags.genre}};
+}
+
+QByteArray Mp3Enc::FrontCover(const QString &inputFile) const
+{
+    // The picture the MP3 carries, when the input calls it its front cover.
+    const AudioTags tags = readAudioTags(*openInput(inputFile));
+    return tags.cover.front ? tags.cover.data : QByteArray();
+}
+
+QString Mp3Enc::Retag(const QString &inputFile, const QString &mp3File,
+                      const QString &newMp3File, const QVariantMap &tags) const
+{
+    const Id3Tags id3 = renderId3Tags(withTags(readAudioTags(*openInput(inputFile)), tags));
+    const int error = ReplaceId3Tags(mp3File, id3.v2, id3.v1,
+                                     newMp3File == mp3File ? QString() : newMp3File);
+    if (error == EEXIST)
+        return QStringLiteral("MP3在改写标签时已被改动，或新名字已有文件：保留未动");
+    if (error == EACCES) // as an encode refuses it
+        return reasons::Protected;
+    return error == 0 ? QString() : reasons::outputFailed(QStringLiteral("改写MP3的标签"), error);
 }
 
 EncodeSettings Mp3Enc::settings() const

@@ -72,6 +72,9 @@ public:
         IdPrefetchPart = 32,
         IdCueSheet = 33,
         IdAudioLength = 34,
+        IdRetag = 35,
+        IdEncoderVersion = 36,
+        IdFrontCover = 37,
     };
     // RateMode: how BitRate and VbrQuality are used, as the lame command's -b, -V and --abr.
     enum : int
@@ -122,6 +125,13 @@ public:
     QString EmbeddedCueSheet(const QString &inputFile) const;
     // The input's sample rate and length in frames.
     QVariantList AudioLength(const QString &inputFile) const;
+    // The MP3 `mp3File` made from `inputFile` given the input's tags as they are now (with
+    // `tags` over them), without encoding it again, and put under `newMp3File` when that is
+    // another name (which must be free). "" when done, else why not, in the user's words.
+    // The front cover the input carries, as its bytes (JPEG or PNG); empty when none.
+    QByteArray FrontCover(const QString &inputFile) const;
+    QString Retag(const QString &inputFile, const QString &mp3File, const QString &newMp3File,
+                  const QVariantMap &tags) const;
 
 private:
     friend class EventPump;

@@ -6,6 +6,8 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
     libsndfile1-dev libmp3lame-dev libtag1-dev libuchardet-dev
+    # the record of each output folder: SQLite through Qt SQL
+    libqt6sql6-sqlite
     fonts-wqy-microhei
     # Qt's own dialog and button texts in Chinese
     qt6-translations-l10n

@@ -24,6 +24,11 @@ const QString Threads = QStringLiteral("threads");
 const QString Quiet = QStringLiteral("quiet");
 const QString Existing = QStringLiteral("existing");
 const QString Pattern = QStringLiteral("pattern");
+const QString Prune = QStringLiteral("prune");
+const QString DryRun = QStringLiteral("dry-run");
+const QString Progress = QStringLiteral("progress");
+const QString CoverFile = QStringLiteral("cover-file");
+const QString CoverSize = QStringLiteral("cover-size");
 
 // --existing's words, as the rules they name.
 const std::pair<const char *, ExistingRule> ExistingRules[] = {
@@ -82,6 +87,18 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("已有同名MP3时：overwrite 替换（默认）、skip 保留、rename 另存为"
                         "“名字 (1).mp3”、update 只在MP3比输入旧时替换（用于 --convert）"),
          QStringLiteral("RULE")},
+        {Prune, QStringLiteral("转换后删除输出目录中本程序写出、而输入文件已不在或现在得出另一个名字"
+                               "的MP3；写出后被改动过的保留（用于 --convert 和 -o）")},
+        {DryRun, QStringLiteral("与 --prune 一起：只列出要删除的文件，不删除")},
+        {CoverFile,
+         QStringLiteral("在每张专辑的MP3旁写出封面，如 folder.jpg：输入旁的 cover/folder/front 图片，"
+                        "否则输入内嵌的封面；扩展名按图片的真实类型（用于 --convert 和 -o）"),
+         QStringLiteral("NAME")},
+        {CoverSize, QStringLiteral("与 --cover-file 一起：宽或高超过 PX 的封面按比例缩小到 PX"),
+         QStringLiteral("PX")},
+        {Progress,
+         QStringLiteral("text 给人看（默认）；json 在标准输出上每行一个JSON对象（用于 --convert）"),
+         QStringLiteral("FORMAT")},
         {{QStringLiteral("q"), Quiet},
          QStringLiteral("不显示进度；只在有文件未转换或有内容没有放进MP3时把总结写到标准错误"
                         "（用于 --convert）")},
@@ -151,6 +168,14 @@ QString optionProblem(const OptionsProblem &problem, const QCommandLineParser &p
             .arg(problem.reason, rt::displayFileName(parser.value(OutputDir)));
     case Setting::PatternWithoutFolder:
         return QStringLiteral("-p 需要 -o：") + problem.reason;
+    case Setting::PruneWithoutFolder:
+        return QStringLiteral("--prune 和 --dry-run 需要 -o：") + problem.reason;
+    case Setting::CoverWithoutFolder:
+        return QStringLiteral("--cover-file 需要 -o：") + problem.reason;
+    case Setting::CoverFile:
+        return QStringLiteral("--cover-file ") + problem.reason + instead(CoverFile);
+    case Setting::CoverSize:
+        return QStringLiteral("--cover-size ") + problem.reason + instead(CoverSize);
     case Setting::Pattern:
         break;
     }
@@ -185,6 +210,11 @@ std::optional<BatchOptions> convertOptions(BatchOptions options, const QCommandL
         options.existing = rule->second;
     }
     options.pattern = parser.value(Pattern);
+    options.prune = parser.isSet(Prune) || parser.isSet(DryRun);
+    options.dryRun = parser.isSet(DryRun);
+    options.coverFile = parser.value(CoverFile);
+    if (parser.isSet(CoverSize))
+        options.coverSize = numberOf(parser.value(CoverSize));
     return options;
 }
 
@@ -222,7 +252,8 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &workin
         line.options.threads = numberOf(parser.value(Threads));
     line.paths = parser.positionalArguments();
     if (!parser.isSet(Convert)) {
-        for (const QString &option : {BitRate, Vbr, Abr, OutputDir, Quiet, Existing, Pattern}) {
+        for (const QString &option :
+             {BitRate, Vbr, Abr, OutputDir, Quiet, Existing, Pattern, Prune, DryRun, Progress, CoverFile, CoverSize}) {
             if (parser.isSet(option))
                 return usageError(QStringLiteral("-b、-V、--abr、-o、-p、--existing 和 -q 只能与 "
                                                  "--convert 一起使用，例如 batchmp3 --convert -V 2 "
@@ -232,6 +263,13 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &workin
     }
     line.mode = CommandLine::Mode::Convert;
     line.quiet = parser.isSet(Quiet);
+    if (parser.isSet(Progress)) {
+        if (parser.value(Progress) != QLatin1String("json") &&
+            parser.value(Progress) != QLatin1String("text"))
+            return usageError(QStringLiteral("--progress 只能是 text 或 json，而不是“%1”")
+                                  .arg(parser.value(Progress)));
+        line.json = parser.value(Progress) == QLatin1String("json");
+    }
     QString error;
     const std::optional<BatchOptions> options =
         convertOptions(line.options, parser, workingFolder, &error);
@@ -263,7 +301,8 @@ bool WithoutWindow(int argc, char **argv)
         // The terminal's own options: without --convert they are a usage error, told without
         // a window (there may be no display to show one on).
         for (const char *option : {"--bitrate", "--vbr", "--abr", "--output-dir", "--quiet",
-                                   "--existing", "--pattern"}) {
+                                   "--existing", "--pattern", "--prune", "--dry-run",
+                                   "--progress", "--cover-file", "--cover-size"}) {
             const std::size_t n = std::strlen(option);
             if (std::strncmp(a, option, n) == 0 && (a[n] == '\0' || a[n] == '='))
                 return true;

@@ -27,6 +27,7 @@ struct CommandLine
     // the window takes too), checked.
     BatchOptions options;
     bool quiet = false;
+    bool json = false; // --progress json: one JSON object a line on standard output
     QStringList paths;
 };
 

@@ -1,10 +1,12 @@
 #include "converter/app/convertmode.h"
 
 #include "converter/app/commandline.h"
+#include "converter/app/coverscale.h"
 #include "converter/app/qttranslations.h"
 #include "converter/app/quitsignals.h"
 #include "converter/batch/batchengine.h"
 #include "converter/console/consolebatch.h"
+#include "converter/console/jsonformatter.h"
 #include "converter/console/textformatter.h"
 #include "converter/files/audiofiles.h"
 #include "converter/startup/components.h"
@@ -91,6 +93,7 @@ int RunWithoutWindow(int argc, char **argv)
     }
     // Each setting is what the user asked for: one the encoder refuses ends the run.
     BatchEngine engine(&mp3);
+    engine.setCoverScaler(ScaleCover);
     if (const QList<SettingFailure> refused = engine.setOptions(line.options); !refused.isEmpty()) {
         QStringList said;
         for (const SettingFailure &failure : refused)
@@ -100,7 +103,9 @@ int RunWithoutWindow(int argc, char **argv)
 
     ConsoleOutput output;
     TextFormatter text(engine, output, line.quiet);
-    ConsoleBatch batch(engine, FilesFromArguments(line.paths, rt::currentFolder()), text);
+    JsonFormatter json(engine, output);
+    ConsoleBatch batch(engine, FilesFromArguments(line.paths, rt::currentFolder()),
+                       line.json ? static_cast<BatchFormatter &>(json) : text);
     QObject::connect(&quitSignals, &QuitSignals::received, &batch, &ConsoleBatch::interrupt);
     QObject::connect(&batch, &ConsoleBatch::finished, &app,
                      [](int exitCode) { QCoreApplication::exit(exitCode); });

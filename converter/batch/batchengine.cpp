@@ -1,10 +1,12 @@
 #include "converter/batch/batchengine.h"
 
 #include "converter/batch/albumimages.h"
+#include "converter/batch/coverfiles.h"
 #include "runtime/comerror.h"
 #include "runtime/componenthost.h"
 #include "runtime/filename.h"
 
+#include <QFileInfo>
 #include <exception>
 #include <utility>
 
@@ -30,6 +32,10 @@ BatchEngine::BatchEngine(rt::ComponentHost *mp3, QObject *parent)
               // A file the batch will not convert (refused, or skipped) is never encoded ahead.
               try {
                   if (!m_files[position].refusal.isEmpty())
+                      return std::nullopt;
+                  const UpdateDecision::Kind byRecord =
+                      m_record.decision(position, m_files[position]).kind;
+                  if (byRecord == UpdateDecision::Retag || byRecord == UpdateDecision::UpToDate)
                       return std::nullopt;
                   const OutputChoice choice = outputFor(position, false);
                   if (choice.path.isEmpty())
@@ -79,9 +85,19 @@ void BatchEngine::start(const FoundFiles &found, const QStringList &problems)
     // Albums in one file become their tracks; broken ones are refused when their turn comes.
     m_files = ExpandAlbums(BatchFilesOf(found), m_mp3);
     m_report.begin(found.leftOut(), problems);
+    QString encoderVersion;
+    try {
+        encoderVersion = m_mp3.encoderVersion();
+    } catch (const std::exception &error) {
+        // Recorded without it, so the next batch that knows it encodes these files again.
+        m_report.addProblem(QStringLiteral("无法得知编码器的版本：") + rt::reasonOf(error));
+    }
+    m_record.begin(m_options, encoderVersion);
     m_written.clear();
     m_reserved.clear();
     m_tags.clear();
+    m_placed.clear();
+    m_covers.clear();
     m_pending.clear();
     m_position = -1;
     m_running = true;
@@ -124,9 +140,13 @@ bool BatchEngine::startFile(int position)
     try {
         if (!file.refusal.isEmpty())
             throw BatchRefusal(rt::ErrInvalidCall, file.refusal);
+        if (settledByRecord(position))
+            return false;
         const OutputChoice choice = outputFor(position, true);
         if (!choice.skipped.isEmpty()) {
             m_written.add(choice.standing, BatchOutputs::Claim::Kept); // a later file has no claim
+            m_record.claimed(choice.standing);
+            m_placed.append({position, choice.standing});
             end(position, {FileOutcome::Skipped, {}, choice.skipped});
             return false;
         }
@@ -151,7 +171,167 @@ bool BatchEngine::startFile(int position)
 OutputChoice BatchEngine::outputFor(int position, bool makeFolders)
 {
     const namepattern::Tags *tags = m_options.pattern.isEmpty() ? nullptr : &tagsOf(position);
-    return ChooseOutput(m_files[position], m_options, tags, makeFolders, m_written, m_reserved);
+    // What the record says is out of date replaces the MP3, whatever its time says.
+    BatchOptions options = m_options;
+    if (m_record.decision(position, m_files[position]).kind != UpdateDecision::TimeRule)
+        options.existing = ExistingRule::Overwrite;
+    QStringList made;
+    const OutputChoice choice =
+        ChooseOutput(m_files[position], options, tags, makeFolders, m_written, m_reserved, &made);
+    m_record.madeFolders(made);
+    return choice;
+}
+
+bool BatchEngine::settledByRecord(int position)
+{
+    const UpdateDecision &decision = m_record.decision(position, m_files[position]);
+    if (decision.kind == UpdateDecision::Retag) {
+        retag(position, decision);
+        return true;
+    }
+    if (decision.kind != UpdateDecision::UpToDate)
+        return false;
+    const QString standing = m_options.outputFolder.value_or(QString()) + decision.entry.path;
+    m_written.add(standing, BatchOutputs::Claim::Kept);
+    m_record.claimed(standing);
+    m_placed.append({position, standing});
+    end(position, {FileOutcome::Skipped, {}, decision.why});
+    return true;
+}
+
+// Only the tags changed: the MP3 gets them, under the name they now give, without an encode.
+void BatchEngine::retag(int position, const UpdateDecision &decision)
+{
+    const BatchFile &file = m_files[position];
+    try {
+        const OutputChoice choice = outputFor(position, true);
+        if (choice.path.isEmpty())
+            throw BatchRefusal(choice.error, choice.refusal);
+        const QString failure =
+            m_mp3.retag(file.input, m_options.outputFolder.value_or(QString()) + decision.entry.path,
+                        choice.path, tagMap(file.tags));
+        if (!failure.isEmpty())
+            throw BatchRefusal(rt::ErrPathFileAccess, failure);
+        m_reserved.append(choice.path);
+        converted(position, choice.path);
+    } catch (const std::exception &error) {
+        end(position, {FileOutcome::NotConverted, {}, rt::reasonOf(error), true});
+    }
+}
+
+// `placed` was put in place from the file at `position`: recorded, and told.
+void BatchEngine::converted(int position, const QString &placed)
+{
+    m_written.add(placed);
+    m_placed.append({position, placed});
+    namepattern::Tags tags;
+    try {
+        tags = tagsOf(position);
+    } catch (const std::exception &error) {
+        // Recorded without them: the next update compares its sound, and rewrites the tags.
+        m_report.addProblem(QStringLiteral("无法读取标签：") + rt::reasonOf(error));
+    }
+    m_record.written(position, m_files[position], placed, tags);
+    if (const QString &why = m_record.decision(position, m_files[position]).why; !why.isEmpty())
+        m_report.addUpdated(m_files[position].label(), why);
+    end(position, {FileOutcome::Converted, placed, noticeFor(position)});
+}
+
+void BatchEngine::pruneOutputs()
+{
+    const bool dry = m_options.dryRun;
+    for (const PruneStep &step : m_record.prune()) {
+        const QString file = rt::displayFileName(step.path);
+        switch (step.kind) {
+        case PruneStep::Deleted:
+            m_report.addPruned(file, (dry ? QStringLiteral("将删除（") : QStringLiteral("已删除（")) +
+                                         step.why + u'）');
+            break;
+        case PruneStep::Kept:
+            m_report.addPruned(file, step.why);
+            break;
+        case PruneStep::Failed:
+            m_report.addProblem(file + QStringLiteral("：") + step.why);
+            break;
+        }
+    }
+}
+
+void BatchEngine::writeCovers()
+{
+    if (m_options.coverFile.isEmpty())
+        return;
+    // An album is the tracks of one image, else the files of one input folder; it gets one
+    // cover in each folder its MP3s went to, from its first file.
+    QSet<QString> done;
+    for (const auto &[position, mp3] : std::as_const(m_placed)) {
+        const BatchFile &file = m_files[position];
+        const QString album = file.isTrack() ? file.input : QFileInfo(file.input).path();
+        const QString folder = QFileInfo(mp3).path();
+        if (const QString key = album + u'\n' + folder; !done.contains(key)) {
+            done.insert(key);
+            writeCover(position, folder);
+        }
+    }
+}
+
+void BatchEngine::writeCover(int position, const QString &folder)
+{
+    const BatchFile &file = m_files[position];
+    QString source = CoverBeside(QFileInfo(file.input).path());
+    QString why;
+    QByteArray data;
+    if (!source.isEmpty()) {
+        data = ReadPicture(source, 16 << 20, &why);
+    } else {
+        source = file.input;
+        try {
+            data = m_mp3.frontCover(file.input);
+        } catch (const std::exception &error) {
+            why = rt::reasonOf(error);
+        }
+        if (data.isEmpty() && why.isEmpty())
+            return; // the album has no cover
+    }
+    const QString type = PictureType(data);
+    if (why.isEmpty() && type.isEmpty())
+        why = QStringLiteral("封面不是JPEG或PNG图片");
+    const QString target = folder + u'/' + CoverName(m_options.coverFile, type.isEmpty()
+                                                                            ? QStringLiteral("jpg")
+                                                                            : type);
+    const QString shown = rt::displayFileName(target);
+    if (!why.isEmpty()) {
+        m_report.addProblem(shown + QStringLiteral("：未写出封面（") + rt::displayFileName(source) +
+                            QStringLiteral("：") + why + u'）');
+        return;
+    }
+    if (m_covers.contains(target))
+        return; // another album's cover is there already
+    m_covers.insert(target);
+    const QString settings =
+        QStringLiteral("cover %1 %2").arg(m_options.coverFile).arg(m_options.coverSize);
+    const bool standing = QFileInfo::exists(target);
+    const bool keep = standing && (m_options.existing == ExistingRule::Skip ||
+                                   m_options.existing == ExistingRule::Rename ||
+                                   (m_options.existing == ExistingRule::Update &&
+                                    m_record.coverUpToDate(target, source, settings)));
+    if (keep) {
+        m_record.claimed(target);
+        return;
+    }
+    if (m_options.coverSize > 0 && m_scaleCover) {
+        data = m_scaleCover(data, m_options.coverSize, &why);
+        if (data.isEmpty()) {
+            m_report.addProblem(shown + QStringLiteral("：未写出封面（") + why + u'）');
+            return;
+        }
+    }
+    if (const QString failure = WriteCover(target, data); !failure.isEmpty()) {
+        m_record.claimed(target); // what stands there is not ours to prune
+        m_report.addProblem(shown + QStringLiteral("：") + failure);
+        return;
+    }
+    m_record.coverWritten(target, source, settings);
 }
 
 const namepattern::Tags &BatchEngine::tagsOf(int position)
@@ -211,10 +391,10 @@ void BatchEngine::onEnded()
         m_written.add(output, BatchOutputs::Claim::Kept);
         end(m_position, {FileOutcome::Skipped, {}, KeptMeanwhile(m_options.existing)});
     } else {
-        if (failure.isEmpty() && !m_written.add(placed))
+        if (failure.isEmpty() && !FileStat::of(placed).exists)
             failure = NotWritten;
         if (failure.isEmpty())
-            end(m_position, {FileOutcome::Converted, placed, noticeFor(m_position)});
+            converted(m_position, placed);
         else
             end(m_position, {FileOutcome::NotConverted, output, failure});
     }
@@ -299,8 +479,8 @@ void BatchEngine::interrupt(int signalNumber)
     if (!std::exchange(m_pending, {}).isEmpty()) {
         QString failure = encoderFailure();
         const QString placed = failure.isEmpty() ? encoderOutput(&failure) : QString();
-        if (!placed.isEmpty() && m_written.add(placed))
-            end(m_position, {FileOutcome::Converted, placed, noticeFor(m_position)});
+        if (!placed.isEmpty() && FileStat::of(placed).exists)
+            converted(m_position, placed);
         else
             end(m_position, {FileOutcome::Interrupted, {}, {}});
     }
@@ -319,6 +499,10 @@ void BatchEngine::finish(bool interrupted, int signalNumber)
 {
     // Files encoded ahead that the batch passed over are dropped, not left running.
     stopEncoder();
+    if (!interrupted) {
+        writeCovers();
+        pruneOutputs();
+    }
     m_running = false;
     m_ending = true;
     m_report.end(interrupted, signalNumber);

@@ -7,12 +7,15 @@
 #include "converter/batch/encodersettings.h"
 #include "converter/batch/lookahead.h"
 #include "converter/batch/namepattern.h"
+#include "converter/batch/recordkeeper.h"
 #include "converter/encoder/mp3enc.h"
 
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace rt {
@@ -37,6 +40,11 @@ public:
     // others still put).
     QList<SettingFailure> setOptions(const BatchOptions &options);
     const BatchOptions &options() const { return m_options; }
+    // Scales a cover larger than `size` down to it (JPEG or PNG in, the same type out): what
+    // --cover-size uses. Empty with `why` set when the picture cannot be read. Set by a face
+    // that may draw pictures; without one, covers are written as they are.
+    using CoverScaler = std::function<QByteArray(const QByteArray &data, int size, QString *why)>;
+    void setCoverScaler(CoverScaler scaler) { m_scaleCover = std::move(scaler); }
     // The bit rate in force, as the encoder reads it now.
     qint32 bitRateInForce() const;
 
@@ -66,6 +74,11 @@ public:
     namepattern::Tags readTags(const QString &input) const;
     // The ledger of the batch in progress, or of the last one.
     const BatchReport &report() const { return m_report; }
+    // The output the file at `position` is being encoded into, while it is.
+    QString outputOf(int position) const { return position == m_position ? m_pending : QString(); }
+    // What --existing update's record made of the file at `position` and why; "" under the time
+    // rule (read once the file has ended).
+    QString decisionOf(int position) { return m_record.decision(position, m_files[position]).why; }
 
 signals:
     // The batch's files are known (albums in one file as their tracks): `count` of them.
@@ -88,6 +101,14 @@ private:
     void end(int position, const FileOutcome &outcome);
     void finish(bool interrupted, int signalNumber = 0);
     OutputChoice outputFor(int position, bool makeFolders);
+    // A file --existing update's record passes over or retags; false when it is to be encoded.
+    bool settledByRecord(int position);
+    void retag(int position, const UpdateDecision &decision);
+    void converted(int position, const QString &placed);
+    void pruneOutputs();
+    // Beside the MP3s of each album the batch wrote or kept, its cover (--cover-file).
+    void writeCovers();
+    void writeCover(int position, const QString &folder);
     // The input's tags, read once, for names from a pattern; throws when they cannot be read.
     const namepattern::Tags &tagsOf(int position);
     QString encoderFailure() const;
@@ -107,6 +128,10 @@ private:
     QStringList m_reserved; // outputs given out in this batch, in list order
     QHash<int, namepattern::Tags> m_tags;
     BatchReport m_report;
+    RecordKeeper m_record;
+    CoverScaler m_scaleCover;
+    QList<std::pair<int, QString>> m_placed; // each file's MP3 the batch wrote or kept
+    QSet<QString> m_covers;                  // covers put in place or kept by the batch
     bool m_running = false; // files are being judged
     bool m_ending = false;  // the views are being told that the batch finished
     int m_position = -1;

@@ -64,6 +64,21 @@ std::optional<OptionsProblem> patternProblem(const BatchOptions &options)
     return std::nullopt;
 }
 
+std::optional<OptionsProblem> coverProblem(const BatchOptions &options)
+{
+    if (!options.coverFile.isEmpty() &&
+        (options.coverFile.contains(u'/') || options.coverFile.startsWith(u'.')))
+        return OptionsProblem{Setting::CoverFile,
+                              QStringLiteral("需要一个不以“.”开头、不含“/”的文件名")};
+    if (options.coverSize < 0 || options.coverSize > MaxCoverSize ||
+        (options.coverSize > 0 && options.coverFile.isEmpty()))
+        return OptionsProblem{Setting::CoverSize,
+                              options.coverFile.isEmpty()
+                                  ? QStringLiteral("需要 --cover-file")
+                                  : QStringLiteral("需要 1 到 %1 之间的整数").arg(MaxCoverSize)};
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<OptionsProblem> CheckOptions(const BatchOptions &options)
@@ -76,6 +91,14 @@ std::optional<OptionsProblem> CheckOptions(const BatchOptions &options)
     if (folder && (!folder->startsWith(u'/') || !folder->endsWith(u'/') ||
                    rt::fileKind(*folder) != rt::FileKind::Folder))
         return OptionsProblem{Setting::OutputFolder, QStringLiteral("不存在或不是文件夹")};
+    if ((options.prune || options.dryRun) && !folder)
+        return OptionsProblem{Setting::PruneWithoutFolder,
+                              QStringLiteral("只删除本程序在输出目录中写出的MP3")};
+    if (!options.coverFile.isEmpty() && !folder)
+        return OptionsProblem{Setting::CoverWithoutFolder,
+                              QStringLiteral("封面写在输出目录中MP3的旁边")};
+    if (auto problem = coverProblem(options))
+        return problem;
     if (!options.pattern.isEmpty() && !folder)
         return OptionsProblem{Setting::PatternWithoutFolder,
                               QStringLiteral("名字模板给出的是输出目录下的路径")};
@@ -87,6 +110,8 @@ std::optional<OptionsProblem> CheckChoices(const BatchOptions &options)
     if (auto problem = rateProblem(options.rate))
         return problem;
     if (auto problem = threadsProblem(options))
+        return problem;
+    if (auto problem = coverProblem(options))
         return problem;
     return patternProblem(options);
 }

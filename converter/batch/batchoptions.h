@@ -22,6 +22,7 @@ inline constexpr int MaxVbrQuality = 9;
 inline constexpr int MinAbrKbps = 8;
 inline constexpr int MaxAbrKbps = 320;
 inline constexpr int MaxThreads = 256;
+inline constexpr int MaxCoverSize = 10000;
 
 // How the bits are spent, as the lame command's -b, -V and --abr.
 struct RateChoice
@@ -59,6 +60,15 @@ struct BatchOptions
     // Cores one file is encoded on (0 all); not given, the encoder keeps its own.
     std::optional<int> threads;
     ReplayGainTags replayGain = ReplayGainTags::None;
+    // After the batch, delete the MP3s the output folder's record holds whose input is gone or
+    // now gives another name; with dryRun only name them.
+    bool prune = false;
+    bool dryRun = false;
+    // Beside each album's MP3s, its front cover under this name (the ending fitted to the
+    // picture's type); "" for none. Pictures wider or taller than coverSize are scaled down to
+    // it (0: as they are).
+    QString coverFile;
+    int coverSize = 0;
     bool operator==(const BatchOptions &) const = default;
 };
 
@@ -75,6 +85,10 @@ struct OptionsProblem
         OutputFolder,
         PatternWithoutFolder,
         Pattern,
+        PruneWithoutFolder,
+        CoverWithoutFolder,
+        CoverFile,
+        CoverSize,
     };
     Setting setting;
     QString reason;

@@ -60,6 +60,12 @@ public:
     // Passed over by the existing-file rule, and why.
     QList<NotConverted> skipped() const;
     const QStringList &problems() const { return m_problems; }
+    // Converted by --existing update's record, with what was done and why.
+    const QList<NotConverted> &updated() const { return m_updated; }
+    void addUpdated(const QString &file, const QString &what) { m_updated.append({file, what}); }
+    // A file --prune deleted (or, dry, would delete) or kept, with why.
+    void addPruned(const QString &file, const QString &what) { m_pruned.append({file, what}); }
+    const QList<NotConverted> &pruned() const { return m_pruned; }
     // The reason the report gives with an outcome (a cut-off file's, too).
     static QString reasonOf(const FileOutcome &outcome);
     bool interrupted() const { return m_interrupted; }
@@ -71,6 +77,8 @@ private:
     QList<LeftOut> m_leftOut;
     QList<std::pair<QString, FileOutcome>> m_outcomes;
     QStringList m_problems;
+    QList<NotConverted> m_pruned;
+    QList<NotConverted> m_updated;
     bool m_interrupted = false;
     int m_signalNumber = 0;
 };

@@ -44,7 +44,8 @@ OutputChoice refused(int error, const QString &reason)
 
 OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
                           const QMap<QString, QString> *tags, bool makeFolders,
-                          const BatchOutputs &written, const QStringList &reserved)
+                          const BatchOutputs &written, const QStringList &reserved,
+                          QStringList *madeFolders)
 {
     const std::optional<QString> &userFolder = options.outputFolder;
     std::optional<QString> name = batchfigures::OutputFileName(ParseFileName(file.input));
@@ -72,7 +73,7 @@ OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
     if (!below.isEmpty()) {
         // The chosen folder as it stands, adding nothing, unless the file came from below a
         // given folder or the pattern places it.
-        const std::optional<QString> made = MakeOutputSubfolder(folder, below, makeFolders);
+        const std::optional<QString> made = MakeOutputSubfolder(folder, below, makeFolders, madeFolders);
         if (!made && !makeFolders)
             return {};
         if (!made)

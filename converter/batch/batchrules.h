@@ -45,4 +45,5 @@ QString KeptMeanwhile(ExistingRule rule);
 // every rule but renaming; a folder under the name, under every rule but renaming.
 OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
                           const QMap<QString, QString> *tags, bool makeFolders,
-                          const BatchOutputs &written, const QStringList &reserved = {});
+                          const BatchOutputs &written, const QStringList &reserved = {},
+                          QStringList *madeFolders = nullptr);

@@ -8,7 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::optional<QString> MakeOutputSubfolder(const QString &base, const QString &relative, bool make)
+std::optional<QString> MakeOutputSubfolder(const QString &base, const QString &relative, bool make,
+                                           QStringList *made)
 {
     QString folder = base.endsWith(u'/') ? base : base + u'/';
     if (relative.isEmpty())
@@ -23,10 +24,13 @@ std::optional<QString> MakeOutputSubfolder(const QString &base, const QString &r
             return std::nullopt;
         }
         // 0777: the umask gives the folder the rights any new folder of the user's gets.
-        if (make && ::mkdirat(fd, name.constData(), 0777) != 0 && errno != EEXIST) {
+        const bool madeNow = make && ::mkdirat(fd, name.constData(), 0777) == 0;
+        if (make && !madeNow && errno != EEXIST) {
             ::close(fd);
             return std::nullopt;
         }
+        if (madeNow && made)
+            made->append(folder + part);
         const int next =
             ::openat(fd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         ::close(fd);

@@ -193,4 +193,20 @@ QString Summary(int total, const QList<NotConverted> &notConverted, bool interru
     return text;
 }
 
+QString RecordLines(const QList<NotConverted> &updated, const QList<NotConverted> &pruned)
+{
+    QString text;
+    const auto section = [&text](const QString &heading, const QList<NotConverted> &files) {
+        if (files.isEmpty())
+            return;
+        text += heading + u'\n';
+        for (const NotConverted &file : files)
+            text += QStringLiteral("  ") + TerminalText(file.file) + QStringLiteral("：") +
+                    TerminalText(file.reason) + u'\n';
+    };
+    section(QStringLiteral("按输出目录的记录更新了以下文件："), updated);
+    section(QStringLiteral("清理输出目录（--prune）："), pruned);
+    return text;
+}
+
 } // namespace consoletext

@@ -43,4 +43,8 @@ QString NotConvertedLine(int k, int n, const QString &input, const QString &reas
 QString Summary(int total, const QList<NotConverted> &notConverted, bool interrupted,
                 const QList<NotConverted> &notes = {}, const QList<NotConverted> &skipped = {});
 
+// After the summary: what --existing update's record made of each file it encoded again or
+// retagged, and what --prune deleted (or would) and kept, each file on a line with why.
+QString RecordLines(const QList<NotConverted> &updated, const QList<NotConverted> &pruned);
+
 } // namespace consoletext

@@ -102,7 +102,8 @@ void TextFormatter::finished(const BatchReport &report)
         warn(problem);
     const QList<NotConverted> notConverted = report.notConverted();
     const QString summary = Summary(report.total(), notConverted, report.interrupted(),
-                                    report.notes(), report.skipped());
+                                    report.notes(), report.skipped()) +
+                            RecordLines(report.updated(), report.pruned());
     if (!m_quiet)
         m_output.say(ConsoleOutput::Out, summary);
     const bool somethingWrong =

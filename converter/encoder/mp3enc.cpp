@@ -120,4 +120,20 @@ qint32 Binding::frameCount() const
     return control()->invoke(GetFrameCount, {}).toInt();
 }
 
+QString Binding::retag(const QString &inputFile, const QString &mp3File,
+                       const QString &newMp3File, const QVariantMap &tags) const
+{
+    return control()->invoke(Retag, {inputFile, mp3File, newMp3File, tags}).toString();
+}
+
+QByteArray Binding::frontCover(const QString &inputFile) const
+{
+    return control()->invoke(FrontCover, {inputFile}).toByteArray();
+}
+
+QString Binding::encoderVersion() const
+{
+    return control()->getProperty(EncoderVersion).toString();
+}
+
 } // namespace Mp3Enc

@@ -49,6 +49,9 @@ inline constexpr rt::DispId OpenPart = 31;
 inline constexpr rt::DispId PrefetchPart = 32;
 inline constexpr rt::DispId EmbeddedCueSheet = 33;
 inline constexpr rt::DispId AudioLength = 34;
+inline constexpr rt::DispId Retag = 35;
+inline constexpr rt::DispId EncoderVersion = 36;
+inline constexpr rt::DispId FrontCover = 37;
 
 // Events.
 inline constexpr rt::DispId ActFrame = 1;
@@ -95,6 +98,16 @@ public:
     QString embeddedCueSheet(const QString &inputFile) const;
     // The input's sample rate and length in frames.
     std::pair<int, qint64> audioLength(const QString &inputFile) const;
+    // The MP3 made from the input given the input's tags as they are now (`tags` over them),
+    // without encoding, under `newMp3File` if that is another (free) name; "" when done, else
+    // why not.
+    QString retag(const QString &inputFile, const QString &mp3File, const QString &newMp3File,
+                  const QVariantMap &tags) const;
+    // The front cover the input carries (JPEG or PNG bytes); empty when none. Throws when the
+    // file cannot be read.
+    QByteArray frontCover(const QString &inputFile) const;
+    // The encoder library's version, which the MP3s it writes depend on.
+    QString encoderVersion() const;
 
 private:
     rt::Control *control() const;
