@@ -8,13 +8,13 @@
 //   parts_driver loudness <in> <kbps>
 //       the loudness pass alone, on one thread: "wall", "cpu", "reading" and "gain".
 #include "bench/cpuclock.h"
-#include "mp3enc/encodejob.h"
-#include "mp3enc/lameencoder.h"
-#include "mp3enc/loudness.h"
-#include "mp3enc/parallelencode.h"
-#include "mp3enc/parttimes.h"
-#include "mp3enc/sndfilereader.h"
-#include "mp3enc/stopsignal.h"
+#include "mp3enc/encode/encodejob.h"
+#include "mp3enc/encode/lameencoder.h"
+#include "mp3enc/encode/loudness.h"
+#include "mp3enc/segments/parallelencode.h"
+#include "mp3enc/calc/parttimes.h"
+#include "mp3enc/input/sndfilereader.h"
+#include "mp3enc/encode/stopsignal.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
 // Every kind of input the encoder reads: a lossless one gives exactly the lame command's file for
 // the same samples as a WAV, a lossy one its exact length through the float path a float WAV
 // takes, a long one is split on every core as a WAV is; an MP3 is refused.
-#include "mp3enc/encodejob.h"
-#include "mp3enc/parallelencode.h"
-#include "mp3enc/sndfilereader.h"
-#include "mp3enc/stopsignal.h"
+#include "mp3enc/encode/encodejob.h"
+#include "mp3enc/segments/parallelencode.h"
+#include "mp3enc/input/sndfilereader.h"
+#include "mp3enc/encode/stopsignal.h"
 #include "runtime/comerror.h"
 #include "tests/mp3enc/encoderfixture.h"
 

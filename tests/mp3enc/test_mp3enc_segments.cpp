@@ -2,13 +2,13 @@
 // command writes in every way a player sees (frames, size, info tag, exact length), with no
 // error spike where two encoders meet, and nothing left behind when the encode is stopped or
 // fails.
-#include "mp3enc/channelmixer.h"
-#include "mp3enc/encodejob.h"
-#include "mp3enc/framelist.h"
-#include "mp3enc/infotag.h"
-#include "mp3enc/parallelencode.h"
-#include "mp3enc/sndfilereader.h"
-#include "mp3enc/stopsignal.h"
+#include "mp3enc/input/channelmixer.h"
+#include "mp3enc/encode/encodejob.h"
+#include "mp3enc/calc/framelist.h"
+#include "mp3enc/tags/infotag.h"
+#include "mp3enc/segments/parallelencode.h"
+#include "mp3enc/input/sndfilereader.h"
+#include "mp3enc/encode/stopsignal.h"
 #include "runtime/comerror.h"
 #include "tests/mp3enc/audiocheck.h"
 #include "tests/mp3enc/encoderfixture.h"
