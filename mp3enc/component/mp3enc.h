@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <utility>
 
 class EncodeJob;
@@ -140,7 +141,8 @@ private:
     EncodeSettings settings() const;
     std::unique_ptr<EncodeTask> takeAhead(const FilePair &pair);
     void claim(EncodeTask &task);
-    void runTask(EncodeTask *task);
+    void startThread(EncodeTask &task);
+    void runTask(EncodeTask *task, std::stop_token stop);
     // Worker side: queue a delivery on the creating thread.
     void postFrame(quint64 generation); // of m_newestFrame
     void postFailure(quint64 generation, int number, const QString &text);

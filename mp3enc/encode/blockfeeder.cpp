@@ -1,7 +1,7 @@
 #include "mp3enc/encode/blockfeeder.h"
 
-#include "mp3enc/encode/lameencoder.h"
 #include "mp3enc/calc/reasons.h"
+#include "mp3enc/encode/lameencoder.h"
 #include "mp3enc/input/sndfilereader.h"
 #include "runtime/comerror.h"
 

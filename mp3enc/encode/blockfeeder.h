@@ -1,7 +1,7 @@
 #pragma once
 
+#include "mp3enc/calc/encoderesult.h"
 #include "mp3enc/input/channelmixer.h"
-#include "mp3enc/encode/encodejob.h"
 
 #include <vector>
 

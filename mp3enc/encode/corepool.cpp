@@ -10,21 +10,16 @@ void CorePool::setCores(int cores)
     m_changed.notify_all();
 }
 
-bool CorePool::acquire(bool urgent, const StopSignal *stop, const StopSignal *abort)
+bool CorePool::acquire(bool urgent, std::stop_token stop)
 {
-    const StopSignal::Wake wakeOnStop(stop, m_mutex, m_changed);
-    const StopSignal::Wake wakeOnAbort(abort, m_mutex, m_changed);
-    const auto stopped = [&] {
-        return (stop && stop->requested()) || (abort && abort->requested());
-    };
     std::unique_lock lock(m_mutex);
     if (urgent)
         ++m_urgentWaiting;
-    m_changed.wait(lock,
-                   [&] { return stopped() || (m_free > 0 && (urgent || m_urgentWaiting == 0)); });
+    const bool got =
+        m_changed.wait(lock, stop, [&] { return m_free > 0 && (urgent || m_urgentWaiting == 0); });
     if (urgent && --m_urgentWaiting == 0)
         m_changed.notify_all(); // the others may take what is left
-    if (stopped())
+    if (!got || stop.stop_requested())
         return false;
     --m_free;
     return true;

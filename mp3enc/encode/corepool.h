@@ -1,9 +1,8 @@
 #pragma once
 
-#include "mp3enc/encode/stopsignal.h"
-
 #include <condition_variable>
 #include <mutex>
+#include <stop_token>
 
 // The cores one encoder keeps busy: the file being converted and the files it encodes ahead of
 // their turn share them, the file being converted first. Every thread that encodes holds a core
@@ -18,17 +17,16 @@ public:
     void setCores(int cores);
 
     // Waits for a core; `urgent` (the file being converted) goes before the others. False when
-    // `stop` or `abort` (either may be null) is requested meanwhile: no core is held then.
-    bool acquire(bool urgent, const StopSignal *stop, const StopSignal *abort = nullptr);
+    // a stop is requested meanwhile: no core is held then.
+    bool acquire(bool urgent, std::stop_token stop);
     void release();
 
     // Holds a core for a scope.
     class Lease
     {
     public:
-        Lease(CorePool *pool, bool urgent, const StopSignal *stop,
-              const StopSignal *abort = nullptr)
-            : m_pool(pool), m_held(!pool || pool->acquire(urgent, stop, abort))
+        Lease(CorePool *pool, bool urgent, std::stop_token stop)
+            : m_pool(pool), m_held(!pool || pool->acquire(urgent, std::move(stop)))
         {}
         ~Lease()
         {
@@ -46,7 +44,7 @@ public:
 
 private:
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable_any m_changed;
     int m_free;
     int m_cores;
     int m_urgentWaiting = 0;

@@ -1,14 +1,14 @@
 #include "mp3enc/encode/encodejob.h"
 
-#include "mp3enc/tags/audiotags.h"
+#include "mp3enc/calc/mp3frame.h"
+#include "mp3enc/calc/reasons.h"
 #include "mp3enc/encode/blockfeeder.h"
 #include "mp3enc/encode/corepool.h"
-#include "mp3enc/tags/id3tag.h"
-#include "mp3enc/calc/mp3frame.h"
-#include "mp3enc/segments/parallelencode.h"
-#include "mp3enc/calc/reasons.h"
-#include "mp3enc/encode/stopsignal.h"
+#include "mp3enc/encode/mp3layout.h"
 #include "mp3enc/encode/tempoutput.h"
+#include "mp3enc/segments/parallelencode.h"
+#include "mp3enc/tags/audiotags.h"
+#include "mp3enc/tags/id3tag.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 
@@ -20,11 +20,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-EncodeResult failedResult(int number, const QString &text)
-{
-    return {EncodeResult::Failed, number, text};
-}
 
 namespace {
 
@@ -50,13 +45,6 @@ AudioTags withTags(AudioTags tags, const QVariantMap &given)
 }
 
 } // namespace
-
-EncodeResult writeFailedResult(const TempOutput &out)
-{
-    if (out.refusedProtected()) // as Open refuses a protected file
-        return failedResult(rt::ErrPermissionDenied, out.errorText());
-    return failedResult(reasons::outputErrorNumber(out.errorNumber()), out.errorText());
-}
 
 bool sameFileState(const struct stat &before, int descriptor)
 {
@@ -163,46 +151,54 @@ EncodeResult EncodeJob::commit()
     return result;
 }
 
-EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
+EncodeResult EncodeJob::run(std::stop_token stop, const Progress &progress)
 {
     const Id3Tags id3 = renderId3Tags(withTags(readAudioTags(*m_reader), m_tags));
     m_notice = id3.notice;
+    m_cancel = false;
+    const std::stop_callback cancelReads(stop, [this] { m_cancel = true; });
+    m_reader->setCancel(&m_cancel);
     if (m_parallel) {
         // Float input is scaled by its peak: found once, for every piece.
-        m_reader->setCancel(&stop.flag());
         if (m_reader->scalesItself() && !m_reader->floatPeak() && !m_reader->findFloatPeak())
-            return stop.requested()
-                       ? EncodeResult{EncodeResult::Stopped, 0, {}}
+            return stop.stop_requested()
+                       ? stoppedResult()
                        : failedResult(rt::ErrDeviceIO, reasons::readFailed(m_reader->errorText()));
         m_out = std::make_unique<TempOutput>(TempOutput::Kind::Unnamed, m_folderFd);
-        if (auto result = m_parallel->run(*m_out, m_outputPath, id3, stop, progress))
+        Mp3Layout file(*m_out, id3);
+        if (auto result = m_parallel->run(file, m_outputPath, stop, progress))
             return *result;
         // The segments did not join: encode the file in one piece after all.
     }
     m_out = std::make_unique<TempOutput>(TempOutput::Kind::Unnamed, m_folderFd);
-    TempOutput &out = *m_out;
-    if (!out.create(m_outputPath) || !out.write(id3.v2.constData(), size_t(id3.v2.size())))
-        return writeFailedResult(out);
-    m_reader->setCancel(&stop.flag());
+    Mp3Layout file(*m_out, id3);
+    if (!file.begin(m_outputPath))
+        return file.failed();
+    return encodeWhole(file, stop, progress);
+}
+
+EncodeResult EncodeJob::encodeWhole(Mp3Layout &file, const std::stop_token &stop,
+                                    const Progress &progress)
+{
     BlockFeeder feeder(*m_reader, *m_encoder);
     std::vector<unsigned char> mp3;
     int reported = 0;
     for (std::int64_t done = 0; done < m_reader->frames();) {
         // A core for one block at a time: a file ahead gives way to the current one.
-        const CorePool::Lease core(m_pool, !m_current || m_current->load(), &stop);
-        if (!core || stop.requested())
-            return {EncodeResult::Stopped, 0, {}};
+        const CorePool::Lease core(m_pool, !m_current || m_current->load(), stop);
+        if (!core || stop.stop_requested())
+            return stoppedResult();
         const auto want =
             int(std::min<std::int64_t>(feeder.blockFrames(), m_reader->frames() - done));
         mp3.clear();
         int got = want;
         const EncodeResult fed = feeder.feed(want, mp3, &got);
-        if (stop.requested())
-            return {EncodeResult::Stopped, 0, {}}; // a cancelled read comes back short
+        if (stop.stop_requested())
+            return stoppedResult(); // a cancelled read comes back short
         if (fed.status != EncodeResult::Done)
             return fed;
-        if (!out.write(mp3.data(), mp3.size()))
-            return writeFailedResult(out);
+        if (!file.frames(mp3))
+            return file.failed();
         done += got;
         if (m_encoder->frameNumber() != reported)
             progress(reported = m_encoder->frameNumber());
@@ -216,12 +212,8 @@ EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
     mp3.clear();
     if (!m_encoder->flush(mp3))
         return failedResult(rt::ErrDeviceIO, reasons::EncoderFailed);
-    const std::vector<unsigned char> tag = m_encoder->lametagFrame();
-    // The info tag replaces the first frame, which follows the ID3v2 tag.
-    if (!out.write(mp3.data(), mp3.size()) ||
-        !out.write(id3.v1.constData(), size_t(id3.v1.size())) ||
-        (!tag.empty() && !out.writeAt(id3.v2.size(), tag.data(), tag.size())))
-        return writeFailedResult(out);
+    if (!file.frames(mp3) || !file.finish(m_encoder->lametagFrame()))
+        return file.failed();
     // LAME's count came from the estimated length; the file holds what was encoded.
     m_frameCount = m_encoder->frameNumber();
     progress(m_encoder->frameNumber());

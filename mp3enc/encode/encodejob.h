@@ -1,37 +1,20 @@
 #pragma once
 
+#include "mp3enc/calc/encoderesult.h"
 #include "mp3enc/encode/lameencoder.h"
-#include "mp3enc/segments/segmentplan.h"
-#include "mp3enc/input/sndfilereader.h"
 #include "mp3enc/encode/tempoutput.h"
+#include "mp3enc/input/sndfilereader.h"
+#include "mp3enc/segments/segmentplan.h"
 
 #include <QString>
 #include <QVariantMap>
 #include <atomic>
-#include <functional>
 #include <memory>
+#include <stop_token>
 
 class CorePool;
+class Mp3Layout;
 class ParallelEncode;
-class StopSignal;
-
-struct EncodeResult
-{
-    enum Status
-    {
-        Done,
-        Stopped,
-        Failed
-    };
-    Status status = Done;
-    int errorNumber = 0; // rt::ErrorNumber when Failed
-    QString errorText;
-    bool inputChanged = false; // Failed because the input changed while it was read
-};
-
-// The results of a failed encode: an error, and a write that failed (a full disk named as such).
-EncodeResult failedResult(int number, const QString &text);
-EncodeResult writeFailedResult(const TempOutput &out);
 
 // Whether the file open on `descriptor` is as `before` describes it: the same file, neither
 // written to nor changed since (size, modification and change time).
@@ -79,8 +62,8 @@ public:
     // its turn is written when its turn comes. Its threads take their cores from `pool` (none:
     // unlimited), before other files' while `*current` holds.
     void schedule(CorePool *pool, const std::atomic<bool> *current);
-    using Progress = std::function<void(int frame)>;
-    EncodeResult run(const StopSignal &stop, const Progress &progress);
+    using Progress = EncodeProgress;
+    EncodeResult run(std::stop_token stop, const Progress &progress);
     EncodeResult commit();
     // Whether the input is still the file the MP3 was made from, as it was: not replaced under
     // its name, nor written to since the job was made. The MP3 is made from the file opened
@@ -88,6 +71,10 @@ public:
     bool inputUnchanged() const;
 
 private:
+    // The file in one piece, block by block.
+    EncodeResult encodeWhole(Mp3Layout &file, const std::stop_token &stop,
+                             const Progress &progress);
+
     std::unique_ptr<SndFileReader> m_reader;
     std::unique_ptr<LameEncoder> m_encoder;
     QString m_outputPath;
@@ -104,4 +91,5 @@ private:
     int m_folderFd = -1;
     QVariantMap m_tags;
     QString m_notice;
+    std::atomic<bool> m_cancel{false}; // set by a stop: the reader gives up a read under way
 };

@@ -1,10 +1,10 @@
 #include "mp3enc/encode/loudness.h"
 
-#include "mp3enc/encode/blockfeeder.h"
-#include "mp3enc/input/channelmixer.h"
 #include "mp3enc/calc/parttimes.h"
 #include "mp3enc/calc/reasons.h"
 #include "mp3enc/calc/replaygain.h"
+#include "mp3enc/encode/blockfeeder.h"
+#include "mp3enc/input/channelmixer.h"
 #include "mp3enc/input/resampler.h"
 #include "mp3enc/input/sndfilereader.h"
 

@@ -1,5 +1,7 @@
 #include "mp3enc/input/flacblocks.h"
 
+#include "mp3enc/input/bytereader.h"
+
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,24 +16,11 @@ enum BlockType
     Picture = 6
 };
 
-bool readAt(int fd, std::int64_t position, unsigned char *buffer, std::size_t size)
-{
-    return ::pread(fd, buffer, size, off_t(position)) == ssize_t(size);
-}
-
-std::uint32_t bigEndian(const unsigned char *p, int bytes)
-{
-    std::uint32_t value = 0;
-    for (int i = 0; i < bytes; ++i)
-        value = value << 8 | p[i];
-    return value;
-}
-
 // The bytes an ID3v2 tag in front of the stream takes, header and footer included.
 std::int64_t id3v2Length(int fd)
 {
     unsigned char h[10];
-    if (!readAt(fd, 0, h, sizeof h) || std::memcmp(h, "ID3", 3) != 0)
+    if (!bytes::readAt(fd, 0, h, sizeof h) || std::memcmp(h, "ID3", 3) != 0)
         return 0;
     const std::int64_t size =
         std::int64_t(h[6] & 0x7F) << 21 | (h[7] & 0x7F) << 14 | (h[8] & 0x7F) << 7 | (h[9] & 0x7F);
@@ -42,9 +31,9 @@ void readStreamInfo(const unsigned char *p, FlacBlocks &blocks)
 {
     // 16+16 bits of block sizes, 24+24 of frame sizes, then rate (20), channels-1 (3),
     // bits-1 (5) and the sample count (36).
-    blocks.sampleRate = int(bigEndian(p + 10, 3) >> 4);
+    blocks.sampleRate = int(bytes::bigEndian(p + 10, 3) >> 4);
     blocks.channels = int((p[12] >> 1) & 0x07) + 1;
-    blocks.totalSamples = std::int64_t(p[13] & 0x0F) << 32 | bigEndian(p + 14, 4);
+    blocks.totalSamples = std::int64_t(p[13] & 0x0F) << 32 | bytes::bigEndian(p + 14, 4);
 }
 
 } // namespace
@@ -59,22 +48,22 @@ std::optional<FlacBlocks> readFlacBlocks(int fd)
     FlacBlocks blocks;
     blocks.id3v2 = at > 0;
     unsigned char magic[4];
-    if (!readAt(fd, at, magic, sizeof magic) || std::memcmp(magic, "fLaC", 4) != 0)
+    if (!bytes::readAt(fd, at, magic, sizeof magic) || std::memcmp(magic, "fLaC", 4) != 0)
         return std::nullopt;
     at += 4;
     bool sawStreamInfo = false;
     for (bool last = false; !last;) {
         unsigned char h[4];
-        if (!readAt(fd, at, h, sizeof h))
+        if (!bytes::readAt(fd, at, h, sizeof h))
             return std::nullopt;
         last = h[0] & 0x80;
-        FlacBlocks::Block block{at + 4, std::int64_t(bigEndian(h + 1, 3)), 0};
+        FlacBlocks::Block block{at + 4, std::int64_t(bytes::bigEndian(h + 1, 3)), 0};
         if (block.offset + block.length > fileLength)
             return std::nullopt;
         switch (h[0] & 0x7F) {
         case StreamInfo: {
             unsigned char info[34];
-            if (block.length < 34 || !readAt(fd, block.offset, info, sizeof info))
+            if (block.length < 34 || !bytes::readAt(fd, block.offset, info, sizeof info))
                 return std::nullopt;
             readStreamInfo(info, blocks);
             sawStreamInfo = true;
@@ -90,9 +79,9 @@ std::optional<FlacBlocks> readFlacBlocks(int fd)
             break;
         case Picture: {
             unsigned char type[4];
-            if (block.length < 32 || !readAt(fd, block.offset, type, sizeof type))
+            if (block.length < 32 || !bytes::readAt(fd, block.offset, type, sizeof type))
                 break; // too short to be a picture: passed over
-            block.pictureType = bigEndian(type, 4);
+            block.pictureType = bytes::bigEndian(type, 4);
             blocks.pictures.push_back(block);
             break;
         }
@@ -110,8 +99,8 @@ std::optional<FlacBlocks> readFlacBlocks(int fd)
 QByteArray readFlacBlock(int fd, const FlacBlocks::Block &block)
 {
     QByteArray data(qsizetype(block.length), Qt::Uninitialized);
-    if (!readAt(fd, block.offset, reinterpret_cast<unsigned char *>(data.data()),
-                std::size_t(data.size())))
+    if (!bytes::readAt(fd, block.offset, reinterpret_cast<unsigned char *>(data.data()),
+                       std::size_t(data.size())))
         return {};
     return data;
 }
@@ -124,7 +113,7 @@ std::optional<FlacPicture> parseFlacPicture(QByteArray block)
         if (block.size() - at < 4)
             return std::nullopt;
         at += 4;
-        return qsizetype(bigEndian(p + at - 4, 4));
+        return qsizetype(bytes::bigEndian(p + at - 4, 4));
     };
     // A length, and the bytes it covers.
     const auto text = [&]() -> std::optional<QByteArray> {

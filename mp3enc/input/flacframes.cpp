@@ -1,5 +1,7 @@
 #include "mp3enc/input/flacframes.h"
 
+#include "mp3enc/input/bytereader.h"
+
 #include <QByteArray>
 #include <algorithm>
 #include <array>
@@ -84,11 +86,6 @@ std::optional<std::int64_t> codedNumber(const unsigned char *p, std::size_t avai
     return value;
 }
 
-bool readAt(int fd, std::int64_t position, unsigned char *buffer, std::size_t size)
-{
-    return ::pread(fd, buffer, size, off_t(position)) == ssize_t(size);
-}
-
 // Whether the frame from `begin` ends where `end` begins: its CRC-16 stands in the two bytes
 // before `end` and covers everything from `begin`.
 bool frameEndsAt(const std::vector<unsigned char> &tail, std::size_t begin, std::size_t end)
@@ -170,7 +167,8 @@ std::optional<std::int64_t> countFlacSamples(int fd, std::int64_t audioOffset,
 {
     unsigned char head[MaxHeaderBytes];
     const std::int64_t audioBytes = fileLength - audioOffset;
-    if (audioBytes < std::int64_t(sizeof head) || !readAt(fd, audioOffset, head, sizeof head))
+    if (audioBytes < std::int64_t(sizeof head) ||
+        !bytes::readAt(fd, audioOffset, head, sizeof head))
         return std::nullopt;
     const auto first = parseFlacFrameHeader(head, sizeof head);
     if (!first)
@@ -178,7 +176,7 @@ std::optional<std::int64_t> countFlacSamples(int fd, std::int64_t audioOffset,
     for (std::int64_t want = FirstTailBytes;; want *= 4) {
         const std::int64_t size = std::min({want, MaxTailBytes, audioBytes});
         std::vector<unsigned char> tail(std::size_t(size), 0);
-        if (!readAt(fd, fileLength - size, tail.data(), tail.size()))
+        if (!bytes::readAt(fd, fileLength - size, tail.data(), tail.size()))
             return std::nullopt;
         // The audio ends at the end of the file, or before an ID3v1 tag some taggers append.
         std::vector<std::size_t> ends{tail.size()};

@@ -1,5 +1,7 @@
 #include "mp3enc/input/oggpacket.h"
 
+#include "mp3enc/input/bytereader.h"
+
 #include <QtEndian>
 #include <cstdint>
 #include <cstring>
@@ -16,11 +18,6 @@ struct Piece
     std::int64_t length;
 };
 
-bool readAt(int fd, std::int64_t position, unsigned char *buffer, std::size_t size)
-{
-    return ::pread(fd, buffer, size, off_t(position)) == ssize_t(size);
-}
-
 // Where the packet's bytes lie in the file: a packet is cut into segments of 255 bytes, the
 // last one shorter, and may run on over any number of pages.
 std::vector<Piece> packetPieces(int fd, int index)
@@ -31,11 +28,11 @@ std::vector<Piece> packetPieces(int fd, int index)
     for (std::int64_t at = 0;;) {
         unsigned char header[PageHeaderBytes];
         unsigned char lacing[255];
-        if (!readAt(fd, at, header, sizeof header) || std::memcmp(header, "OggS", 4) != 0)
+        if (!bytes::readAt(fd, at, header, sizeof header) || std::memcmp(header, "OggS", 4) != 0)
             return {};
         const auto page = qFromLittleEndian<quint32>(header + 14);
         const int segments = header[26];
-        if (!readAt(fd, at + PageHeaderBytes, lacing, std::size_t(segments)))
+        if (!bytes::readAt(fd, at + PageHeaderBytes, lacing, std::size_t(segments)))
             return {};
         if (at == 0)
             serial = page;
@@ -66,7 +63,7 @@ QByteArray readOggPacket(int fd, int index)
     QByteArray packet(qsizetype(size), Qt::Uninitialized);
     auto *out = reinterpret_cast<unsigned char *>(packet.data());
     for (const Piece &piece : pieces) {
-        if (!readAt(fd, piece.offset, out, std::size_t(piece.length)))
+        if (!bytes::readAt(fd, piece.offset, out, std::size_t(piece.length)))
             return {};
         out += piece.length;
     }

@@ -1,5 +1,6 @@
 #include "mp3enc/input/sndfilereader.h"
 
+#include "mp3enc/input/bytereader.h"
 #include "mp3enc/input/flacblocks.h"
 #include "mp3enc/input/flacframes.h"
 #include "runtime/filename.h"
@@ -94,40 +95,12 @@ struct DataChunk
     bool bigEndian = false;
 };
 
-bool readAt(int fd, std::int64_t position, unsigned char *buffer, size_t size)
-{
-    return ::pread(fd, buffer, size, off_t(position)) == ssize_t(size);
-}
-
-std::uint32_t sizeField(const unsigned char *p, bool bigEndian)
-{
-    return bigEndian ? std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 |
-                           std::uint32_t(p[2]) << 8 | p[3]
-                     : std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 |
-                           std::uint32_t(p[1]) << 8 | p[0];
-}
-
 std::optional<DataChunk> findDataChunk(int fd, std::int64_t length)
 {
-    unsigned char head[12];
-    if (!readAt(fd, 0, head, sizeof head) || std::memcmp(head + 8, "WAVE", 4) != 0)
-        return std::nullopt;
-    DataChunk chunk;
-    if (std::memcmp(head, "RIFX", 4) == 0)
-        chunk.bigEndian = true;
-    else if (std::memcmp(head, "RIFF", 4) != 0)
-        return std::nullopt;
-    for (std::int64_t pos = 12; pos + 8 <= length;) {
-        unsigned char c[8];
-        if (!readAt(fd, pos, c, sizeof c))
-            return std::nullopt;
-        const std::uint32_t size = sizeField(c + 4, chunk.bigEndian);
-        if (std::memcmp(c, "data", 4) == 0) {
-            chunk.offset = pos + 8;
-            chunk.declared = size;
-            return chunk;
-        }
-        pos += 8 + std::int64_t(size) + (size & 1);
+    RiffWalk walk(fd, length, false);
+    while (const auto chunk = walk.next()) {
+        if (std::memcmp(chunk->id, "data", 4) == 0)
+            return DataChunk{chunk->body, chunk->size, walk.bigEndian()};
     }
     return std::nullopt;
 }
@@ -138,13 +111,13 @@ bool chunksReachEnd(int fd, std::int64_t pos, std::int64_t length, bool bigEndia
 {
     for (int chunks = 0; pos + 8 <= length && chunks < 64; ++chunks) {
         unsigned char c[8];
-        if (!readAt(fd, pos, c, sizeof c))
+        if (!bytes::readAt(fd, pos, c, sizeof c))
             return false;
         for (int i = 0; i < 4; ++i) {
             if (c[i] < 0x20 || c[i] > 0x7E)
                 return false;
         }
-        const std::uint32_t size = sizeField(c + 4, bigEndian);
+        const std::uint32_t size = bytes::sizeField(c + 4, bigEndian);
         pos += 8 + std::int64_t(size);
         if (pos == length)
             return true;

@@ -1,15 +1,13 @@
 #include "mp3enc/segments/parallelencode.h"
 
-#include "mp3enc/encode/corepool.h"
 #include "mp3enc/calc/framelist.h"
-#include "mp3enc/tags/id3tag.h"
-#include "mp3enc/tags/infotag.h"
-#include "mp3enc/encode/loudness.h"
 #include "mp3enc/calc/parttimes.h"
-#include "mp3enc/calc/reasons.h"
+#include "mp3enc/encode/corepool.h"
+#include "mp3enc/encode/loudness.h"
+#include "mp3enc/encode/mp3layout.h"
 #include "mp3enc/segments/segmentencoder.h"
 #include "mp3enc/segments/streamjoin.h"
-#include "mp3enc/encode/tempoutput.h"
+#include "mp3enc/tags/infotag.h"
 #include "runtime/comerror.h"
 
 #include <algorithm>
@@ -31,13 +29,6 @@ namespace {
 
 // The info tag describes the whole-file encoder's delay: its 576 samples of lead-in.
 constexpr int EncoderDelay = 576;
-
-std::unique_ptr<SegmentOutput> segmentFailed(int number, const QString &text)
-{
-    auto out = std::make_unique<SegmentOutput>();
-    out->result = failedResult(number, text);
-    return out;
-}
 
 } // namespace
 
@@ -62,34 +53,60 @@ void ParallelEncode::schedule(CorePool *pool, const std::atomic<bool> *current)
     m_current = current;
 }
 
-std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &outputPath,
-                                                const Id3Tags &id3, const StopSignal &stop,
-                                                const EncodeJob::Progress &progress)
+// The loudness of the whole input, for the info tag: one pass of its own beside the segments,
+// as the segments' encoders each hear only a part. Its filters are recursive, and only the
+// history the samples before leave gives LAME's gain, so the pass runs in one piece.
+struct ParallelEncode::Loudness
 {
-    const auto &segments = m_plan.segments;
+    std::optional<std::uint16_t> radioGain; // under m_mutex, with `done`
+    QString error;
+    bool done = false;
+    std::jthread thread; // last: told to quit and joined before the figures above go
+};
+
+std::optional<EncodeResult> ParallelEncode::run(Mp3Layout &file, const QString &outputPath,
+                                                std::stop_token stop,
+                                                const EncodeProgress &progress)
+{
     m_joinedAll = false;
     m_extended = 0;
     m_seams.clear();
     m_serialFrames.clear();
-    startWorkers(stop);
+    startWorkers();
     struct WorkersStop
     {
         ParallelEncode *self;
         ~WorkersStop() { self->stopWorkers(); }
     } workersStop{this};
-    // The loudness of the whole input, for the info tag: one pass of its own beside the segments,
-    // as the segments' encoders each hear only a part. Its filters are recursive, and only the
-    // history the samples before leave gives LAME's gain, so the pass runs in one piece.
-    std::atomic<bool> quitAnalysis{false};
-    std::optional<std::uint16_t> radioGain; // under m_mutex, with `analysed`
-    QString analysisError;
-    bool analysed = false;
-    std::thread analysis([&] {
+    const std::stop_callback forward(stop, [this] { m_abort.request_stop(); });
+    Loudness loudness;
+    startLoudness(loudness);
+
+    if (!file.begin(outputPath))
+        return file.failed();
+    StreamJoin join(file.out(), progress, m_totalFrames, m_rates);
+    Joined joined;
+    if (auto ended = joinAll(file, join, joined, stop);
+        !ended || ended->status != EncodeResult::Done)
+        return ended;
+    if (auto ended = finishTags(file, join, joined, loudness, stop);
+        !ended || ended->status != EncodeResult::Done)
+        return ended;
+    progress(int(m_totalFrames));
+    m_joinedAll = true;
+    return EncodeResult{};
+}
+
+void ParallelEncode::startLoudness(Loudness &pass)
+{
+    pass.thread = std::jthread([this, &pass](std::stop_token quit) {
+        std::atomic<bool> quitting{false}; // looked at between blocks
+        const std::stop_callback onQuit(quit, [&quitting] { quitting = true; });
         QString error;
         const double start = m_options.times ? threadSeconds() : 0;
         double reading = 0;
         const std::optional<std::uint16_t> gain =
-            radioGainOf(m_input, m_lameScale, m_settings.outSampleRate, quitAnalysis, &error,
+            radioGainOf(m_input, m_lameScale, m_settings.outSampleRate, quitting, &error,
                         m_options.beforeLoudnessBlock, m_options.times ? &reading : nullptr);
         if (m_options.times) {
             m_options.times->add(m_options.times->loudness, threadSeconds() - start);
@@ -97,85 +114,76 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
         }
         {
             std::lock_guard lock(m_mutex);
-            radioGain = gain;
-            analysisError = error;
-            analysed = true;
+            pass.radioGain = gain;
+            pass.error = error;
+            pass.done = true;
         }
         m_changed.notify_all();
     });
-    struct AnalysisStop
-    {
-        std::atomic<bool> &quit;
-        std::thread &thread;
-        ~AnalysisStop()
-        {
-            quit = true; // looked at between blocks
-            if (thread.joinable())
-                thread.join();
-        }
-    } analysisStop{quitAnalysis, analysis};
+}
 
-    if (!out.create(outputPath) || !out.write(id3.v2.constData(), size_t(id3.v2.size())))
-        return writeFailedResult(out);
-    const auto stoppedResult = EncodeResult{EncodeResult::Stopped, 0, {}};
-
-    std::unique_ptr<SegmentOutput> a = take(0, stop);
+std::optional<EncodeResult> ParallelEncode::joinAll(Mp3Layout &file, StreamJoin &join,
+                                                    Joined &joined, const std::stop_token &stop)
+{
+    const auto &segments = m_plan.segments;
+    std::unique_ptr<SegmentOutput> &a = joined.last;
+    a = take(0);
     if (!a)
-        return stoppedResult;
+        return stoppedResult();
     if (a->result.status != EncodeResult::Done)
         return a->result;
     if (!a->usable)
         return std::nullopt;
     double joinStart = m_options.times ? threadSeconds() : 0;
-    std::vector<unsigned char> tag = a->tag;
-    const std::vector<unsigned char> placeholder(tag.size(), 0);
-    if (!out.write(placeholder.data(), placeholder.size()))
-        return writeFailedResult(out);
-
-    StreamJoin join(out, progress, m_totalFrames, m_rates);
+    joined.tag = a->tag;
+    if (!file.frames(std::vector<unsigned char>(joined.tag.size(), 0))) // the info tag's place
+        return file.failed();
     for (std::size_t i = 1; i < segments.size(); ++i) {
         // Up to the window the frames are the earlier segment's whatever the seam: joined and
         // written while the next segment is still being encoded.
         if (!join.appendUpTo(a->numbered(), segments[i].windowStart))
             return std::nullopt;
         if (!join.writeFinished(false))
-            return writeFailedResult(out);
+            return file.failed();
         timeJoin(i - 1, joinStart);
-        std::unique_ptr<SegmentOutput> b = take(i, stop);
+        std::unique_ptr<SegmentOutput> b = take(i);
         if (!b)
-            return stoppedResult;
+            return stoppedResult();
         if (b->result.status != EncodeResult::Done)
             return b->result;
         if (!b->usable)
             return std::nullopt;
-        const std::optional<EncodeResult> joined = joinNext(a, std::move(b), i, join, stop);
-        if (!joined || joined->status != EncodeResult::Done)
-            return joined;
+        const std::optional<EncodeResult> next = joinNext(a, std::move(b), i, join);
+        if (!next || next->status != EncodeResult::Done)
+            return next;
         if (!join.writeFinished(false))
-            return writeFailedResult(out);
-        if (stop.requested())
-            return stoppedResult;
+            return file.failed();
+        if (stop.stop_requested())
+            return stoppedResult();
     }
     if (!join.appendUpTo(a->numbered(), m_totalFrames) || a->numbered().end() != m_totalFrames)
         return std::nullopt;
     if (!join.writeFinished(true))
-        return writeFailedResult(out);
+        return file.failed();
     timeJoin(segments.size() - 1, joinStart);
-    if (!waitFor(analysed, stop))
-        return stoppedResult; // the pass is told to quit, and ends within a block
-    analysis.join();
-    if (!radioGain)
-        return failedResult(rt::ErrDeviceIO, analysisError);
-    // The encoder that reached the end knows the padding after the input's last sample.
-    if (!tag.empty() && !rebuildTag(tag, join, *radioGain, a->encoder.padding()))
-        return std::nullopt;
-    // The info tag takes the place of the first frame, which follows the ID3v2 tag.
-    if (!out.write(id3.v1.constData(), size_t(id3.v1.size())) ||
-        (!tag.empty() && !out.writeAt(id3.v2.size(), tag.data(), tag.size())))
-        return writeFailedResult(out);
-    progress(int(m_totalFrames));
-    m_joinedAll = true;
+    return EncodeResult{};
+}
 
+std::optional<EncodeResult> ParallelEncode::finishTags(Mp3Layout &file, const StreamJoin &join,
+                                                       Joined &joined, Loudness &pass,
+                                                       const std::stop_token &stop)
+{
+    if (!waitFor(pass.done, stop))
+        return stoppedResult(); // the pass is told to quit, and ends within a block
+    pass.thread.join();
+    if (!pass.radioGain)
+        return failedResult(rt::ErrDeviceIO, pass.error);
+    // The encoder that reached the end knows the padding after the input's last sample.
+    std::vector<unsigned char> &tag = joined.tag;
+    if (!tag.empty() && !rebuildTag(tag, join, *pass.radioGain, joined.last->encoder.padding()))
+        return std::nullopt;
+    if (!file.finish(tag))
+        return file.failed();
     return EncodeResult{};
 }
 
@@ -185,8 +193,7 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
 // run on over the whole segment. `a` becomes whichever encoder's frames go on.
 std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutput> &a,
                                                      std::unique_ptr<SegmentOutput> b,
-                                                     std::size_t i, StreamJoin &join,
-                                                     const StopSignal &stop)
+                                                     std::size_t i, StreamJoin &join)
 {
     std::function<bool(std::int64_t)> refuse;
     if (m_options.refuseSeam)
@@ -195,10 +202,10 @@ std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutp
     const std::int64_t bEnd = b->numbered().end();
     std::int64_t serial = 0;
     while (seam < 0 && join.next() + 1 < bEnd) {
-        if (stopped(stop))
-            return EncodeResult{EncodeResult::Stopped, 0, {}};
+        if (stopped())
+            return stoppedResult();
         const std::int64_t until = std::min(join.next() + RunOnStep, bEnd - 1);
-        if (auto ran = runOn(*a, i, until, join, stop, &serial);
+        if (auto ran = runOn(*a, i, until, join, &serial);
             !ran || ran->status != EncodeResult::Done)
             return ran;
         const std::int64_t tried = join.next();
@@ -213,7 +220,7 @@ std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutp
         return EncodeResult{};
     }
     b.reset();
-    if (auto ran = runOn(*a, i, m_plan.segments[i].endFrame, join, stop, &serial);
+    if (auto ran = runOn(*a, i, m_plan.segments[i].endFrame, join, &serial);
         !ran || ran->status != EncodeResult::Done)
         return ran;
     ++m_extended;
@@ -225,12 +232,12 @@ std::optional<EncodeResult> ParallelEncode::joinNext(std::unique_ptr<SegmentOutp
 // exactly. `*serial` counts the frames it encodes on the joining thread.
 std::optional<EncodeResult> ParallelEncode::runOn(SegmentOutput &a, std::size_t i,
                                                   std::int64_t until, const StreamJoin &join,
-                                                  const StopSignal &stop, std::int64_t *serial)
+                                                  std::int64_t *serial)
 {
     const PartClock clock(m_options.times, &PartTimes::runOns, i);
     const std::int64_t had = a.first + std::int64_t(a.frames.size());
     a.encoder.dropBefore(join.next() - SegmentPlan::Window, a.frames, a.first);
-    const EncodeResult ran = a.encoder.encodeTo(sampleFor(until), [&] { return stopped(stop); });
+    const EncodeResult ran = a.encoder.encodeTo(sampleFor(until), [this] { return stopped(); });
     if (ran.status != EncodeResult::Done)
         return ran;
     if (!a.encoder.parse(&a.frames, &a.first) ||
@@ -271,13 +278,8 @@ std::int64_t ParallelEncode::endSample(std::size_t i) const
     return sampleFor(i + 1 == m_plan.segments.size() ? m_totalFrames : m_plan.segments[i].endFrame);
 }
 
-bool ParallelEncode::stopped(const StopSignal &stop) const
-{
-    return stop.requested() || m_abort.requested();
-}
-
 std::unique_ptr<SegmentOutput> ParallelEncode::encodeSegment(std::size_t i,
-                                                             const StopSignal &stop) const
+                                                             const std::stop_token &stop) const
 {
     const Segment &segment = m_plan.segments[i];
     auto out = std::make_unique<SegmentOutput>();
@@ -288,7 +290,7 @@ std::unique_ptr<SegmentOutput> ParallelEncode::encodeSegment(std::size_t i,
         return out;
     }
     if (out->result.status == EncodeResult::Done)
-        out->result = out->encoder.encodeTo(endSample(i), [&] { return stopped(stop); });
+        out->result = out->encoder.encodeTo(endSample(i), [&] { return stop.stop_requested(); });
     if (out->result.status != EncodeResult::Done)
         return out;
     if (i == 0)
@@ -301,32 +303,26 @@ std::unique_ptr<SegmentOutput> ParallelEncode::encodeSegment(std::size_t i,
     return out;
 }
 
-void ParallelEncode::startWorkers(const StopSignal &stop)
+void ParallelEncode::startWorkers()
 {
     stopWorkers();
-    m_abort.reset();
+    m_abort = std::stop_source();
     m_next = 0;
     m_joined = 0;
     m_done.clear();
     m_done.resize(m_plan.segments.size());
     const int count = std::clamp(m_options.threads, 1, std::max(1, int(m_plan.segments.size())));
     for (int t = 0; t < count; ++t)
-        m_workers.emplace_back(&ParallelEncode::work, this, std::cref(stop));
+        m_workers.emplace_back([this, stop = m_abort.get_token()] { work(stop); });
 }
 
 void ParallelEncode::stopWorkers()
 {
-    m_abort.request(); // wakes a worker waiting for a core
-    {
-        std::lock_guard lock(m_mutex);
-    }
-    m_changed.notify_all();
-    for (std::thread &t : m_workers)
-        t.join();
-    m_workers.clear();
+    m_abort.request_stop(); // wakes a worker waiting for a core or a turn
+    m_workers.clear();      // and waits for each
 }
 
-void ParallelEncode::work(const StopSignal &stop)
+void ParallelEncode::work(const std::stop_token &stop)
 {
     // Encoded segments wait for the join; a few ahead keep every core busy.
     const std::size_t ahead = std::size_t(m_options.threads) + 1;
@@ -334,29 +330,28 @@ void ParallelEncode::work(const StopSignal &stop)
         std::size_t i = 0;
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] {
-                return m_abort.requested() || m_next >= m_done.size() || m_next <= m_joined + ahead;
-            });
-            if (m_abort.requested() || m_next >= m_done.size())
+            if (!m_changed.wait(
+                    lock, stop,
+                    [&] { return m_next >= m_done.size() || m_next <= m_joined + ahead; }) ||
+                stop.stop_requested() || m_next >= m_done.size())
                 return;
             i = m_next++;
         }
+        // A core for the whole segment: a file ahead gives way to the current one.
         std::unique_ptr<SegmentOutput> result;
-        try {
-            // A core for the whole segment: a file ahead gives way to the current one.
-            const CorePool::Lease core(m_pool, !m_current || m_current->load(), &stop, &m_abort);
-            {
-                const PartClock clock(m_options.times, &PartTimes::segments, i);
-                result = core ? encodeSegment(i, stop) : nullptr;
-            }
-            if (!result)
-                return;
-        } catch (const std::bad_alloc &) {
-            result = segmentFailed(rt::ErrOverflow, reasons::OutOfMemory);
-        } catch (const std::exception &e) {
-            result = segmentFailed(rt::ErrInternal,
-                                   reasons::internalError(QString::fromLocal8Bit(e.what())));
+        const EncodeResult failed = guarded([&] {
+            const CorePool::Lease core(m_pool, !m_current || m_current->load(), stop);
+            const PartClock clock(m_options.times, &PartTimes::segments, i);
+            if (core)
+                result = encodeSegment(i, stop);
+            return EncodeResult{};
+        });
+        if (failed.status == EncodeResult::Failed) {
+            result = std::make_unique<SegmentOutput>();
+            result->result = failed;
         }
+        if (!result)
+            return; // stopped while it waited for a core
         {
             std::lock_guard lock(m_mutex);
             m_done[i] = std::move(result);
@@ -374,20 +369,16 @@ void ParallelEncode::timeJoin(std::size_t i, double &start) const
     start = now;
 }
 
-bool ParallelEncode::waitFor(const bool &done, const StopSignal &stop)
+bool ParallelEncode::waitFor(const bool &done, const std::stop_token &stop)
 {
-    const StopSignal::Wake wake(&stop, m_mutex, m_changed);
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return done || stop.requested(); });
-    return done;
+    return m_changed.wait(lock, stop, [&] { return done; });
 }
 
-std::unique_ptr<SegmentOutput> ParallelEncode::take(std::size_t i, const StopSignal &stop)
+std::unique_ptr<SegmentOutput> ParallelEncode::take(std::size_t i)
 {
-    const StopSignal::Wake wake(&stop, m_mutex, m_changed);
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_done[i] || stop.requested(); });
-    if (!m_done[i])
+    if (!m_changed.wait(lock, m_abort.get_token(), [&] { return bool(m_done[i]); }))
         return nullptr;
     m_joined = i;
     m_changed.notify_all();

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "mp3enc/encode/encodejob.h"
-#include "mp3enc/encode/lameencoder.h"
+#include "mp3enc/calc/encoderesult.h"
 #include "mp3enc/calc/ratechoice.h"
+#include "mp3enc/encode/lameencoder.h"
 #include "mp3enc/segments/segmentplan.h"
-#include "mp3enc/encode/stopsignal.h"
 
 #include <QString>
 #include <atomic>
@@ -13,10 +12,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
-struct Id3Tags;
+class CorePool;
+class Mp3Layout;
+class SndFileReader;
 struct SegmentOutput;
 class StreamJoin;
 
@@ -38,10 +40,10 @@ public:
     ParallelEncode &operator=(const ParallelEncode &) = delete;
 
     // Empty when the segments could not be joined: nothing is left behind, and the file must be
-    // encoded in one piece. The ID3 tags go in front of the frames and behind them.
-    // Writes `out` (created here for `outputPath`) but leaves its commit to the caller.
-    std::optional<EncodeResult> run(TempOutput &out, const QString &outputPath, const Id3Tags &id3,
-                                    const StopSignal &stop, const EncodeJob::Progress &progress);
+    // encoded in one piece. Writes `file` (created here for `outputPath`) but leaves its commit
+    // to the caller.
+    std::optional<EncodeResult> run(Mp3Layout &file, const QString &outputPath,
+                                    std::stop_token stop, const EncodeProgress &progress);
     // The segments' workers take their cores from `pool`, before other files' while `*current`.
     void schedule(CorePool *pool, const std::atomic<bool> *current);
 
@@ -59,28 +61,42 @@ private:
     // Frames the earlier encoder runs on for between two tries of a seam.
     static constexpr int RunOnStep = 4;
 
+    struct Loudness;
+    // The stream so far: the encoder whose frames go on, and the first segment's info tag.
+    struct Joined
+    {
+        std::unique_ptr<SegmentOutput> last;
+        std::vector<unsigned char> tag;
+    };
+
+    void startLoudness(Loudness &pass);
+    // Every segment joined and written, in order; Done when the stream is whole.
+    std::optional<EncodeResult> joinAll(Mp3Layout &file, StreamJoin &join, Joined &joined,
+                                        const std::stop_token &stop);
+    // The info tag, once the loudness pass has its figure, and the ID3v1 tag.
+    std::optional<EncodeResult> finishTags(Mp3Layout &file, const StreamJoin &join, Joined &joined,
+                                           Loudness &pass, const std::stop_token &stop);
     std::optional<EncodeResult> joinNext(std::unique_ptr<SegmentOutput> &a,
                                          std::unique_ptr<SegmentOutput> b, std::size_t i,
-                                         StreamJoin &join, const StopSignal &stop);
+                                         StreamJoin &join);
     std::optional<EncodeResult> runOn(SegmentOutput &a, std::size_t i, std::int64_t until,
-                                      const StreamJoin &join, const StopSignal &stop,
-                                      std::int64_t *serial);
+                                      const StreamJoin &join, std::int64_t *serial);
     bool rebuildTag(std::vector<unsigned char> &tag, const StreamJoin &join,
                     std::uint16_t radioGain, int padding) const;
-    std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i, const StopSignal &stop) const;
+    std::unique_ptr<SegmentOutput> encodeSegment(std::size_t i, const std::stop_token &stop) const;
     // Benchmarks: the joining thread's CPU time since `start` goes to segment i.
     void timeJoin(std::size_t i, double &start) const;
     // Input sample up to which an encoder must run for its frames to reach `frame`; for
     // segment i's encoder, its end.
     std::int64_t sampleFor(std::int64_t frame) const;
     std::int64_t endSample(std::size_t i) const;
-    bool stopped(const StopSignal &stop) const;
-    void startWorkers(const StopSignal &stop);
+    bool stopped() const { return m_abort.stop_requested(); }
+    void startWorkers();
     void stopWorkers();
-    void work(const StopSignal &stop);
-    std::unique_ptr<SegmentOutput> take(std::size_t i, const StopSignal &stop);
+    void work(const std::stop_token &stop);
+    std::unique_ptr<SegmentOutput> take(std::size_t i);
     // Waits until `done` (guarded by m_mutex) holds or a stop is requested; false for a stop.
-    bool waitFor(const bool &done, const StopSignal &stop);
+    bool waitFor(const bool &done, const std::stop_token &stop);
 
     const SndFileReader &m_input;
     LameEncoder::Settings m_settings;
@@ -96,12 +112,14 @@ private:
     std::vector<std::int64_t> m_serialFrames;
 
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable_any m_changed;
     std::vector<std::unique_ptr<SegmentOutput>> m_done;
     std::size_t m_next = 0;   // next segment to encode
     std::size_t m_joined = 0; // segments the join has taken
-    StopSignal m_abort;       // the workers, when the join needs no more segments
+    // Stops the workers and the join: requested by a stop of the run, and when the join needs
+    // no more segments.
+    std::stop_source m_abort;
     CorePool *m_pool = nullptr;
     const std::atomic<bool> *m_current = nullptr;
-    std::vector<std::thread> m_workers;
+    std::vector<std::jthread> m_workers;
 };

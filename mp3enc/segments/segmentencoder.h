@@ -1,8 +1,8 @@
 #pragma once
 
-#include "mp3enc/encode/blockfeeder.h"
-#include "mp3enc/encode/encodejob.h"
+#include "mp3enc/calc/encoderesult.h"
 #include "mp3enc/calc/framelist.h"
+#include "mp3enc/encode/blockfeeder.h"
 #include "mp3enc/encode/lameencoder.h"
 #include "mp3enc/input/sndfilereader.h"
 

@@ -62,8 +62,8 @@ const FrameList::Frame *NumberedFrames::at(std::int64_t number) const
     return i >= 0 && i < std::int64_t(list.size()) ? &list[std::size_t(i)] : nullptr;
 }
 
-StreamJoin::StreamJoin(TempOutput &out, const EncodeJob::Progress &progress,
-                       std::int64_t totalFrames, ratechoice::Rates rates)
+StreamJoin::StreamJoin(TempOutput &out, const EncodeProgress &progress, std::int64_t totalFrames,
+                       ratechoice::Rates rates)
     : m_out(out), m_progress(progress), m_totalFrames(totalFrames), m_rates(std::move(rates))
 {}
 

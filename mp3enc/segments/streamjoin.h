@@ -1,10 +1,10 @@
 #pragma once
 
-#include "mp3enc/encode/encodejob.h"
+#include "mp3enc/calc/encoderesult.h"
 #include "mp3enc/calc/framelist.h"
-#include "mp3enc/tags/infotag.h"
 #include "mp3enc/calc/ratechoice.h"
 #include "mp3enc/segments/repacker.h"
+#include "mp3enc/tags/infotag.h"
 
 #include <cstdint>
 #include <functional>
@@ -34,7 +34,7 @@ struct NumberedFrames
 class StreamJoin
 {
 public:
-    StreamJoin(TempOutput &out, const EncodeJob::Progress &progress, std::int64_t totalFrames,
+    StreamJoin(TempOutput &out, const EncodeProgress &progress, std::int64_t totalFrames,
                ratechoice::Rates rates);
 
     // Appends `frames` up to frame `end`; false when one is missing, or not a frame of this
@@ -62,7 +62,7 @@ private:
     bool append(const NumberedFrames &frames, std::int64_t number);
 
     TempOutput &m_out;
-    const EncodeJob::Progress &m_progress;
+    const EncodeProgress &m_progress;
     std::int64_t m_totalFrames;
     ratechoice::Rates m_rates;
     Repacker m_repacker;

@@ -2,8 +2,8 @@
 
 #include "mp3enc/input/flacblocks.h"
 #include "mp3enc/input/oggpacket.h"
-#include "mp3enc/tags/riffinfo.h"
 #include "mp3enc/input/sndfilereader.h"
+#include "mp3enc/tags/riffinfo.h"
 #include "mp3enc/tags/vorbiscomment.h"
 
 #include <QStringDecoder>

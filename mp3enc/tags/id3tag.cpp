@@ -1,7 +1,7 @@
 #include "mp3enc/tags/id3tag.h"
 
-#include "mp3enc/tags/audiotags.h"
 #include "mp3enc/calc/reasons.h"
+#include "mp3enc/tags/audiotags.h"
 
 #include <QList>
 #include <QRegularExpression>
