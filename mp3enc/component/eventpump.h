@@ -37,12 +37,12 @@ public:
 
     // Worker side. One queued call per delivery, so a nested event loop in the host's handler
     // (a message box) still receives the ones behind it.
+    // The queued call is made under the mailbox's lock: the event Qt allocates for it is then
+    // seen, by a thread sanitizer too, to come before its delivery takes that lock and frees it.
     void post(Delivery delivery)
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_mailbox.push_back(std::move(delivery));
-        }
+        std::lock_guard lock(m_mutex);
+        m_mailbox.push_back(std::move(delivery));
         QMetaObject::invokeMethod(this, "deliverNext", Qt::QueuedConnection);
     }
 
