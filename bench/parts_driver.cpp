@@ -8,17 +8,17 @@
 //   parts_driver loudness <in> <kbps>
 //       the loudness pass alone, on one thread: "wall", "cpu", "reading" and "gain".
 #include "bench/cpuclock.h"
-#include "mp3enc/encodejob.h"
-#include "mp3enc/lameencoder.h"
-#include "mp3enc/loudness.h"
-#include "mp3enc/parallelencode.h"
-#include "mp3enc/parttimes.h"
-#include "mp3enc/sndfilereader.h"
-#include "mp3enc/stopsignal.h"
+#include "mp3enc/calc/parttimes.h"
+#include "mp3enc/encode/encodejob.h"
+#include "mp3enc/encode/lameencoder.h"
+#include "mp3enc/encode/loudness.h"
+#include "mp3enc/input/sndfilereader.h"
+#include "mp3enc/segments/parallelencode.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <cstdio>
+#include <stop_token>
 
 namespace {
 
@@ -72,8 +72,8 @@ int encode(const QString &in, const QString &out, int kbps, int threads)
     QElapsedTimer timer;
     timer.start();
     const double cpuBefore = cpuclock::process();
-    StopSignal stop;
-    EncodeResult result = job.run(stop, [](int) {});
+    std::stop_source stop;
+    EncodeResult result = job.run(stop.get_token(), [](int) {});
     if (result.status == EncodeResult::Done)
         result = job.commit();
     if (result.status != EncodeResult::Done) {

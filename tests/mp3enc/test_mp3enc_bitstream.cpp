@@ -1,14 +1,14 @@
 // The bitstream side of encoding in segments, on bytes: frame parsing, the re-packer, the info
 // tag, the segment plan, and the encoder behaviour they rely on, pinned so an upgrade of the
 // encoder library fails here instead of writing bad files.
-#include "mp3enc/framelist.h"
-#include "mp3enc/infotag.h"
-#include "mp3enc/lameencoder.h"
-#include "mp3enc/mp3frame.h"
-#include "mp3enc/ratechoice.h"
-#include "mp3enc/repacker.h"
-#include "mp3enc/segmentplan.h"
-#include "mp3enc/sndfilereader.h"
+#include "mp3enc/calc/framelist.h"
+#include "mp3enc/calc/mp3frame.h"
+#include "mp3enc/calc/ratechoice.h"
+#include "mp3enc/encode/lameencoder.h"
+#include "mp3enc/input/sndfilereader.h"
+#include "mp3enc/segments/repacker.h"
+#include "mp3enc/segments/segmentplan.h"
+#include "mp3enc/tags/infotag.h"
 #include "tests/mp3enc/audiocheck.h"
 #include "tests/mp3enc/encoderfixture.h"
 

@@ -1,4 +1,5 @@
 // How the encoder behaves as a component: refusals, events, Stop, failures mid-file.
+#include "converter/encoder/mp3enc.h"
 #include "runtime/comerror.h"
 #include "runtime/objectfactory.h"
 #include "tests/mp3enc/encoderfixture.h"
@@ -13,6 +14,7 @@
 #include <sndfile.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -21,6 +23,41 @@ constexpr int IdActFrame = RecordingSite::ActFrame;
 constexpr int IdThreadEnded = RecordingSite::ThreadEnded;
 constexpr int IdFailure = RecordingSite::Failure;
 const QByteArray Existing = "an MP3 that was here before";
+
+// The binding's identifiers by member.
+using K = rt::MemberKind;
+const std::tuple<const char *, K, rt::DispId> BindingRows[] = {
+    {"BitRate", K::Property, Mp3Enc::BitRate},
+    {"DownMix", K::Property, Mp3Enc::DownMix},
+    {"AllowDownSample", K::Property, Mp3Enc::AllowDownSample},
+    {"Encode", K::Method, Mp3Enc::Encode},
+    {"Stop", K::Method, Mp3Enc::Stop},
+    {"Open", K::Method, Mp3Enc::Open},
+    {"GetFrameCount", K::Method, Mp3Enc::GetFrameCount},
+    {"Threads", K::Property, Mp3Enc::Threads},
+    {"Prefetch", K::Method, Mp3Enc::Prefetch},
+    {"LastError", K::Property, Mp3Enc::LastError},
+    {"LastNotice", K::Property, Mp3Enc::LastNotice},
+    {"RateMode", K::Property, Mp3Enc::RateMode},
+    {"VbrQuality", K::Property, Mp3Enc::VbrQuality},
+    {"IfExists", K::Property, Mp3Enc::IfExists},
+    {"LastOutput", K::Property, Mp3Enc::LastOutput},
+    {"Tags", K::Method, Mp3Enc::Tags},
+    {"OpenPart", K::Method, Mp3Enc::OpenPart},
+    {"PrefetchPart", K::Method, Mp3Enc::PrefetchPart},
+    {"EmbeddedCueSheet", K::Method, Mp3Enc::EmbeddedCueSheet},
+    {"AudioLength", K::Method, Mp3Enc::AudioLength},
+    {"ActFrame", K::Event, Mp3Enc::ActFrame},
+    {"ThreadEnded", K::Event, Mp3Enc::ThreadEnded},
+    {"Failure", K::Event, Mp3Enc::Failure},
+};
+
+// Every worker has ended (a refused call starts none; Stop and ThreadEnded wait for theirs), so
+// whatever they queued for the host is in the queue now: delivered, nothing can come after.
+void deliverQueuedEvents()
+{
+    QCoreApplication::sendPostedEvents();
+}
 
 int callError(const std::function<void()> &call)
 {
@@ -122,6 +159,8 @@ class TestMp3EncControl final : public QObject
 private slots:
     void initTestCase();
     void properties();
+    void bindingAgrees_data();
+    void bindingAgrees();
     void refusals_data();
     void refusals();
     void refusedWhileEncoding();
@@ -165,6 +204,29 @@ void TestMp3EncControl::initTestCase()
     endless.dataBytes = qint64(3) << 30;
     endless.declared = quint32(endless.dataBytes);
     QVERIFY(endless.write(m_endless));
+}
+
+// The converter calls the component through identifiers of its own binding: each must be the
+// member of that name, and no member may be missing from the binding.
+void TestMp3EncControl::bindingAgrees_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("id");
+    for (const auto &[name, kind, id] : BindingRows)
+        QTest::newRow(name) << QString::fromLatin1(name) << int(kind) << int(id);
+}
+
+void TestMp3EncControl::bindingAgrees()
+{
+    QFETCH(QString, name);
+    QFETCH(int, kind);
+    QFETCH(int, id);
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    QCOMPARE(encoder.control->dispIdOf(name, rt::MemberKind(kind)), id);
+    // As many members as the binding names: none it lacks.
+    QCOMPARE(encoder.control->members().size(), qsizetype(std::size(BindingRows)));
 }
 
 void TestMp3EncControl::properties()
@@ -308,7 +370,7 @@ void TestMp3EncControl::refusals()
     QCOMPARE(encoder.control->call(QStringLiteral("GetFrameCount")).toInt(), 0);
     QCOMPARE(callError([&] { encoder.control->call(QStringLiteral("Encode")); }),
              rt::ErrInvalidCall);
-    QTest::qWait(50);
+    deliverQueuedEvents();
     QVERIFY(encoder.site.events.isEmpty());
     QCOMPARE(folderEntries(m_dir.path()), before);
     QCOMPARE(fileDigest(m_short), inputDigest);
@@ -342,7 +404,7 @@ void TestMp3EncControl::eventsOfOneEncode()
     const QString out = path(QStringLiteral("events.mp3"));
     const QStringList before = folderEntries(m_dir.path());
     QVERIFY(encoder.convert(m_short, out));
-    QTest::qWait(100); // nothing may follow ThreadEnded
+    deliverQueuedEvents(); // nothing may follow ThreadEnded
     const int frameCount = encoder.control->call(QStringLiteral("GetFrameCount")).toInt();
     QVERIFY(frameCount > 100);
     verifyCompleteSequence(encoder.site, frameCount);
@@ -538,7 +600,7 @@ void TestMp3EncControl::stopMidFile()
     // Generous bound: only "waits for the whole file" must fail here; bench/ measures it.
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(encoder.site.events.last().args.value(0).toInt() < frameCount);
-    QTest::qWait(300);
+    deliverQueuedEvents();
     QCOMPARE(encoder.site.events.size(), seen);
     QCOMPARE(folderEntries(m_dir.path()), before);
     QFile file(out);
@@ -565,7 +627,7 @@ void TestMp3EncControl::destroyedInsideItsOwnEvent()
     encoder.control->call(QStringLiteral("Open"), {m_endless, folder + QStringLiteral("/out.mp3")});
     encoder.control->call(QStringLiteral("Encode"));
     QVERIFY(QTest::qWaitFor([&] { return !encoder.control; }, 10000));
-    QTest::qWait(200);
+    deliverQueuedEvents();
     QCOMPARE(encoder.site.events.size(), 1);
     QVERIFY(folderEntries(folder).isEmpty());
     QDir(folder).removeRecursively();
@@ -598,7 +660,7 @@ void TestMp3EncControl::readFailure()
         QVERIFY(QDir(folder).removeRecursively());
     encoder.control->call(QStringLiteral("Encode"));
     QVERIFY(QTest::qWaitFor([&] { return encoder.site.ended(); }, 30000));
-    QTest::qWait(50);
+    deliverQueuedEvents();
 
     const auto &events = encoder.site.events;
     QCOMPARE(encoder.site.count(IdFailure), 1);
@@ -806,7 +868,7 @@ void TestMp3EncControl::stopDuringFloatPeakScan()
     encoder.control->call(QStringLiteral("Stop"));
     // Generous bound: only "waits for the whole scan" must fail here; bench/ measures it.
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
-    QTest::qWait(100);
+    deliverQueuedEvents();
     QVERIFY(encoder.site.events.isEmpty());
     QCOMPARE(folderEntries(folder), QStringList({QStringLiteral("in.wav")}));
     QDir(folder).removeRecursively();

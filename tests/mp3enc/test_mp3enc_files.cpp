@@ -1,8 +1,8 @@
 // The encoder's file handling on its own: the output that appears only when complete, and the
 // input read whole, whatever its header claims.
-#include "mp3enc/reasons.h"
-#include "mp3enc/sndfilereader.h"
-#include "mp3enc/tempoutput.h"
+#include "mp3enc/calc/reasons.h"
+#include "mp3enc/encode/tempoutput.h"
+#include "mp3enc/input/sndfilereader.h"
 #include "tests/mp3enc/encoderfixture.h"
 
 #include <QElapsedTimer>

@@ -1,10 +1,9 @@
 // Every kind of input the encoder reads: a lossless one gives exactly the lame command's file for
 // the same samples as a WAV, a lossy one its exact length through the float path a float WAV
 // takes, a long one is split on every core as a WAV is; an MP3 is refused.
-#include "mp3enc/encodejob.h"
-#include "mp3enc/parallelencode.h"
-#include "mp3enc/sndfilereader.h"
-#include "mp3enc/stopsignal.h"
+#include "mp3enc/encode/encodejob.h"
+#include "mp3enc/input/sndfilereader.h"
+#include "mp3enc/segments/parallelencode.h"
 #include "runtime/comerror.h"
 #include "tests/mp3enc/encoderfixture.h"
 
@@ -13,6 +12,7 @@
 #include <QtEndian>
 #include <QtTest>
 #include <sndfile.h>
+#include <stop_token>
 #include <vector>
 
 namespace {
@@ -230,8 +230,8 @@ private slots:
             options.threads = 2;
             job.allowSegments(settings, options);
             QVERIFY(job.parallel());
-            StopSignal stop;
-            QCOMPARE(job.run(stop, [](int) {}).status, EncodeResult::Done);
+            std::stop_source stop;
+            QCOMPARE(job.run(stop.get_token(), [](int) {}).status, EncodeResult::Done);
             QCOMPARE(job.commit().status, EncodeResult::Done);
             QVERIFY(job.parallel()->joined());
             digests[input == wav] = fileDigest(mp3);

@@ -2,13 +2,13 @@
 // for the same samples; and the same histogram however the samples are handed over. Where LAME
 // resamples, the same through our copy of its resampler, also against LAME fed as our encoder
 // feeds it.
-#include "mp3enc/blockfeeder.h"
-#include "mp3enc/lameencoder.h"
-#include "mp3enc/loudness.h"
-#include "mp3enc/mp3frame.h"
-#include "mp3enc/replaygain.h"
-#include "mp3enc/resampler.h"
-#include "mp3enc/sndfilereader.h"
+#include "mp3enc/calc/mp3frame.h"
+#include "mp3enc/calc/replaygain.h"
+#include "mp3enc/encode/blockfeeder.h"
+#include "mp3enc/encode/lameencoder.h"
+#include "mp3enc/encode/loudness.h"
+#include "mp3enc/input/resampler.h"
+#include "mp3enc/input/sndfilereader.h"
 #include "tests/mp3enc/encoderfixture.h"
 
 #include <QProcess>

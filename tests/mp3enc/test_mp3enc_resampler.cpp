@@ -2,8 +2,8 @@
 // ReplayGain entry points of its own, which record every call LAME's encode loop makes to its
 // analysis, and compares them with the calls resampler::Stream makes for the same input: call by
 // call, sample by sample, bit for bit, through the flush; and the frames LAME encoded.
-#include "mp3enc/replaygain.h"
-#include "mp3enc/resampler.h"
+#include "mp3enc/calc/replaygain.h"
+#include "mp3enc/input/resampler.h"
 
 #include <QtTest>
 #include <cmath>

@@ -2,13 +2,12 @@
 // command writes in every way a player sees (frames, size, info tag, exact length), with no
 // error spike where two encoders meet, and nothing left behind when the encode is stopped or
 // fails.
-#include "mp3enc/channelmixer.h"
-#include "mp3enc/encodejob.h"
-#include "mp3enc/framelist.h"
-#include "mp3enc/infotag.h"
-#include "mp3enc/parallelencode.h"
-#include "mp3enc/sndfilereader.h"
-#include "mp3enc/stopsignal.h"
+#include "mp3enc/calc/framelist.h"
+#include "mp3enc/encode/encodejob.h"
+#include "mp3enc/input/channelmixer.h"
+#include "mp3enc/input/sndfilereader.h"
+#include "mp3enc/segments/parallelencode.h"
+#include "mp3enc/tags/infotag.h"
 #include "runtime/comerror.h"
 #include "tests/mp3enc/audiocheck.h"
 #include "tests/mp3enc/encoderfixture.h"
@@ -16,10 +15,13 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <numeric>
 #include <sndfile.h>
+#include <stop_token>
 #include <thread>
 
 namespace {
@@ -70,8 +72,8 @@ SegmentOptions threads(int n)
 EncodeResult run(
     EncodeJob &job, const EncodeJob::Progress &progress = [](int) {})
 {
-    StopSignal stop;
-    const EncodeResult result = job.run(stop, progress);
+    std::stop_source stop;
+    const EncodeResult result = job.run(stop.get_token(), progress);
     return result.status == EncodeResult::Done ? job.commit() : result;
 }
 
@@ -620,12 +622,12 @@ void TestMp3EncSegments::stopLeavesNothing()
             options.refuseSeam = [](std::size_t segment, std::int64_t) { return segment == 1; };
         Job job = openJob(wav, mp3, 128, true, options);
         QVERIFY(job.job && job.job->parallel());
-        StopSignal stop;
+        std::stop_source stop;
         if (stopAt == 0)
-            stop.request();
-        const EncodeResult result = job.job->run(stop, [&](int frame) {
+            stop.request_stop();
+        const EncodeResult result = job.job->run(stop.get_token(), [&](int frame) {
             if (frame >= stopAt)
-                stop.request();
+                stop.request_stop();
         });
         QCOMPARE(result.status, EncodeResult::Stopped);
         QCOMPARE(folderEntries(m_out), before);
@@ -638,11 +640,13 @@ void TestMp3EncSegments::stopReachesLoudnessPass()
 {
     const QString wav = input(44100, 2, 46.0);
     const QStringList before = folderEntries(m_out);
-    StopSignal stop;
+    std::stop_source stop;
     SegmentOptions options = threads(2);
+    std::mutex held;
+    std::condition_variable_any released;
     options.beforeLoudnessBlock = [&] {
-        while (!stop.requested())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::unique_lock lock(held);
+        released.wait(lock, stop.get_token(), [] { return false; }); // until the stop
     };
     Job job = openJob(wav, QDir(m_out).filePath(QStringLiteral("响度.mp3")), 96, true, options);
     QVERIFY(job.job && job.job->parallel());
@@ -650,13 +654,14 @@ void TestMp3EncSegments::stopReachesLoudnessPass()
     std::atomic<bool> allWritten{false};
     EncodeResult result;
     std::thread running([&] {
-        result = job.job->run(stop, [&](int frame) { allWritten = allWritten || frame >= total; });
+        result = job.job->run(stop.get_token(),
+                              [&](int frame) { allWritten = allWritten || frame >= total; });
     });
     QTRY_VERIFY_WITH_TIMEOUT(allWritten.load(), 120000);
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // into the wait for the pass
     QElapsedTimer clock;
     clock.start();
-    stop.request();
+    stop.request_stop();
     running.join();
     QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(result.status, EncodeResult::Stopped);

@@ -1,8 +1,8 @@
 // A WAV's LIST/INFO tags in the MP3: an ID3v2 tag ahead of frames that stay the lame command's,
 // an ID3v1 tag behind them where the text fits, every field readable by other players.
-#include "mp3enc/audiotags.h"
-#include "mp3enc/id3tag.h"
-#include "mp3enc/sndfilereader.h"
+#include "mp3enc/input/sndfilereader.h"
+#include "mp3enc/tags/audiotags.h"
+#include "mp3enc/tags/id3tag.h"
 #include "tests/mp3enc/encoderfixture.h"
 
 #include <QBuffer>

@@ -1,0 +1,220 @@
+#include "mp3enc/encode/encodejob.h"
+
+#include "mp3enc/calc/mp3frame.h"
+#include "mp3enc/calc/reasons.h"
+#include "mp3enc/encode/blockfeeder.h"
+#include "mp3enc/encode/corepool.h"
+#include "mp3enc/encode/mp3layout.h"
+#include "mp3enc/encode/tempoutput.h"
+#include "mp3enc/segments/parallelencode.h"
+#include "mp3enc/tags/audiotags.h"
+#include "mp3enc/tags/id3tag.h"
+#include "runtime/comerror.h"
+#include "runtime/filename.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// An Ogg stream may end a block short of what its pages promise; more than that is a damaged
+// file, which fails like a cut-short WAV.
+constexpr std::int64_t MaxShortfall = 8192;
+
+} // namespace
+
+AudioTags withTags(AudioTags tags, const QVariantMap &given)
+{
+    const std::pair<const char *, QString AudioTags::*> fields[] = {
+        {"title", &AudioTags::title},     {"artist", &AudioTags::artist},
+        {"album", &AudioTags::album},     {"albumartist", &AudioTags::albumArtist},
+        {"date", &AudioTags::date},       {"track", &AudioTags::track},
+        {"disc", &AudioTags::disc},       {"genre", &AudioTags::genre},
+        {"comment", &AudioTags::comment}, {"composer", &AudioTags::composer}};
+    for (const auto &[name, field] : fields) {
+        const QString value = given.value(QLatin1String(name)).toString();
+        if (!value.isEmpty())
+            tags.*field = value;
+    }
+    return tags;
+}
+
+bool sameFileState(const struct stat &before, int descriptor)
+{
+    // The change time too: an edit in place can put the modification time back (touch -r), but
+    // nobody can set the change time.
+    struct stat now = {};
+    return ::fstat(descriptor, &now) == 0 && now.st_dev == before.st_dev &&
+           now.st_ino == before.st_ino && now.st_size == before.st_size &&
+           now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+           now.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+           now.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
+}
+
+EncodeJob::EncodeJob(std::unique_ptr<SndFileReader> reader, std::unique_ptr<LameEncoder> encoder,
+                     const QString &outputPath, const QString &inputPath)
+    : m_reader(std::move(reader)), m_encoder(std::move(encoder)), m_outputPath(outputPath),
+      m_inputPath(inputPath), m_frameCount(m_encoder->totalFrames())
+{
+    ::fstat(m_reader->descriptor(), &m_inputState);
+    // The clock file times are stamped with: a file changed from now on was not there when the
+    // host judged the output (a cue sheet, not only the input, may have made it out of date).
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &m_openedAt);
+    const qsizetype slash = outputPath.lastIndexOf(u'/');
+    m_folderFd =
+        ::open(rt::encodeFileName(outputPath.left(std::max<qsizetype>(slash, 1))).constData(),
+               O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+EncodeJob::~EncodeJob()
+{
+    m_out.reset(); // before the folder it writes in is closed
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
+}
+
+void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOptions options)
+{
+    m_parallel.reset();
+    if (options.threads == 0)
+        options.threads = int(std::thread::hardware_concurrency());
+    // Float input whose scaling only libsndfile knows (double, Opus), and a length that is only
+    // an estimate, keep the file in one piece.
+    if (options.threads <= 1 || m_reader->lengthIsEstimate() ||
+        (m_reader->isFloat() && !m_reader->scalesItself()))
+        return;
+    const int rate = m_encoder->outSampleRate();
+    const bool mpeg1 = rate >= 32000;
+    const int spf = mp3frame::samplesPerFrame(rate);
+    // A variable or average rate pads no frame, and its frames may take any rate LAME allows.
+    const bool variable = m_encoder->variableRate();
+    ratechoice::Rates rates;
+    if (variable) {
+        rates.rule =
+            m_encoder->averageRate() ? ratechoice::Rule::Average : ratechoice::Rule::Variable;
+        rates.kbps = mp3frame::bitRates(rate, m_encoder->minKbps(), m_encoder->maxKbps());
+        rates.averageKbps = settings.kbps;
+    }
+    SegmentPlan plan = SegmentPlan::make(
+        frameCount(), spf, rate,
+        variable ? 1 : mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate),
+        SegmentPlan::alignmentFor(spf, m_reader->sampleRate(), rate),
+        rates.leansOnReservoir() ? SegmentPlan::ReservoirPreRoll : SegmentPlan::MinPreRoll);
+    if (plan.segments.size() < 2)
+        return;
+    // Every piece at the rate the whole-file encoder chose for itself.
+    LameEncoder::Settings pieces = settings;
+    pieces.outSampleRate = rate;
+    pieces.ratePicked = settings.outSampleRate == 0;
+    m_parallel =
+        std::make_unique<ParallelEncode>(*m_reader, pieces, std::move(rates), m_encoder->scale(),
+                                         frameCount(), std::move(plan), std::move(options));
+}
+
+void EncodeJob::schedule(CorePool *pool, const std::atomic<bool> *current)
+{
+    m_pool = pool;
+    m_current = current;
+    if (m_parallel)
+        m_parallel->schedule(pool, current);
+}
+
+// Still the file under its name, and as it was: an MP3 of a file replaced or rewritten while it
+// was read would hold old or mixed audio, and look newer than the input to every later update.
+bool EncodeJob::inputUnchanged() const
+{
+    struct stat named = {};
+    return sameFileState(m_inputState, m_reader->descriptor()) &&
+           (m_inputPath.isEmpty() ||
+            (::stat(rt::encodeFileName(m_inputPath).constData(), &named) == 0 &&
+             named.st_dev == m_inputState.st_dev && named.st_ino == m_inputState.st_ino));
+}
+
+EncodeResult EncodeJob::commit()
+{
+    if (!m_out)
+        return failedResult(rt::ErrInternal,
+                            reasons::internalError(QStringLiteral("commit before run")));
+    m_out->setIfExists(m_ifExists, m_openedAt);
+    const bool done = m_out->commit();
+    const EncodeResult result = done ? EncodeResult{} : writeFailedResult(*m_out);
+    m_placedName = done ? m_out->placedName() : QByteArray();
+    m_out.reset();
+    return result;
+}
+
+EncodeResult EncodeJob::run(std::stop_token stop, const Progress &progress)
+{
+    const Id3Tags id3 = renderId3Tags(withTags(readAudioTags(*m_reader), m_tags));
+    m_notice = id3.notice;
+    m_cancel = false;
+    const std::stop_callback cancelReads(stop, [this] { m_cancel = true; });
+    m_reader->setCancel(&m_cancel);
+    if (m_parallel) {
+        // Float input is scaled by its peak: found once, for every piece.
+        if (m_reader->scalesItself() && !m_reader->floatPeak() && !m_reader->findFloatPeak())
+            return stop.stop_requested()
+                       ? stoppedResult()
+                       : failedResult(rt::ErrDeviceIO, reasons::readFailed(m_reader->errorText()));
+        m_out = std::make_unique<TempOutput>(TempOutput::Kind::Unnamed, m_folderFd);
+        Mp3Layout file(*m_out, id3);
+        if (auto result = m_parallel->run(file, m_outputPath, stop, progress))
+            return *result;
+        // The segments did not join: encode the file in one piece after all.
+    }
+    m_out = std::make_unique<TempOutput>(TempOutput::Kind::Unnamed, m_folderFd);
+    Mp3Layout file(*m_out, id3);
+    if (!file.begin(m_outputPath))
+        return file.failed();
+    return encodeWhole(file, stop, progress);
+}
+
+EncodeResult EncodeJob::encodeWhole(Mp3Layout &file, const std::stop_token &stop,
+                                    const Progress &progress)
+{
+    BlockFeeder feeder(*m_reader, *m_encoder);
+    std::vector<unsigned char> mp3;
+    int reported = 0;
+    for (std::int64_t done = 0; done < m_reader->frames();) {
+        // A core for one block at a time: a file ahead gives way to the current one.
+        const CorePool::Lease core(m_pool, !m_current || m_current->load(), stop);
+        if (!core || stop.stop_requested())
+            return stoppedResult();
+        const auto want =
+            int(std::min<std::int64_t>(feeder.blockFrames(), m_reader->frames() - done));
+        mp3.clear();
+        int got = want;
+        const EncodeResult fed = feeder.feed(want, mp3, &got);
+        if (stop.stop_requested())
+            return stoppedResult(); // a cancelled read comes back short
+        if (fed.status != EncodeResult::Done)
+            return fed;
+        if (!file.frames(mp3))
+            return file.failed();
+        done += got;
+        if (m_encoder->frameNumber() != reported)
+            progress(reported = m_encoder->frameNumber());
+        if (got < want) { // an estimated length: the input really ends here
+            if (m_reader->frames() - done > MaxShortfall)
+                return failedResult(rt::ErrDeviceIO, reasons::InputEndedEarly);
+            break;
+        }
+    }
+
+    mp3.clear();
+    if (!m_encoder->flush(mp3))
+        return failedResult(rt::ErrDeviceIO, reasons::EncoderFailed);
+    if (!file.frames(mp3) || !file.finish(m_encoder->lametagFrame()))
+        return file.failed();
+    // LAME's count came from the estimated length; the file holds what was encoded.
+    m_frameCount = m_encoder->frameNumber();
+    progress(m_encoder->frameNumber());
+    return {};
+}

@@ -1,0 +1,51 @@
+#include "mp3enc/segments/segmentplan.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+std::int64_t roundDown(std::int64_t value, int period)
+{
+    return value <= 0 ? 0 : value / period * period;
+}
+
+} // namespace
+
+int SegmentPlan::alignmentFor(int samplesPerFrame, int inputRate, int outputRate)
+{
+    // Frame f starts at input sample f * samplesPerFrame * p / q, with p/q the rates' ratio in
+    // lowest terms: whole where q divides f * samplesPerFrame * p.
+    const int g = std::gcd(inputRate, outputRate);
+    const std::int64_t p = inputRate / g, q = outputRate / g;
+    return int(q / std::gcd(q, samplesPerFrame * p));
+}
+
+SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int sampleRate,
+                              int period, int alignment, int preRoll)
+{
+    SegmentPlan plan;
+    plan.period = std::lcm(std::max(1, period), std::max(1, alignment));
+    // Whole frames of MinSeconds, rounded down: 90 s make six segments, not five.
+    const std::int64_t minFrames = std::int64_t(MinSeconds) * sampleRate / samplesPerFrame;
+    const std::int64_t maxFrames =
+        (std::int64_t(MaxSeconds) * sampleRate + samplesPerFrame - 1) / samplesPerFrame;
+    std::int64_t count = std::min<std::int64_t>(totalFrames / minFrames, MaxSegments);
+    if (count == MaxSegments)
+        count = std::max(count, (totalFrames + maxFrames - 1) / maxFrames);
+    if (count < 2 || totalFrames / count < 2 * (MinPreRoll + Window)) {
+        plan.segments.push_back({.endFrame = totalFrames});
+        return plan;
+    }
+    for (std::int64_t i = 0; i < count; ++i) {
+        Segment s;
+        s.windowStart = i == 0 ? 0 : i * totalFrames / count;
+        s.audioStart = i == 0 ? 0 : std::max<std::int64_t>(0, s.windowStart - preRoll);
+        s.encoderStart = i == 0 ? 0 : roundDown(s.audioStart - LeadIn, plan.period);
+        plan.segments.push_back(s);
+    }
+    for (std::size_t i = 0; i + 1 < plan.segments.size(); ++i)
+        plan.segments[i].endFrame = plan.segments[i + 1].windowStart + Window;
+    plan.segments.back().endFrame = totalFrames;
+    return plan;
+}

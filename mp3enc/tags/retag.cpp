@@ -1,0 +1,91 @@
+#include "mp3enc/tags/retag.h"
+
+#include "mp3enc/encode/tempoutput.h"
+#include "runtime/filename.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 Id3v2HeaderSize = 10;
+constexpr qint64 Id3v1Size = 128;
+
+// The whole of an open file, read from its start.
+bool readAll(int fd, qint64 size, QByteArray *bytes)
+{
+    bytes->resize(size);
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, bytes->data() + done, size_t(size - done), done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += got;
+    }
+    return true;
+}
+
+} // namespace
+
+qint64 Id3v2Length(const QByteArray &head)
+{
+    if (head.size() < Id3v2HeaderSize || !head.startsWith("ID3"))
+        return 0;
+    qint64 size = 0;
+    for (int k = 6; k < 10; ++k) {
+        const auto byte = quint8(head[k]);
+        if (byte & 0x80)
+            return 0; // not a size in 7-bit bytes: not a tag
+        size = (size << 7) | byte;
+    }
+    const bool footer = (quint8(head[5]) & 0x10) != 0;
+    return Id3v2HeaderSize + size + (footer ? Id3v2HeaderSize : 0);
+}
+
+int ReplaceId3v2(const QString &mp3Path, const QByteArray &newTag)
+{
+    return ReplaceId3Tags(mp3Path, newTag, std::nullopt);
+}
+
+int ReplaceId3Tags(const QString &mp3Path, const QByteArray &v2, std::optional<QByteArray> v1,
+                   const QString &newPath)
+{
+    const QByteArray path = rt::encodeFileName(mp3Path);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return errno;
+    struct stat before = {};
+    QByteArray bytes;
+    const bool read =
+        ::fstat(fd, &before) == 0 && S_ISREG(before.st_mode) && readAll(fd, before.st_size, &bytes);
+    const int readError = read ? 0 : (errno != 0 ? errno : EIO);
+    ::close(fd);
+    if (!read)
+        return S_ISREG(before.st_mode) || before.st_mode == 0 ? readError : EINVAL;
+    if (TempOutput::isWriteProtected(AT_FDCWD, path.constData(), before))
+        return EACCES;
+    const qint64 head = std::min<qint64>(Id3v2Length(bytes.left(Id3v2HeaderSize)), bytes.size());
+    qint64 end = bytes.size();
+    if (v1 && end - head >= Id3v1Size && bytes.mid(end - Id3v1Size, 3) == "TAG")
+        end -= Id3v1Size;
+    TempOutput out;
+    const QString target = newPath.isEmpty() ? mp3Path : newPath;
+    // The same name replaces the MP3 only while it is as it was read; a new name must be free.
+    out.setIfExists(newPath.isEmpty() ? TempOutput::IfExists::ReplaceOlder
+                                      : TempOutput::IfExists::Keep,
+                    {before.st_mtim.tv_sec, before.st_mtim.tv_nsec + 1});
+    const bool written = out.create(target) && out.write(v2.constData(), size_t(v2.size())) &&
+                         out.write(bytes.constData() + head, size_t(end - head)) &&
+                         (!v1 || out.write(v1->constData(), size_t(v1->size()))) && out.commit();
+    if (!written)
+        return out.errorNumber() != 0 ? out.errorNumber() : EIO;
+    if (out.placedName().isEmpty())
+        return EEXIST; // changed meanwhile, or the new name was taken: left as it stands
+    if (!newPath.isEmpty() && ::unlink(path.constData()) != 0)
+        return errno;
+    return 0;
+}
