@@ -46,6 +46,13 @@ QString ProblemText(const OptionsProblem &problem)
         return QStringLiteral("输出目录") + problem.reason;
     case Setting::PatternWithoutFolder:
         return QStringLiteral("按标签命名需要先在主窗口勾选输出目录：") + problem.reason;
+    // The window offers no pruning and no cover files; a kept profile may still carry them.
+    case Setting::PruneWithoutFolder:
+        return QStringLiteral("删除旧的MP3") + problem.reason;
+    case Setting::CoverWithoutFolder:
+    case Setting::CoverFile:
+    case Setting::CoverSize:
+        return QStringLiteral("封面文件") + problem.reason;
     case Setting::Pattern:
         break;
     }
