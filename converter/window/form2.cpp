@@ -1,4 +1,5 @@
 #include "converter/window/form2.h"
+#include "converter/window/modalwindow.h"
 
 #include "converter/button/ztbuttonbinding.h"
 #include "converter/window/fittext.h"
@@ -31,12 +32,7 @@ Form2::~Form2() = default;
 
 void Form2::showModal()
 {
-    setWindowModality(Qt::ApplicationModal);
-    show();
-    raise();
-    activateWindow();
-    if (isVisible())
-        m_modalLoop.exec(QEventLoop::DialogExec);
+    ShowModal(*this, m_modalLoop);
 }
 
 void Form2::ZTbutton1_Click()

@@ -1,4 +1,5 @@
 #include "converter/window/form3.h"
+#include "converter/window/modalwindow.h"
 
 #include "converter/button/ztbuttonbinding.h"
 #include "converter/window/msgbox.h"
@@ -180,12 +181,7 @@ bool Form3::remember() const
 
 void Form3::showModal()
 {
-    setWindowModality(Qt::ApplicationModal);
-    show();
-    raise();
-    activateWindow();
-    if (isVisible())
-        m_modalLoop.exec(QEventLoop::DialogExec);
+    ShowModal(*this, m_modalLoop);
 }
 
 void Form3::ZTbutton1_Click()
