@@ -3,7 +3,9 @@
 #include "mp3enc/audiotags.h"
 #include "mp3enc/blockfeeder.h"
 #include "mp3enc/corepool.h"
+#include "mp3enc/gainframes.h"
 #include "mp3enc/id3tag.h"
+#include "mp3enc/loudnessmeter.h"
 #include "mp3enc/mp3frame.h"
 #include "mp3enc/parallelencode.h"
 #include "mp3enc/reasons.h"
@@ -12,7 +14,10 @@
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 
+#include "mp3enc/replaygain.h"
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -165,8 +170,11 @@ EncodeResult EncodeJob::commit()
 
 EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
 {
-    const Id3Tags id3 = renderId3Tags(withTags(readAudioTags(*m_reader), m_tags));
+    Id3Tags id3 = renderId3Tags(withTags(readAudioTags(*m_reader), m_tags));
     m_notice = id3.notice;
+    m_meter.reset();
+    if (m_measure && id3.v2.isEmpty())
+        id3.v2 = emptyId3v2Tag();
     if (m_parallel) {
         // Float input is scaled by its peak: found once, for every piece.
         m_reader->setCancel(&stop.flag());
@@ -175,8 +183,10 @@ EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
                        ? EncodeResult{EncodeResult::Stopped, 0, {}}
                        : failedResult(rt::ErrDeviceIO, reasons::readFailed(m_reader->errorText()));
         m_out = std::make_unique<TempOutput>(TempOutput::Kind::Unnamed, m_folderFd);
+        m_meter = m_measure ? newMeter() : nullptr;
+        m_parallel->setMeter(m_meter.get());
         if (auto result = m_parallel->run(*m_out, m_outputPath, id3, stop, progress))
-            return *result;
+            return result->status == EncodeResult::Done ? writeTrackGain(id3.v2) : *result;
         // The segments did not join: encode the file in one piece after all.
     }
     m_out = std::make_unique<TempOutput>(TempOutput::Kind::Unnamed, m_folderFd);
@@ -185,6 +195,20 @@ EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
         return writeFailedResult(out);
     m_reader->setCancel(&stop.flag());
     BlockFeeder feeder(*m_reader, *m_encoder);
+    m_meter = m_measure ? newMeter() : nullptr;
+    if (m_meter) {
+        feeder.setListener([meter = m_meter.get(), scale = m_encoder->scale(),
+                            samples = std::array<std::vector<float>, 2>{}](
+                               const int *left, const int *right, int n) mutable {
+            for (auto &channel : samples)
+                channel.resize(std::size_t(n));
+            for (std::size_t i = 0; i < std::size_t(n); ++i) {
+                samples[0][i] = replaygain::lameSample(left[i], scale);
+                samples[1][i] = replaygain::lameSample(right[i], scale);
+            }
+            meter->add(samples[0].data(), samples[1].data(), n);
+        });
+    }
     std::vector<unsigned char> mp3;
     int reported = 0;
     for (std::int64_t done = 0; done < m_reader->frames();) {
@@ -224,6 +248,36 @@ EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
         return writeFailedResult(out);
     // LAME's count came from the estimated length; the file holds what was encoded.
     m_frameCount = m_encoder->frameNumber();
+    const EncodeResult gain = writeTrackGain(id3.v2);
+    if (gain.status != EncodeResult::Done)
+        return gain;
     progress(m_encoder->frameNumber());
+    return {};
+}
+
+std::shared_ptr<LoudnessMeter> EncodeJob::newMeter() const
+{
+    const int channels = ChannelMixer(m_reader->channels(), m_reader->channelMap()).outputChannels();
+    return std::make_shared<LoudnessMeter>(channels, m_reader->sampleRate());
+}
+
+// The track's frames go into the room the tag kept, in the unnamed file before it is named.
+EncodeResult EncodeJob::writeTrackGain(const QByteArray &v2)
+{
+    if (!m_meter)
+        return {};
+    const std::optional<GainFigures> figures = trackFigures(*m_meter);
+    if (!figures) {
+        m_meter.reset(); // nothing of it can join an album either
+        const QString unmeasured = QStringLiteral("无法测得响度（几乎全是静音），没有写入ReplayGain");
+        m_notice = m_notice.isEmpty() ? unmeasured : m_notice + QStringLiteral("；") + unmeasured;
+        return {};
+    }
+    QString error;
+    const std::optional<QByteArray> tag = withGainFrames(v2, trackGainFrames(*figures), v2.size(), &error);
+    if (!tag)
+        return failedResult(rt::ErrInternal, reasons::internalError(error));
+    if (!m_out->writeAt(0, tag->constData(), size_t(tag->size())))
+        return writeFailedResult(*m_out);
     return {};
 }

@@ -12,6 +12,7 @@
 #include <memory>
 
 class CorePool;
+class LoudnessMeter;
 class ParallelEncode;
 class StopSignal;
 
@@ -70,6 +71,12 @@ public:
     // Tags by field ("title", "artist", "track", ...) over the input's own, in the MP3.
     void setTags(const QVariantMap &tags) { m_tags = tags; }
 
+    // Measures the ReplayGain 2.0 loudness and peak of what LAME is given, and writes them as the
+    // track's frames into the MP3's ID3v2 tag (one is made for an input without tags).
+    void measureReplayGain(bool on) { m_measure = on; }
+    // After run(): the meter of the file encoded, when it was measured.
+    std::shared_ptr<const LoudnessMeter> loudness() const { return m_meter; }
+
     // Exact; for an input whose length is only an estimate, exact once run() has ended.
     int frameCount() const { return m_frameCount; }
     // After run(): what of the input's tags the MP3 could not carry, for the user; or empty.
@@ -104,4 +111,9 @@ private:
     int m_folderFd = -1;
     QVariantMap m_tags;
     QString m_notice;
+    bool m_measure = false;
+    std::shared_ptr<LoudnessMeter> m_meter;
+
+    std::shared_ptr<LoudnessMeter> newMeter() const;
+    EncodeResult writeTrackGain(const QByteArray &v2);
 };

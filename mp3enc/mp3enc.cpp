@@ -297,7 +297,8 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         info.name = QLatin1String(name);
         info.kind = kind;
         info.canGet = kind == rt::MemberKind::Property;
-        info.canPut = info.canGet && id != IdLastError && id != IdLastNotice && id != IdLastOutput;
+        info.canPut = info.canGet && id != IdLastError && id != IdLastNotice &&
+                      id != IdLastOutput && id != IdTrackGain && id != IdTrackPeak;
         info.parameters = std::move(parameters);
         info.help = QLatin1String(help);
         return info;
@@ -361,6 +362,18 @@ QList<rt::MemberInfo> Mp3Enc::members() const
                {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
                "A pair the host will open later, which may be encoded ahead on idle cores and is "
                "written when Open and Encode reach it"),
+        member(IdReplayGain, "ReplayGain", Property, {},
+               "ReplayGain 2.0 frames for files opened later: 0 none, 1 the track's gain and "
+               "peak, 2 also its album's (AddToAlbum, WriteAlbumGain)"),
+        member(IdTrackGain, "TrackGain", Property, {},
+               "The last file converted's ReplayGain track gain in dB; empty when not measured"),
+        member(IdTrackPeak, "TrackPeak", Property, {},
+               "The last file converted's true peak, 1.0 full scale; empty when not measured"),
+        member(IdAddToAlbum, "AddToAlbum", Method, {QStringLiteral("Album")},
+               "The last file converted belongs to this album; false when it was not measured"),
+        member(IdWriteAlbumGain, "WriteAlbumGain", Method, {QStringLiteral("Album")},
+               "Writes the album's gain and peak into every MP3 added to it, and forgets it; "
+               "returns the MP3s that could not be rewritten, with the reasons"),
         member(EventActFrame, "ActFrame", Event, {QStringLiteral("ActFrame")},
                "One more MP3 frame is written"),
         member(EventThreadEnded, "ThreadEnded", Event, {}, "The encode has ended"),
@@ -395,6 +408,13 @@ QVariant Mp3Enc::getProperty(rt::DispId id)
         std::lock_guard lock(m_placedMutex);
         return m_placed;
     }
+    case IdReplayGain:
+        return m_replayGain;
+    case IdTrackGain:
+    case IdTrackPeak: {
+        const std::optional<GainFigures> track = m_albumGain.lastTrack();
+        return track ? QVariant(id == IdTrackGain ? track->gain : track->peak) : QVariant();
+    }
     default:
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个属性"));
     }
@@ -425,6 +445,9 @@ void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
         m_ifExists =
             toIntIn(value, ReplaceExisting, ReplaceOlder, QStringLiteral("同名文件的处理方式"));
         break;
+    case IdReplayGain:
+        m_replayGain = toIntIn(value, NoReplayGain, AlbumGain, QStringLiteral("ReplayGain"));
+        break;
     default:
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个属性"));
     }
@@ -436,7 +459,7 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
     static const QHash<rt::DispId, qsizetype> Arguments = {
         {IdEncode, 0},   {IdStop, 0},       {IdOpen, 2},     {IdGetFrameCount, 0},
         {IdPrefetch, 2}, {IdTags, 1},       {IdOpenPart, 5}, {IdPrefetchPart, 5},
-        {IdCueSheet, 1}, {IdAudioLength, 1}};
+        {IdCueSheet, 1}, {IdAudioLength, 1}, {IdAddToAlbum, 1}, {IdWriteAlbumGain, 1}};
     const auto known = Arguments.constFind(id);
     if (known == Arguments.constEnd())
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个方法"));
@@ -468,6 +491,11 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
         return AudioLength(toText(args[0]));
     case IdTags:
         return Tags(toText(args[0]));
+    case IdAddToAlbum:
+        return m_albumGain.addLast(toText(args[0]));
+    case IdWriteAlbumGain:
+        refuseWhileEncoding("WriteAlbumGain"); // the album's last MP3 must be in place
+        return m_albumGain.write(toText(args[0])).join(u'\n');
     default:
         return GetFrameCount();
     }
@@ -508,6 +536,7 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const FilePair &pair, bool ahead)
                                            rt::absolutePath(pair.output), pair.input);
     job->setTags(pair.tags);
     job->setIfExists(TempOutput::IfExists(m_ifExists));
+    job->measureReplayGain(m_replayGain != NoReplayGain);
     SegmentOptions segments;
     segments.threads =
         ahead && settings.frames < std::uint64_t(AheadSplitSeconds) * settings.sampleRate
@@ -526,6 +555,7 @@ void Mp3Enc::OpenPart(const FilePair &pair)
 {
     m_lastNotice.clear();
     setPlaced({});
+    m_albumGain.setLast({}, nullptr);
     try {
         openPair(pair);
         m_lastError.clear();
@@ -775,7 +805,7 @@ QVariantMap Mp3Enc::Tags(const QString &inputFile) const
 EncodeSettings Mp3Enc::settings() const
 {
     return {m_rateMode,        m_vbrQuality, m_bitRate, m_downMix,
-            m_allowDownSample, m_threads,    m_ifExists};
+            m_allowDownSample, m_threads,    m_ifExists, m_replayGain};
 }
 
 // The pair Open reached, if it was encoded ahead with today's settings. The files ahead of it,
@@ -900,7 +930,10 @@ void Mp3Enc::runTask(EncodeTask *task)
         const QByteArray name = task->job->placedName();
         if (!name.isEmpty()) {
             const QString &output = task->pair.output;
-            setPlaced(output.left(output.lastIndexOf(u'/') + 1) + rt::decodeFileName(name));
+            const QString placed =
+                output.left(output.lastIndexOf(u'/') + 1) + rt::decodeFileName(name);
+            m_albumGain.setLast(placed, task->job->loudness());
+            setPlaced(placed);
             notice = task->job->notice();
         }
     }

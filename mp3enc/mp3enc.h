@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mp3enc/albumgain.h"
 #include "mp3enc/corepool.h"
 #include "runtime/control.h"
 
@@ -41,6 +42,7 @@ struct EncodeSettings
     bool allowDownSample = false;
     int threads = 0;
     int ifExists = 0;
+    int replayGain = 0;
     bool operator==(const EncodeSettings &) const = default;
 };
 
@@ -72,6 +74,18 @@ public:
         IdPrefetchPart = 32,
         IdCueSheet = 33,
         IdAudioLength = 34,
+        IdReplayGain = 35,
+        IdTrackGain = 36,
+        IdTrackPeak = 37,
+        IdAddToAlbum = 38,
+        IdWriteAlbumGain = 39,
+    };
+    // ReplayGain: the ReplayGain 2.0 frames the MP3s opened later get.
+    enum : int
+    {
+        NoReplayGain = 0, // none: the MP3 is what the lame command writes
+        TrackGain = 1,    // each file's own gain and peak
+        AlbumGain = 2,    // and, through AddToAlbum and WriteAlbumGain, its album's
     };
     // RateMode: how BitRate and VbrQuality are used, as the lame command's -b, -V and --abr.
     enum : int
@@ -162,6 +176,8 @@ private:
     bool m_allowDownSample = true;
     int m_threads = 0; // 0: every core
     int m_ifExists = ReplaceExisting;
+    int m_replayGain = NoReplayGain;
+    ::AlbumGain m_albumGain; // the meters of files converted, until their albums are written
     QString m_lastError;
     QString m_lastNotice; // what the last file converted lacks of its input's tags
     // Set by Open; made exact by the worker, before its last ActFrame, where the input's length

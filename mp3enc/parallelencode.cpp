@@ -90,7 +90,8 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
         double reading = 0;
         const std::optional<std::uint16_t> gain =
             radioGainOf(m_input, m_lameScale, m_settings.outSampleRate, quitAnalysis, &error,
-                        m_options.beforeLoudnessBlock, m_options.times ? &reading : nullptr);
+                        m_options.beforeLoudnessBlock, m_options.times ? &reading : nullptr,
+                        m_meter);
         if (m_options.times) {
             m_options.times->add(m_options.times->loudness, threadSeconds() - start);
             m_options.times->add(m_options.times->loudnessReading, reading);

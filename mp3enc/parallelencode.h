@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+class LoudnessMeter;
 struct Id3Tags;
 struct SegmentOutput;
 class StreamJoin;
@@ -44,6 +45,8 @@ public:
                                     const StopSignal &stop, const EncodeJob::Progress &progress);
     // The segments' workers take their cores from `pool`, before other files' while `*current`.
     void schedule(CorePool *pool, const std::atomic<bool> *current);
+    // The loudness pass feeds `meter` too (none: nothing beyond the radio gain).
+    void setMeter(LoudnessMeter *meter) { m_meter = meter; }
 
     const SegmentPlan &plan() const { return m_plan; }
     // After run(): whether the segments were joined, how many segments had no frame to join at
@@ -103,5 +106,6 @@ private:
     StopSignal m_abort;       // the workers, when the join needs no more segments
     CorePool *m_pool = nullptr;
     const std::atomic<bool> *m_current = nullptr;
+    LoudnessMeter *m_meter = nullptr;
     std::vector<std::thread> m_workers;
 };
