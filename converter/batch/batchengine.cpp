@@ -83,6 +83,9 @@ void BatchEngine::start(const FoundFiles &found, const QStringList &problems)
     m_reserved.clear();
     m_tags.clear();
     m_pending.clear();
+    m_albums.clear();
+    if (m_options.replayGain == ReplayGainTags::Album)
+        m_albums.plan(m_files, [this](int position) { return tagsOf(position); });
     m_position = -1;
     m_running = true;
     emit planned(count());
@@ -262,6 +265,7 @@ void BatchEngine::handlerFailed(const QString &reason)
 void BatchEngine::cancel(const FoundFiles &found, int signalNumber)
 {
     m_files = BatchFilesOf(found);
+    m_albums.clear();
     m_report.begin(found.leftOut());
     m_running = true;
     for (int k = 0; k < count(); ++k)
@@ -293,7 +297,57 @@ void BatchEngine::interrupt(int signalNumber)
 void BatchEngine::end(int position, const FileOutcome &outcome)
 {
     m_report.record(m_files[position].label(), outcome);
+    if (m_options.replayGain == ReplayGainTags::Album && !m_albums.albumOf(position).isEmpty())
+        countForAlbum(position, outcome);
     emit fileEnded(position, outcome);
+}
+
+void BatchEngine::countForAlbum(int position, const FileOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case FileOutcome::Converted:
+        try {
+            if (m_mp3.addToAlbum(m_albums.albumOf(position)))
+                m_albums.joined(position);
+            else
+                m_albums.missed(position, QStringLiteral("有文件无法测得响度"));
+        } catch (const std::exception &error) {
+            m_albums.missed(position, rt::reasonOf(error));
+        }
+        break;
+    case FileOutcome::Skipped:
+        m_albums.missed(position, QStringLiteral("有文件没有重新转换，未经测量"));
+        break;
+    case FileOutcome::NotConverted:
+        m_albums.missed(position, QStringLiteral("有文件没有转换"));
+        break;
+    case FileOutcome::Interrupted:
+    case FileOutcome::NotStarted:
+        m_albums.missed(position, QStringLiteral("转换被中断，专辑没有转换完"));
+        break;
+    }
+    if (const std::optional<GainAlbums::Complete> album = m_albums.completed(position))
+        finishAlbum(*album);
+}
+
+// Nothing of an album converted: nothing to write, nor to say beyond its files' outcomes.
+void BatchEngine::finishAlbum(const GainAlbums::Complete &album)
+{
+    if (album.measured == 0)
+        return;
+    QString problem = album.problem;
+    if (problem.isEmpty()) {
+        try {
+            problem = m_mp3.writeAlbumGain(album.key);
+        } catch (const std::exception &error) {
+            problem = rt::reasonOf(error);
+        }
+        if (problem.isEmpty())
+            return;
+    }
+    m_report.addProblem(QStringLiteral("专辑增益没有写入（%1）：%2；已转换的%3个文件只写了音轨增益")
+                            .arg(album.label, problem)
+                            .arg(album.measured));
 }
 
 void BatchEngine::finish(bool interrupted, int signalNumber)

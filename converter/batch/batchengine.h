@@ -5,6 +5,7 @@
 #include "converter/batch/batchreport.h"
 #include "converter/batch/batchrules.h"
 #include "converter/batch/encodersettings.h"
+#include "converter/batch/gainalbums.h"
 #include "converter/batch/lookahead.h"
 #include "converter/batch/namepattern.h"
 #include "converter/encoder/mp3enc.h"
@@ -92,6 +93,10 @@ private:
     QString encoderNotice() const;
     QString noticeFor(int position) const;
     void stopEncoder();
+    // With album gain: the file joins its album's measure or spoils it, and a complete album's
+    // frames are written (or the report says why not).
+    void countForAlbum(int position, const FileOutcome &outcome);
+    void finishAlbum(const GainAlbums::Complete &album);
 
     Mp3Enc::Binding m_mp3;
     QList<BatchFile> m_files;
@@ -101,6 +106,7 @@ private:
     BatchOutputs m_written;
     QStringList m_reserved; // outputs given out in this batch, in list order
     QHash<int, namepattern::Tags> m_tags;
+    GainAlbums m_albums;
     BatchReport m_report;
     bool m_running = false; // files are being judged
     bool m_ending = false;  // the views are being told that the batch finished

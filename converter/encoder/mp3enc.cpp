@@ -52,6 +52,21 @@ void Binding::setIfExists(qint32 rule)
     control()->putProperty(IfExists, rule);
 }
 
+void Binding::setReplayGain(qint32 tags)
+{
+    control()->putProperty(ReplayGain, tags);
+}
+
+bool Binding::addToAlbum(const QString &album)
+{
+    return control()->invoke(AddToAlbum, {album}).toBool();
+}
+
+QString Binding::writeAlbumGain(const QString &album)
+{
+    return control()->invoke(WriteAlbumGain, {album}).toString();
+}
+
 qint16 Binding::open(const QString &inputFile, const QString &outputFile)
 {
     return qint16(control()->invoke(Open, {inputFile, outputFile}).toInt());

@@ -49,6 +49,16 @@ inline constexpr rt::DispId OpenPart = 31;
 inline constexpr rt::DispId PrefetchPart = 32;
 inline constexpr rt::DispId EmbeddedCueSheet = 33;
 inline constexpr rt::DispId AudioLength = 34;
+inline constexpr rt::DispId ReplayGain = 35;
+inline constexpr rt::DispId TrackGain = 36;
+inline constexpr rt::DispId TrackPeak = 37;
+inline constexpr rt::DispId AddToAlbum = 38;
+inline constexpr rt::DispId WriteAlbumGain = 39;
+
+// ReplayGain's values: which ReplayGain 2.0 frames the MP3s get.
+inline constexpr qint32 NoReplayGain = 0;
+inline constexpr qint32 TrackGainOnly = 1; // each file's own gain and peak
+inline constexpr qint32 AlbumGain = 2;     // and its album's, through AddToAlbum/WriteAlbumGain
 
 // Events.
 inline constexpr rt::DispId ActFrame = 1;
@@ -68,6 +78,7 @@ public:
     void setRateMode(qint32 mode);
     void setVbrQuality(qint32 quality);
     void setIfExists(qint32 rule);
+    void setReplayGain(qint32 tags);
 
     qint16 open(const QString &inputFile, const QString &outputFile);
     qint16 encode();
@@ -95,6 +106,12 @@ public:
     QString embeddedCueSheet(const QString &inputFile) const;
     // The input's sample rate and length in frames.
     std::pair<int, qint64> audioLength(const QString &inputFile) const;
+    // The file just converted belongs to `album` (a key of the host's); false when it was not
+    // measured (ReplayGain off, or nothing to measure).
+    bool addToAlbum(const QString &album);
+    // Writes the album's frames into every MP3 added to it; the MP3s that could not be
+    // rewritten, with reasons, one a line ("" when all were).
+    QString writeAlbumGain(const QString &album);
 
 private:
     rt::Control *control() const;
