@@ -14,10 +14,7 @@
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 
-#include "mp3enc/replaygain.h"
-
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -197,16 +194,9 @@ EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
     BlockFeeder feeder(*m_reader, *m_encoder);
     m_meter = m_measure ? newMeter() : nullptr;
     if (m_meter) {
-        feeder.setListener([meter = m_meter.get(), scale = m_encoder->scale(),
-                            samples = std::array<std::vector<float>, 2>{}](
-                               const int *left, const int *right, int n) mutable {
-            for (auto &channel : samples)
-                channel.resize(std::size_t(n));
-            for (std::size_t i = 0; i < std::size_t(n); ++i) {
-                samples[0][i] = replaygain::lameSample(left[i], scale);
-                samples[1][i] = replaygain::lameSample(right[i], scale);
-            }
-            meter->add(samples[0].data(), samples[1].data(), n);
+        feeder.setListener([meter = m_meter.get(), scale = m_encoder->scale()](
+                               const int *left, const int *right, int n) {
+            meter->addFullScale(left, right, n, scale);
         });
     }
     std::vector<unsigned char> mp3;

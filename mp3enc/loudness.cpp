@@ -101,3 +101,17 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
     stream.flush();
     return fieldOf(analysis, outputRate);
 }
+
+bool measureAsLame(const SndFileReader &input, float scale, LoudnessMeter &meter,
+                   const std::atomic<bool> &stop, QString *error)
+{
+    SndFileReader reader;
+    if (!reader.openSame(input)) {
+        if (error)
+            *error = reasons::readFailed(reader.errorText());
+        return false;
+    }
+    reader.setCancel(&stop);
+    return readAsLame(reader, scale, stop, {}, error, nullptr, &meter,
+                      [](const float *, const float *, int) {});
+}

@@ -21,3 +21,9 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
                                          const std::atomic<bool> &stop, QString *error = nullptr,
                                          const std::function<void()> &beforeBlock = {},
                                          double *reading = nullptr, LoudnessMeter *meter = nullptr);
+
+// Feeds `meter` the whole input `input` has open as the encoder would hand it to LAME (mixed,
+// scaled by `scale`), without encoding: for a file whose MP3 is kept as it is. False when
+// stopped or when the input cannot be read to its end (`*error` then says why).
+bool measureAsLame(const SndFileReader &input, float scale, LoudnessMeter &meter,
+                   const std::atomic<bool> &stop, QString *error);

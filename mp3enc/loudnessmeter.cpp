@@ -8,7 +8,11 @@
 namespace {
 
 constexpr float FullScale = 32768.0f;
-constexpr int Mode = EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM;
+// The sample peak: libebur128's true peak (four times oversampled) costs four times what the
+// loudness does, some 10 % on top of LAME's encode (measured: 0.5 s of CPU time per three minutes
+// of stereo at 44.1 kHz), where the whole measure may cost 3 %. A decoded MP3's peak differs
+// from its input's by a few per cent either way, more than true and sample peak differ on music.
+constexpr int Mode = EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_HISTOGRAM;
 
 std::optional<double> finite(int status, double value)
 {
@@ -53,6 +57,24 @@ void LoudnessMeter::add(const float *left, const float *right, int n)
     ebur128_add_frames_float(m_state->meter, m_interleaved.data(), frames);
 }
 
+void LoudnessMeter::addFullScale(const int *left, const int *right, int n, float scale)
+{
+    const auto frames = std::size_t(n);
+    m_interleaved.resize(frames * std::size_t(m_channels));
+    // LAME's factor (scale times 2^-16, to +-32768), then to +-1.
+    const float factor = scale * (1.0f / 65536.0f) * (1.0f / FullScale);
+    if (m_channels == 1) {
+        for (std::size_t i = 0; i < frames; ++i)
+            m_interleaved[i] = float(left[i]) * factor;
+    } else {
+        for (std::size_t i = 0; i < frames; ++i) {
+            m_interleaved[2 * i] = float(left[i]) * factor;
+            m_interleaved[2 * i + 1] = float(right[i]) * factor;
+        }
+    }
+    ebur128_add_frames_float(m_state->meter, m_interleaved.data(), frames);
+}
+
 std::optional<double> LoudnessMeter::loudness() const
 {
     double value = 0;
@@ -65,7 +87,7 @@ double LoudnessMeter::peak() const
     double peak = 0;
     for (int c = 0; c < m_channels; ++c) {
         double channel = 0;
-        if (ebur128_true_peak(m_state->meter, unsigned(c), &channel) == EBUR128_SUCCESS)
+        if (ebur128_sample_peak(m_state->meter, unsigned(c), &channel) == EBUR128_SUCCESS)
             peak = std::max(peak, channel);
     }
     return peak;

@@ -6,7 +6,7 @@
 #include <vector>
 
 // ReplayGain 2.0's measure of one stream: integrated loudness (BS.1770 K-weighting and gating)
-// and true peak, by libebur128, kept as a histogram so that an album's loudness is cheaply
+// and peak, by libebur128, kept as a histogram so that an album's loudness is cheaply
 // combined from its tracks' meters. Fed the samples as the encoder hands them to LAME (mixed to
 // the MP3's channels, scaled by LAME's factor), full scale +-32768.
 class LoudnessMeter
@@ -23,10 +23,12 @@ public:
 
     // `right` is ignored for one channel.
     void add(const float *left, const float *right, int n);
+    // The same from LAME's input, full-scale 32-bit samples that LAME scales by `scale`.
+    void addFullScale(const int *left, const int *right, int n, float scale);
 
     // In LUFS; empty when nothing passed the gate (silence, or too short to measure).
     std::optional<double> loudness() const;
-    // Linear, 1.0 full scale: the largest true peak of any channel.
+    // Linear, 1.0 full scale: the largest sample peak of any channel.
     double peak() const;
 
     // The loudness of the meters' streams heard as one.

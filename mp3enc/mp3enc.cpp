@@ -1,6 +1,10 @@
 #include "mp3enc/mp3enc.h"
 
 #include "mp3enc/audiotags.h"
+#include "mp3enc/channelmixer.h"
+#include "mp3enc/lameencoder.h"
+#include "mp3enc/loudness.h"
+#include "mp3enc/loudnessmeter.h"
 #include "mp3enc/cuesheetblock.h"
 #include "mp3enc/encodejob.h"
 #include "mp3enc/reasons.h"
@@ -368,12 +372,20 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         member(IdTrackGain, "TrackGain", Property, {},
                "The last file converted's ReplayGain track gain in dB; empty when not measured"),
         member(IdTrackPeak, "TrackPeak", Property, {},
-               "The last file converted's true peak, 1.0 full scale; empty when not measured"),
+               "The last file converted's sample peak, 1.0 full scale; empty when not measured"),
         member(IdAddToAlbum, "AddToAlbum", Method, {QStringLiteral("Album")},
                "The last file converted belongs to this album; false when it was not measured"),
         member(IdWriteAlbumGain, "WriteAlbumGain", Method, {QStringLiteral("Album")},
                "Writes the album's gain and peak into every MP3 added to it, and forgets it; "
                "returns the MP3s that could not be rewritten, with the reasons"),
+        member(IdMeasureForAlbum, "MeasureForAlbum", Method,
+               {QStringLiteral("Album"), QStringLiteral("InputFile"), QStringLiteral("Mp3File"),
+                QStringLiteral("FirstFrame"), QStringLiteral("FrameCount")},
+               "An MP3 kept as it is belongs to this album: its input (or the part of it) is "
+               "measured as the encoder would hear it, not encoded; false when nothing could "
+               "be measured"),
+        member(IdForgetAlbum, "ForgetAlbum", Method, {QStringLiteral("Album")},
+               "Drops what was measured of an album whose gain will not be written"),
         member(EventActFrame, "ActFrame", Event, {QStringLiteral("ActFrame")},
                "One more MP3 frame is written"),
         member(EventThreadEnded, "ThreadEnded", Event, {}, "The encode has ended"),
@@ -459,7 +471,8 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
     static const QHash<rt::DispId, qsizetype> Arguments = {
         {IdEncode, 0},   {IdStop, 0},       {IdOpen, 2},     {IdGetFrameCount, 0},
         {IdPrefetch, 2}, {IdTags, 1},       {IdOpenPart, 5}, {IdPrefetchPart, 5},
-        {IdCueSheet, 1}, {IdAudioLength, 1}, {IdAddToAlbum, 1}, {IdWriteAlbumGain, 1}};
+        {IdCueSheet, 1}, {IdAudioLength, 1}, {IdAddToAlbum, 1}, {IdWriteAlbumGain, 1},
+        {IdMeasureForAlbum, 5}, {IdForgetAlbum, 1}};
     const auto known = Arguments.constFind(id);
     if (known == Arguments.constEnd())
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个方法"));
@@ -496,6 +509,13 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
     case IdWriteAlbumGain:
         refuseWhileEncoding("WriteAlbumGain"); // the album's last MP3 must be in place
         return m_albumGain.write(toText(args[0])).join(u'\n');
+    case IdMeasureForAlbum: {
+        return MeasureForAlbum(toText(args[0]), {toText(args[1]), toText(args[2]),
+                                                 toFrames(args[3]), toFrames(args[4]), {}});
+    }
+    case IdForgetAlbum:
+        m_albumGain.forget(toText(args[0]));
+        break;
     default:
         return GetFrameCount();
     }
@@ -516,21 +536,8 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const FilePair &pair, bool ahead)
     if (reader->channels() > 2 && !m_downMix)
         refuse(rt::ErrInvalidCall, reasons::tooManyChannels(reader->channels()));
     checkOutput(*reader, pair.output);
-
-    LameEncoder::Settings settings;
-    settings.sampleRate = reader->sampleRate();
-    settings.channels = reader->channels() == 1 ? 1 : 2;
-    settings.frames = std::uint64_t(reader->frames());
-    settings.mode = m_rateMode == VariableRate  ? LameEncoder::Mode::Variable
-                    : m_rateMode == AverageRate ? LameEncoder::Mode::Average
-                                                : LameEncoder::Mode::Constant;
-    settings.kbps = m_bitRate / 1000;
-    settings.vbrQuality = m_vbrQuality;
-    settings.outSampleRate = m_allowDownSample ? 0 : keptSampleRate(reader->sampleRate());
-    auto encoder = std::make_unique<LameEncoder>();
-    QString error;
-    if (!encoder->init(settings, &error))
-        refuse(rt::ErrInvalidCall, reasons::settingsRefused(error));
+    const LameEncoder::Settings settings = lameSettings(*reader);
+    std::unique_ptr<LameEncoder> encoder = encoderFor(settings);
 
     auto job = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder),
                                            rt::absolutePath(pair.output), pair.input);
@@ -544,6 +551,53 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const FilePair &pair, bool ahead)
             : m_threads;
     job->allowSegments(settings, segments);
     return job;
+}
+
+LameEncoder::Settings Mp3Enc::lameSettings(const SndFileReader &reader) const
+{
+    LameEncoder::Settings settings;
+    settings.sampleRate = reader.sampleRate();
+    settings.channels = reader.channels() == 1 ? 1 : 2;
+    settings.frames = std::uint64_t(reader.frames());
+    settings.mode = m_rateMode == VariableRate  ? LameEncoder::Mode::Variable
+                    : m_rateMode == AverageRate ? LameEncoder::Mode::Average
+                                                : LameEncoder::Mode::Constant;
+    settings.kbps = m_bitRate / 1000;
+    settings.vbrQuality = m_vbrQuality;
+    settings.outSampleRate = m_allowDownSample ? 0 : keptSampleRate(reader.sampleRate());
+    return settings;
+}
+
+std::unique_ptr<LameEncoder> Mp3Enc::encoderFor(const LameEncoder::Settings &settings) const
+{
+    auto encoder = std::make_unique<LameEncoder>();
+    QString error;
+    if (!encoder->init(settings, &error))
+        refuse(rt::ErrInvalidCall, reasons::settingsRefused(error));
+    return encoder;
+}
+
+bool Mp3Enc::MeasureForAlbum(const QString &album, const FilePair &pair)
+{
+    auto reader = openInput(pair.input);
+    if (pair.count > 0 && !reader->setPart(pair.first, pair.count))
+        refuse(rt::ErrInvalidCall, reasons::PartOutside);
+    if (reader->channels() > 2 && !m_downMix)
+        refuse(rt::ErrInvalidCall, reasons::tooManyChannels(reader->channels()));
+    const float scale = encoderFor(lameSettings(*reader))->scale();
+    // Float input the reader scales by its peak is measured as it would be encoded.
+    const std::atomic<bool> never{false};
+    if (reader->scalesItself() && !reader->floatPeak() && !reader->findFloatPeak())
+        refuse(rt::ErrDeviceIO, reasons::readFailed(reader->errorText()));
+    const int channels = ChannelMixer(reader->channels(), reader->channelMap()).outputChannels();
+    auto meter = std::make_shared<LoudnessMeter>(channels, reader->sampleRate());
+    QString error;
+    if (!measureAsLame(*reader, scale, *meter, never, &error))
+        refuse(rt::ErrDeviceIO, error);
+    if (!trackFigures(*meter))
+        return false;
+    m_albumGain.add(album, rt::absolutePath(pair.output), std::move(meter));
+    return true;
 }
 
 void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)

@@ -2,6 +2,7 @@
 
 #include "mp3enc/albumgain.h"
 #include "mp3enc/corepool.h"
+#include "mp3enc/lameencoder.h"
 #include "runtime/control.h"
 
 #include <QObject>
@@ -14,6 +15,7 @@
 
 class EncodeJob;
 class EventPump;
+class SndFileReader;
 struct EncodeTask;
 
 // What one encode takes in and writes: an input file, or a part of it (a track of an album held
@@ -79,6 +81,8 @@ public:
         IdTrackPeak = 37,
         IdAddToAlbum = 38,
         IdWriteAlbumGain = 39,
+        IdMeasureForAlbum = 40,
+        IdForgetAlbum = 41,
     };
     // ReplayGain: the ReplayGain 2.0 frames the MP3s opened later get.
     enum : int
@@ -136,6 +140,9 @@ public:
     QString EmbeddedCueSheet(const QString &inputFile) const;
     // The input's sample rate and length in frames.
     QVariantList AudioLength(const QString &inputFile) const;
+    // The pair's MP3, kept as it is, belongs to `album`: its input is measured as the encoder
+    // would hear it with today's settings, not encoded. False when nothing could be measured.
+    bool MeasureForAlbum(const QString &album, const FilePair &pair);
 
 private:
     friend class EventPump;
@@ -151,6 +158,10 @@ private:
     void start();
     int cores() const;
     std::unique_ptr<EncodeJob> prepare(const FilePair &pair, bool ahead = false);
+    // LAME's settings for `reader` by today's properties, and LAME set up by them (throws when
+    // it refuses them).
+    LameEncoder::Settings lameSettings(const SndFileReader &reader) const;
+    std::unique_ptr<LameEncoder> encoderFor(const LameEncoder::Settings &settings) const;
     EncodeSettings settings() const;
     std::unique_ptr<EncodeTask> takeAhead(const FilePair &pair);
     void claim(EncodeTask &task);

@@ -130,7 +130,10 @@ bool BatchEngine::startFile(int position)
         const OutputChoice choice = outputFor(position, true);
         if (!choice.skipped.isEmpty()) {
             m_written.add(choice.standing, BatchOutputs::Claim::Kept); // a later file has no claim
+            if (m_options.existing == ExistingRule::Update)
+                m_upToDate = choice.standing;
             end(position, {FileOutcome::Skipped, {}, choice.skipped});
+            m_upToDate.clear();
             return false;
         }
         if (choice.path.isEmpty())
@@ -316,7 +319,10 @@ void BatchEngine::countForAlbum(int position, const FileOutcome &outcome)
         }
         break;
     case FileOutcome::Skipped:
-        m_albums.missed(position, QStringLiteral("有文件没有重新转换，未经测量"));
+        if (m_upToDate.isEmpty())
+            m_albums.missed(position, QStringLiteral("有文件没有转换，保留了原有的MP3"));
+        else
+            m_albums.leftAsIs(position, m_upToDate);
         break;
     case FileOutcome::NotConverted:
         m_albums.missed(position, QStringLiteral("有文件没有转换"));
@@ -334,11 +340,18 @@ void BatchEngine::countForAlbum(int position, const FileOutcome &outcome)
 void BatchEngine::finishAlbum(const GainAlbums::Complete &album)
 {
     if (album.measured == 0)
-        return;
-    QString problem = album.problem;
+        return; // nothing of it was added to the encoder's measures
+    QString problem = album.problem.isEmpty() ? measureLeftAsIs(album) : album.problem;
+    if (!problem.isEmpty()) {
+        try {
+            m_mp3.forgetAlbum(album.key);
+        } catch (const std::exception &error) {
+            m_report.addProblem(rt::reasonOf(error));
+        }
+    }
     if (problem.isEmpty()) {
         try {
-            problem = m_mp3.writeAlbumGain(album.key);
+            problem = m_mp3.writeAlbumGain(album.key).replace(u'\n', QStringLiteral("；"));
         } catch (const std::exception &error) {
             problem = rt::reasonOf(error);
         }
@@ -359,6 +372,23 @@ void BatchEngine::finish(bool interrupted, int signalNumber)
     m_report.end(interrupted, signalNumber);
     emit finished();
     m_ending = false;
+}
+
+// The tracks `--existing update` left as they were: measured from their inputs, not encoded, so
+// the album's gain is that of the album as it now stands. Why one could not be, or "".
+QString BatchEngine::measureLeftAsIs(const GainAlbums::Complete &album)
+{
+    for (const auto &[position, mp3] : album.leftAsIs) {
+        const BatchFile &file = m_files[position];
+        try {
+            if (!m_mp3.measureForAlbum(album.key, file.input, mp3, file.first, file.count))
+                return QStringLiteral("有文件无法测得响度");
+        } catch (const std::exception &error) {
+            return QStringLiteral("无法测量没有重新转换的%1：%2")
+                .arg(file.label(), rt::reasonOf(error));
+        }
+    }
+    return {};
 }
 
 void BatchEngine::stopEncoder()

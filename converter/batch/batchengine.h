@@ -97,6 +97,7 @@ private:
     // frames are written (or the report says why not).
     void countForAlbum(int position, const FileOutcome &outcome);
     void finishAlbum(const GainAlbums::Complete &album);
+    QString measureLeftAsIs(const GainAlbums::Complete &album);
 
     Mp3Enc::Binding m_mp3;
     QList<BatchFile> m_files;
@@ -112,4 +113,5 @@ private:
     bool m_ending = false;  // the views are being told that the batch finished
     int m_position = -1;
     QString m_pending; // the output being written, until it is judged
+    QString m_upToDate; // the MP3 `--existing update` is leaving as it is, while it is judged
 };

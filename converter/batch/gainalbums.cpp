@@ -61,6 +61,13 @@ void GainAlbums::missed(int position, const QString &why)
         album.missed.append(why);
 }
 
+void GainAlbums::leftAsIs(int position, const QString &mp3)
+{
+    Album &album = m_albums[albumOf(position)];
+    --album.pending;
+    album.leftAsIs.append({position, mp3});
+}
+
 std::optional<GainAlbums::Complete> GainAlbums::completed(int position)
 {
     const QString key = albumOf(position);
@@ -69,5 +76,6 @@ std::optional<GainAlbums::Complete> GainAlbums::completed(int position)
         return std::nullopt;
     const Album album = *found;
     m_albums.erase(found);
-    return Complete{key, album.label, album.missed.join(QStringLiteral("；")), album.measured};
+    return Complete{key, album.label, album.missed.join(QStringLiteral("；")), album.measured,
+                    album.leftAsIs};
 }

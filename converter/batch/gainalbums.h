@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <functional>
 #include <optional>
+#include <utility>
 
 // The albums of a batch for ReplayGain: the tracks of one cue sheet, or else the files of one
 // folder that share album artist and album (those without an album tag: the folder's). Each
@@ -28,6 +29,9 @@ public:
     // File `position` ended: measured and added to its album, or not (`why` not).
     void joined(int position);
     void missed(int position, const QString &why);
+    // Left as it was (up to date): its MP3 `mp3` is measured from its input if the album is
+    // written.
+    void leftAsIs(int position, const QString &mp3);
 
     // An album of which every file has been judged, the first time it is.
     struct Complete
@@ -36,6 +40,7 @@ public:
         QString label;   // as a user reads it: the sheet, or the folder and album
         QString problem; // why its gain cannot be written; "" when it can
         int measured = 0;
+        QList<std::pair<int, QString>> leftAsIs; // positions and their MP3s
     };
     std::optional<Complete> completed(int position);
 
@@ -46,6 +51,7 @@ private:
         int pending = 0;
         int measured = 0;
         QStringList missed;
+        QList<std::pair<int, QString>> leftAsIs;
     };
     QList<QString> m_keys; // by position
     QHash<QString, Album> m_albums;

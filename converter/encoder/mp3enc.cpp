@@ -67,6 +67,17 @@ QString Binding::writeAlbumGain(const QString &album)
     return control()->invoke(WriteAlbumGain, {album}).toString();
 }
 
+bool Binding::measureForAlbum(const QString &album, const QString &inputFile, const QString &mp3,
+                              qint64 first, qint64 count)
+{
+    return control()->invoke(MeasureForAlbum, {album, inputFile, mp3, first, count}).toBool();
+}
+
+void Binding::forgetAlbum(const QString &album)
+{
+    control()->invoke(ForgetAlbum, {album});
+}
+
 qint16 Binding::open(const QString &inputFile, const QString &outputFile)
 {
     return qint16(control()->invoke(Open, {inputFile, outputFile}).toInt());

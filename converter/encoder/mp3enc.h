@@ -54,6 +54,8 @@ inline constexpr rt::DispId TrackGain = 36;
 inline constexpr rt::DispId TrackPeak = 37;
 inline constexpr rt::DispId AddToAlbum = 38;
 inline constexpr rt::DispId WriteAlbumGain = 39;
+inline constexpr rt::DispId MeasureForAlbum = 40;
+inline constexpr rt::DispId ForgetAlbum = 41;
 
 // ReplayGain's values: which ReplayGain 2.0 frames the MP3s get.
 inline constexpr qint32 NoReplayGain = 0;
@@ -112,6 +114,12 @@ public:
     // Writes the album's frames into every MP3 added to it; the MP3s that could not be
     // rewritten, with reasons, one a line ("" when all were).
     QString writeAlbumGain(const QString &album);
+    // The MP3 `mp3`, kept as it is, belongs to `album`: its input (`count` frames from `first`;
+    // 0 the whole file) is measured, not encoded. False when nothing could be measured.
+    bool measureForAlbum(const QString &album, const QString &inputFile, const QString &mp3,
+                         qint64 first, qint64 count);
+    // Drops what was measured of `album`.
+    void forgetAlbum(const QString &album);
 
 private:
     rt::Control *control() const;
