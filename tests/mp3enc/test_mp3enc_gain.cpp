@@ -2,6 +2,7 @@
 // signal, an album of three tracks, and that nothing is written unless asked for.
 #include "mp3enc/gainframes.h"
 #include "mp3enc/loudnessmeter.h"
+#include "mp3enc/retag.h"
 #include "tests/mp3enc/encoderfixture.h"
 
 #include <QJsonDocument>
@@ -11,6 +12,7 @@
 #include <QtTest>
 #include <cmath>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -150,6 +152,62 @@ private slots:
         QCOMPARE(fresh->size(), tag.size());
         QCOMPARE(fresh->mid(10, title.size()), title);
         QCOMPARE(gainFramesOf(*fresh), frames);
+    }
+
+    // A new tag in front of the same audio bytes, through a temporary: the mode kept, nothing
+    // left beside it; a write-protected file, or a tag the rule refuses, left as it was.
+    void retagged_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("refuse"); // `make` gives nothing
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("rewritten, mode kept") << 0640 << false << true;
+        QTest::newRow("write-protected") << 0444 << false << false;
+        QTest::newRow("refused by the new tag's maker") << 0644 << true << false;
+    }
+    void retagged()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, refuse);
+        QFETCH(bool, replaced);
+        const QString wav = path(QStringLiteral("retag.wav"));
+        const QString mp3 = path(QStringLiteral("retag.mp3"));
+        QVERIFY(writeSine(wav, 2, 44100, 1000, 0.5, 2));
+        EncoderFixture encoder;
+        convert(wav, mp3, 1, 1, encoder);
+        QFile file(mp3);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+        QVERIFY(::chmod(QFile::encodeName(mp3).constData(), mode_t(mode)) == 0);
+        const QByteArray tag = emptyId3v2Tag();
+        QString error;
+        const bool done = retag::replaceId3v2(
+            mp3,
+            [&](const QByteArray &old) -> std::optional<QByteArray> {
+                if (refuse) {
+                    error = QStringLiteral("refused");
+                    return std::nullopt;
+                }
+                return old.isEmpty() ? std::nullopt : std::optional<QByteArray>(tag);
+            },
+            &error);
+        QCOMPARE(done, replaced);
+        QCOMPARE(error.isEmpty(), replaced);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray after = file.readAll();
+        const qsizetype oldTag = before.size() - (after.size() - tag.size());
+        QCOMPARE(after == before, !replaced);
+        if (replaced) {
+            QCOMPARE(after.left(tag.size()), tag);
+            QCOMPARE(after.mid(tag.size()), before.mid(oldTag));
+        }
+        struct stat st = {};
+        QVERIFY(::stat(QFile::encodeName(mp3).constData(), &st) == 0);
+        QCOMPARE(int(st.st_mode & 07777), mode);
+        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral(".retag*")}, QDir::Hidden | QDir::Files),
+                 QStringList());
+        ::chmod(QFile::encodeName(mp3).constData(), 0644);
     }
 
     void trackAgainstScanner_data()

@@ -11,6 +11,12 @@ class TestGainAlbums final : public QObject
     using Files = QList<BatchFile>;
     using TagRows = QList<QMap<QString, QString>>; // by position; "unreadable" throws
 
+    static BatchFile fileAt(const QString &path)
+    {
+        BatchFile file;
+        file.input = path;
+        return file;
+    }
     static GainAlbums planned(const Files &files, const TagRows &tags)
     {
         GainAlbums albums;
@@ -28,9 +34,9 @@ private slots:
         QTest::addColumn<Files>("files");
         QTest::addColumn<TagRows>("tags");
         QTest::addColumn<QList<int>>("groups"); // files with one number are one album
-        const auto file = [](const char *path) { return BatchFile{QLatin1String(path)}; };
+        const auto file = [](const char *path) { return fileAt(QLatin1String(path)); };
         const auto track = [](const char *image, const char *sheet, qint64 first) {
-            BatchFile f{QLatin1String(image)};
+            BatchFile f = fileAt(QLatin1String(image));
             f.first = first;
             f.count = 100;
             f.sheet = QLatin1String(sheet);
@@ -94,7 +100,7 @@ private slots:
         QFETCH(QStringList, outcomes);
         QFETCH(QString, problem);
         QFETCH(int, measured);
-        const Files files(outcomes.size(), BatchFile{QStringLiteral("/m/a.wav")});
+        const Files files(outcomes.size(), fileAt(QStringLiteral("/m/a.wav")));
         GainAlbums albums = planned(files, TagRows(outcomes.size()));
         for (int i = 0; i < outcomes.size(); ++i) {
             if (outcomes[i] == QLatin1String("joined"))
