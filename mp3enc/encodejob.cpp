@@ -194,8 +194,8 @@ EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
     BlockFeeder feeder(*m_reader, *m_encoder);
     m_meter = m_measure ? newMeter() : nullptr;
     if (m_meter) {
-        feeder.setListener([meter = m_meter.get(), scale = m_encoder->scale()](
-                               const int *left, const int *right, int n) {
+        feeder.setListener([meter = m_meter.get(),
+                            scale = m_encoder->scale()](const int *left, const int *right, int n) {
             meter->addFullScale(left, right, n, scale);
         });
     }
@@ -247,7 +247,8 @@ EncodeResult EncodeJob::run(const StopSignal &stop, const Progress &progress)
 
 std::shared_ptr<LoudnessMeter> EncodeJob::newMeter() const
 {
-    const int channels = ChannelMixer(m_reader->channels(), m_reader->channelMap()).outputChannels();
+    const int channels =
+        ChannelMixer(m_reader->channels(), m_reader->channelMap()).outputChannels();
     return std::make_shared<LoudnessMeter>(channels, m_reader->sampleRate());
 }
 
@@ -259,12 +260,14 @@ EncodeResult EncodeJob::writeTrackGain(const QByteArray &v2)
     const std::optional<GainFigures> figures = trackFigures(*m_meter);
     if (!figures) {
         m_meter.reset(); // nothing of it can join an album either
-        const QString unmeasured = QStringLiteral("无法测得响度（几乎全是静音），没有写入ReplayGain");
+        const QString unmeasured =
+            QStringLiteral("无法测得响度（几乎全是静音），没有写入ReplayGain");
         m_notice = m_notice.isEmpty() ? unmeasured : m_notice + QStringLiteral("；") + unmeasured;
         return {};
     }
     QString error;
-    const std::optional<QByteArray> tag = withGainFrames(v2, trackGainFrames(*figures), v2.size(), &error);
+    const std::optional<QByteArray> tag =
+        withGainFrames(v2, trackGainFrames(*figures), v2.size(), &error);
     if (!tag)
         return failedResult(rt::ErrInternal, reasons::internalError(error));
     if (!m_out->writeAt(0, tag->constData(), size_t(tag->size())))

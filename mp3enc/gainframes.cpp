@@ -126,10 +126,10 @@ QByteArray render(int version, const GainFrame &frame)
 {
     // Latin-1: the names and figures are plain ASCII, read by every player.
     const QByteArray body = '\0' + frame.name.toLatin1() + '\0' + frame.value.toLatin1();
-    const QByteArray size = version == 4 ? syncsafe(body.size())
-                                         : QByteArray(1, char(body.size() >> 24)) +
-                                               char(body.size() >> 16) + char(body.size() >> 8) +
-                                               char(body.size());
+    const QByteArray size = version == 4
+                                ? syncsafe(body.size())
+                                : QByteArray(1, char(body.size() >> 24)) + char(body.size() >> 16) +
+                                      char(body.size() >> 8) + char(body.size());
     return "TXXX" + size + QByteArray(2, '\0') + body;
 }
 

@@ -2,11 +2,11 @@
 
 #include "mp3enc/audiotags.h"
 #include "mp3enc/channelmixer.h"
+#include "mp3enc/cuesheetblock.h"
+#include "mp3enc/encodejob.h"
 #include "mp3enc/lameencoder.h"
 #include "mp3enc/loudness.h"
 #include "mp3enc/loudnessmeter.h"
-#include "mp3enc/cuesheetblock.h"
-#include "mp3enc/encodejob.h"
 #include "mp3enc/reasons.h"
 #include "mp3enc/stopsignal.h"
 #include "mp3enc/tempoutput.h"
@@ -469,9 +469,9 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
 {
     // The methods and how many arguments each takes.
     static const QHash<rt::DispId, qsizetype> Arguments = {
-        {IdEncode, 0},   {IdStop, 0},       {IdOpen, 2},     {IdGetFrameCount, 0},
-        {IdPrefetch, 2}, {IdTags, 1},       {IdOpenPart, 5}, {IdPrefetchPart, 5},
-        {IdCueSheet, 1}, {IdAudioLength, 1}, {IdAddToAlbum, 1}, {IdWriteAlbumGain, 1},
+        {IdEncode, 0},          {IdStop, 0},        {IdOpen, 2},       {IdGetFrameCount, 0},
+        {IdPrefetch, 2},        {IdTags, 1},        {IdOpenPart, 5},   {IdPrefetchPart, 5},
+        {IdCueSheet, 1},        {IdAudioLength, 1}, {IdAddToAlbum, 1}, {IdWriteAlbumGain, 1},
         {IdMeasureForAlbum, 5}, {IdForgetAlbum, 1}};
     const auto known = Arguments.constFind(id);
     if (known == Arguments.constEnd())
@@ -510,8 +510,9 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
         refuseWhileEncoding("WriteAlbumGain"); // the album's last MP3 must be in place
         return m_albumGain.write(toText(args[0])).join(u'\n');
     case IdMeasureForAlbum: {
-        return MeasureForAlbum(toText(args[0]), {toText(args[1]), toText(args[2]),
-                                                 toFrames(args[3]), toFrames(args[4]), {}});
+        return MeasureForAlbum(
+            toText(args[0]),
+            {toText(args[1]), toText(args[2]), toFrames(args[3]), toFrames(args[4]), {}});
     }
     case IdForgetAlbum:
         m_albumGain.forget(toText(args[0]));
@@ -858,7 +859,7 @@ QVariantMap Mp3Enc::Tags(const QString &inputFile) const
 
 EncodeSettings Mp3Enc::settings() const
 {
-    return {m_rateMode,        m_vbrQuality, m_bitRate, m_downMix,
+    return {m_rateMode,        m_vbrQuality, m_bitRate,  m_downMix,
             m_allowDownSample, m_threads,    m_ifExists, m_replayGain};
 }
 

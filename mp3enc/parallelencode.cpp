@@ -88,10 +88,9 @@ std::optional<EncodeResult> ParallelEncode::run(TempOutput &out, const QString &
         QString error;
         const double start = m_options.times ? threadSeconds() : 0;
         double reading = 0;
-        const std::optional<std::uint16_t> gain =
-            radioGainOf(m_input, m_lameScale, m_settings.outSampleRate, quitAnalysis, &error,
-                        m_options.beforeLoudnessBlock, m_options.times ? &reading : nullptr,
-                        m_meter);
+        const std::optional<std::uint16_t> gain = radioGainOf(
+            m_input, m_lameScale, m_settings.outSampleRate, quitAnalysis, &error,
+            m_options.beforeLoudnessBlock, m_options.times ? &reading : nullptr, m_meter);
         if (m_options.times) {
             m_options.times->add(m_options.times->loudness, threadSeconds() - start);
             m_options.times->add(m_options.times->loudnessReading, reading);

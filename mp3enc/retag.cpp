@@ -101,7 +101,8 @@ bool replaceId3v2(const QString &path,
     FileGuard in;
     in.fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (in.fd < 0)
-        return fail(error, errno == ENOENT ? reasons::NotFound : reasons::outputFailed(rewrite, errno));
+        return fail(error,
+                    errno == ENOENT ? reasons::NotFound : reasons::outputFailed(rewrite, errno));
     struct stat before = {};
     if (::fstat(in.fd, &before) != 0)
         return fail(error, reasons::outputFailed(rewrite, errno));

@@ -196,11 +196,9 @@ std::optional<BatchOptions> convertOptions(BatchOptions options, const QCommandL
         options.existing = rule->second;
     }
     if (parser.isSet(ReplayGain)) {
-        const auto choice = std::find_if(std::begin(ReplayGainChoices),
-                                         std::end(ReplayGainChoices), [&](const auto &c) {
-                                             return parser.value(ReplayGain) ==
-                                                    QLatin1String(c.first);
-                                         });
+        const auto choice = std::find_if(
+            std::begin(ReplayGainChoices), std::end(ReplayGainChoices),
+            [&](const auto &c) { return parser.value(ReplayGain) == QLatin1String(c.first); });
         if (choice == std::end(ReplayGainChoices)) {
             *error = QStringLiteral("--replaygain 只能是 track 或 album，而不是“%1”")
                          .arg(parser.value(ReplayGain));

@@ -112,6 +112,6 @@ private:
     bool m_running = false; // files are being judged
     bool m_ending = false;  // the views are being told that the batch finished
     int m_position = -1;
-    QString m_pending; // the output being written, until it is judged
+    QString m_pending;  // the output being written, until it is judged
     QString m_upToDate; // the MP3 `--existing update` is leaving as it is, while it is judged
 };

@@ -3,8 +3,8 @@
 #include "converter/batch/batchfile.h"
 
 #include <QHash>
-#include <QMap>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <functional>

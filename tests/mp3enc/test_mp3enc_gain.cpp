@@ -107,9 +107,12 @@ private slots:
         QTest::addColumn<double>("peak");
         QTest::addColumn<QString>("expectedGain");
         QTest::addColumn<QString>("expectedPeak");
-        QTest::newRow("quieter") << -7.0213 << 0.9888311 << "-7.02 dB" << "0.988831";
-        QTest::newRow("louder, sign shown") << 12.346 << 0.05 << "+12.35 dB" << "0.050000";
-        QTest::newRow("zero is plus") << 0.0 << 1.0 << "+0.00 dB" << "1.000000";
+        QTest::newRow("quieter") << -7.0213 << 0.9888311 << "-7.02 dB"
+                                 << "0.988831";
+        QTest::newRow("louder, sign shown") << 12.346 << 0.05 << "+12.35 dB"
+                                            << "0.050000";
+        QTest::newRow("zero is plus") << 0.0 << 1.0 << "+0.00 dB"
+                                      << "1.000000";
         QTest::newRow("rounds to zero: no minus zero") << -0.004 << 1.2345674 << "+0.00 dB"
                                                        << "1.234567";
     }
@@ -142,7 +145,8 @@ private slots:
         const QByteArray body = title +
                                 frame("TXXX", QByteArray("\0replaygain_track_gain\0-3 dB", 28)) +
                                 frame("TXXX", QByteArray("\0REPLAYGAIN_REFERENCE_LOUDNESS\0"
-                                                         "89 dB", 36));
+                                                         "89 dB",
+                                                         36));
         const QByteArray tag = QByteArray("ID3") + char(version) + QByteArray(2, '\0') +
                                QByteArray("\0\0\1\0", 4) + body +
                                QByteArray(128 - body.size(), '\0');
@@ -205,8 +209,9 @@ private slots:
         struct stat st = {};
         QVERIFY(::stat(QFile::encodeName(mp3).constData(), &st) == 0);
         QCOMPARE(int(st.st_mode & 07777), mode);
-        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral(".retag*")}, QDir::Hidden | QDir::Files),
-                 QStringList());
+        QCOMPARE(
+            QDir(m_dir.path()).entryList({QStringLiteral(".retag*")}, QDir::Hidden | QDir::Files),
+            QStringList());
         ::chmod(QFile::encodeName(mp3).constData(), 0644);
     }
 
@@ -221,12 +226,11 @@ private slots:
         // loudgain 0.6.8 (libebur128 1.2.6) on the MP3s of these signals, 128 kbps.
         QTest::addColumn<double>("scannerGain");
         QTest::addColumn<double>("scannerPeak");
-        QTest::newRow("stereo 44.1 kHz, one piece") << 2 << 44100 << 1000.0 << 0.5 << 12 << 1
-                                                    << -11.54 << 0.483040;
-        QTest::newRow("stereo 44.1 kHz, in segments") << 2 << 44100 << 1000.0 << 0.5 << 40 << 0
-                                                      << -11.54 << 0.476013;
-        QTest::newRow("mono 48 kHz") << 1 << 48000 << 440.0 << 0.25 << 12 << 1 << -1.82
-                                     << 0.238022;
+        QTest::newRow("stereo 44.1 kHz, one piece")
+            << 2 << 44100 << 1000.0 << 0.5 << 12 << 1 << -11.54 << 0.483040;
+        QTest::newRow("stereo 44.1 kHz, in segments")
+            << 2 << 44100 << 1000.0 << 0.5 << 40 << 0 << -11.54 << 0.476013;
+        QTest::newRow("mono 48 kHz") << 1 << 48000 << 440.0 << 0.25 << 12 << 1 << -1.82 << 0.238022;
     }
     void trackAgainstScanner()
     {
@@ -244,8 +248,7 @@ private slots:
         EncoderFixture encoder;
         convert(wav, mp3, 1, threads, encoder);
         const QJsonObject tags = probedTags(mp3);
-        QCOMPARE(gainNames(tags),
-                 QStringList({"REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK"}));
+        QCOMPARE(gainNames(tags), QStringList({"REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK"}));
         QVERIFY2(std::abs(decibels(tags, "REPLAYGAIN_TRACK_GAIN") - scannerGain) <= 0.1,
                  qPrintable(tags.value("REPLAYGAIN_TRACK_GAIN").toString()));
         const double peak = tags.value("REPLAYGAIN_TRACK_PEAK").toString().toDouble();
@@ -281,8 +284,7 @@ private slots:
             const QJsonObject tags = probedTags(mp3);
             QCOMPARE(gainNames(tags).size(), 4);
             QVERIFY(std::abs(decibels(tags, "REPLAYGAIN_ALBUM_GAIN") - -7.95) <= 0.1);
-            QVERIFY(std::abs(tags.value("REPLAYGAIN_ALBUM_PEAK").toString().toDouble() /
-                                 0.478121 -
+            QVERIFY(std::abs(tags.value("REPLAYGAIN_ALBUM_PEAK").toString().toDouble() / 0.478121 -
                              1) <= 0.08);
             const double track = decibels(tags, "REPLAYGAIN_TRACK_GAIN");
             if (!std::isnan(before))

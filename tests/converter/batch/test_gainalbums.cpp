@@ -51,11 +51,10 @@ private slots:
         QTest::newRow("the same album by another album artist")
             << Files{file("/m/1.flac"), file("/m/2.flac")} << TagRows{a, aOther} << QList{0, 1};
         QTest::newRow("the same album in two folders")
-            << Files{file("/m/cd1/1.flac"), file("/m/cd2/1.flac")} << TagRows{a, a}
-            << QList{0, 1};
+            << Files{file("/m/cd1/1.flac"), file("/m/cd2/1.flac")} << TagRows{a, a} << QList{0, 1};
         QTest::newRow("no album tag: the folder's files")
-            << Files{file("/m/1.wav"), file("/m/2.wav"), file("/n/3.wav")}
-            << TagRows{{}, {}, {}} << QList{0, 0, 1};
+            << Files{file("/m/1.wav"), file("/m/2.wav"), file("/n/3.wav")} << TagRows{{}, {}, {}}
+            << QList{0, 0, 1};
         QTest::newRow("a cue sheet's tracks, whatever the tags")
             << Files{track("/m/img.flac", "/m/img.cue", 0), track("/m/img.flac", "/m/img.cue", 100),
                      file("/m/x.flac")}
@@ -86,14 +85,12 @@ private slots:
         QTest::addColumn<QStringList>("outcomes"); // "joined", "left", or a reason missed
         QTest::addColumn<QString>("problem");
         QTest::addColumn<int>("measured");
-        QTest::newRow("all converted") << QStringList{"joined", "joined", "joined"} << ""
-                                       << 3;
-        QTest::newRow("one left as it was")
-            << QStringList{"joined", "left", "joined"} << "" << 2;
+        QTest::newRow("all converted") << QStringList{"joined", "joined", "joined"} << "" << 3;
+        QTest::newRow("one left as it was") << QStringList{"joined", "left", "joined"} << "" << 2;
         QTest::newRow("a stop, each reason once")
             << QStringList{"joined", "stopped", "stopped"} << "stopped" << 1;
-        QTest::newRow("two reasons") << QStringList{"failed", "joined", "stopped"}
-                                     << "failed；stopped" << 1;
+        QTest::newRow("two reasons")
+            << QStringList{"failed", "joined", "stopped"} << "failed；stopped" << 1;
     }
     void completion()
     {

@@ -1080,9 +1080,9 @@ private slots:
         QFETCH(QString, choice);
         QFETCH(QStringList, frames);
         QVERIFY(makeAlbum(QStringLiteral("beside")) > 0);
-        const Ran ran = run({QStringLiteral("--convert"), QStringLiteral("-q"),
-                             QStringLiteral("--replaygain"), choice,
-                             QStringLiteral("album/img.cue")});
+        const Ran ran =
+            run({QStringLiteral("--convert"), QStringLiteral("-q"), QStringLiteral("--replaygain"),
+                 choice, QStringLiteral("album/img.cue")});
         QCOMPARE(ran.code, 0);
         const QStringList mp3s = mp3sIn(QStringLiteral("album"));
         QCOMPARE(mp3s.size(), 3);
@@ -1105,14 +1105,15 @@ private slots:
         QProcess p;
         p.setProcessEnvironment(headless());
         p.setWorkingDirectory(m_dir->path());
-        p.start(program(), {QStringLiteral("--convert"), QStringLiteral("--threads"),
-                            QStringLiteral("1"), QStringLiteral("--replaygain"),
-                            QStringLiteral("album"), QStringLiteral("cd")});
+        p.start(program(),
+                {QStringLiteral("--convert"), QStringLiteral("--threads"), QStringLiteral("1"),
+                 QStringLiteral("--replaygain"), QStringLiteral("album"), QStringLiteral("cd")});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path(QStringLiteral("cd/a.mp3"))), 60000);
         ::kill(pid_t(p.processId()), SIGTERM);
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 143);
-        const QString said = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        const QString said =
+            QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
         QVERIFY2(said.contains(QStringLiteral("专辑增益没有写入")) &&
                      said.contains(QStringLiteral("转换被中断")),
                  qPrintable(said));
@@ -1128,9 +1129,12 @@ private slots:
     {
         for (const char *name : {"cd/a.wav", "cd/b.wav", "cd/c.wav"})
             QVERIFY(wav(QLatin1String(name), 3.0));
-        const QStringList album{QStringLiteral("--convert"), QStringLiteral("-q"),
-                                QStringLiteral("--replaygain"), QStringLiteral("album"),
-                                QStringLiteral("--existing"), QStringLiteral("update"),
+        const QStringList album{QStringLiteral("--convert"),
+                                QStringLiteral("-q"),
+                                QStringLiteral("--replaygain"),
+                                QStringLiteral("album"),
+                                QStringLiteral("--existing"),
+                                QStringLiteral("update"),
                                 QStringLiteral("cd")};
         QCOMPARE(run(album).code, 0);
         const QString before = gainTags(path(QStringLiteral("cd/a.mp3"))).value("ALBUM_GAIN");
@@ -1142,12 +1146,13 @@ private slots:
         };
         const QByteArray aAudio = audioOf("cd/a.mp3");
         // A louder c.wav, newer than its MP3.
-        QVERIFY(QProcess::execute(QStringLiteral("sox"),
-                                  {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
-                                   QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"),
-                                   QStringLiteral("16"), path(QStringLiteral("cd/c.wav")),
-                                   QStringLiteral("synth"), QStringLiteral("3"),
-                                   QStringLiteral("sine"), QStringLiteral("1000")}) == 0);
+        QVERIFY(
+            QProcess::execute(QStringLiteral("sox"),
+                              {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
+                               QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"),
+                               QStringLiteral("16"), path(QStringLiteral("cd/c.wav")),
+                               QStringLiteral("synth"), QStringLiteral("3"), QStringLiteral("sine"),
+                               QStringLiteral("1000")}) == 0);
         QFile c(path(QStringLiteral("cd/c.wav")));
         QVERIFY(c.open(QIODevice::ReadWrite));
         QVERIFY(c.setFileTime(QDateTime::currentDateTime().addSecs(60),
