@@ -8,6 +8,8 @@ packages=(
     libsndfile1-dev libmp3lame-dev libtag1-dev libuchardet-dev
     # the record of each output folder: SQLite through Qt SQL
     libqt6sql6-sqlite
+    # ReplayGain 2.0: the loudness meter
+    libebur128-dev
     fonts-wqy-microhei
     # Qt's own dialog and button texts in Chinese
     qt6-translations-l10n
@@ -19,6 +21,8 @@ packages=(
     flac sox
     # tests and benchmarks: an MP3 checker beside the decoders
     mp3val
+    # tests: an independent ReplayGain 2.0 scanner to check ours against
+    loudgain
     # tests: what screen readers see (AT-SPI in a private D-Bus session), the program under a
     # Wayland compositor
     at-spi2-core dbus-daemon python3-pyatspi gir1.2-atspi-2.0 qt6-wayland weston

@@ -29,6 +29,7 @@ const QString DryRun = QStringLiteral("dry-run");
 const QString Progress = QStringLiteral("progress");
 const QString CoverFile = QStringLiteral("cover-file");
 const QString CoverSize = QStringLiteral("cover-size");
+const QString ReplayGain = QStringLiteral("replaygain");
 
 // --existing's words, as the rules they name.
 const std::pair<const char *, ExistingRule> ExistingRules[] = {
@@ -36,6 +37,11 @@ const std::pair<const char *, ExistingRule> ExistingRules[] = {
     {"skip", ExistingRule::Skip},
     {"rename", ExistingRule::Rename},
     {"update", ExistingRule::Update},
+};
+// --replaygain's words.
+const std::pair<const char *, ReplayGainTags> ReplayGainChoices[] = {
+    {"track", ReplayGainTags::Track},
+    {"album", ReplayGainTags::Album},
 };
 // What a number's text is read as when it is no whole number ("128k", "2.5"): a figure no
 // setting takes, so the profile's check names the option.
@@ -99,6 +105,11 @@ void addOptions(QCommandLineParser &parser)
         {Progress,
          QStringLiteral("text 给人看（默认）；json 在标准输出上每行一个JSON对象（用于 --convert）"),
          QStringLiteral("FORMAT")},
+        {ReplayGain,
+         QStringLiteral("写入 ReplayGain 2.0 标签：track 每个文件自己的增益和峰值，album "
+                        "再加专辑的（一个 cue 整轨的曲目，或同一文件夹中专辑艺术家和专辑相同的"
+                        "文件）（用于 --convert）"),
+         QStringLiteral("track|album")},
         {{QStringLiteral("q"), Quiet},
          QStringLiteral("不显示进度；只在有文件未转换或有内容没有放进MP3时把总结写到标准错误"
                         "（用于 --convert）")},
@@ -209,6 +220,17 @@ std::optional<BatchOptions> convertOptions(BatchOptions options, const QCommandL
         }
         options.existing = rule->second;
     }
+    if (parser.isSet(ReplayGain)) {
+        const auto choice = std::find_if(
+            std::begin(ReplayGainChoices), std::end(ReplayGainChoices),
+            [&](const auto &c) { return parser.value(ReplayGain) == QLatin1String(c.first); });
+        if (choice == std::end(ReplayGainChoices)) {
+            *error = QStringLiteral("--replaygain 只能是 track 或 album，而不是“%1”")
+                         .arg(parser.value(ReplayGain));
+            return std::nullopt;
+        }
+        options.replayGain = choice->second;
+    }
     options.pattern = parser.value(Pattern);
     options.prune = parser.isSet(Prune) || parser.isSet(DryRun);
     options.dryRun = parser.isSet(DryRun);
@@ -259,6 +281,9 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &workin
                                                  "--convert 一起使用，例如 batchmp3 --convert -V 2 "
                                                  "文件"));
         }
+        if (parser.isSet(ReplayGain))
+            return usageError(QStringLiteral("--replaygain 只能与 --convert 一起使用，例如 "
+                                             "batchmp3 --convert --replaygain album 文件夹"));
         return checked(line, parser);
     }
     line.mode = CommandLine::Mode::Convert;
@@ -302,7 +327,7 @@ bool WithoutWindow(int argc, char **argv)
         // a window (there may be no display to show one on).
         for (const char *option : {"--bitrate", "--vbr", "--abr", "--output-dir", "--quiet",
                                    "--existing", "--pattern", "--prune", "--dry-run",
-                                   "--progress", "--cover-file", "--cover-size"}) {
+                                   "--progress", "--cover-file", "--cover-size", "--replaygain"}) {
             const std::size_t n = std::strlen(option);
             if (std::strncmp(a, option, n) == 0 && (a[n] == '\0' || a[n] == '='))
                 return true;

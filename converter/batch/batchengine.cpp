@@ -99,6 +99,9 @@ void BatchEngine::start(const FoundFiles &found, const QStringList &problems)
     m_placed.clear();
     m_covers.clear();
     m_pending.clear();
+    m_albums.clear();
+    if (m_options.replayGain == ReplayGainTags::Album)
+        m_albums.plan(m_files, [this](int position) { return tagsOf(position); });
     m_position = -1;
     m_running = true;
     emit planned(count());
@@ -147,7 +150,10 @@ bool BatchEngine::startFile(int position)
             m_written.add(choice.standing, BatchOutputs::Claim::Kept); // a later file has no claim
             m_record.claimed(choice.standing);
             m_placed.append({position, choice.standing});
+            if (m_options.existing == ExistingRule::Update)
+                m_upToDate = choice.standing;
             end(position, {FileOutcome::Skipped, {}, choice.skipped});
+            m_upToDate.clear();
             return false;
         }
         if (choice.path.isEmpty())
@@ -461,6 +467,7 @@ void BatchEngine::handlerFailed(const QString &reason)
 void BatchEngine::cancel(const FoundFiles &found, int signalNumber)
 {
     m_files = BatchFilesOf(found);
+    m_albums.clear();
     m_report.begin(found.leftOut());
     m_running = true;
     for (int k = 0; k < count(); ++k)
@@ -492,7 +499,67 @@ void BatchEngine::interrupt(int signalNumber)
 void BatchEngine::end(int position, const FileOutcome &outcome)
 {
     m_report.record(m_files[position].label(), outcome);
+    if (m_options.replayGain == ReplayGainTags::Album && !m_albums.albumOf(position).isEmpty())
+        countForAlbum(position, outcome);
     emit fileEnded(position, outcome);
+}
+
+void BatchEngine::countForAlbum(int position, const FileOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case FileOutcome::Converted:
+        try {
+            if (m_mp3.addToAlbum(m_albums.albumOf(position)))
+                m_albums.joined(position);
+            else
+                m_albums.missed(position, QStringLiteral("有文件无法测得响度"));
+        } catch (const std::exception &error) {
+            m_albums.missed(position, rt::reasonOf(error));
+        }
+        break;
+    case FileOutcome::Skipped:
+        if (m_upToDate.isEmpty())
+            m_albums.missed(position, QStringLiteral("有文件没有转换，保留了原有的MP3"));
+        else
+            m_albums.leftAsIs(position, m_upToDate);
+        break;
+    case FileOutcome::NotConverted:
+        m_albums.missed(position, QStringLiteral("有文件没有转换"));
+        break;
+    case FileOutcome::Interrupted:
+    case FileOutcome::NotStarted:
+        m_albums.missed(position, QStringLiteral("转换被中断，专辑没有转换完"));
+        break;
+    }
+    if (const std::optional<GainAlbums::Complete> album = m_albums.completed(position))
+        finishAlbum(*album);
+}
+
+// Nothing of an album converted: nothing to write, nor to say beyond its files' outcomes.
+void BatchEngine::finishAlbum(const GainAlbums::Complete &album)
+{
+    if (album.measured == 0)
+        return; // nothing of it was added to the encoder's measures
+    QString problem = album.problem.isEmpty() ? measureLeftAsIs(album) : album.problem;
+    if (!problem.isEmpty()) {
+        try {
+            m_mp3.forgetAlbum(album.key);
+        } catch (const std::exception &error) {
+            m_report.addProblem(rt::reasonOf(error));
+        }
+    }
+    if (problem.isEmpty()) {
+        try {
+            problem = m_mp3.writeAlbumGain(album.key).replace(u'\n', QStringLiteral("；"));
+        } catch (const std::exception &error) {
+            problem = rt::reasonOf(error);
+        }
+        if (problem.isEmpty())
+            return;
+    }
+    m_report.addProblem(QStringLiteral("专辑增益没有写入（%1）：%2；已转换的%3个文件只写了音轨增益")
+                            .arg(album.label, problem)
+                            .arg(album.measured));
 }
 
 void BatchEngine::finish(bool interrupted, int signalNumber)
@@ -508,6 +575,23 @@ void BatchEngine::finish(bool interrupted, int signalNumber)
     m_report.end(interrupted, signalNumber);
     emit finished();
     m_ending = false;
+}
+
+// The tracks `--existing update` left as they were: measured from their inputs, not encoded, so
+// the album's gain is that of the album as it now stands. Why one could not be, or "".
+QString BatchEngine::measureLeftAsIs(const GainAlbums::Complete &album)
+{
+    for (const auto &[position, mp3] : album.leftAsIs) {
+        const BatchFile &file = m_files[position];
+        try {
+            if (!m_mp3.measureForAlbum(album.key, file.input, mp3, file.first, file.count))
+                return QStringLiteral("有文件无法测得响度");
+        } catch (const std::exception &error) {
+            return QStringLiteral("无法测量没有重新转换的%1：%2")
+                .arg(file.label(), rt::reasonOf(error));
+        }
+    }
+    return {};
 }
 
 void BatchEngine::stopEncoder()

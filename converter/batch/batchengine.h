@@ -5,6 +5,7 @@
 #include "converter/batch/batchreport.h"
 #include "converter/batch/batchrules.h"
 #include "converter/batch/encodersettings.h"
+#include "converter/batch/gainalbums.h"
 #include "converter/batch/lookahead.h"
 #include "converter/batch/namepattern.h"
 #include "converter/batch/recordkeeper.h"
@@ -118,6 +119,11 @@ private:
     QString encoderNotice() const;
     QString noticeFor(int position) const;
     void stopEncoder();
+    // With album gain: the file joins its album's measure or spoils it, and a complete album's
+    // frames are written (or the report says why not).
+    void countForAlbum(int position, const FileOutcome &outcome);
+    void finishAlbum(const GainAlbums::Complete &album);
+    QString measureLeftAsIs(const GainAlbums::Complete &album);
 
     Mp3Enc::Binding m_mp3;
     QList<BatchFile> m_files;
@@ -127,6 +133,7 @@ private:
     BatchOutputs m_written;
     QStringList m_reserved; // outputs given out in this batch, in list order
     QHash<int, namepattern::Tags> m_tags;
+    GainAlbums m_albums;
     BatchReport m_report;
     RecordKeeper m_record;
     CoverScaler m_scaleCover;
@@ -135,5 +142,6 @@ private:
     bool m_running = false; // files are being judged
     bool m_ending = false;  // the views are being told that the batch finished
     int m_position = -1;
-    QString m_pending; // the output being written, until it is judged
+    QString m_pending;  // the output being written, until it is judged
+    QString m_upToDate; // the MP3 `--existing update` is leaving as it is, while it is judged
 };

@@ -37,6 +37,10 @@ QList<SettingFailure> EncoderSettings::apply(Mp3Enc::Binding mp3, const BatchOpt
     if (options.threads && (first || options.threads != before.threads))
         attempt(QStringLiteral("线程数%1").arg(*options.threads),
                 [&] { mp3.setThreads(*options.threads); });
+    // None is the encoder's own: a profile without ReplayGain puts nothing new.
+    if (options.replayGain != before.replayGain)
+        attempt(QStringLiteral("ReplayGain"),
+                [&] { mp3.setReplayGain(ReplayGainFor(options.replayGain)); });
     if (first || options.existing != before.existing)
         attempt(QStringLiteral("同名文件的规则"),
                 [&] { mp3.setIfExists(IfExistsFor(options.existing)); });
@@ -56,4 +60,17 @@ qint32 IfExistsFor(ExistingRule rule)
         break;
     }
     return Mp3Enc::ReplaceExisting;
+}
+
+qint32 ReplayGainFor(ReplayGainTags tags)
+{
+    switch (tags) {
+    case ReplayGainTags::Track:
+        return Mp3Enc::TrackGainOnly;
+    case ReplayGainTags::Album:
+        return Mp3Enc::AlbumGain;
+    case ReplayGainTags::None:
+        break;
+    }
+    return Mp3Enc::NoReplayGain;
 }

@@ -31,3 +31,6 @@ private:
 
 // The encoder's IfExists for `rule`: the rule as it holds when each MP3 is put in place.
 qint32 IfExistsFor(ExistingRule rule);
+
+// The encoder's ReplayGain for `tags`.
+qint32 ReplayGainFor(ReplayGainTags tags);

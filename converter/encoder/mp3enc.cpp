@@ -52,6 +52,32 @@ void Binding::setIfExists(qint32 rule)
     control()->putProperty(IfExists, rule);
 }
 
+void Binding::setReplayGain(qint32 tags)
+{
+    control()->putProperty(ReplayGain, tags);
+}
+
+bool Binding::addToAlbum(const QString &album)
+{
+    return control()->invoke(AddToAlbum, {album}).toBool();
+}
+
+QString Binding::writeAlbumGain(const QString &album)
+{
+    return control()->invoke(WriteAlbumGain, {album}).toString();
+}
+
+bool Binding::measureForAlbum(const QString &album, const QString &inputFile, const QString &mp3,
+                              qint64 first, qint64 count)
+{
+    return control()->invoke(MeasureForAlbum, {album, inputFile, mp3, first, count}).toBool();
+}
+
+void Binding::forgetAlbum(const QString &album)
+{
+    control()->invoke(ForgetAlbum, {album});
+}
+
 qint16 Binding::open(const QString &inputFile, const QString &outputFile)
 {
     return qint16(control()->invoke(Open, {inputFile, outputFile}).toInt());

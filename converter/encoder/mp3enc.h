@@ -52,6 +52,18 @@ inline constexpr rt::DispId AudioLength = 34;
 inline constexpr rt::DispId Retag = 35;
 inline constexpr rt::DispId EncoderVersion = 36;
 inline constexpr rt::DispId FrontCover = 37;
+inline constexpr rt::DispId ReplayGain = 38;
+inline constexpr rt::DispId TrackGain = 39;
+inline constexpr rt::DispId TrackPeak = 40;
+inline constexpr rt::DispId AddToAlbum = 41;
+inline constexpr rt::DispId WriteAlbumGain = 42;
+inline constexpr rt::DispId MeasureForAlbum = 43;
+inline constexpr rt::DispId ForgetAlbum = 44;
+
+// ReplayGain's values: which ReplayGain 2.0 frames the MP3s get.
+inline constexpr qint32 NoReplayGain = 0;
+inline constexpr qint32 TrackGainOnly = 1; // each file's own gain and peak
+inline constexpr qint32 AlbumGain = 2;     // and its album's, through AddToAlbum/WriteAlbumGain
 
 // Events.
 inline constexpr rt::DispId ActFrame = 1;
@@ -71,6 +83,7 @@ public:
     void setRateMode(qint32 mode);
     void setVbrQuality(qint32 quality);
     void setIfExists(qint32 rule);
+    void setReplayGain(qint32 tags);
 
     qint16 open(const QString &inputFile, const QString &outputFile);
     qint16 encode();
@@ -108,6 +121,18 @@ public:
     QByteArray frontCover(const QString &inputFile) const;
     // The encoder library's version, which the MP3s it writes depend on.
     QString encoderVersion() const;
+    // The file just converted belongs to `album` (a key of the host's); false when it was not
+    // measured (ReplayGain off, or nothing to measure).
+    bool addToAlbum(const QString &album);
+    // Writes the album's frames into every MP3 added to it; the MP3s that could not be
+    // rewritten, with reasons, one a line ("" when all were).
+    QString writeAlbumGain(const QString &album);
+    // The MP3 `mp3`, kept as it is, belongs to `album`: its input (`count` frames from `first`;
+    // 0 the whole file) is measured, not encoded. False when nothing could be measured.
+    bool measureForAlbum(const QString &album, const QString &inputFile, const QString &mp3,
+                         qint64 first, qint64 count);
+    // Drops what was measured of `album`.
+    void forgetAlbum(const QString &album);
 
 private:
     rt::Control *control() const;

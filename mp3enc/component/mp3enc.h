@@ -1,6 +1,8 @@
 #pragma once
 
+#include "mp3enc/encode/albumgain.h"
 #include "mp3enc/encode/corepool.h"
+#include "mp3enc/encode/lameencoder.h"
 #include "runtime/control.h"
 
 #include <QObject>
@@ -14,6 +16,7 @@
 
 class EncodeJob;
 class EventPump;
+class SndFileReader;
 struct EncodeTask;
 
 // What one encode takes in and writes: an input file, or a part of it (a track of an album held
@@ -42,6 +45,7 @@ struct EncodeSettings
     bool allowDownSample = false;
     int threads = 0;
     int ifExists = 0;
+    int replayGain = 0;
     bool operator==(const EncodeSettings &) const = default;
 };
 
@@ -76,6 +80,20 @@ public:
         IdRetag = 35,
         IdEncoderVersion = 36,
         IdFrontCover = 37,
+        IdReplayGain = 38,
+        IdTrackGain = 39,
+        IdTrackPeak = 40,
+        IdAddToAlbum = 41,
+        IdWriteAlbumGain = 42,
+        IdMeasureForAlbum = 43,
+        IdForgetAlbum = 44,
+    };
+    // ReplayGain: the ReplayGain 2.0 frames the MP3s opened later get.
+    enum : int
+    {
+        NoReplayGain = 0, // none: the MP3 is what the lame command writes
+        TrackGain = 1,    // each file's own gain and peak
+        AlbumGain = 2,    // and, through AddToAlbum and WriteAlbumGain, its album's
     };
     // RateMode: how BitRate and VbrQuality are used, as the lame command's -b, -V and --abr.
     enum : int
@@ -126,13 +144,16 @@ public:
     QString EmbeddedCueSheet(const QString &inputFile) const;
     // The input's sample rate and length in frames.
     QVariantList AudioLength(const QString &inputFile) const;
+    // The front cover the input carries, as its bytes (JPEG or PNG); empty when none.
+    QByteArray FrontCover(const QString &inputFile) const;
     // The MP3 `mp3File` made from `inputFile` given the input's tags as they are now (with
     // `tags` over them), without encoding it again, and put under `newMp3File` when that is
     // another name (which must be free). "" when done, else why not, in the user's words.
-    // The front cover the input carries, as its bytes (JPEG or PNG); empty when none.
-    QByteArray FrontCover(const QString &inputFile) const;
     QString Retag(const QString &inputFile, const QString &mp3File, const QString &newMp3File,
                   const QVariantMap &tags) const;
+    // The pair's MP3, kept as it is, belongs to `album`: its input is measured as the encoder
+    // would hear it with today's settings, not encoded. False when nothing could be measured.
+    bool MeasureForAlbum(const QString &album, const FilePair &pair);
 
 private:
     friend class EventPump;
@@ -148,6 +169,10 @@ private:
     void start();
     int cores() const;
     std::unique_ptr<EncodeJob> prepare(const FilePair &pair, bool ahead = false);
+    // LAME's settings for `reader` by today's properties, and LAME set up by them (throws when
+    // it refuses them).
+    LameEncoder::Settings lameSettings(const SndFileReader &reader) const;
+    std::unique_ptr<LameEncoder> encoderFor(const LameEncoder::Settings &settings) const;
     EncodeSettings settings() const;
     std::unique_ptr<EncodeTask> takeAhead(const FilePair &pair);
     void claim(EncodeTask &task);
@@ -174,6 +199,8 @@ private:
     bool m_allowDownSample = true;
     int m_threads = 0; // 0: every core
     int m_ifExists = ReplaceExisting;
+    int m_replayGain = NoReplayGain;
+    ::AlbumGain m_albumGain; // the meters of files converted, until their albums are written
     QString m_lastError;
     QString m_lastNotice; // what the last file converted lacks of its input's tags
     // Set by Open; made exact by the worker, before its last ActFrame, where the input's length

@@ -4,6 +4,10 @@
 #include "mp3enc/component/mp3enc.h"
 #include "mp3enc/component/pairchecks.h"
 #include "mp3enc/encode/encodejob.h"
+#include "mp3enc/encode/lameencoder.h"
+#include "mp3enc/encode/loudness.h"
+#include "mp3enc/encode/loudnessmeter.h"
+#include "mp3enc/input/channelmixer.h"
 #include "mp3enc/encode/tempoutput.h"
 #include "runtime/filename.h"
 
@@ -24,25 +28,14 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const FilePair &pair, bool ahead)
         refuse(rt::ErrInvalidCall, reasons::tooManyChannels(reader->channels()));
     checkOutput(*reader, pair.output);
 
-    LameEncoder::Settings settings;
-    settings.sampleRate = reader->sampleRate();
-    settings.channels = reader->channels() == 1 ? 1 : 2;
-    settings.frames = std::uint64_t(reader->frames());
-    settings.mode = m_rateMode == VariableRate  ? LameEncoder::Mode::Variable
-                    : m_rateMode == AverageRate ? LameEncoder::Mode::Average
-                                                : LameEncoder::Mode::Constant;
-    settings.kbps = m_bitRate / 1000;
-    settings.vbrQuality = m_vbrQuality;
-    settings.outSampleRate = m_allowDownSample ? 0 : keptSampleRate(reader->sampleRate());
-    auto encoder = std::make_unique<LameEncoder>();
-    QString error;
-    if (!encoder->init(settings, &error))
-        refuse(rt::ErrInvalidCall, reasons::settingsRefused(error));
+    const LameEncoder::Settings settings = lameSettings(*reader);
+    std::unique_ptr<LameEncoder> encoder = encoderFor(settings);
 
     auto job = std::make_unique<EncodeJob>(std::move(reader), std::move(encoder),
                                            rt::absolutePath(pair.output), pair.input);
     job->setTags(pair.tags);
     job->setIfExists(TempOutput::IfExists(m_ifExists));
+    job->measureReplayGain(m_replayGain != NoReplayGain);
     SegmentOptions segments;
     segments.threads =
         ahead && settings.frames < std::uint64_t(AheadSplitSeconds) * settings.sampleRate
@@ -50,6 +43,53 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const FilePair &pair, bool ahead)
             : m_threads;
     job->allowSegments(settings, segments);
     return job;
+}
+
+LameEncoder::Settings Mp3Enc::lameSettings(const SndFileReader &reader) const
+{
+    LameEncoder::Settings settings;
+    settings.sampleRate = reader.sampleRate();
+    settings.channels = reader.channels() == 1 ? 1 : 2;
+    settings.frames = std::uint64_t(reader.frames());
+    settings.mode = m_rateMode == VariableRate  ? LameEncoder::Mode::Variable
+                    : m_rateMode == AverageRate ? LameEncoder::Mode::Average
+                                                : LameEncoder::Mode::Constant;
+    settings.kbps = m_bitRate / 1000;
+    settings.vbrQuality = m_vbrQuality;
+    settings.outSampleRate = m_allowDownSample ? 0 : keptSampleRate(reader.sampleRate());
+    return settings;
+}
+
+std::unique_ptr<LameEncoder> Mp3Enc::encoderFor(const LameEncoder::Settings &settings) const
+{
+    auto encoder = std::make_unique<LameEncoder>();
+    QString error;
+    if (!encoder->init(settings, &error))
+        refuse(rt::ErrInvalidCall, reasons::settingsRefused(error));
+    return encoder;
+}
+
+bool Mp3Enc::MeasureForAlbum(const QString &album, const FilePair &pair)
+{
+    auto reader = openInput(pair.input);
+    if (pair.count > 0 && !reader->setPart(pair.first, pair.count))
+        refuse(rt::ErrInvalidCall, reasons::PartOutside);
+    if (reader->channels() > 2 && !m_downMix)
+        refuse(rt::ErrInvalidCall, reasons::tooManyChannels(reader->channels()));
+    const float scale = encoderFor(lameSettings(*reader))->scale();
+    const std::atomic<bool> never{false};
+    // Float input the reader scales by its peak is measured as it would be encoded.
+    if (reader->scalesItself() && !reader->floatPeak() && !reader->findFloatPeak())
+        refuse(rt::ErrDeviceIO, reasons::readFailed(reader->errorText()));
+    const int channels = ChannelMixer(reader->channels(), reader->channelMap()).outputChannels();
+    auto meter = std::make_shared<LoudnessMeter>(channels, reader->sampleRate());
+    QString error;
+    if (!measureAsLame(*reader, scale, *meter, never, &error))
+        refuse(rt::ErrDeviceIO, error);
+    if (!trackFigures(*meter))
+        return false;
+    m_albumGain.add(album, rt::absolutePath(pair.output), std::move(meter));
+    return true;
 }
 
 void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)
@@ -61,6 +101,7 @@ void Mp3Enc::OpenPart(const FilePair &pair)
 {
     m_lastNotice.clear();
     setPlaced({});
+    m_albumGain.setLast({}, nullptr);
     try {
         openPair(pair);
         m_lastError.clear();

@@ -7,6 +7,7 @@
 #include "mp3enc/input/sndfilereader.h"
 #include "mp3enc/tags/audiotags.h"
 #include "mp3enc/tags/cuesheetblock.h"
+#include "mp3enc/tags/gainframes.h"
 #include "mp3enc/tags/id3tag.h"
 #include "mp3enc/tags/retag.h"
 #include "runtime/filename.h"
@@ -82,7 +83,8 @@ rt::MemberInfo member(rt::DispId id, const char *name, rt::MemberKind kind, QStr
     info.kind = kind;
     info.canGet = kind == rt::MemberKind::Property;
     info.canPut = info.canGet && id != Mp3Enc::IdLastError && id != Mp3Enc::IdLastNotice &&
-                  id != Mp3Enc::IdLastOutput && id != Mp3Enc::IdEncoderVersion;
+                  id != Mp3Enc::IdLastOutput && id != Mp3Enc::IdEncoderVersion &&
+                  id != Mp3Enc::IdTrackGain && id != Mp3Enc::IdTrackPeak;
     info.parameters = std::move(parameters);
     info.help = QLatin1String(help);
     return info;
@@ -161,6 +163,26 @@ QList<rt::MemberInfo> Mp3Enc::members() const
                {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
                "A pair the host will open later, which may be encoded ahead on idle cores and is "
                "written when Open and Encode reach it"),
+        member(IdReplayGain, "ReplayGain", Property, {},
+               "ReplayGain 2.0 frames for files opened later: 0 none, 1 the track's gain and "
+               "peak, 2 also its album's (AddToAlbum, WriteAlbumGain)"),
+        member(IdTrackGain, "TrackGain", Property, {},
+               "The last file converted's ReplayGain track gain in dB; empty when not measured"),
+        member(IdTrackPeak, "TrackPeak", Property, {},
+               "The last file converted's sample peak, 1.0 full scale; empty when not measured"),
+        member(IdAddToAlbum, "AddToAlbum", Method, {QStringLiteral("Album")},
+               "The last file converted belongs to this album; false when it was not measured"),
+        member(IdWriteAlbumGain, "WriteAlbumGain", Method, {QStringLiteral("Album")},
+               "Writes the album's gain and peak into every MP3 added to it, and forgets it; "
+               "returns the MP3s that could not be rewritten, with the reasons"),
+        member(IdMeasureForAlbum, "MeasureForAlbum", Method,
+               {QStringLiteral("Album"), QStringLiteral("InputFile"), QStringLiteral("Mp3File"),
+                QStringLiteral("FirstFrame"), QStringLiteral("FrameCount")},
+               "An MP3 kept as it is belongs to this album: its input (or the part of it) is "
+               "measured as the encoder would hear it, not encoded; false when nothing could "
+               "be measured"),
+        member(IdForgetAlbum, "ForgetAlbum", Method, {QStringLiteral("Album")},
+               "Drops what was measured of an album whose gain will not be written"),
         member(EventActFrame, "ActFrame", Event, {QStringLiteral("ActFrame")},
                "One more MP3 frame is written"),
         member(EventThreadEnded, "ThreadEnded", Event, {}, "The encode has ended"),
@@ -197,6 +219,13 @@ QVariant Mp3Enc::getProperty(rt::DispId id)
         std::lock_guard lock(m_placedMutex);
         return m_placed;
     }
+    case IdReplayGain:
+        return m_replayGain;
+    case IdTrackGain:
+    case IdTrackPeak: {
+        const std::optional<GainFigures> track = m_albumGain.lastTrack();
+        return track ? QVariant(id == IdTrackGain ? track->gain : track->peak) : QVariant();
+    }
     default:
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个属性"));
     }
@@ -227,6 +256,9 @@ void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
         m_ifExists =
             toIntIn(value, ReplaceExisting, ReplaceOlder, QStringLiteral("同名文件的处理方式"));
         break;
+    case IdReplayGain:
+        m_replayGain = toIntIn(value, NoReplayGain, AlbumGain, QStringLiteral("ReplayGain"));
+        break;
     default:
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个属性"));
     }
@@ -238,7 +270,8 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
     static const QHash<rt::DispId, qsizetype> Arguments = {
         {IdEncode, 0},   {IdStop, 0},       {IdOpen, 2},     {IdGetFrameCount, 0},
         {IdPrefetch, 2}, {IdTags, 1},       {IdOpenPart, 5}, {IdPrefetchPart, 5},
-        {IdCueSheet, 1}, {IdAudioLength, 1}, {IdRetag, 4}, {IdFrontCover, 1}};
+        {IdCueSheet, 1}, {IdAudioLength, 1}, {IdRetag, 4}, {IdFrontCover, 1},
+        {IdAddToAlbum, 1}, {IdWriteAlbumGain, 1}, {IdMeasureForAlbum, 5}, {IdForgetAlbum, 1}};
     const auto known = Arguments.constFind(id);
     if (known == Arguments.constEnd())
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个方法"));
@@ -274,6 +307,18 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
         return FrontCover(toText(args[0]));
     case IdRetag:
         return Retag(toText(args[0]), toText(args[1]), toText(args[2]), args[3].toMap());
+    case IdAddToAlbum:
+        return m_albumGain.addLast(toText(args[0]));
+    case IdWriteAlbumGain:
+        refuseWhileEncoding("WriteAlbumGain"); // the album's last MP3 must be in place
+        return m_albumGain.write(toText(args[0])).join(u'\n');
+    case IdMeasureForAlbum:
+        return MeasureForAlbum(
+            toText(args[0]),
+            {toText(args[1]), toText(args[2]), toFrames(args[3]), toFrames(args[4]), {}});
+    case IdForgetAlbum:
+        m_albumGain.forget(toText(args[0]));
+        break;
     default:
         return GetFrameCount();
     }
@@ -320,18 +365,27 @@ QByteArray Mp3Enc::FrontCover(const QString &inputFile) const
 QString Mp3Enc::Retag(const QString &inputFile, const QString &mp3File,
                       const QString &newMp3File, const QVariantMap &tags) const
 {
-    const Id3Tags id3 = renderId3Tags(withTags(readAudioTags(*openInput(inputFile)), tags));
+    Id3Tags id3 = renderId3Tags(withTags(readAudioTags(*openInput(inputFile)), tags));
+    // The gain measured when the MP3 was encoded holds as long as its audio does.
+    QString unread;
+    const std::optional<QByteArray> standing = HeadId3v2(mp3File, &unread);
+    if (!standing)
+        return unread;
+    if (const QList<GainFrame> gains = gainFramesOf(*standing); !gains.isEmpty()) {
+        QString why;
+        const std::optional<QByteArray> kept =
+            withGainFrames(id3.v2.isEmpty() ? emptyId3v2Tag() : id3.v2, gains, std::nullopt, &why);
+        if (!kept)
+            return reasons::internalError(why);
+        id3.v2 = *kept;
+    }
     const int error = ReplaceId3Tags(mp3File, id3.v2, id3.v1,
                                      newMp3File == mp3File ? QString() : newMp3File);
-    if (error == EEXIST)
-        return QStringLiteral("MP3在改写标签时已被改动，或新名字已有文件：保留未动");
-    if (error == EACCES) // as an encode refuses it
-        return reasons::Protected;
-    return error == 0 ? QString() : reasons::outputFailed(QStringLiteral("改写MP3的标签"), error);
+    return error == 0 ? QString() : RetagFailure(error);
 }
 
 EncodeSettings Mp3Enc::settings() const
 {
-    return {m_rateMode,        m_vbrQuality, m_bitRate, m_downMix,
-            m_allowDownSample, m_threads,    m_ifExists};
+    return {m_rateMode,        m_vbrQuality, m_bitRate,  m_downMix,
+            m_allowDownSample, m_threads,    m_ifExists, m_replayGain};
 }

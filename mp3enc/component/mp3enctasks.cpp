@@ -306,7 +306,10 @@ void Mp3Enc::runTask(EncodeTask *task, std::stop_token stop)
         const QByteArray name = task->job->placedName();
         if (!name.isEmpty()) {
             const QString &output = task->pair.output;
-            setPlaced(output.left(output.lastIndexOf(u'/') + 1) + rt::decodeFileName(name));
+            const QString placed =
+                output.left(output.lastIndexOf(u'/') + 1) + rt::decodeFileName(name);
+            m_albumGain.setLast(placed, task->job->loudness());
+            setPlaced(placed);
             notice = task->job->notice();
         }
     }

@@ -38,6 +38,8 @@ EncodeResult BlockFeeder::feed(int frames, std::vector<unsigned char> &out, int 
         *fed = int(got);
     frames = int(got);
     m_mixer.split(m_interleaved.data(), frames, m_left.data(), m_right.data());
+    if (m_listener)
+        m_listener(m_left.data(), m_right.data(), frames);
     if (!m_encoder.encode(m_left.data(), m_right.data(), frames, out))
         return failedResult(rt::ErrDeviceIO, reasons::EncoderFailed);
     return {};

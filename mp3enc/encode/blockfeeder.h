@@ -3,6 +3,7 @@
 #include "mp3enc/calc/encoderesult.h"
 #include "mp3enc/input/channelmixer.h"
 
+#include <functional>
 #include <vector>
 
 class LameEncoder;
@@ -27,6 +28,9 @@ public:
     EncodeResult feed(int frames, std::vector<unsigned char> &out, int *fed = nullptr);
     // Encodes `frames` frames of digital silence instead of input (at most blockFrames()).
     EncodeResult feedSilence(int frames, std::vector<unsigned char> &out);
+    // Hears each block of the input as LAME is given it, mixed (not silence).
+    using Listener = std::function<void(const int *left, const int *right, int n)>;
+    void setListener(Listener listener) { m_listener = std::move(listener); }
 
 private:
     SndFileReader &m_reader;
@@ -34,4 +38,5 @@ private:
     ChannelMixer m_mixer;
     int m_block;
     std::vector<int> m_interleaved, m_left, m_right;
+    Listener m_listener;
 };

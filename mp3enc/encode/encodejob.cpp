@@ -4,10 +4,12 @@
 #include "mp3enc/calc/reasons.h"
 #include "mp3enc/encode/blockfeeder.h"
 #include "mp3enc/encode/corepool.h"
+#include "mp3enc/encode/loudnessmeter.h"
 #include "mp3enc/encode/mp3layout.h"
 #include "mp3enc/encode/tempoutput.h"
 #include "mp3enc/segments/parallelencode.h"
 #include "mp3enc/tags/audiotags.h"
+#include "mp3enc/tags/gainframes.h"
 #include "mp3enc/tags/id3tag.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
@@ -152,11 +154,14 @@ EncodeResult EncodeJob::commit()
 
 EncodeResult EncodeJob::run(std::stop_token stop, const Progress &progress)
 {
-    const Id3Tags id3 = renderId3Tags(withTags(readAudioTags(*m_reader), m_tags));
+    Id3Tags id3 = renderId3Tags(withTags(readAudioTags(*m_reader), m_tags));
     m_notice = id3.notice;
     m_cancel = false;
     const std::stop_callback cancelReads(stop, [this] { m_cancel = true; });
     m_reader->setCancel(&m_cancel);
+    m_meter.reset();
+    if (m_measure && id3.v2.isEmpty())
+        id3.v2 = emptyId3v2Tag();
     if (m_parallel) {
         // Float input is scaled by its peak: found once, for every piece.
         if (m_reader->scalesItself() && !m_reader->floatPeak() && !m_reader->findFloatPeak())
@@ -164,9 +169,11 @@ EncodeResult EncodeJob::run(std::stop_token stop, const Progress &progress)
                        ? stoppedResult()
                        : failedResult(rt::ErrDeviceIO, reasons::readFailed(m_reader->errorText()));
         m_out = std::make_unique<TempOutput>(TempOutput::Kind::Unnamed, m_folderFd);
+        m_meter = m_measure ? newMeter() : nullptr;
+        m_parallel->setMeter(m_meter.get());
         Mp3Layout file(*m_out, id3);
         if (auto result = m_parallel->run(file, m_outputPath, stop, progress))
-            return *result;
+            return result->status == EncodeResult::Done ? writeTrackGain(id3.v2) : *result;
         // The segments did not join: encode the file in one piece after all.
     }
     m_out = std::make_unique<TempOutput>(TempOutput::Kind::Unnamed, m_folderFd);
@@ -180,6 +187,13 @@ EncodeResult EncodeJob::encodeWhole(Mp3Layout &file, const std::stop_token &stop
                                     const Progress &progress)
 {
     BlockFeeder feeder(*m_reader, *m_encoder);
+    m_meter = m_measure ? newMeter() : nullptr;
+    if (m_meter) {
+        feeder.setListener([meter = m_meter.get(),
+                            scale = m_encoder->scale()](const int *left, const int *right, int n) {
+            meter->addFullScale(left, right, n, scale);
+        });
+    }
     std::vector<unsigned char> mp3;
     int reported = 0;
     for (std::int64_t done = 0; done < m_reader->frames();) {
@@ -215,6 +229,39 @@ EncodeResult EncodeJob::encodeWhole(Mp3Layout &file, const std::stop_token &stop
         return file.failed();
     // LAME's count came from the estimated length; the file holds what was encoded.
     m_frameCount = m_encoder->frameNumber();
+    const EncodeResult gain = writeTrackGain(file.tags().v2);
+    if (gain.status != EncodeResult::Done)
+        return gain;
     progress(m_encoder->frameNumber());
+    return {};
+}
+
+std::shared_ptr<LoudnessMeter> EncodeJob::newMeter() const
+{
+    const int channels =
+        ChannelMixer(m_reader->channels(), m_reader->channelMap()).outputChannels();
+    return std::make_shared<LoudnessMeter>(channels, m_reader->sampleRate());
+}
+
+// The track's frames go into the room the tag kept, in the unnamed file before it is named.
+EncodeResult EncodeJob::writeTrackGain(const QByteArray &v2)
+{
+    if (!m_meter)
+        return {};
+    const std::optional<GainFigures> figures = trackFigures(*m_meter);
+    if (!figures) {
+        m_meter.reset(); // nothing of it can join an album either
+        const QString unmeasured =
+            QStringLiteral("无法测得响度（几乎全是静音），没有写入ReplayGain");
+        m_notice = m_notice.isEmpty() ? unmeasured : m_notice + QStringLiteral("；") + unmeasured;
+        return {};
+    }
+    QString error;
+    const std::optional<QByteArray> tag =
+        withGainFrames(v2, trackGainFrames(*figures), v2.size(), &error);
+    if (!tag)
+        return failedResult(rt::ErrInternal, reasons::internalError(error));
+    if (!m_out->writeAt(0, tag->constData(), size_t(tag->size())))
+        return writeFailedResult(*m_out);
     return {};
 }

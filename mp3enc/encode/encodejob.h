@@ -15,6 +15,7 @@
 
 class CorePool;
 class Mp3Layout;
+class LoudnessMeter;
 class ParallelEncode;
 
 // Whether the file open on `descriptor` is as `before` describes it: the same file, neither
@@ -57,6 +58,12 @@ public:
     // Tags by field ("title", "artist", "track", ...) over the input's own, in the MP3.
     void setTags(const QVariantMap &tags) { m_tags = tags; }
 
+    // Measures the ReplayGain 2.0 loudness and peak of what LAME is given, and writes them as the
+    // track's frames into the MP3's ID3v2 tag (one is made for an input without tags).
+    void measureReplayGain(bool on) { m_measure = on; }
+    // After run(): the meter of the file encoded, when it was measured.
+    std::shared_ptr<const LoudnessMeter> loudness() const { return m_meter; }
+
     // Exact; for an input whose length is only an estimate, exact once run() has ended.
     int frameCount() const { return m_frameCount; }
     // After run(): what of the input's tags the MP3 could not carry, for the user; or empty.
@@ -96,4 +103,9 @@ private:
     QVariantMap m_tags;
     QString m_notice;
     std::atomic<bool> m_cancel{false}; // set by a stop: the reader gives up a read under way
+    bool m_measure = false;
+    std::shared_ptr<LoudnessMeter> m_meter;
+
+    std::shared_ptr<LoudnessMeter> newMeter() const;
+    EncodeResult writeTrackGain(const QByteArray &v2);
 };

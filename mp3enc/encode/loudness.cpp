@@ -4,6 +4,7 @@
 #include "mp3enc/calc/reasons.h"
 #include "mp3enc/calc/replaygain.h"
 #include "mp3enc/encode/blockfeeder.h"
+#include "mp3enc/encode/loudnessmeter.h"
 #include "mp3enc/input/channelmixer.h"
 #include "mp3enc/input/resampler.h"
 #include "mp3enc/input/sndfilereader.h"
@@ -21,7 +22,7 @@ using Block = std::function<void(const float *left, const float *right, int n)>;
 // the CPU time spent outside `block`.
 bool readAsLame(SndFileReader &reader, float scale, const std::atomic<bool> &stop,
                 const std::function<void()> &beforeBlock, QString *error, double *reading,
-                const Block &block)
+                LoudnessMeter *meter, const Block &block)
 {
     const ChannelMixer mixer(reader.channels(), reader.channelMap());
     const int frames = BlockFeeder::blockFramesFor(reader.channels());
@@ -50,6 +51,8 @@ bool readAsLame(SndFileReader &reader, float scale, const std::atomic<bool> &sto
         }
         if (reading)
             *reading += threadSeconds() - readStart;
+        if (meter)
+            meter->add(l.data(), r.data(), want);
         block(l.data(), r.data(), want);
         done += want;
     }
@@ -67,7 +70,8 @@ std::uint16_t fieldOf(const replaygain::Analysis &analysis, int rate)
 
 std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale, int outputRate,
                                          const std::atomic<bool> &stop, QString *error,
-                                         const std::function<void()> &beforeBlock, double *reading)
+                                         const std::function<void()> &beforeBlock, double *reading,
+                                         LoudnessMeter *meter)
 {
     SndFileReader reader;
     if (!reader.openSame(input)) {
@@ -79,7 +83,7 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
     const int channels = ChannelMixer(reader.channels(), reader.channelMap()).outputChannels();
     replaygain::Analysis analysis(outputRate);
     if (!resampler::isNeeded(reader.sampleRate(), outputRate)) {
-        if (!readAsLame(reader, scale, stop, beforeBlock, error, reading,
+        if (!readAsLame(reader, scale, stop, beforeBlock, error, reading, meter,
                         [&](const float *l, const float *r, int n) {
                             analysis.analyze(l, r, std::size_t(n), channels);
                         }))
@@ -91,9 +95,23 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
                              [&](const float *l, const float *r, int n) {
                                  analysis.analyzeCall(l, r, std::size_t(n), channels);
                              });
-    if (!readAsLame(reader, scale, stop, beforeBlock, error, reading,
+    if (!readAsLame(reader, scale, stop, beforeBlock, error, reading, meter,
                     [&](const float *l, const float *r, int n) { stream.encode(l, r, n); }))
         return std::nullopt;
     stream.flush();
     return fieldOf(analysis, outputRate);
+}
+
+bool measureAsLame(const SndFileReader &input, float scale, LoudnessMeter &meter,
+                   const std::atomic<bool> &stop, QString *error)
+{
+    SndFileReader reader;
+    if (!reader.openSame(input)) {
+        if (error)
+            *error = reasons::readFailed(reader.errorText());
+        return false;
+    }
+    reader.setCancel(&stop);
+    return readAsLame(reader, scale, stop, {}, error, nullptr, &meter,
+                      [](const float *, const float *, int) {});
 }

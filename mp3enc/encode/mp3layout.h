@@ -28,6 +28,7 @@ public:
     bool finish(const std::vector<unsigned char> &infoTag);
 
     TempOutput &out() { return m_out; }
+    const Id3Tags &tags() const { return m_id3; }
     // What a write that returned false means for the file.
     EncodeResult failed() const;
 

@@ -105,9 +105,9 @@ void ParallelEncode::startLoudness(Loudness &pass)
         QString error;
         const double start = m_options.times ? threadSeconds() : 0;
         double reading = 0;
-        const std::optional<std::uint16_t> gain =
-            radioGainOf(m_input, m_lameScale, m_settings.outSampleRate, quitting, &error,
-                        m_options.beforeLoudnessBlock, m_options.times ? &reading : nullptr);
+        const std::optional<std::uint16_t> gain = radioGainOf(
+            m_input, m_lameScale, m_settings.outSampleRate, quitting, &error,
+            m_options.beforeLoudnessBlock, m_options.times ? &reading : nullptr, m_meter);
         if (m_options.times) {
             m_options.times->add(m_options.times->loudness, threadSeconds() - start);
             m_options.times->add(m_options.times->loudnessReading, reading);

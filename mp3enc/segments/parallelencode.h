@@ -17,6 +17,7 @@
 #include <vector>
 
 class CorePool;
+class LoudnessMeter;
 class Mp3Layout;
 class SndFileReader;
 struct SegmentOutput;
@@ -46,6 +47,8 @@ public:
                                     std::stop_token stop, const EncodeProgress &progress);
     // The segments' workers take their cores from `pool`, before other files' while `*current`.
     void schedule(CorePool *pool, const std::atomic<bool> *current);
+    // The loudness pass feeds `meter` too (none: nothing beyond the radio gain).
+    void setMeter(LoudnessMeter *meter) { m_meter = meter; }
 
     const SegmentPlan &plan() const { return m_plan; }
     // After run(): whether the segments were joined, how many segments had no frame to join at
@@ -121,5 +124,6 @@ private:
     std::stop_source m_abort;
     CorePool *m_pool = nullptr;
     const std::atomic<bool> *m_current = nullptr;
+    LoudnessMeter *m_meter = nullptr;
     std::vector<std::jthread> m_workers;
 };

@@ -1,5 +1,6 @@
 #include "mp3enc/tags/retag.h"
 
+#include "mp3enc/calc/reasons.h"
 #include "mp3enc/encode/tempoutput.h"
 #include "runtime/filename.h"
 
@@ -89,3 +90,67 @@ int ReplaceId3Tags(const QString &mp3Path, const QByteArray &v2, std::optional<Q
         return errno;
     return 0;
 }
+
+QString RetagFailure(int error)
+{
+    switch (error) {
+    case EEXIST:
+        return QStringLiteral("MP3在改写标签时已被改动，或新名字已有文件：保留未动");
+    case EACCES: // as an encode refuses it
+        return reasons::Protected;
+    case ENOENT:
+        return reasons::NotFound;
+    case EINVAL:
+        return reasons::NotRegular;
+    default:
+        return reasons::outputFailed(QStringLiteral("改写MP3的标签"), error);
+    }
+}
+
+std::optional<QByteArray> HeadId3v2(const QString &mp3Path, QString *error)
+{
+    const int fd = ::open(rt::encodeFileName(mp3Path).constData(),
+                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        *error = RetagFailure(errno);
+        return std::nullopt;
+    }
+    struct stat st = {};
+    QByteArray head;
+    bool whole = ::fstat(fd, &st) == 0 &&
+                 readAll(fd, std::min<qint64>(st.st_size, Id3v2HeaderSize), &head);
+    const qint64 length = whole ? Id3v2Length(head) : 0;
+    QByteArray tag;
+    whole = whole && length <= st.st_size && readAll(fd, length, &tag);
+    ::close(fd);
+    if (!whole) {
+        *error = QStringLiteral("MP3文件的ID3v2标签不完整");
+        return std::nullopt;
+    }
+    return tag;
+}
+
+namespace retag {
+
+bool replaceId3v2(const QString &path,
+                  const std::function<std::optional<QByteArray>(const QByteArray &tag)> &make,
+                  QString *error)
+{
+    const auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    QString unread;
+    const std::optional<QByteArray> tag = HeadId3v2(path, &unread);
+    if (!tag)
+        return fail(unread);
+    const std::optional<QByteArray> fresh = make(*tag);
+    if (!fresh)
+        return false;
+    if (const int failed = ReplaceId3v2(path, *fresh))
+        return fail(RetagFailure(failed));
+    return true;
+}
+
+} // namespace retag

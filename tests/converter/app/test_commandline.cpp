@@ -117,6 +117,12 @@ private slots:
             QTest::addRow("%s without convert", option)
                 << QStringList{QLatin1String(option), QStringLiteral("8"), a} << Mode::UsageError
                 << none << QString() << QStringLiteral("--convert");
+        QTest::newRow("replaygain word unknown")
+            << convert("--replaygain", "loud") << Mode::UsageError << none << QString()
+            << QStringLiteral("--replaygain 只能是 track 或 album");
+        QTest::newRow("replaygain without convert")
+            << QStringList{QStringLiteral("--replaygain"), QStringLiteral("album"), a}
+            << Mode::UsageError << none << QString() << QStringLiteral("--convert");
         QTest::newRow("unknown option")
             << QStringList{QStringLiteral("--frob"), a} << Mode::UsageError << none << QString()
             << QStringLiteral("frob");
@@ -145,6 +151,24 @@ private slots:
             QVERIFY2(line.text.contains(part), qPrintable(line.text));
         if (mode == Mode::Window || mode == Mode::Convert)
             QCOMPARE(line.paths, QStringList{QStringLiteral("a.wav")});
+    }
+
+    void replayGain_data()
+    {
+        QTest::addColumn<QStringList>("given");
+        QTest::addColumn<ReplayGainTags>("tags");
+        QTest::newRow("not given") << QStringList() << ReplayGainTags::None;
+        QTest::newRow("track") << QStringList{"--replaygain", "track"} << ReplayGainTags::Track;
+        QTest::newRow("album") << QStringList{"--replaygain=album"} << ReplayGainTags::Album;
+    }
+    void replayGain()
+    {
+        QFETCH(QStringList, given);
+        QFETCH(ReplayGainTags, tags);
+        const CommandLine line = ParseCommandLine(
+            QStringList{"batchmp3", "--convert"} + given + QStringList{"a.wav"}, m_dir.path());
+        QCOMPARE(line.mode, Mode::Convert);
+        QCOMPARE(line.options.replayGain, tags);
     }
 
     // Decided before Qt starts: only these need no window.

@@ -69,7 +69,8 @@ private slots:
     }
 
     // Puts by their ids: BitRate 1, DownMix 7, AllowDownSample 8, Threads 13, RateMode 17,
-    // VbrQuality 18, IfExists 19 (0 replace, 3 replace what is older).
+    // VbrQuality 18, IfExists 19 (0 replace, 3 replace what is older), ReplayGain 35 (0 none,
+    // 2 album).
     void applied_data()
     {
         QTest::addColumn<QList<BatchOptions>>("profiles"); // one after the other
@@ -91,6 +92,13 @@ private slots:
             << QList{window, click} << QStringList{"1=56000"} << QStringList();
         QTest::newRow("a folder chosen: nothing for the encoder")
             << QList{window, folder} << QStringList() << QStringList();
+        BatchOptions album = window;
+        album.replayGain = ReplayGainTags::Album;
+        QTest::newRow("--replaygain album")
+            << QList{album} << QStringList{"1=128000", "8=true", "7=true", "38=2", "19=0"}
+            << QStringList();
+        QTest::newRow("ReplayGain asked, then not")
+            << QList{album, window} << QStringList{"38=0"} << QStringList();
         BatchOptions cores = window;
         cores.threads = 999;
         QTest::newRow("cores refused, the rest put")

@@ -2,8 +2,11 @@
 // no display, its components installed into a private data folder as a start does.
 #include "tests/support/testsupport.h"
 
+#include <QDateTime>
 #include <QDirIterator>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -164,6 +167,17 @@ class TestConvert final : public QObject
                      QStringLiteral("compact"), mp3});
         probe.waitForFinished(30000);
         return QString::fromUtf8(probe.readAllStandardOutput());
+    }
+    // The ReplayGain frames ffprobe reads in `mp3`, by name without the prefix.
+    static QMap<QString, QString> gainTags(const QString &mp3)
+    {
+        QMap<QString, QString> found;
+        static const QRegularExpression tag(QStringLiteral("tag:REPLAYGAIN_(\\w+)=([^|\\n]*)"));
+        for (auto it = tag.globalMatch(probeTags(mp3)); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            found.insert(m.captured(1), m.captured(2));
+        }
+        return found;
     }
     static bool mountTmpfs(const QString &folder, const QString &size)
     {
@@ -1048,6 +1062,110 @@ private slots:
             expected.insert(2, QStringLiteral("long.mp3"));
         }
         QCOMPARE(treeOf(m_dir->path()), expected);
+    }
+
+    // A cue sheet's tracks are one album: with `album` each MP3 carries its own gain and the
+    // album's, the same in all; with `track` its own alone.
+    void replayGain_data()
+    {
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<QStringList>("frames");
+        QTest::newRow("album") << "album"
+                               << QStringList{"ALBUM_GAIN", "ALBUM_PEAK", "TRACK_GAIN",
+                                              "TRACK_PEAK"};
+        QTest::newRow("track") << "track" << QStringList{"TRACK_GAIN", "TRACK_PEAK"};
+    }
+    void replayGain()
+    {
+        QFETCH(QString, choice);
+        QFETCH(QStringList, frames);
+        QVERIFY(makeAlbum(QStringLiteral("beside")) > 0);
+        const Ran ran =
+            run({QStringLiteral("--convert"), QStringLiteral("-q"), QStringLiteral("--replaygain"),
+                 choice, QStringLiteral("album/img.cue")});
+        QCOMPARE(ran.code, 0);
+        const QStringList mp3s = mp3sIn(QStringLiteral("album"));
+        QCOMPARE(mp3s.size(), 3);
+        QSet<QString> albumGains;
+        for (const QString &mp3 : mp3s) {
+            const QMap<QString, QString> tags = gainTags(path(QStringLiteral("album/") + mp3));
+            QCOMPARE(tags.keys(), frames);
+            albumGains.insert(tags.value(QStringLiteral("ALBUM_GAIN")));
+        }
+        QCOMPARE(albumGains.size(), 1);
+    }
+
+    // Stopped between an album's tracks: the MP3 finished keeps its track's frames, no album
+    // frames are written, and the summary says why.
+    void replayGainStopMidAlbum()
+    {
+        QVERIFY(wav(QStringLiteral("cd/a.wav"), 2.0));
+        QVERIFY(wav(QStringLiteral("cd/b.wav"), 200.0)); // in one piece: cut off mid-file
+        QVERIFY(wav(QStringLiteral("cd/c.wav"), 2.0));
+        QProcess p;
+        p.setProcessEnvironment(headless());
+        p.setWorkingDirectory(m_dir->path());
+        p.start(program(),
+                {QStringLiteral("--convert"), QStringLiteral("--threads"), QStringLiteral("1"),
+                 QStringLiteral("--replaygain"), QStringLiteral("album"), QStringLiteral("cd")});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path(QStringLiteral("cd/a.mp3"))), 60000);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 143);
+        const QString said =
+            QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        QVERIFY2(said.contains(QStringLiteral("专辑增益没有写入")) &&
+                     said.contains(QStringLiteral("转换被中断")),
+                 qPrintable(said));
+        QCOMPARE(mp3sIn(QStringLiteral("cd")), QStringList{QStringLiteral("a.mp3")});
+        QCOMPARE(gainTags(path(QStringLiteral("cd/a.mp3"))).keys(),
+                 QStringList({"TRACK_GAIN", "TRACK_PEAK"}));
+    }
+
+    // `--existing update` with one track of an album new: it is converted, the two left as they
+    // were are measured, not encoded (their audio bytes stay), and all three get the album's
+    // gain as it now stands.
+    void replayGainUpdate()
+    {
+        for (const char *name : {"cd/a.wav", "cd/b.wav", "cd/c.wav"})
+            QVERIFY(wav(QLatin1String(name), 3.0));
+        const QStringList album{QStringLiteral("--convert"),
+                                QStringLiteral("-q"),
+                                QStringLiteral("--replaygain"),
+                                QStringLiteral("album"),
+                                QStringLiteral("--existing"),
+                                QStringLiteral("update"),
+                                QStringLiteral("cd")};
+        QCOMPARE(run(album).code, 0);
+        const QString before = gainTags(path(QStringLiteral("cd/a.mp3"))).value("ALBUM_GAIN");
+        const auto audioOf = [this](const char *name) {
+            const QByteArray bytes = readAll(path(QLatin1String(name)));
+            const qsizetype tag = 10 + ((qsizetype(bytes[6]) << 21) | (qsizetype(bytes[7]) << 14) |
+                                        (qsizetype(bytes[8]) << 7) | qsizetype(bytes[9]));
+            return bytes.mid(tag);
+        };
+        const QByteArray aAudio = audioOf("cd/a.mp3");
+        // A louder c.wav, newer than its MP3.
+        QVERIFY(
+            QProcess::execute(QStringLiteral("sox"),
+                              {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
+                               QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"),
+                               QStringLiteral("16"), path(QStringLiteral("cd/c.wav")),
+                               QStringLiteral("synth"), QStringLiteral("3"), QStringLiteral("sine"),
+                               QStringLiteral("1000")}) == 0);
+        QFile c(path(QStringLiteral("cd/c.wav")));
+        QVERIFY(c.open(QIODevice::ReadWrite));
+        QVERIFY(c.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                              QFileDevice::FileModificationTime));
+        c.close();
+        const Ran again = run(album);
+        QCOMPARE(again.code, 0);
+        QSet<QString> gains;
+        for (const char *name : {"cd/a.mp3", "cd/b.mp3", "cd/c.mp3"})
+            gains.insert(gainTags(path(QLatin1String(name))).value("ALBUM_GAIN"));
+        QCOMPARE(gains.size(), 1);
+        QVERIFY(*gains.begin() != before);
+        QCOMPARE(audioOf("cd/a.mp3"), aAudio);
     }
 };
 

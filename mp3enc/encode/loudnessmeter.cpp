@@ -1,0 +1,138 @@
+#include "mp3enc/encode/loudnessmeter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ebur128.h>
+#include <new>
+
+namespace {
+
+constexpr float FullScale = 32768.0f;
+// The sample peak: libebur128's true peak (four times oversampled) costs four times what the
+// loudness does, some 10 % on top of LAME's encode (measured: 0.5 s of CPU time per three minutes
+// of stereo at 44.1 kHz), where the whole measure may cost 3 %. A decoded MP3's peak differs
+// from its input's by a few per cent either way, more than true and sample peak differ on music.
+constexpr int Mode = EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_HISTOGRAM;
+
+std::optional<double> finite(int status, double value)
+{
+    if (status != EBUR128_SUCCESS || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+struct LoudnessMeter::State
+{
+    ebur128_state *meter;
+    ~State() { ebur128_destroy(&meter); }
+};
+
+LoudnessMeter::LoudnessMeter(int channels, int sampleRate) : m_channels(channels)
+{
+    ebur128_state *meter = ebur128_init(unsigned(channels), unsigned(sampleRate), Mode);
+    if (!meter)
+        throw std::bad_alloc();
+    m_state.reset(new State{meter});
+}
+
+LoudnessMeter::~LoudnessMeter() = default;
+
+void LoudnessMeter::add(const float *left, const float *right, int n)
+{
+    const auto frames = std::size_t(n);
+    m_interleaved.resize(frames * std::size_t(m_channels));
+    constexpr float toUnit = 1.0f / FullScale;
+    if (m_channels == 1) {
+        for (std::size_t i = 0; i < frames; ++i)
+            m_interleaved[i] = left[i] * toUnit;
+    } else {
+        for (std::size_t i = 0; i < frames; ++i) {
+            m_interleaved[2 * i] = left[i] * toUnit;
+            m_interleaved[2 * i + 1] = right[i] * toUnit;
+        }
+    }
+    // Fails only for a state in the wrong mode, which the constructor rules out.
+    ebur128_add_frames_float(m_state->meter, m_interleaved.data(), frames);
+}
+
+void LoudnessMeter::addFullScale(const int *left, const int *right, int n, float scale)
+{
+    const auto frames = std::size_t(n);
+    m_interleaved.resize(frames * std::size_t(m_channels));
+    // LAME's factor (scale times 2^-16, to +-32768), then to +-1.
+    const float factor = scale * (1.0f / 65536.0f) * (1.0f / FullScale);
+    if (m_channels == 1) {
+        for (std::size_t i = 0; i < frames; ++i)
+            m_interleaved[i] = float(left[i]) * factor;
+    } else {
+        for (std::size_t i = 0; i < frames; ++i) {
+            m_interleaved[2 * i] = float(left[i]) * factor;
+            m_interleaved[2 * i + 1] = float(right[i]) * factor;
+        }
+    }
+    ebur128_add_frames_float(m_state->meter, m_interleaved.data(), frames);
+}
+
+std::optional<double> LoudnessMeter::loudness() const
+{
+    double value = 0;
+    const int status = ebur128_loudness_global(m_state->meter, &value);
+    return finite(status, value);
+}
+
+double LoudnessMeter::peak() const
+{
+    double peak = 0;
+    for (int c = 0; c < m_channels; ++c) {
+        double channel = 0;
+        if (ebur128_sample_peak(m_state->meter, unsigned(c), &channel) == EBUR128_SUCCESS)
+            peak = std::max(peak, channel);
+    }
+    return peak;
+}
+
+std::optional<double> LoudnessMeter::combined(const std::vector<const LoudnessMeter *> &meters)
+{
+    if (meters.empty())
+        return std::nullopt;
+    std::vector<ebur128_state *> states;
+    states.reserve(meters.size());
+    for (const LoudnessMeter *meter : meters)
+        states.push_back(meter->m_state->meter);
+    double value = 0;
+    const int status = ebur128_loudness_global_multiple(states.data(), states.size(), &value);
+    return finite(status, value);
+}
+
+std::optional<GainFigures> trackFigures(const LoudnessMeter &meter)
+{
+    const std::optional<double> loudness = meter.loudness();
+    if (!loudness)
+        return std::nullopt;
+    return GainFigures{LoudnessMeter::ReferenceLufs - *loudness, meter.peak()};
+}
+
+std::optional<GainFigures> albumFigures(const std::vector<const LoudnessMeter *> &meters)
+{
+    const std::optional<double> loudness = LoudnessMeter::combined(meters);
+    if (!loudness)
+        return std::nullopt;
+    double peak = 0;
+    for (const LoudnessMeter *meter : meters)
+        peak = std::max(peak, meter->peak());
+    return GainFigures{LoudnessMeter::ReferenceLufs - *loudness, peak};
+}
+
+QString gainText(double gain)
+{
+    // Rounded first, so that a gain just below zero does not read "-0.00 dB".
+    const double rounded = std::round(gain * 100.0) / 100.0;
+    return QString::asprintf("%+.2f dB", rounded == 0.0 ? 0.0 : rounded);
+}
+
+QString peakText(double peak)
+{
+    return QString::asprintf("%.6f", peak);
+}

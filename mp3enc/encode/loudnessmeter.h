@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// ReplayGain 2.0's measure of one stream: integrated loudness (BS.1770 K-weighting and gating)
+// and peak, by libebur128, kept as a histogram so that an album's loudness is cheaply
+// combined from its tracks' meters. Fed the samples as the encoder hands them to LAME (mixed to
+// the MP3's channels, scaled by LAME's factor), full scale +-32768.
+class LoudnessMeter
+{
+public:
+    // The loudness ReplayGain 2.0 brings every track to, in LUFS.
+    static constexpr double ReferenceLufs = -18.0;
+
+    // Throws std::bad_alloc when the meter cannot be made.
+    LoudnessMeter(int channels, int sampleRate);
+    ~LoudnessMeter();
+    LoudnessMeter(const LoudnessMeter &) = delete;
+    LoudnessMeter &operator=(const LoudnessMeter &) = delete;
+
+    // `right` is ignored for one channel.
+    void add(const float *left, const float *right, int n);
+    // The same from LAME's input, full-scale 32-bit samples that LAME scales by `scale`.
+    void addFullScale(const int *left, const int *right, int n, float scale);
+
+    // In LUFS; empty when nothing passed the gate (silence, or too short to measure).
+    std::optional<double> loudness() const;
+    // Linear, 1.0 full scale: the largest sample peak of any channel.
+    double peak() const;
+
+    // The loudness of the meters' streams heard as one.
+    static std::optional<double> combined(const std::vector<const LoudnessMeter *> &meters);
+
+private:
+    struct State; // libebur128's, which has no name a declaration could use
+    std::unique_ptr<State> m_state;
+    int m_channels;
+    std::vector<float> m_interleaved;
+};
+
+// What ReplayGain 2.0 writes for one stream or album: gain to the reference and peak.
+struct GainFigures
+{
+    double gain = 0; // dB
+    double peak = 0; // linear
+};
+// Empty when the loudness could not be measured.
+std::optional<GainFigures> trackFigures(const LoudnessMeter &meter);
+std::optional<GainFigures> albumFigures(const std::vector<const LoudnessMeter *> &meters);
+
+// The frames' text: "-7.02 dB" (two decimals, the sign always) and "0.988831" (six decimals).
+QString gainText(double gain);
+QString peakText(double peak);

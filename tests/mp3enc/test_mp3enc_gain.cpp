@@ -1,0 +1,322 @@
+// ReplayGain 2.0 frames: their text, the figures against an independent scanner's for the same
+// signal, an album of three tracks, and that nothing is written unless asked for.
+#include "mp3enc/tags/gainframes.h"
+#include "mp3enc/encode/loudnessmeter.h"
+#include "mp3enc/tags/retag.h"
+#include "tests/mp3enc/encoderfixture.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+// A sine of `amplitude` (1 full scale), 16-bit, every channel alike.
+bool writeSine(const QString &path, int channels, int rate, double hz, double amplitude,
+               int seconds)
+{
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = rate;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    const sf_count_t frames = sf_count_t(rate) * seconds;
+    std::vector<short> samples(std::size_t(frames * channels));
+    for (sf_count_t n = 0; n < frames; ++n) {
+        const double value = amplitude * std::sin(2 * M_PI * hz * double(n) / rate);
+        for (int c = 0; c < channels; ++c)
+            samples[std::size_t(n * channels + c)] = short(std::lround(value * 32767));
+    }
+    const bool written = sf_writef_short(file, samples.data(), frames) == frames;
+    return sf_close(file) == 0 && written;
+}
+
+QJsonObject probedTags(const QString &mp3)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                   QStringLiteral("format_tags"), QStringLiteral("-of"), QStringLiteral("json"),
+                   mp3});
+    if (!ffprobe.waitForFinished(30000))
+        return {};
+    return QJsonDocument::fromJson(ffprobe.readAllStandardOutput())
+        .object()
+        .value(QStringLiteral("format"))
+        .toObject()
+        .value(QStringLiteral("tags"))
+        .toObject();
+}
+
+double decibels(const QJsonObject &tags, const char *name)
+{
+    QString text = tags.value(QLatin1String(name)).toString();
+    return text.endsWith(QLatin1String(" dB")) ? text.chopped(3).toDouble() : NAN;
+}
+
+QStringList gainNames(const QJsonObject &tags)
+{
+    QStringList names;
+    for (const QString &key : tags.keys()) {
+        if (key.startsWith(QLatin1String("REPLAYGAIN"), Qt::CaseInsensitive))
+            names.append(key);
+    }
+    return names;
+}
+
+} // namespace
+
+class TestMp3EncGain final : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    // `wav` to `mp3` by a fresh encoder at 128 kbps with ReplayGain `mode` (none: untouched).
+    void convert(const QString &wav, const QString &mp3, std::optional<int> mode, int threads,
+                 EncoderFixture &encoder)
+    {
+        QVERIFY(encoder.ok());
+        encoder.control->put(QStringLiteral("Threads"), threads);
+        if (mode)
+            encoder.control->put(QStringLiteral("ReplayGain"), *mode);
+        QVERIFY(encoder.convert(wav, mp3));
+        QCOMPARE(encoder.site.count(RecordingSite::Failure), 0);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        if (QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
+            QSKIP("ffprobe (ffmpeg) is needed to read the frames back");
+    }
+
+    void frameText_data()
+    {
+        QTest::addColumn<double>("gain");
+        QTest::addColumn<double>("peak");
+        QTest::addColumn<QString>("expectedGain");
+        QTest::addColumn<QString>("expectedPeak");
+        QTest::newRow("quieter") << -7.0213 << 0.9888311 << "-7.02 dB"
+                                 << "0.988831";
+        QTest::newRow("louder, sign shown") << 12.346 << 0.05 << "+12.35 dB"
+                                            << "0.050000";
+        QTest::newRow("zero is plus") << 0.0 << 1.0 << "+0.00 dB"
+                                      << "1.000000";
+        QTest::newRow("rounds to zero: no minus zero") << -0.004 << 1.2345674 << "+0.00 dB"
+                                                       << "1.234567";
+    }
+    void frameText()
+    {
+        QFETCH(double, gain);
+        QFETCH(double, peak);
+        QFETCH(QString, expectedGain);
+        QFETCH(QString, expectedPeak);
+        QCOMPARE(gainText(gain), expectedGain);
+        QCOMPARE(peakText(peak), expectedPeak);
+    }
+
+    // An older writer's frames, in any case, go; the other frames stay byte for byte.
+    void framesReplaced_data()
+    {
+        QTest::addColumn<int>("version");
+        QTest::newRow("ID3v2.3") << 3;
+        QTest::newRow("ID3v2.4") << 4;
+    }
+    void framesReplaced()
+    {
+        QFETCH(int, version);
+        const auto frame = [version](const char *id, const QByteArray &body) {
+            const int n = int(body.size());
+            return QByteArray(id) + char(n >> 21 & 0x7F) + char(n >> 14 & 0x7F) +
+                   char(n >> 7 & 0x7F) + char(n & 0x7F) + QByteArray(2, '\0') + body;
+        };
+        const QByteArray title = frame("TIT2", QByteArray("\0Song", 5));
+        const QByteArray body = title +
+                                frame("TXXX", QByteArray("\0replaygain_track_gain\0-3 dB", 28)) +
+                                frame("TXXX", QByteArray("\0REPLAYGAIN_REFERENCE_LOUDNESS\0"
+                                                         "89 dB",
+                                                         36));
+        const QByteArray tag = QByteArray("ID3") + char(version) + QByteArray(2, '\0') +
+                               QByteArray("\0\0\1\0", 4) + body +
+                               QByteArray(128 - body.size(), '\0');
+        const QList<GainFrame> frames{{QStringLiteral("REPLAYGAIN_TRACK_GAIN"), "-1.00 dB"}};
+        const std::optional<QByteArray> fresh = withGainFrames(tag, frames, tag.size());
+        QVERIFY(fresh);
+        QCOMPARE(fresh->size(), tag.size());
+        QCOMPARE(fresh->mid(10, title.size()), title);
+        QCOMPARE(gainFramesOf(*fresh), frames);
+    }
+
+    // A new tag in front of the same audio bytes, through a temporary: the mode kept, nothing
+    // left beside it; a write-protected file, or a tag the rule refuses, left as it was.
+    void retagged_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("refuse"); // `make` gives nothing
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("rewritten, mode kept") << 0640 << false << true;
+        QTest::newRow("write-protected") << 0444 << false << false;
+        QTest::newRow("refused by the new tag's maker") << 0644 << true << false;
+    }
+    void retagged()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, refuse);
+        QFETCH(bool, replaced);
+        const QString wav = path(QStringLiteral("retag.wav"));
+        const QString mp3 = path(QStringLiteral("retag.mp3"));
+        QVERIFY(writeSine(wav, 2, 44100, 1000, 0.5, 2));
+        EncoderFixture encoder;
+        convert(wav, mp3, 1, 1, encoder);
+        QFile file(mp3);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+        QVERIFY(::chmod(QFile::encodeName(mp3).constData(), mode_t(mode)) == 0);
+        const QByteArray tag = emptyId3v2Tag();
+        QString error;
+        const bool done = retag::replaceId3v2(
+            mp3,
+            [&](const QByteArray &old) -> std::optional<QByteArray> {
+                if (refuse) {
+                    error = QStringLiteral("refused");
+                    return std::nullopt;
+                }
+                return old.isEmpty() ? std::nullopt : std::optional<QByteArray>(tag);
+            },
+            &error);
+        QCOMPARE(done, replaced);
+        QCOMPARE(error.isEmpty(), replaced);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray after = file.readAll();
+        const qsizetype oldTag = before.size() - (after.size() - tag.size());
+        QCOMPARE(after == before, !replaced);
+        if (replaced) {
+            QCOMPARE(after.left(tag.size()), tag);
+            QCOMPARE(after.mid(tag.size()), before.mid(oldTag));
+        }
+        struct stat st = {};
+        QVERIFY(::stat(QFile::encodeName(mp3).constData(), &st) == 0);
+        QCOMPARE(int(st.st_mode & 07777), mode);
+        QCOMPARE(
+            QDir(m_dir.path()).entryList({QStringLiteral(".retag*")}, QDir::Hidden | QDir::Files),
+            QStringList());
+        ::chmod(QFile::encodeName(mp3).constData(), 0644);
+    }
+
+    void trackAgainstScanner_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<double>("hz");
+        QTest::addColumn<double>("amplitude");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<int>("threads");
+        // loudgain 0.6.8 (libebur128 1.2.6) on the MP3s of these signals, 128 kbps.
+        QTest::addColumn<double>("scannerGain");
+        QTest::addColumn<double>("scannerPeak");
+        QTest::newRow("stereo 44.1 kHz, one piece")
+            << 2 << 44100 << 1000.0 << 0.5 << 12 << 1 << -11.54 << 0.483040;
+        QTest::newRow("stereo 44.1 kHz, in segments")
+            << 2 << 44100 << 1000.0 << 0.5 << 40 << 0 << -11.54 << 0.476013;
+        QTest::newRow("mono 48 kHz") << 1 << 48000 << 440.0 << 0.25 << 12 << 1 << -1.82 << 0.238022;
+    }
+    void trackAgainstScanner()
+    {
+        QFETCH(int, channels);
+        QFETCH(int, rate);
+        QFETCH(double, hz);
+        QFETCH(double, amplitude);
+        QFETCH(int, seconds);
+        QFETCH(int, threads);
+        QFETCH(double, scannerGain);
+        QFETCH(double, scannerPeak);
+        const QString wav = path(QStringLiteral("track.wav"));
+        const QString mp3 = path(QStringLiteral("track.mp3"));
+        QVERIFY(writeSine(wav, channels, rate, hz, amplitude, seconds));
+        EncoderFixture encoder;
+        convert(wav, mp3, 1, threads, encoder);
+        const QJsonObject tags = probedTags(mp3);
+        QCOMPARE(gainNames(tags), QStringList({"REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK"}));
+        QVERIFY2(std::abs(decibels(tags, "REPLAYGAIN_TRACK_GAIN") - scannerGain) <= 0.1,
+                 qPrintable(tags.value("REPLAYGAIN_TRACK_GAIN").toString()));
+        const double peak = tags.value("REPLAYGAIN_TRACK_PEAK").toString().toDouble();
+        QVERIFY2(std::abs(peak / scannerPeak - 1) <= 0.08, qPrintable(QString::number(peak)));
+        // The property tells the figure the frame holds, unrounded.
+        QVERIFY(std::abs(encoder.control->get(QStringLiteral("TrackGain")).toDouble() -
+                         decibels(tags, "REPLAYGAIN_TRACK_GAIN")) <= 0.005);
+    }
+
+    // Three tracks of one album, 6 dB apart: each its own track gain, one album gain and peak
+    // in all three, as loudgain -a reads the album (-7.95 dB, peak 0.478121).
+    void albumOfThree()
+    {
+        EncoderFixture encoder;
+        QVERIFY(encoder.ok());
+        encoder.control->put(QStringLiteral("ReplayGain"), 2);
+        const QList<double> amplitudes{0.5, 0.25, 0.125};
+        QStringList mp3s;
+        for (double amplitude : amplitudes) {
+            const QString wav = path(QStringLiteral("album %1.wav").arg(amplitude));
+            mp3s.append(path(QStringLiteral("album %1.mp3").arg(amplitude)));
+            QVERIFY(writeSine(wav, 2, 44100, 1000, amplitude, 8));
+            encoder.site.events.clear(); // the fixture waits for this file's end
+            QVERIFY(encoder.convert(wav, mp3s.last()));
+            QVERIFY(encoder.control->call(QStringLiteral("AddToAlbum"), {"one album"}).toBool());
+        }
+        // Before the album is written each MP3 has its track's frames alone.
+        QCOMPARE(gainNames(probedTags(mp3s.first())).size(), 2);
+        QCOMPARE(encoder.control->call(QStringLiteral("WriteAlbumGain"), {"one album"}).toString(),
+                 QString());
+        double before = NAN;
+        for (const QString &mp3 : mp3s) {
+            const QJsonObject tags = probedTags(mp3);
+            QCOMPARE(gainNames(tags).size(), 4);
+            QVERIFY(std::abs(decibels(tags, "REPLAYGAIN_ALBUM_GAIN") - -7.95) <= 0.1);
+            QVERIFY(std::abs(tags.value("REPLAYGAIN_ALBUM_PEAK").toString().toDouble() / 0.478121 -
+                             1) <= 0.08);
+            const double track = decibels(tags, "REPLAYGAIN_TRACK_GAIN");
+            if (!std::isnan(before))
+                QVERIFY(std::abs(track - before - 6.02) <= 0.1);
+            before = track;
+        }
+    }
+
+    // Asked for nothing (or set back to none), the MP3 is the lame command's byte for byte.
+    void nothingAskedNothingNew_data()
+    {
+        QTest::addColumn<std::optional<int>>("mode");
+        QTest::newRow("never set") << std::optional<int>();
+        QTest::newRow("set to none") << std::optional<int>(0);
+    }
+    void nothingAskedNothingNew()
+    {
+        QFETCH(std::optional<int>, mode);
+        if (QStandardPaths::findExecutable(QStringLiteral("lame")).isEmpty())
+            QSKIP("the lame command is needed");
+        const QString wav = path(QStringLiteral("plain.wav"));
+        const QString ours = path(QStringLiteral("plain.mp3"));
+        const QString theirs = path(QStringLiteral("plain lame.mp3"));
+        QVERIFY(writeSine(wav, 2, 44100, 1000, 0.5, 3));
+        EncoderFixture encoder;
+        convert(wav, ours, mode, 1, encoder);
+        QVERIFY(runTool(QStringLiteral("lame"), {"--quiet", "-b", "128", wav, theirs}));
+        QCOMPARE(fileDigest(ours), fileDigest(theirs));
+        QVERIFY(!encoder.control->get(QStringLiteral("TrackGain")).isValid());
+        QVERIFY(!encoder.control->call(QStringLiteral("AddToAlbum"), {"x"}).toBool());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMp3EncGain)
+#include "test_mp3enc_gain.moc"
