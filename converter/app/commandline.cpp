@@ -93,12 +93,14 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("已有同名MP3时：overwrite 替换（默认）、skip 保留、rename 另存为"
                         "“名字 (1).mp3”、update 只在MP3比输入旧时替换（用于 --convert）"),
          QStringLiteral("RULE")},
-        {Prune, QStringLiteral("转换后删除输出目录中本程序写出、而输入文件已不在或现在得出另一个名字"
-                               "的MP3；写出后被改动过的保留（用于 --convert 和 -o）")},
+        {Prune,
+         QStringLiteral("转换后删除输出目录中本程序写出、而输入文件已不在或现在得出另一个名字"
+                        "的MP3；写出后被改动过的保留（用于 --convert 和 -o）")},
         {DryRun, QStringLiteral("与 --prune 一起：只列出要删除的文件，不删除")},
         {CoverFile,
-         QStringLiteral("在每张专辑的MP3旁写出封面，如 folder.jpg：输入旁的 cover/folder/front 图片，"
-                        "否则输入内嵌的封面；扩展名按图片的真实类型（用于 --convert 和 -o）"),
+         QStringLiteral(
+             "在每张专辑的MP3旁写出封面，如 folder.jpg：输入旁的 cover/folder/front 图片，"
+             "否则输入内嵌的封面；扩展名按图片的真实类型（用于 --convert 和 -o）"),
          QStringLiteral("NAME")},
         {CoverSize, QStringLiteral("与 --cover-file 一起：宽或高超过 PX 的封面按比例缩小到 PX"),
          QStringLiteral("PX")},
@@ -274,8 +276,8 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &workin
         line.options.threads = numberOf(parser.value(Threads));
     line.paths = parser.positionalArguments();
     if (!parser.isSet(Convert)) {
-        for (const QString &option :
-             {BitRate, Vbr, Abr, OutputDir, Quiet, Existing, Pattern, Prune, DryRun, Progress, CoverFile, CoverSize}) {
+        for (const QString &option : {BitRate, Vbr, Abr, OutputDir, Quiet, Existing, Pattern, Prune,
+                                      DryRun, Progress, CoverFile, CoverSize}) {
             if (parser.isSet(option))
                 return usageError(QStringLiteral("-b、-V、--abr、-o、-p、--existing 和 -q 只能与 "
                                                  "--convert 一起使用，例如 batchmp3 --convert -V 2 "
@@ -326,8 +328,8 @@ bool WithoutWindow(int argc, char **argv)
         // The terminal's own options: without --convert they are a usage error, told without
         // a window (there may be no display to show one on).
         for (const char *option : {"--bitrate", "--vbr", "--abr", "--output-dir", "--quiet",
-                                   "--existing", "--pattern", "--prune", "--dry-run",
-                                   "--progress", "--cover-file", "--cover-size", "--replaygain"}) {
+                                   "--existing", "--pattern", "--prune", "--dry-run", "--progress",
+                                   "--cover-file", "--cover-size", "--replaygain"}) {
             const std::size_t n = std::strlen(option);
             if (std::strncmp(a, option, n) == 0 && (a[n] == '\0' || a[n] == '='))
                 return true;

@@ -213,9 +213,9 @@ void BatchEngine::retag(int position, const UpdateDecision &decision)
         const OutputChoice choice = outputFor(position, true);
         if (choice.path.isEmpty())
             throw BatchRefusal(choice.error, choice.refusal);
-        const QString failure =
-            m_mp3.retag(file.input, m_options.outputFolder.value_or(QString()) + decision.entry.path,
-                        choice.path, tagMap(file.tags));
+        const QString failure = m_mp3.retag(
+            file.input, m_options.outputFolder.value_or(QString()) + decision.entry.path,
+            choice.path, tagMap(file.tags));
         if (!failure.isEmpty())
             throw BatchRefusal(rt::ErrPathFileAccess, failure);
         m_reserved.append(choice.path);
@@ -250,8 +250,9 @@ void BatchEngine::pruneOutputs()
         const QString file = rt::displayFileName(step.path);
         switch (step.kind) {
         case PruneStep::Deleted:
-            m_report.addPruned(file, (dry ? QStringLiteral("将删除（") : QStringLiteral("已删除（")) +
-                                         step.why + u'）');
+            m_report.addPruned(file,
+                               (dry ? QStringLiteral("将删除（") : QStringLiteral("已删除（")) +
+                                   step.why + u'）');
             break;
         case PruneStep::Kept:
             m_report.addPruned(file, step.why);
@@ -302,9 +303,9 @@ void BatchEngine::writeCover(int position, const QString &folder)
     const QString type = PictureType(data);
     if (why.isEmpty() && type.isEmpty())
         why = QStringLiteral("封面不是JPEG或PNG图片");
-    const QString target = folder + u'/' + CoverName(m_options.coverFile, type.isEmpty()
-                                                                            ? QStringLiteral("jpg")
-                                                                            : type);
+    const QString target =
+        folder + u'/' +
+        CoverName(m_options.coverFile, type.isEmpty() ? QStringLiteral("jpg") : type);
     const QString shown = rt::displayFileName(target);
     if (!why.isEmpty()) {
         m_report.addProblem(shown + QStringLiteral("：未写出封面（") + rt::displayFileName(source) +

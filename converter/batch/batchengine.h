@@ -139,8 +139,8 @@ private:
     CoverScaler m_scaleCover;
     QList<std::pair<int, QString>> m_placed; // each file's MP3 the batch wrote or kept
     QSet<QString> m_covers;                  // covers put in place or kept by the batch
-    bool m_running = false; // files are being judged
-    bool m_ending = false;  // the views are being told that the batch finished
+    bool m_running = false;                  // files are being judged
+    bool m_ending = false;                   // the views are being told that the batch finished
     int m_position = -1;
     QString m_pending;  // the output being written, until it is judged
     QString m_upToDate; // the MP3 `--existing update` is leaving as it is, while it is judged

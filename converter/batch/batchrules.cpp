@@ -73,7 +73,8 @@ OutputChoice ChooseOutput(const BatchFile &file, const BatchOptions &options,
     if (!below.isEmpty()) {
         // The chosen folder as it stands, adding nothing, unless the file came from below a
         // given folder or the pattern places it.
-        const std::optional<QString> made = MakeOutputSubfolder(folder, below, makeFolders, madeFolders);
+        const std::optional<QString> made =
+            MakeOutputSubfolder(folder, below, makeFolders, madeFolders);
         if (!made && !makeFolders)
             return {};
         if (!made)

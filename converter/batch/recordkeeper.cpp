@@ -101,8 +101,10 @@ bool RecordKeeper::coverUpToDate(const QString &path, const QString &source,
                                  const QString &settings) const
 {
     const FileState now = InputState(source);
-    if (const QString relative = m_record.relative(path); m_record.isOpen() && !relative.isEmpty()) {
-        if (const auto entry = m_record.entryAt(relative); entry && entry->kind == RecordEntry::Cover)
+    if (const QString relative = m_record.relative(path);
+        m_record.isOpen() && !relative.isEmpty()) {
+        if (const auto entry = m_record.entryAt(relative);
+            entry && entry->kind == RecordEntry::Cover)
             return StillAsWritten(m_record, *entry, false) && entry->input == source &&
                    entry->inputState.sameData(now) && entry->settings == settings;
     }
@@ -110,8 +112,7 @@ bool RecordKeeper::coverUpToDate(const QString &path, const QString &source,
     return standing.exists && now.exists && standing.modified >= now.modified;
 }
 
-void RecordKeeper::coverWritten(const QString &path, const QString &source,
-                                const QString &settings)
+void RecordKeeper::coverWritten(const QString &path, const QString &source, const QString &settings)
 {
     const QString relative = m_record.relative(path);
     if (!m_record.isOpen() || relative.isEmpty())

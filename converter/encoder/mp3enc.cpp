@@ -146,8 +146,8 @@ qint32 Binding::frameCount() const
     return control()->invoke(GetFrameCount, {}).toInt();
 }
 
-QString Binding::retag(const QString &inputFile, const QString &mp3File,
-                       const QString &newMp3File, const QVariantMap &tags) const
+QString Binding::retag(const QString &inputFile, const QString &mp3File, const QString &newMp3File,
+                       const QVariantMap &tags) const
 {
     return control()->invoke(Retag, {inputFile, mp3File, newMp3File, tags}).toString();
 }

@@ -1,9 +1,9 @@
 #include "converter/window/form2.h"
-#include "converter/window/modalwindow.h"
 
 #include "converter/button/ztbuttonbinding.h"
 #include "converter/window/fittext.h"
 #include "converter/window/maker.h"
+#include "converter/window/modalwindow.h"
 #include "runtime/comerror.h"
 
 #include <QCloseEvent>

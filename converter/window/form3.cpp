@@ -1,7 +1,7 @@
 #include "converter/window/form3.h"
-#include "converter/window/modalwindow.h"
 
 #include "converter/button/ztbuttonbinding.h"
+#include "converter/window/modalwindow.h"
 #include "converter/window/msgbox.h"
 #include "converter/window/settingstext.h"
 #include "runtime/comerror.h"

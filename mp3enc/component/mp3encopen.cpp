@@ -7,8 +7,8 @@
 #include "mp3enc/encode/lameencoder.h"
 #include "mp3enc/encode/loudness.h"
 #include "mp3enc/encode/loudnessmeter.h"
-#include "mp3enc/input/channelmixer.h"
 #include "mp3enc/encode/tempoutput.h"
+#include "mp3enc/input/channelmixer.h"
 #include "runtime/filename.h"
 
 using namespace pairchecks;

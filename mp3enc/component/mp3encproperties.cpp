@@ -268,10 +268,12 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
 {
     // The methods and how many arguments each takes.
     static const QHash<rt::DispId, qsizetype> Arguments = {
-        {IdEncode, 0},   {IdStop, 0},       {IdOpen, 2},     {IdGetFrameCount, 0},
-        {IdPrefetch, 2}, {IdTags, 1},       {IdOpenPart, 5}, {IdPrefetchPart, 5},
-        {IdCueSheet, 1}, {IdAudioLength, 1}, {IdRetag, 4}, {IdFrontCover, 1},
-        {IdAddToAlbum, 1}, {IdWriteAlbumGain, 1}, {IdMeasureForAlbum, 5}, {IdForgetAlbum, 1}};
+        {IdEncode, 0},        {IdStop, 0},           {IdOpen, 2},
+        {IdGetFrameCount, 0}, {IdPrefetch, 2},       {IdTags, 1},
+        {IdOpenPart, 5},      {IdPrefetchPart, 5},   {IdCueSheet, 1},
+        {IdAudioLength, 1},   {IdRetag, 4},          {IdFrontCover, 1},
+        {IdAddToAlbum, 1},    {IdWriteAlbumGain, 1}, {IdMeasureForAlbum, 5},
+        {IdForgetAlbum, 1}};
     const auto known = Arguments.constFind(id);
     if (known == Arguments.constEnd())
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个方法"));
@@ -362,8 +364,8 @@ QByteArray Mp3Enc::FrontCover(const QString &inputFile) const
     return tags.cover.front ? tags.cover.data : QByteArray();
 }
 
-QString Mp3Enc::Retag(const QString &inputFile, const QString &mp3File,
-                      const QString &newMp3File, const QVariantMap &tags) const
+QString Mp3Enc::Retag(const QString &inputFile, const QString &mp3File, const QString &newMp3File,
+                      const QVariantMap &tags) const
 {
     Id3Tags id3 = renderId3Tags(withTags(readAudioTags(*openInput(inputFile)), tags));
     // The gain measured when the MP3 was encoded holds as long as its audio does.
@@ -379,8 +381,8 @@ QString Mp3Enc::Retag(const QString &inputFile, const QString &mp3File,
             return reasons::internalError(why);
         id3.v2 = *kept;
     }
-    const int error = ReplaceId3Tags(mp3File, id3.v2, id3.v1,
-                                     newMp3File == mp3File ? QString() : newMp3File);
+    const int error =
+        ReplaceId3Tags(mp3File, id3.v2, id3.v1, newMp3File == mp3File ? QString() : newMp3File);
     return error == 0 ? QString() : RetagFailure(error);
 }
 

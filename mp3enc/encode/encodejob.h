@@ -1,11 +1,11 @@
 #pragma once
 
 #include "mp3enc/calc/encoderesult.h"
-#include "mp3enc/tags/audiotags.h"
 #include "mp3enc/encode/lameencoder.h"
 #include "mp3enc/encode/tempoutput.h"
 #include "mp3enc/input/sndfilereader.h"
 #include "mp3enc/segments/segmentplan.h"
+#include "mp3enc/tags/audiotags.h"
 
 #include <QString>
 #include <QVariantMap>

@@ -117,8 +117,8 @@ std::optional<QByteArray> HeadId3v2(const QString &mp3Path, QString *error)
     }
     struct stat st = {};
     QByteArray head;
-    bool whole = ::fstat(fd, &st) == 0 &&
-                 readAll(fd, std::min<qint64>(st.st_size, Id3v2HeaderSize), &head);
+    bool whole =
+        ::fstat(fd, &st) == 0 && readAll(fd, std::min<qint64>(st.st_size, Id3v2HeaderSize), &head);
     const qint64 length = whole ? Id3v2Length(head) : 0;
     QByteArray tag;
     whole = whole && length <= st.st_size && readAll(fd, length, &tag);

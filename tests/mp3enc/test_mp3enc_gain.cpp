@@ -1,7 +1,7 @@
 // ReplayGain 2.0 frames: their text, the figures against an independent scanner's for the same
 // signal, an album of three tracks, and that nothing is written unless asked for.
-#include "mp3enc/tags/gainframes.h"
 #include "mp3enc/encode/loudnessmeter.h"
+#include "mp3enc/tags/gainframes.h"
 #include "mp3enc/tags/retag.h"
 #include "tests/mp3enc/encoderfixture.h"
 

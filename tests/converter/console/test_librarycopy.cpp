@@ -199,6 +199,32 @@ private slots:
         QVERIFY(run(rate).out.contains(QStringLiteral("跳过 3 个文件")));
     }
 
+    // A tags-only rewrite keeps the ReplayGain measured when the MP3 was encoded.
+    void tagsOnlyKeepsGain()
+    {
+        const QStringList gain{QStringLiteral("-V"), QStringLiteral("2"),
+                               QStringLiteral("--replaygain"), QStringLiteral("track")};
+        QCOMPARE(run(gain).code, 0); // the setting changed: encoded again, with its gain
+        const auto gainTag = [this] {
+            QProcess probe;
+            probe.start(QStringLiteral("ffprobe"),
+                        {QStringLiteral("-v"), QStringLiteral("error"),
+                         QStringLiteral("-show_entries"), QStringLiteral("format_tags"),
+                         mp3(QStringLiteral("A/02 Two.mp3"))});
+            return probe.waitForFinished(30000) ? QString::fromUtf8(probe.readAllStandardOutput())
+                                                : QString();
+        };
+        const QString measured = gainTag();
+        QVERIFY2(measured.contains(QStringLiteral("REPLAYGAIN_TRACK_GAIN=")), qPrintable(measured));
+        QVERIFY(tag(QStringLiteral("A"), 2, {QStringLiteral("GENRE=Jazz")}));
+        QVERIFY(run(gain).out.contains(QStringLiteral("已改写标签（未重新编码）")));
+        const QString retagged = gainTag();
+        QVERIFY2(retagged.contains(QStringLiteral("genre=Jazz")), qPrintable(retagged));
+        for (const QString &line : measured.split(u'\n'))
+            if (line.startsWith(QStringLiteral("TAG:REPLAYGAIN")))
+                QVERIFY2(retagged.contains(line), qPrintable(retagged));
+    }
+
     // Album B is gone; beside its MP3 lie the user's own MP3 and, in A, an MP3 of ours edited
     // in place (same size and time) whose input is gone too.
     void prune()
@@ -256,10 +282,22 @@ private slots:
         QTest::addColumn<QString>("written");
         QTest::addColumn<QString>("probe");
         QTest::addColumn<bool>("protect");
-        QTest::newRow("beside") << "Front.JPG" << "" << "folder.jpg" << "mjpeg,800,600" << false;
-        QTest::newRow("embedded") << "" << "" << "folder.png" << "png,800,600" << false;
-        QTest::newRow("scaled") << "cover.png" << "200" << "folder.png" << "png,200,150" << false;
-        QTest::newRow("protected") << "cover.jpg" << "" << "folder.jpg" << "" << true;
+        QTest::newRow("beside") << "Front.JPG"
+                                << ""
+                                << "folder.jpg"
+                                << "mjpeg,800,600" << false;
+        QTest::newRow("embedded") << ""
+                                  << ""
+                                  << "folder.png"
+                                  << "png,800,600" << false;
+        QTest::newRow("scaled") << "cover.png"
+                                << "200"
+                                << "folder.png"
+                                << "png,200,150" << false;
+        QTest::newRow("protected") << "cover.jpg"
+                                   << ""
+                                   << "folder.jpg"
+                                   << "" << true;
     }
     void covers()
     {
