@@ -63,6 +63,7 @@ def main():
     bin_dir, work, count, rounds = arguments()
     program = os.path.join(bin_dir, "batchmp3")
     root = work or tempfile.mkdtemp(prefix="batchmp3-library-")
+    os.makedirs(root, exist_ok=True)
     env = dict(os.environ, XDG_DATA_HOME=os.path.join(root, "data"))
     env.pop("DISPLAY", None)
     make_library(root, count)
