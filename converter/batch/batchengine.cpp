@@ -555,8 +555,12 @@ void BatchEngine::finishAlbum(const GainAlbums::Complete &album)
         } catch (const std::exception &error) {
             problem = rt::reasonOf(error);
         }
-        if (problem.isEmpty())
+        if (problem.isEmpty()) {
+            for (const auto &[position, mp3] : std::as_const(m_placed))
+                if (m_albums.albumOf(position) == album.key)
+                    m_record.rewritten(mp3);
             return;
+        }
     }
     m_report.addProblem(QStringLiteral("专辑增益没有写入（%1）：%2；已转换的%3个文件只写了音轨增益")
                             .arg(album.label, problem)

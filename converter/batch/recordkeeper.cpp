@@ -84,6 +84,19 @@ void RecordKeeper::madeFolders(const QStringList &folders)
     }
 }
 
+void RecordKeeper::rewritten(const QString &output)
+{
+    const QString relative = m_record.relative(output);
+    if (!m_record.isOpen() || relative.isEmpty())
+        return;
+    std::optional<RecordEntry> entry = m_record.entryAt(relative);
+    if (!entry)
+        return;
+    entry->written = FileState::of(output);
+    entry->hash = FileHash(output);
+    m_record.put(*entry);
+}
+
 void RecordKeeper::claimed(const QString &output)
 {
     if (const QString relative = m_record.relative(output); !relative.isEmpty())

@@ -32,6 +32,9 @@ public:
     void madeFolders(const QStringList &folders);
     // `output` stands as it was, claimed by this batch: never pruned by it.
     void claimed(const QString &output);
+    // Our MP3 at `output` was rewritten in place by us (its album's gain): recorded as it now
+    // is, so it still counts as ours, as written.
+    void rewritten(const QString &output);
     QList<PruneStep> prune();
     // Whether the cover at `path` (absolute) stands as this batch would write it from `source`
     // by `settings`: by the record, else (a cover it does not hold) by being no older than

@@ -225,6 +225,18 @@ private slots:
                 QVERIFY2(retagged.contains(line), qPrintable(retagged));
     }
 
+    // The album's gain is written into MP3s already recorded: they stay ours, as written.
+    void albumGainStaysOurs()
+    {
+        const QStringList album{QStringLiteral("-V"), QStringLiteral("2"),
+                                QStringLiteral("--replaygain"), QStringLiteral("album")};
+        QCOMPARE(run(album).code, 0);
+        const Ran again = run(album + QStringList{QStringLiteral("--prune")});
+        QVERIFY2(again.out.contains(QStringLiteral("与上次写出时相同，已是最新，跳过 3 个文件")),
+                 qPrintable(again.out));
+        QVERIFY2(!again.out.contains(QStringLiteral("写出后被改动过")), qPrintable(again.out));
+    }
+
     // Album B is gone; beside its MP3 lie the user's own MP3 and, in A, an MP3 of ours edited
     // in place (same size and time) whose input is gone too.
     void prune()
