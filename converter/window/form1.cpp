@@ -10,6 +10,7 @@
 #include "converter/window/batchtext.h"
 #include "converter/window/desktopsignals.h"
 #include "converter/window/fittext.h"
+#include "converter/window/form1parts.h"
 #include "converter/window/form2.h"
 #include "converter/window/form3.h"
 #include "converter/window/listdrop.h"
@@ -38,6 +39,11 @@
 using namespace batchfigures;
 using namespace batchtext;
 
+using form1parts::BitRatePrefix;
+using form1parts::guarded;
+using form1parts::OptBitRates;
+using form1parts::showText;
+
 namespace {
 
 const QString FormDescription = QStringLiteral(":/forms/form1.json");
@@ -49,14 +55,7 @@ const QString AddedPrefix = QStringLiteral("已添加");
 const QString AddedSuffix = QStringLiteral("个wav文件");
 const QString ListCleared = QStringLiteral("列表已清空");
 const QString BrowseTitle = QStringLiteral("请选择您需要保存Mp3的地址");
-const QString BitRatePrefix = QStringLiteral("MP3格式的Bit比率为:");
 const QString LoadFailedPrompt = QStringLiteral("以下设置未能生效：");
-const QString SettingsAction = QStringLiteral("转换设置…");
-const QString SettingsHint = QStringLiteral("更多转换设置（可变比特率、按标签命名等）：在窗口上"
-                                            "单击右键，或按菜单键、Shift+F10、Ctrl+,");
-
-// Opt(0) .. Opt(6), in bits per second.
-constexpr std::array<qint32, 7> OptBitRates = {32000, 56000, 64000, 96000, 112000, 128000, 256000};
 
 // Label2's colour by folder mode.
 constexpr quint32 White = 0x00FFFFFF;
@@ -87,28 +86,6 @@ qint64 clockMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// A text box shows a newly set text from its start (Qt would put the caret at its end).
-void showText(rt::TextBox *box, const QString &text)
-{
-    box->setText(text);
-    box->setCursorPosition(0);
-}
-
-// Handlers run from the event loop; an exception must not escape into it.
-template <class F> auto guarded(QWidget *owner, F handler)
-{
-    return [owner, handler](auto &&...args) {
-        try {
-            if constexpr (std::is_invocable_v<F, decltype(args)...>)
-                handler(args...);
-            else
-                handler(); // a signal's private tag argument
-        } catch (const std::exception &error) {
-            MsgBox(owner, rt::reasonOf(error), MsgExclamation);
-        }
-    };
-}
-
 } // namespace
 
 Form1::Form1(const WindowStart &start, const rt::Registry *registry, QWidget *parent)
@@ -132,16 +109,6 @@ Form1::Form1(const WindowStart &start, const rt::Registry *registry, QWidget *pa
 }
 
 Form1::~Form1() = default;
-
-template <class T> T *Form1::need(const QString &name) const
-{
-    T *control = m_loader.control<T>(name);
-    if (!control)
-        throw rt::ComError(
-            rt::ErrNoSuchMember,
-            QStringLiteral("Form1 has no control %1 of the expected kind").arg(name));
-    return control;
-}
 
 rt::ComponentHost *Form1::ZTbutton(int n) const
 {
@@ -513,129 +480,6 @@ void Form1::Timer1_Timer()
 }
 
 // ---- settings window, notification and launcher
-
-void Form1::wireSettings()
-{
-    m_desktop = new DesktopSignals(this);
-    Frame3()->setToolTip(SettingsHint);
-    m_menu = new QMenu(this);
-    m_menu->setAccessibleName(QStringLiteral("窗口菜单"));
-    QAction *settings = m_menu->addAction(SettingsAction);
-    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    settings->setShortcutVisibleInContextMenu(true);
-    // Opened once the menu's press has returned: a reader that pressed the item gets its answer
-    // before the settings window's own loop begins.
-    connect(settings, &QAction::triggered, this, guarded(this, [this] { ShowSettings(); }),
-            Qt::QueuedConnection);
-    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), this);
-    connect(shortcut, &QShortcut::activated, this, guarded(this, [this] { ShowSettings(); }));
-    // A right click on the window's own surface, and the Menu key or Shift+F10 on any control;
-    // a text box keeps its own editing menu for the mouse.
-    installEventFilter(this);
-    for (QWidget *child : findChildren<QWidget *>())
-        if (child != m_menu)
-            child->installEventFilter(this);
-}
-
-bool Form1::eventFilter(QObject *watched, QEvent *event)
-{
-    auto *widget = qobject_cast<QWidget *>(watched);
-    if (!widget)
-        return rt::Form::eventFilter(watched, event);
-    if (event->type() == QEvent::KeyPress) {
-        // Taken before the control sees them: a button that accepts every key would leave the
-        // desktop no key to open a menu with.
-        const auto *key = static_cast<QKeyEvent *>(event);
-        const bool menuKey = key->key() == Qt::Key_Menu ||
-                             (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
-        if (!menuKey)
-            return false;
-        showContextMenu(widget->mapToGlobal(widget->rect().center()));
-        return true;
-    }
-    if (event->type() != QEvent::ContextMenu)
-        return false;
-    const auto *request = static_cast<QContextMenuEvent *>(event);
-    if (request->reason() == QContextMenuEvent::Mouse && qobject_cast<QLineEdit *>(widget))
-        return false; // a text box keeps its own editing menu for the mouse
-    showContextMenu(request->reason() == QContextMenuEvent::Keyboard
-                        ? widget->mapToGlobal(widget->rect().center())
-                        : request->globalPos());
-    return true;
-}
-
-void Form1::showContextMenu(const QPoint &at)
-{
-    m_menu->actions().first()->setEnabled(!batchRunning());
-    m_menu->popup(at);
-}
-
-void Form1::ShowSettings()
-{
-    if (batchRunning())
-        return;
-    SettingsStart start;
-    start.profile = m_engine->options();
-    start.remembered = m_remembered;
-    if (List2()->ListCount() > 0) {
-        const QString first = List2()->List(0);
-        start.firstFile = ParseFileName(first);
-        start.firstTags = [this, first] { return m_engine->readTags(first); };
-    }
-    Form3 settings(start, m_registry, this);
-    settings.showModal();
-    if (!settings.chosen())
-        return;
-    const QList<SettingFailure> refused = ApplySettings(*settings.chosen());
-    if (!refused.isEmpty())
-        MsgBox(this, QStringLiteral("编码器不接受这个设置：") + refused.first().text(),
-               MsgExclamation);
-    const QString path = savedsettings::FilePath();
-    const QString failure = settings.remember() ? savedsettings::Save(path, *settings.chosen())
-                                                : savedsettings::Forget(path);
-    m_remembered = settings.remember() && failure.isEmpty();
-    if (!failure.isEmpty())
-        MsgBox(this, QStringLiteral("设置未能保存：") + failure, MsgExclamation);
-}
-
-QList<SettingFailure> Form1::ApplySettings(const BatchOptions &chosen, bool showInStatus)
-{
-    BatchOptions profile = m_engine->options();
-    profile.rate = chosen.rate;
-    profile.pattern = chosen.pattern;
-    profile.existing = chosen.existing;
-    profile.replayGain = chosen.replayGain;
-    const QList<SettingFailure> refused = m_engine->setOptions(profile);
-    // One of the seven options shows a constant rate it has; any other quality none of them.
-    int shown = -1;
-    for (int k = 0; k < int(OptBitRates.size()); ++k)
-        if (profile.rate.mode == Mp3Enc::ConstantRate &&
-            profile.rate.bitRate == OptBitRates[size_t(k)])
-            shown = k;
-    for (int k = 0; k < int(OptBitRates.size()); ++k) {
-        auto *option = need<rt::OptionButton>(QStringLiteral("Opt(%1)").arg(k));
-        option->setAutoExclusive(false);
-        option->setChecked(k == shown);
-        option->setAutoExclusive(true);
-    }
-    if (showInStatus)
-        showText(Text2(), shown >= 0 ? BitRatePrefix + QString::number(profile.rate.bitRate)
-                                     : settingstext::QualityLine(profile.rate));
-    return refused;
-}
-
-void Form1::loadSavedSettings(QStringList *failures)
-{
-    const savedsettings::Loaded kept =
-        savedsettings::Load(savedsettings::FilePath(), m_engine->options());
-    if (!kept.problem.isEmpty())
-        failures->append(QStringLiteral("保存的转换设置：") + kept.problem);
-    if (!kept.options)
-        return;
-    m_remembered = true;
-    for (const SettingFailure &failure : ApplySettings(*kept.options, false))
-        failures->append(failure.text());
-}
 
 // The launcher's bar moves in steps of a thousandth, so a long batch sends a thousand updates
 // at most.

@@ -90,12 +90,54 @@ rt::MemberInfo member(rt::DispId id, const char *name, rt::MemberKind kind, QStr
     return info;
 }
 
+// The members of ReplayGain 2.0: the choice, the last file's figures and its album's.
+QList<rt::MemberInfo> replayGainMembers()
+{
+    using enum rt::MemberKind;
+    return {
+        member(Mp3Enc::IdReplayGain, "ReplayGain", Property, {},
+               "ReplayGain 2.0 frames for files opened later: 0 none, 1 the track's gain and "
+               "peak, 2 also its album's (AddToAlbum, WriteAlbumGain)"),
+        member(Mp3Enc::IdTrackGain, "TrackGain", Property, {},
+               "The last file converted's ReplayGain track gain in dB; empty when not measured"),
+        member(Mp3Enc::IdTrackPeak, "TrackPeak", Property, {},
+               "The last file converted's sample peak, 1.0 full scale; empty when not measured"),
+        member(Mp3Enc::IdAddToAlbum, "AddToAlbum", Method, {QStringLiteral("Album")},
+               "The last file converted belongs to this album; false when it was not measured"),
+        member(Mp3Enc::IdWriteAlbumGain, "WriteAlbumGain", Method, {QStringLiteral("Album")},
+               "Writes the album's gain and peak into every MP3 added to it, and forgets it; "
+               "returns the MP3s that could not be rewritten, with the reasons"),
+        member(Mp3Enc::IdMeasureForAlbum, "MeasureForAlbum", Method,
+               {QStringLiteral("Album"), QStringLiteral("InputFile"), QStringLiteral("Mp3File"),
+                QStringLiteral("FirstFrame"), QStringLiteral("FrameCount")},
+               "An MP3 kept as it is belongs to this album: its input (or the part of it) is "
+               "measured as the encoder would hear it, not encoded; false when nothing could "
+               "be measured"),
+        member(Mp3Enc::IdForgetAlbum, "ForgetAlbum", Method, {QStringLiteral("Album")},
+               "Drops what was measured of an album whose gain will not be written"),
+    };
+}
+
+// The events it raises.
+QList<rt::MemberInfo> eventMembers()
+{
+    using enum rt::MemberKind;
+    return {
+        member(Mp3Enc::EventActFrame, "ActFrame", Event, {QStringLiteral("ActFrame")},
+               "One more MP3 frame is written"),
+        member(Mp3Enc::EventThreadEnded, "ThreadEnded", Event, {}, "The encode has ended"),
+        member(Mp3Enc::EventFailure, "Failure", Event,
+               {QStringLiteral("ErrCode"), QStringLiteral("ErrStr")},
+               "The encode failed; ThreadEnded follows"),
+    };
+}
+
 } // namespace
 
 QList<rt::MemberInfo> Mp3Enc::members() const
 {
     using enum rt::MemberKind;
-    return {
+    QList<rt::MemberInfo> list = {
         member(IdBitRate, "BitRate", Property, {},
                "Bit rate in bit/s, for files opened later: every frame's at a constant rate, "
                "the average at an average rate"),
@@ -163,33 +205,11 @@ QList<rt::MemberInfo> Mp3Enc::members() const
                {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
                "A pair the host will open later, which may be encoded ahead on idle cores and is "
                "written when Open and Encode reach it"),
-        member(IdReplayGain, "ReplayGain", Property, {},
-               "ReplayGain 2.0 frames for files opened later: 0 none, 1 the track's gain and "
-               "peak, 2 also its album's (AddToAlbum, WriteAlbumGain)"),
-        member(IdTrackGain, "TrackGain", Property, {},
-               "The last file converted's ReplayGain track gain in dB; empty when not measured"),
-        member(IdTrackPeak, "TrackPeak", Property, {},
-               "The last file converted's sample peak, 1.0 full scale; empty when not measured"),
-        member(IdAddToAlbum, "AddToAlbum", Method, {QStringLiteral("Album")},
-               "The last file converted belongs to this album; false when it was not measured"),
-        member(IdWriteAlbumGain, "WriteAlbumGain", Method, {QStringLiteral("Album")},
-               "Writes the album's gain and peak into every MP3 added to it, and forgets it; "
-               "returns the MP3s that could not be rewritten, with the reasons"),
-        member(IdMeasureForAlbum, "MeasureForAlbum", Method,
-               {QStringLiteral("Album"), QStringLiteral("InputFile"), QStringLiteral("Mp3File"),
-                QStringLiteral("FirstFrame"), QStringLiteral("FrameCount")},
-               "An MP3 kept as it is belongs to this album: its input (or the part of it) is "
-               "measured as the encoder would hear it, not encoded; false when nothing could "
-               "be measured"),
-        member(IdForgetAlbum, "ForgetAlbum", Method, {QStringLiteral("Album")},
-               "Drops what was measured of an album whose gain will not be written"),
-        member(EventActFrame, "ActFrame", Event, {QStringLiteral("ActFrame")},
-               "One more MP3 frame is written"),
-        member(EventThreadEnded, "ThreadEnded", Event, {}, "The encode has ended"),
-        member(EventFailure, "Failure", Event,
-               {QStringLiteral("ErrCode"), QStringLiteral("ErrStr")},
-               "The encode failed; ThreadEnded follows"),
     };
+    // The ReplayGain members, then the events, as the host's type library has always listed them.
+    list += replayGainMembers();
+    list += eventMembers();
+    return list;
 }
 
 QVariant Mp3Enc::getProperty(rt::DispId id)
