@@ -2,6 +2,7 @@
 
 #include "mp3enc/calc/reasons.h"
 #include "mp3enc/encode/tempoutput.h"
+#include "mp3enc/input/bytereader.h"
 #include "runtime/filename.h"
 
 #include <cerrno>
@@ -14,20 +15,11 @@ namespace {
 constexpr qint64 Id3v2HeaderSize = 10;
 constexpr qint64 Id3v1Size = 128;
 
-// The whole of an open file, read from its start.
+// The first `size` bytes of an open file.
 bool readAll(int fd, qint64 size, QByteArray *bytes)
 {
     bytes->resize(size);
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, bytes->data() + done, size_t(size - done), done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += got;
-    }
-    return true;
+    return size == 0 || bytes::readAt(fd, 0, bytes->data(), std::size_t(size));
 }
 
 } // namespace
