@@ -17,6 +17,13 @@ scripts/install-deps.sh), decoded by ffmpeg and repeated as needed, or the WAV g
    loudness pass, every runnable thread sharing the cores equally. Checked against the measured
    1-core and 2-core times, then the predictions for 4, 8 and 16 cores (as many worker threads),
    and the critical path: the longest chain of work that cannot run side by side.
+4. Batches as the encoder schedules them: files in list order, each in one piece on a core of
+   its own, and a file cut into segments only where the rest of the batch (what the files still
+   running have left, the files handed over ahead, one more than the cores, and those to come,
+   each as long as the average of those handed over) could not keep the other cores busy while
+   it ran in one piece. From the measured one-piece speed and the
+   measured cost of cutting, the time on 2, 4, 8 and 16 cores against lame one file after
+   another, for the batches the schedule benchmark runs.
 """
 import os
 import shutil
@@ -96,6 +103,76 @@ def simulate(parts, cores, threads):
                 worker_task[w] = None
         if join_task is not None and join_task[1] <= 1e-12:
             join_task = None
+
+
+BATCHES = [
+    ("one 27-minute recording", [1620]),
+    ("six recordings of 2-9 minutes", [120, 180, 240, 300, 420, 540]),
+    ("6 even tracks of 3-4 minutes", [200, 215, 190, 225, 205, 210]),
+    ("ten 90 s files", [90] * 10),
+    ("40 clips of 10 s", [10] * 40),
+    ("mixed: 2 x 5 min, 20 x 10 s, 5 x 45 s", [300] * 2 + [10] * 20 + [45] * 5),
+]
+
+
+def simulate_batch(lengths, cores, rate, cut_cost, segment_seconds, min_cut_seconds=30):
+    """Wall time of a batch (`lengths` in seconds of audio) on `cores`: `rate` CPU seconds per
+    second of audio in one piece, `cut_cost` the share a cut file costs more, cut into segments of
+    about `segment_seconds`. Follows the encoder's rule for when a file starting is cut."""
+    n = len(lengths)
+    left = [length * rate for length in lengths]  # one-piece work not yet done
+    state = ["waiting"] * n  # waiting, whole (on a core), cut, done
+    segments = [[] for _ in range(n)]  # a cut file's segments not yet taken
+    running = []  # [file, work left] on each busy core
+    now = 0.0
+
+    def others_left(i):
+        # Files not handed over yet (beyond one more than the cores after the file being
+        # converted) count as long as those handed over are on average.
+        current = next((k for k in range(n) if state[k] != "done"), n)
+        horizon = min(n, current + cores + 2)
+        to_come = (n - horizon) * sum(lengths[:horizon]) / horizon * rate
+        return (to_come +
+                sum(left[k] for k in range(horizon) if k != i and state[k] == "waiting") +
+                sum(t[1] for t in running if t[0] != i) +
+                sum(sum(segments[k]) for k in range(n) if k != i))
+
+    def next_unit():
+        for i in range(n):
+            if state[i] == "cut" and segments[i]:
+                return i, segments[i].pop(0)
+            if state[i] == "waiting":
+                others = others_left(i)
+                if (lengths[i] >= min_cut_seconds and
+                        others < (cores - 1 - cut_cost) * left[i]):
+                    state[i] = "cut"
+                    count = max(2, round(lengths[i] / segment_seconds))
+                    segments[i] = [left[i] * (1 + cut_cost) / count] * count
+                    left[i] = 0.0
+                    return i, segments[i].pop(0)
+                state[i] = "whole"
+                work, left[i] = left[i], 0.0
+                return i, work
+        return None
+
+    while True:
+        while len(running) < cores:
+            unit = next_unit()
+            if unit is None:
+                break
+            running.append(list(unit))
+        if not running:
+            return now
+        step = min(t[1] for t in running)
+        now += step
+        for t in running:
+            t[1] -= step
+        for t in [t for t in running if t[1] <= 1e-12]:
+            running.remove(t)
+            i = t[0]
+            if state[i] == "whole" or (state[i] == "cut" and not segments[i] and
+                                       not any(r[0] == i for r in running)):
+                state[i] = "done"
 
 
 def critical_path(parts):
@@ -187,6 +264,18 @@ def main():
             print(f"  {cores:2} cores: {predicted:6.2f} s, {lame_wall / predicted:5.2f} x lame")
         print(f"  critical path {path:.2f} s: at most {lame_wall / path:.1f} x lame on any "
               f"number of cores")
+
+        rate, lame_rate = one_cpu / seconds, lame_wall / seconds
+        cut_cost = overhead / one_cpu
+        print(f"\nbatches, predicted from the one-piece speed and a cut file's cost "
+              f"(+{100 * cut_cost:.1f} %), as a share of lame's time one file after another "
+              f"(the limit is 1/cores):")
+        print(f"  {'batch':40} " + " ".join(f"{c:>6} cores" for c in (2, 4, 8, 16)))
+        for label, lengths in BATCHES:
+            lame_batch = sum(lengths) * lame_rate
+            shares = [simulate_batch(lengths, c, rate, cut_cost, seconds / n) / lame_batch
+                      for c in (2, 4, 8, 16)]
+            print(f"  {label:40} " + " ".join(f"{v:12.3f}" for v in shares))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

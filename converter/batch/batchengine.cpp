@@ -5,6 +5,7 @@
 #include "runtime/componenthost.h"
 #include "runtime/filename.h"
 
+#include <cstdio>
 #include <exception>
 #include <utility>
 
@@ -161,6 +162,8 @@ bool BatchEngine::startFile(int position)
             m_mp3.openPart(file.input, choice.path, file.first, file.count, tagMap(file.tags));
         else
             m_mp3.open(file.input, choice.path);
+        // Until the files after it are handed over, they are taken to keep the cores busy.
+        m_mp3.setFilesToCome(count() - position - 1);
         m_mp3.encode();
         m_pending = choice.path;
     } catch (const std::exception &error) {
@@ -168,7 +171,12 @@ bool BatchEngine::startFile(int position)
         return false;
     }
     emit fileStarted(position, m_pending);
-    m_lookAhead.after(position, count());
+    const int toCome = m_lookAhead.after(position, count());
+    try {
+        m_mp3.setFilesToCome(toCome);
+    } catch (const std::exception &error) { // files are then cut as if none came after
+        std::fprintf(stderr, "batchmp3: %s\n", rt::reasonOf(error).toUtf8().constData());
+    }
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "runtime/comerror.h"
 
+#include <QThread>
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -11,12 +12,19 @@ LookAhead::LookAhead(std::function<Pair(int)> pairAt,
     : m_pairAt(std::move(pairAt)), m_prefetch(std::move(prefetch))
 {}
 
-void LookAhead::after(int position, int count)
+int LookAhead::files()
+{
+    return std::max(1, QThread::idealThreadCount()) + 1;
+}
+
+int LookAhead::after(int position, int count)
 {
     constexpr int LookedAtMost = 64;
+    const int wanted = files();
     int handed = 0;
-    for (int next = position + 1;
-         !m_failed && handed < Files && next < count && next <= position + LookedAtMost; ++next) {
+    int next = position + 1;
+    for (; !m_failed && handed < wanted && next < count && next <= position + LookedAtMost;
+         ++next) {
         const Pair pair = m_pairAt(next);
         if (!pair)
             continue;
@@ -29,4 +37,5 @@ void LookAhead::after(int position, int count)
                          rt::reasonOf(error).toUtf8().constData());
         }
     }
+    return m_failed ? 0 : std::max(0, count - next); // without files ahead, none to wait for
 }

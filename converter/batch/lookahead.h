@@ -11,8 +11,9 @@
 class LookAhead
 {
 public:
-    // Files handed over ahead of the current one.
-    static constexpr int Files = 2;
+    // Files handed over ahead of the current one: one more than the cores, so that a file
+    // starting on a core is known to have files after it.
+    static int files();
 
     using Pair = std::optional<std::pair<int, QString>>;
     // `pairAt(position)`: the position and the output the batch would open there, made without
@@ -24,7 +25,9 @@ public:
     // (those it passes over do not count, a few dozen at most are looked at) are handed over. A
     // prefetch the encoder cannot take at all (not one file refused, which it ignores) ends the
     // looking ahead for this object's life: the files are still converted at their turn.
-    void after(int position, int count);
+    // Returns how many files of the batch lie beyond those looked at (0 once the look reached
+    // its end): files the encoder cannot know of yet.
+    int after(int position, int count);
 
 private:
     bool m_failed = false;

@@ -37,6 +37,11 @@ void Binding::setThreads(qint32 threads)
     control()->putProperty(Threads, threads);
 }
 
+void Binding::setFilesToCome(qint32 files)
+{
+    control()->putProperty(FilesToCome, files);
+}
+
 void Binding::setRateMode(qint32 mode)
 {
     control()->putProperty(RateMode, mode);

@@ -59,6 +59,7 @@ inline constexpr rt::DispId AddToAlbum = 41;
 inline constexpr rt::DispId WriteAlbumGain = 42;
 inline constexpr rt::DispId MeasureForAlbum = 43;
 inline constexpr rt::DispId ForgetAlbum = 44;
+inline constexpr rt::DispId FilesToCome = 45;
 
 // ReplayGain's values: which ReplayGain 2.0 frames the MP3s get.
 inline constexpr qint32 NoReplayGain = 0;
@@ -84,6 +85,8 @@ public:
     void setVbrQuality(qint32 quality);
     void setIfExists(qint32 rule);
     void setReplayGain(qint32 tags);
+    // Files the batch will open after those opened or handed over by prefetch.
+    void setFilesToCome(qint32 files);
 
     qint16 open(const QString &inputFile, const QString &outputFile);
     qint16 encode();

@@ -14,7 +14,12 @@
 // whose output stays unnamed until the host opens and encodes that pair.
 struct EncodeTask
 {
-    ~EncodeTask() { abandon(); }
+    ~EncodeTask()
+    {
+        abandon();
+        if (pool)
+            pool->leave(ticket);
+    }
     // Wakes the encode wherever it waits.
     void requestStop() { thread.request_stop(); }
     // Stops it, and its output with it; waits for its thread.
@@ -37,6 +42,8 @@ struct EncodeTask
     bool retried = false;               // started over once after running out of space
     std::atomic<quint64> generation{0}; // set before `claimed`
     std::atomic<int> newestFrame{0};
+    CorePool *pool = nullptr; // where `ticket` queues
+    CoreTicket ticket;
     std::mutex mutex;
     std::condition_variable_any changed; // `claimed`, for a file ahead waiting for its turn
 };

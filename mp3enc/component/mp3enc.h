@@ -87,6 +87,7 @@ public:
         IdWriteAlbumGain = 42,
         IdMeasureForAlbum = 43,
         IdForgetAlbum = 44,
+        IdFilesToCome = 45,
     };
     // ReplayGain: the ReplayGain 2.0 frames the MP3s opened later get.
     enum : int
@@ -158,17 +159,17 @@ public:
 private:
     friend class EventPump;
 
-    // Files encoded ahead, at most.
-    static constexpr std::size_t MaxAhead = 2;
-    // A file encoded ahead is split only from this length on: files side by side keep the cores
-    // busy without the cost of seams, but a long file alone in one piece would leave them idle.
-    static constexpr int AheadSplitSeconds = 120;
+    // Files encoded ahead, at most: one more than the cores, so that a file starting on a core
+    // knows whether files follow it.
+    std::size_t maxAhead() const { return std::size_t(cores()) + 1; }
+    // A task in the queue for cores.
+    void queue(EncodeTask &task);
 
     void refuseWhileEncoding(const char *call) const;
     void openPair(const FilePair &pair);
     void start();
     int cores() const;
-    std::unique_ptr<EncodeJob> prepare(const FilePair &pair, bool ahead = false);
+    std::unique_ptr<EncodeJob> prepare(const FilePair &pair);
     // LAME's settings for `reader` by today's properties, and LAME set up by them (throws when
     // it refuses them).
     LameEncoder::Settings lameSettings(const SndFileReader &reader) const;
@@ -200,6 +201,8 @@ private:
     int m_threads = 0; // 0: every core
     int m_ifExists = ReplaceExisting;
     int m_replayGain = NoReplayGain;
+    int m_filesToCome = 0;
+    bool m_filesToComeGiven = false; // the host says it: each Encode waits for it briefly
     ::AlbumGain m_albumGain; // the meters of files converted, until their albums are written
     QString m_lastError;
     QString m_lastNotice; // what the last file converted lacks of its input's tags
@@ -210,12 +213,12 @@ private:
     // then, and when the rule left what stood there.
     QString m_placed;
     mutable std::mutex m_placedMutex;
+    CorePool m_pool;                           // before the tasks, which queue in it
     std::unique_ptr<EncodeJob> m_opened;       // by Open, for Encode
     FilePair m_openedPair;                     // what it reads and writes
     std::unique_ptr<EncodeTask> m_openedAhead; // or a file encoded ahead that Open reached
     std::unique_ptr<EncodeTask> m_current;     // the file being converted
     std::deque<std::unique_ptr<EncodeTask>> m_ahead;
-    CorePool m_pool;
 
     EventPump *m_pump;
     bool m_running = false;

@@ -19,7 +19,7 @@ void Mp3Enc::refuseWhileEncoding(const char *call) const
         refuse(rt::ErrInvalidCall, QStringLiteral("编码进行时不能调用%1").arg(QLatin1String(call)));
 }
 
-std::unique_ptr<EncodeJob> Mp3Enc::prepare(const FilePair &pair, bool ahead)
+std::unique_ptr<EncodeJob> Mp3Enc::prepare(const FilePair &pair)
 {
     auto reader = openInput(pair.input);
     if (pair.count > 0 && !reader->setPart(pair.first, pair.count))
@@ -36,11 +36,9 @@ std::unique_ptr<EncodeJob> Mp3Enc::prepare(const FilePair &pair, bool ahead)
     job->setTags(pair.tags);
     job->setIfExists(TempOutput::IfExists(m_ifExists));
     job->measureReplayGain(m_replayGain != NoReplayGain);
+    // Whether it is cut is decided when it starts, by what the other cores have to do then.
     SegmentOptions segments;
-    segments.threads =
-        ahead && settings.frames < std::uint64_t(AheadSplitSeconds) * settings.sampleRate
-            ? 1
-            : m_threads;
+    segments.threads = m_threads;
     job->allowSegments(settings, segments);
     return job;
 }

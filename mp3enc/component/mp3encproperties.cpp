@@ -14,6 +14,7 @@
 
 #include <QHash>
 #include <fcntl.h>
+#include <limits>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -201,6 +202,10 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         member(IdTags, "Tags", Method, {QStringLiteral("InputFile")},
                "The tags an input's MP3 would carry, by field: title, artist, album, "
                "albumartist, date, track, disc, genre"),
+        member(IdFilesToCome, "FilesToCome", Property, {},
+               "Files the host will open after those it opened or handed over, as far as it "
+               "knows: while any are to come, files are encoded side by side in one piece; the "
+               "last files are cut where a core would otherwise idle"),
         member(IdPrefetch, "Prefetch", Method,
                {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
                "A pair the host will open later, which may be encoded ahead on idle cores and is "
@@ -241,6 +246,8 @@ QVariant Mp3Enc::getProperty(rt::DispId id)
     }
     case IdReplayGain:
         return m_replayGain;
+    case IdFilesToCome:
+        return m_filesToCome;
     case IdTrackGain:
     case IdTrackPeak: {
         const std::optional<GainFigures> track = m_albumGain.lastTrack();
@@ -278,6 +285,12 @@ void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
         break;
     case IdReplayGain:
         m_replayGain = toIntIn(value, NoReplayGain, AlbumGain, QStringLiteral("ReplayGain"));
+        break;
+    case IdFilesToCome:
+        m_filesToCome = toIntIn(value, 0, std::numeric_limits<int>::max(),
+                                QStringLiteral("后面的文件数"));
+        m_filesToComeGiven = true;
+        m_pool.setFilesToCome(m_filesToCome);
         break;
     default:
         refuse(rt::ErrNoSuchMember, QStringLiteral("编码组件没有这个属性"));

@@ -55,6 +55,10 @@ void Mp3Enc::start()
     if (m_current)
         m_current->thread = {}; // it has nothing left to do but return
     m_pool.setCores(cores());
+    // A host that says how many files are to come hands the next ones over right after this:
+    // the file waits for them before it decides whether to be cut.
+    if (m_filesToComeGiven)
+        m_pool.holdStarts(std::chrono::milliseconds(200));
     m_newestFrame = 0;
     m_framePosted = false;
     m_lastFrame = 0;
@@ -77,10 +81,19 @@ void Mp3Enc::startThread(EncodeTask &task)
     task.thread = std::jthread([this, &task](std::stop_token stop) { runTask(&task, stop); });
 }
 
+void Mp3Enc::queue(EncodeTask &task)
+{
+    task.pool = &m_pool;
+    task.ticket.current = &task.claimed;
+    task.ticket.frames = task.job->frameCount();
+    m_pool.enter(task.ticket);
+    task.job->schedule(&m_pool, &task.ticket);
+}
+
 void Mp3Enc::startCurrent()
 {
     m_current->claimed = true;
-    m_current->job->schedule(&m_pool, &m_current->claimed);
+    queue(*m_current);
     startThread(*m_current);
 }
 
@@ -159,6 +172,7 @@ void Mp3Enc::claim(EncodeTask &task)
         task.claimed = true;
     }
     task.changed.notify_all();
+    m_pool.reordered(); // it goes first for cores now
     if (newest > 0)
         postFrame(task.generation.load()); // shown at once, however far it got
 }
@@ -179,11 +193,11 @@ void Mp3Enc::Prefetch(const FilePair &pair)
         m_ahead.erase(it);
         break;
     }
-    if (m_ahead.size() >= MaxAhead)
+    if (m_ahead.size() >= maxAhead())
         return;
     auto task = std::make_unique<EncodeTask>();
     try {
-        task->job = prepare(pair, true);
+        task->job = prepare(pair);
     } catch (const rt::ComError &) {
         return; // Open refuses it when its turn comes, and says why
     }
@@ -194,7 +208,7 @@ void Mp3Enc::Prefetch(const FilePair &pair)
         ::fstat(task->job->folderDescriptor(), &task->folderState) != 0)
         return;
     m_pool.setCores(cores());
-    task->job->schedule(&m_pool, &task->claimed);
+    queue(*task);
     startThread(*task);
     m_ahead.push_back(std::move(task));
 }
@@ -286,6 +300,7 @@ void Mp3Enc::runTask(EncodeTask *task, std::stop_token stop)
         }
     };
     EncodeResult result = guarded([&] { return task->job->run(stop, progress); });
+    m_pool.finish(task->ticket); // no longer work that keeps a core busy
     QString notice;
     if (result.status == EncodeResult::Failed)
         task->failed = true;

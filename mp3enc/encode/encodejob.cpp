@@ -28,6 +28,9 @@ namespace {
 // An Ogg stream may end a block short of what its pages promise; more than that is a damaged
 // file, which fails like a cut-short WAV.
 constexpr std::int64_t MaxShortfall = 8192;
+// About what cutting a file costs in CPU time, as a share of its one-piece encode: the pre-rolls
+// and seam windows, and the loudness pass beside the segments.
+constexpr double CutCost = 0.1;
 
 } // namespace
 
@@ -120,12 +123,12 @@ void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOpti
                                          frameCount(), std::move(plan), std::move(options));
 }
 
-void EncodeJob::schedule(CorePool *pool, const std::atomic<bool> *current)
+void EncodeJob::schedule(CorePool *pool, CoreTicket *ticket)
 {
     m_pool = pool;
-    m_current = current;
+    m_ticket = ticket;
     if (m_parallel)
-        m_parallel->schedule(pool, current);
+        m_parallel->schedule(pool, ticket);
 }
 
 // Still the file under its name, and as it was: an MP3 of a file replaced or rewritten while it
@@ -162,7 +165,18 @@ EncodeResult EncodeJob::run(std::stop_token stop, const Progress &progress)
     m_meter.reset();
     if (m_measure && id3.v2.isEmpty())
         id3.v2 = emptyId3v2Tag();
-    if (m_parallel) {
+    const Progress tracked = [this, &progress](int frame) {
+        if (m_ticket)
+            m_ticket->done.store(frame);
+        progress(frame);
+    };
+    // The file's turn for a core, in list order. It is cut into segments only where the rest of
+    // the batch would leave cores idle while it ran in one piece.
+    CorePool::Lease core(m_pool, m_ticket, stop);
+    if (!core || stop.stop_requested())
+        return stoppedResult();
+    if (m_parallel && (!m_pool || !m_ticket || m_pool->worthCutting(*m_ticket, CutCost))) {
+        core.release(); // its segments take cores of their own
         // Float input is scaled by its peak: found once, for every piece.
         if (m_reader->scalesItself() && !m_reader->floatPeak() && !m_reader->findFloatPeak())
             return stop.stop_requested()
@@ -172,19 +186,21 @@ EncodeResult EncodeJob::run(std::stop_token stop, const Progress &progress)
         m_meter = m_measure ? newMeter() : nullptr;
         m_parallel->setMeter(m_meter.get());
         Mp3Layout file(*m_out, id3);
-        if (auto result = m_parallel->run(file, m_outputPath, stop, progress))
+        if (auto result = m_parallel->run(file, m_outputPath, stop, tracked))
             return result->status == EncodeResult::Done ? writeTrackGain(id3.v2) : *result;
         // The segments did not join: encode the file in one piece after all.
+        if (!core.retake(stop) || stop.stop_requested())
+            return stoppedResult();
     }
     m_out = std::make_unique<TempOutput>(TempOutput::Kind::Unnamed, m_folderFd);
     Mp3Layout file(*m_out, id3);
     if (!file.begin(m_outputPath))
         return file.failed();
-    return encodeWhole(file, stop, progress);
+    return encodeWhole(file, core, stop, tracked);
 }
 
-EncodeResult EncodeJob::encodeWhole(Mp3Layout &file, const std::stop_token &stop,
-                                    const Progress &progress)
+EncodeResult EncodeJob::encodeWhole(Mp3Layout &file, CorePool::Lease &core,
+                                    const std::stop_token &stop, const Progress &progress)
 {
     BlockFeeder feeder(*m_reader, *m_encoder);
     m_meter = m_measure ? newMeter() : nullptr;
@@ -197,9 +213,8 @@ EncodeResult EncodeJob::encodeWhole(Mp3Layout &file, const std::stop_token &stop
     std::vector<unsigned char> mp3;
     int reported = 0;
     for (std::int64_t done = 0; done < m_reader->frames();) {
-        // A core for one block at a time: a file ahead gives way to the current one.
-        const CorePool::Lease core(m_pool, !m_current || m_current->load(), stop);
-        if (!core || stop.stop_requested())
+        // The core is kept from block to block unless a file before this one waits for it.
+        if (!core.giveWay(stop) || stop.stop_requested())
             return stoppedResult();
         const auto want =
             int(std::min<std::int64_t>(feeder.blockFrames(), m_reader->frames() - done));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mp3enc/calc/encoderesult.h"
+#include "mp3enc/encode/corepool.h"
 #include "mp3enc/encode/lameencoder.h"
 #include "mp3enc/encode/tempoutput.h"
 #include "mp3enc/input/sndfilereader.h"
@@ -13,7 +14,6 @@
 #include <memory>
 #include <stop_token>
 
-class CorePool;
 class Mp3Layout;
 class LoudnessMeter;
 class ParallelEncode;
@@ -71,8 +71,9 @@ public:
 
     // Encodes into an unnamed file that only commit() puts in place, so a file encoded ahead of
     // its turn is written when its turn comes. Its threads take their cores from `pool` (none:
-    // unlimited), before other files' while `*current` holds.
-    void schedule(CorePool *pool, const std::atomic<bool> *current);
+    // unlimited) in the turn of `ticket`, which the pool also asks whether the file is worth
+    // cutting into segments when it starts.
+    void schedule(CorePool *pool, CoreTicket *ticket);
     using Progress = EncodeProgress;
     EncodeResult run(std::stop_token stop, const Progress &progress);
     EncodeResult commit();
@@ -83,7 +84,7 @@ public:
 
 private:
     // The file in one piece, block by block.
-    EncodeResult encodeWhole(Mp3Layout &file, const std::stop_token &stop,
+    EncodeResult encodeWhole(Mp3Layout &file, CorePool::Lease &core, const std::stop_token &stop,
                              const Progress &progress);
 
     std::unique_ptr<SndFileReader> m_reader;
@@ -97,7 +98,7 @@ private:
     std::unique_ptr<ParallelEncode> m_parallel;
     std::unique_ptr<TempOutput> m_out;
     CorePool *m_pool = nullptr;
-    const std::atomic<bool> *m_current = nullptr;
+    CoreTicket *m_ticket = nullptr;
     int m_frameCount;
     int m_folderFd = -1;
     QVariantMap m_tags;

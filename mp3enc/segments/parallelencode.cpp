@@ -47,10 +47,10 @@ ParallelEncode::~ParallelEncode()
     stopWorkers();
 }
 
-void ParallelEncode::schedule(CorePool *pool, const std::atomic<bool> *current)
+void ParallelEncode::schedule(CorePool *pool, CoreTicket *ticket)
 {
     m_pool = pool;
-    m_current = current;
+    m_ticket = ticket;
 }
 
 // The loudness of the whole input, for the info tag: one pass of its own beside the segments,
@@ -337,10 +337,10 @@ void ParallelEncode::work(const std::stop_token &stop)
                 return;
             i = m_next++;
         }
-        // A core for the whole segment: a file ahead gives way to the current one.
+        // A core for the whole segment, in the file's turn.
         std::unique_ptr<SegmentOutput> result;
         const EncodeResult failed = guarded([&] {
-            const CorePool::Lease core(m_pool, !m_current || m_current->load(), stop);
+            const CorePool::Lease core(m_pool, m_ticket, stop);
             const PartClock clock(m_options.times, &PartTimes::segments, i);
             if (core)
                 result = encodeSegment(i, stop);

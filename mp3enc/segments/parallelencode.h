@@ -17,6 +17,7 @@
 #include <vector>
 
 class CorePool;
+struct CoreTicket;
 class LoudnessMeter;
 class Mp3Layout;
 class SndFileReader;
@@ -45,8 +46,8 @@ public:
     // to the caller.
     std::optional<EncodeResult> run(Mp3Layout &file, const QString &outputPath,
                                     std::stop_token stop, const EncodeProgress &progress);
-    // The segments' workers take their cores from `pool`, before other files' while `*current`.
-    void schedule(CorePool *pool, const std::atomic<bool> *current);
+    // The segments' workers take their cores from `pool` in the turn of `ticket`.
+    void schedule(CorePool *pool, CoreTicket *ticket);
     // The loudness pass feeds `meter` too (none: nothing beyond the radio gain).
     void setMeter(LoudnessMeter *meter) { m_meter = meter; }
 
@@ -123,7 +124,7 @@ private:
     // no more segments.
     std::stop_source m_abort;
     CorePool *m_pool = nullptr;
-    const std::atomic<bool> *m_current = nullptr;
+    CoreTicket *m_ticket = nullptr;
     LoudnessMeter *m_meter = nullptr;
     std::vector<std::jthread> m_workers;
 };

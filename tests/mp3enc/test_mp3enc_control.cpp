@@ -57,6 +57,7 @@ const std::tuple<const char *, K, rt::DispId> BindingRows[] = {
     {"WriteAlbumGain", K::Method, Mp3Enc::WriteAlbumGain},
     {"MeasureForAlbum", K::Method, Mp3Enc::MeasureForAlbum},
     {"ForgetAlbum", K::Method, Mp3Enc::ForgetAlbum},
+    {"FilesToCome", K::Property, Mp3Enc::FilesToCome},
     {"ActFrame", K::Event, Mp3Enc::ActFrame},
     {"ThreadEnded", K::Event, Mp3Enc::ThreadEnded},
     {"Failure", K::Event, Mp3Enc::Failure},

@@ -3,6 +3,7 @@
 // error spike where two encoders meet, and nothing left behind when the encode is stopped or
 // fails.
 #include "mp3enc/calc/framelist.h"
+#include "mp3enc/encode/corepool.h"
 #include "mp3enc/encode/encodejob.h"
 #include "mp3enc/input/channelmixer.h"
 #include "mp3enc/input/sndfilereader.h"
@@ -168,6 +169,10 @@ private slots:
     void inputReplacedOrDeleted_data();
     void inputReplacedOrDeleted();
     void threadsProperty();
+    void cutWhereACoreIdles_data();
+    void cutWhereACoreIdles();
+    void sideBySide_data();
+    void sideBySide();
 
 private:
     QString input(int rate, int channels, double seconds, int subtype = SF_FORMAT_PCM_16,
@@ -785,6 +790,110 @@ void TestMp3EncSegments::threadsProperty()
         QVERIFY(refused);
     }
     QCOMPARE(encoder.control->get(QStringLiteral("Threads")).toInt(), 0);
+}
+
+// Whether a file starting now is cut: only where the rest of the batch, shared out on the other
+// cores, would end well before the file in one piece.
+void TestMp3EncSegments::cutWhereACoreIdles_data()
+{
+    QTest::addColumn<int>("cores");
+    QTest::addColumn<int>("frames");            // the file starting
+    QTest::addColumn<QList<int>>("othersLeft"); // what each other file still has to encode
+    QTest::addColumn<int>("toCome");            // files not handed over yet
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("alone") << 2 << 1000 << QList<int>{} << 0 << true;
+    QTest::newRow("alone, one core") << 1 << 1000 << QList<int>{} << 0 << false;
+    QTest::newRow("files to come") << 2 << 1000 << QList<int>{} << 2 << false;
+    QTest::newRow("four cores, a file to come") << 4 << 1000 << QList<int>{} << 1 << true;
+    QTest::newRow("a short file to come") << 2 << 1000 << QList<int>{50} << 1 << true;
+    QTest::newRow("an even file beside it") << 2 << 1000 << QList<int>{1000} << 0 << false;
+    QTest::newRow("a short file beside it") << 2 << 1000 << QList<int>{300} << 0 << true;
+    QTest::newRow("short files enough") << 2 << 1000 << QList<int>{300, 300, 400} << 0 << false;
+    QTest::newRow("four cores, two even files") << 4 << 1000 << QList<int>{1000, 1000} << 0
+                                                << true;
+    QTest::newRow("four cores, three even files") << 4 << 1000 << QList<int>{1000, 1000, 1000}
+                                                  << 0 << false;
+}
+
+void TestMp3EncSegments::cutWhereACoreIdles()
+{
+    QFETCH(int, cores);
+    QFETCH(int, frames);
+    QFETCH(QList<int>, othersLeft);
+    QFETCH(int, toCome);
+    QFETCH(bool, cut);
+    CorePool pool(cores);
+    pool.setFilesToCome(toCome);
+    std::vector<std::unique_ptr<CoreTicket>> others;
+    for (int left : othersLeft) {
+        others.push_back(std::make_unique<CoreTicket>());
+        others.back()->frames = 2 * left;
+        others.back()->done = left;
+        pool.enter(*others.back());
+    }
+    CoreTicket finished; // ended: no longer work for the other cores
+    finished.frames = 100;
+    pool.enter(finished);
+    pool.finish(finished);
+    CoreTicket starting;
+    starting.frames = frames;
+    pool.enter(starting);
+    QCOMPARE(pool.worthCutting(starting, 0.1), cut);
+    for (auto &ticket : others)
+        pool.leave(*ticket);
+    pool.leave(finished);
+    pool.leave(starting);
+}
+
+// A batch through the component as the converter drives it: while files follow, each is encoded
+// in one piece on a core of its own, exactly as the lame command writes it.
+void TestMp3EncSegments::sideBySide_data()
+{
+    QTest::addColumn<QList<double>>("seconds"); // the batch, in list order
+    QTest::addColumn<int>("toCome");            // files the host has not handed over
+    QTest::addColumn<QList<bool>>("onePiece");
+    QTest::newRow("two even files") << QList<double>{46, 46} << 0 << QList<bool>{true, true};
+    QTest::newRow("more to come") << QList<double>{46} << 3 << QList<bool>{true};
+    QTest::newRow("a long file, a short one") << QList<double>{92, 6} << 0
+                                               << QList<bool>{false, true};
+}
+
+void TestMp3EncSegments::sideBySide()
+{
+    QFETCH(QList<double>, seconds);
+    QFETCH(int, toCome);
+    QFETCH(QList<bool>, onePiece);
+    if (std::thread::hardware_concurrency() < 2)
+        QSKIP("one core: every file is encoded in one piece");
+    EncoderFixture encoder;
+    QVERIFY(encoder.ok());
+    QStringList wavs, mp3s;
+    for (qsizetype i = 0; i < seconds.size(); ++i) {
+        wavs << input(44100, 2, seconds[i]);
+        mp3s << QDir(m_out).filePath(QStringLiteral("并排 %1.mp3").arg(i));
+    }
+    const int count = int(wavs.size());
+    encoder.control->put(QStringLiteral("FilesToCome"), count - 1 + toCome);
+    encoder.control->call(QStringLiteral("Open"), {wavs[0], mp3s[0]});
+    encoder.control->call(QStringLiteral("Encode"));
+    for (int i = 1; i < count; ++i)
+        encoder.control->call(QStringLiteral("Prefetch"), {wavs[i], mp3s[i]});
+    encoder.control->put(QStringLiteral("FilesToCome"), toCome);
+    QVERIFY(QTest::qWaitFor([&] { return encoder.site.ended(); }, 60000));
+    for (int i = 1; i < count; ++i) {
+        QCOMPARE(encoder.site.count(RecordingSite::Failure), 0);
+        encoder.site.events.clear();
+        QVERIFY(encoder.convert(wavs[i], mp3s[i]));
+    }
+    QCOMPARE(encoder.site.count(RecordingSite::Failure), 0);
+    for (int i = 0; i < count; ++i) {
+        const QString theirs = reference(wavs[i], 128, true, 2);
+        QVERIFY(!theirs.isEmpty());
+        const QByteArray ours = audiocheck::readAll(mp3s[i]);
+        QCOMPARE(ours.size(), audiocheck::readAll(theirs).size());
+        QCOMPARE(ours == audiocheck::readAll(theirs), onePiece[i]);
+        QFile::remove(mp3s[i]);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMp3EncSegments)
