@@ -2,7 +2,7 @@
 """Whole batches on every core, as a user meets them, against the lame command one file after
 another: the time and the CPU time, through the window and through "batchmp3 --convert".
 
-Usage: schedule_bench.py BIN_DIR [WORK_DIR] [--rounds N] [--only LABEL-WORD]
+Usage: schedule_bench.py BIN_DIR [WORK_DIR] [--rounds N] [--only LABEL-WORD] [--from ROW]
 BIN_DIR holds batch_driver, batchmp3 and both component libraries (a Release build). Needs lame,
 mpg123, ffmpeg, sox and mp3val, and the CC-licensed soundtrack Debian ships in hyperrogue-music
 (BENCH=1 scripts/install-deps.sh).
@@ -11,8 +11,8 @@ Every batch is cut from the soundtrack (or is its own tracks, for the album). In
 (3) lame, the window (batch_driver: click to completion message, offscreen, every core) and the
 terminal run one after another, in an order that turns each round, each once the machine is
 quiet; the medians are reported as a share of lame's time, with the batch's CPU time against
-lame's (goal: at most 1.04 for batches of four files or more). The window only sets a constant
-rate, so a variable rate runs in the terminal alone. Every output is checked against lame's: the
+lame's (goal: at most 1.04 for batches of four files or more). The window only offers seven
+constant rates, so the other rates run in the terminal alone. Every output is checked against lame's: the
 same size (within 1 % at a variable rate), radio gain, clean for the decoders and mp3val, exactly
 the input's length when decoded.
 """
@@ -29,6 +29,7 @@ from parallel_bench import (RATE, SOUNDTRACK, check_mode, frames_of, remove_outp
                             soundtrack_clips, wait_for_quiet)
 
 ROUNDS = 3
+WINDOW_RATES = (32, 56, 64, 96, 112, 128, 256)  # the window's option buttons
 
 
 def children_cpu():
@@ -71,13 +72,17 @@ def terminal(bin_dir, work, wavs, option):
 
 
 def album(work):
-    """Six of the soundtrack's own recordings, decoded as they are."""
+    """The first six of the soundtrack's own recordings that decode, as they are."""
     wavs = []
-    for track in sorted(glob.glob(os.path.join(SOUNDTRACK, "*.ogg")))[:6]:
+    for track in sorted(glob.glob(os.path.join(SOUNDTRACK, "*.ogg"))):
         wav = os.path.join(work, "album " + os.path.basename(track)[:-3] + "wav")
-        subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", track, "-ar", str(RATE),
-                        "-c:a", "pcm_s16le", wav], check=True)
-        wavs.append(wav)
+        if subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", track, "-ar", str(RATE),
+                           "-c:a", "pcm_s16le", wav], capture_output=True).returncode == 0:
+            wavs.append(wav)
+        elif os.path.exists(wav):
+            os.remove(wav)
+        if len(wavs) == 6:
+            break
     return wavs
 
 
@@ -113,8 +118,9 @@ ROWS = [
 
 
 def measure(bin_dir, work, label, wavs, option, target):
-    faces = {"window": window, "terminal": terminal} if option[0] == "-b" else {
-        "terminal": terminal}
+    faces = {"terminal": terminal}
+    if option[0] == "-b" and int(option[1]) in WINDOW_RATES:
+        faces = {"window": window, "terminal": terminal}
     runs = {name: [] for name in ["lame"] + list(faces)}
     problems = []
     for round_number in range(ROUNDS):
@@ -154,6 +160,11 @@ def main():
         at = args.index("--rounds")
         ROUNDS = int(args[at + 1])
         del args[at:at + 2]
+    first = 0
+    if "--from" in args:
+        at = args.index("--from")
+        first = int(args[at + 1])
+        del args[at:at + 2]
     if "--only" in args:
         at = args.index("--only")
         only = args[at + 1]
@@ -166,7 +177,7 @@ def main():
     work = tempfile.mkdtemp(prefix="schedule bench ", dir=args[1] if len(args) > 1 else None)
     print(f"cores: {os.cpu_count()}, load average: {os.getloadavg()[0]:.2f}")
     try:
-        for label, make, option, target in ROWS:
+        for label, make, option, target in ROWS[first:]:
             if only and only not in label:
                 continue
             wavs = make(work)

@@ -111,7 +111,8 @@ void EncodeJob::allowSegments(const LameEncoder::Settings &settings, SegmentOpti
         frameCount(), spf, rate,
         variable ? 1 : mp3frame::paddingPeriod(mpeg1, m_encoder->kbps(), rate),
         SegmentPlan::alignmentFor(spf, m_reader->sampleRate(), rate),
-        rates.leansOnReservoir() ? SegmentPlan::ReservoirPreRoll : SegmentPlan::MinPreRoll);
+        rates.leansOnReservoir() ? SegmentPlan::ReservoirPreRoll : SegmentPlan::MinPreRoll,
+        options.threads);
     if (plan.segments.size() < 2)
         return;
     // Every piece at the rate the whole-file encoder chose for itself.

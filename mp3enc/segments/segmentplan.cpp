@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <vector>
 
 namespace {
 
@@ -22,24 +23,26 @@ int SegmentPlan::alignmentFor(int samplesPerFrame, int inputRate, int outputRate
 }
 
 SegmentPlan SegmentPlan::make(std::int64_t totalFrames, int samplesPerFrame, int sampleRate,
-                              int period, int alignment, int preRoll)
+                              int period, int alignment, int preRoll, int cores)
 {
     SegmentPlan plan;
     plan.period = std::lcm(std::max(1, period), std::max(1, alignment));
-    // Whole frames of MinSeconds, rounded down: 90 s make six segments, not five.
+    // Whole frames of MinSeconds, rounded down: 31 s make two segments.
     const std::int64_t minFrames = std::int64_t(MinSeconds) * sampleRate / samplesPerFrame;
-    const std::int64_t maxFrames =
-        (std::int64_t(MaxSeconds) * sampleRate + samplesPerFrame - 1) / samplesPerFrame;
-    std::int64_t count = std::min<std::int64_t>(totalFrames / minFrames, MaxSegments);
-    if (count == MaxSegments)
-        count = std::max(count, (totalFrames + maxFrames - 1) / maxFrames);
-    if (count < 2 || totalFrames / count < 2 * (MinPreRoll + Window)) {
-        plan.segments.push_back({.endFrame = totalFrames});
-        return plan;
+    const std::int64_t maxFrames = std::int64_t(MaxSeconds) * sampleRate / samplesPerFrame;
+    const std::int64_t shares = std::int64_t(SharesPerCore) * std::max(2, cores);
+    std::vector<std::int64_t> windows{0};
+    if (minFrames >= 2 * (MinPreRoll + Window)) {
+        for (std::int64_t at = 0; totalFrames - at >= 2 * minFrames;) {
+            const std::int64_t left = totalFrames - at;
+            // The last two halve what is left, so that they end together.
+            at += left < 3 * minFrames ? left / 2 : std::clamp(left / shares, minFrames, maxFrames);
+            windows.push_back(at);
+        }
     }
-    for (std::int64_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < windows.size(); ++i) {
         Segment s;
-        s.windowStart = i == 0 ? 0 : i * totalFrames / count;
+        s.windowStart = windows[i];
         s.audioStart = i == 0 ? 0 : std::max<std::int64_t>(0, s.windowStart - preRoll);
         s.encoderStart = i == 0 ? 0 : roundDown(s.audioStart - LeadIn, plan.period);
         plan.segments.push_back(s);

@@ -41,24 +41,25 @@ struct SegmentPlan
     static constexpr int ReservoirPreRoll = 128;
     static constexpr int Window = 16;
     static constexpr int MinSeconds = 15;
-    // Every seam costs a pre-roll and a window twice over: a long file is cut into this many
-    // segments at most, which still keeps many cores busy...
-    static constexpr int MaxSegments = 24;
-    // ...unless they would grow longer than this (past 10 minutes): encoded segments wait in
-    // memory for the join, which must not grow with the file.
-    static constexpr int MaxSeconds = 25;
+    // Every seam costs a pre-roll and a window twice over, so segments are as long as the cores
+    // allow: each takes a share of what is left of the file (the cores' number, twice over), so
+    // the last ones are short and the cores run out of work together...
+    static constexpr int SharesPerCore = 2;
+    // ...but none is longer than this: encoded segments wait in memory for the join, which must
+    // not grow with the file.
+    static constexpr int MaxSeconds = 60;
 
     std::vector<Segment> segments;
     int period = 1;
 
-    // As many segments of at least MinSeconds as the file holds, up to MaxSegments (more for
-    // files past MaxSegments segments of MaxSeconds), whatever the
-    // number of cores, so the output does not depend on the machine.
+    // Segments of MinSeconds to MaxSeconds for `cores` cores, long first, short last; one
+    // segment for a file shorter than two of MinSeconds.
     // `alignment`: frames where the input and the output rate meet on a whole input sample
     // (1 where the rate is kept), so an encoder may start there. `preRoll`: frames of music
     // each later encoder hears before its window.
     static SegmentPlan make(std::int64_t totalFrames, int samplesPerFrame, int sampleRate,
-                            int period, int alignment = 1, int preRoll = MinPreRoll);
+                            int period, int alignment = 1, int preRoll = MinPreRoll,
+                            int cores = 2);
     // The alignment for output frames of `samplesPerFrame` at `outputRate` from `inputRate`.
     static int alignmentFor(int samplesPerFrame, int inputRate, int outputRate);
 };

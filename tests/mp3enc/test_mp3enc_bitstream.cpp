@@ -361,28 +361,32 @@ void TestMp3EncBitstream::segmentPlan_data()
     QTest::addColumn<double>("seconds");
     QTest::addColumn<int>("rate");
     QTest::addColumn<int>("period");
+    QTest::addColumn<int>("cores");
     QTest::addColumn<int>("segments");
-    QTest::newRow("29 s: one piece") << 29.0 << 44100 << 49 << 1;
-    QTest::newRow("31 s: two") << 31.0 << 44100 << 49 << 2;
-    QTest::newRow("10 min at 48 kHz: 24 of 25 s") << 600.0 << 48000 << 1 << 24;
-    QTest::newRow("46 s at 22.05 kHz") << 46.0 << 22050 << 49 << 3;
-    QTest::newRow("24 min: 58 of at most 25 s") << 1440.0 << 44100 << 7 << 58;
-    QTest::newRow("an hour: 144 of at most 25 s") << 3600.0 << 44100 << 7 << 144;
-    QTest::newRow("90 s: six") << 90.0 << 44100 << 49 << 6;
+    QTest::newRow("29 s: one piece") << 29.0 << 44100 << 49 << 2 << 1;
+    QTest::newRow("31 s: two") << 31.0 << 44100 << 49 << 2 << 2;
+    QTest::newRow("10 min at 48 kHz: 14") << 600.0 << 48000 << 1 << 2 << 14;
+    QTest::newRow("10 min, 8 cores: 30") << 600.0 << 44100 << 1 << 8 << 30;
+    QTest::newRow("46 s at 22.05 kHz") << 46.0 << 22050 << 49 << 2 << 3;
+    QTest::newRow("24 min: 28 of at most a minute") << 1440.0 << 44100 << 7 << 2 << 28;
+    QTest::newRow("an hour: 64 of at most a minute") << 3600.0 << 44100 << 7 << 2 << 64;
+    QTest::newRow("90 s: five") << 90.0 << 44100 << 49 << 2 << 5;
 }
 
-// At least 15 s and at most 25 s each (to a frame), starts at multiples of the padding period,
-// silence before the pre-roll and the pre-roll before the window, and each segment encoding
-// through the next one's window.
+// At least 15 s and at most a minute each (to a frame), shorter towards the end, the last two
+// alike; starts at multiples of the padding period, silence before the pre-roll and the pre-roll
+// before the window, and each segment encoding through the next one's window.
 void TestMp3EncBitstream::segmentPlan()
 {
     QFETCH(double, seconds);
     QFETCH(int, rate);
     QFETCH(int, period);
+    QFETCH(int, cores);
     QFETCH(int, segments);
     const int spf = rate >= 32000 ? 1152 : 576;
     const auto total = std::int64_t(seconds * rate / spf);
-    const SegmentPlan plan = SegmentPlan::make(total, spf, rate, period);
+    const SegmentPlan plan = SegmentPlan::make(total, spf, rate, period, 1,
+                                               SegmentPlan::MinPreRoll, cores);
     QCOMPARE(int(plan.segments.size()), segments);
     QCOMPARE(plan.segments.front().encoderStart, std::int64_t(0));
     QCOMPARE(plan.segments.back().endFrame, total);
@@ -397,8 +401,17 @@ void TestMp3EncBitstream::segmentPlan()
         QVERIFY(s.audioStart - s.encoderStart >= SegmentPlan::LeadIn);
         QVERIFY(s.audioStart - s.encoderStart < SegmentPlan::LeadIn + period);
         QCOMPARE(before.endFrame, s.windowStart + SegmentPlan::Window);
+        if (i + 2 < plan.segments.size()) // none but the last two longer than the one before
+            QVERIFY(plan.segments[i + 1].windowStart - s.windowStart <=
+                    s.windowStart - before.windowStart);
     }
     QVERIFY(double(total - plan.segments.back().windowStart + 1) * spf / rate >= 15.0);
+    if (plan.segments.size() > 2) { // the last two end together, to a frame
+        const std::int64_t last = total - plan.segments.back().windowStart;
+        const std::int64_t before = plan.segments.back().windowStart -
+                                    plan.segments[plan.segments.size() - 2].windowStart;
+        QVERIFY(std::abs(last - before) <= 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMp3EncBitstream)
