@@ -15,8 +15,10 @@ scripts/install-deps.sh), decoded by ffmpeg and repeated as needed, or the WAV g
 3. A model: the segments on a pool of worker threads that start at most threads + 1 segments
    ahead of the join, the join's work on each segment in order once it is encoded, and the
    loudness pass, every runnable thread sharing the cores equally. Checked against the measured
-   1-core and 2-core times, then the predictions for 4, 8 and 16 cores (as many worker threads),
-   and the critical path: the longest chain of work that cannot run side by side.
+   1-core and 2-core times, then the predictions for 4, 8 and 16 cores (as many worker threads,
+   the file cut as the encoder cuts it for that many cores, the measured parts shared out over
+   those segments), and the critical path: the longest chain of work that cannot run side by
+   side.
 4. Batches as the encoder schedules them: files in list order, each in one piece on a core of
    its own, and a file cut into segments only where the rest of the batch (what the files still
    running have left, the files handed over ahead, one more than the cores, and those to come,
@@ -175,6 +177,32 @@ def simulate_batch(lengths, cores, rate, cut_cost, segment_seconds, min_cut_seco
                 state[i] = "done"
 
 
+def plan_seconds(seconds, cores, rate=44100, spf=1152):
+    """The segments' lengths the encoder cuts a file of `seconds` into for `cores`: a share of
+    what is left (twice the cores' number), 15 s to a minute, the last two halving the rest."""
+    total, low, high = int(seconds * rate / spf), 15 * rate // spf, 60 * rate // spf
+    starts, at = [0], 0
+    while total - at >= 2 * low:
+        left = total - at
+        at += left // 2 if left < 3 * low else min(max(left // (2 * max(2, cores)), low), high)
+        starts.append(at)
+    return [(b - a) * spf / rate for a, b in zip(starts, starts[1:] + [total])]
+
+
+def replan(parts, seconds, cores, seam):
+    """The measured parts redistributed over the segments `cores` would get: encoding in
+    proportion to length, plus a seam's cost for every segment after the first."""
+    lengths = plan_seconds(seconds, cores)
+    measured = len(parts["segment"])
+    music = sum(parts["segment"]) - seam * (measured - 1)
+    joins = sum(parts["join"])
+    planned = dict(parts)
+    planned["segment"] = [music * l / seconds + (seam if i else 0.0)
+                          for i, l in enumerate(lengths)]
+    planned["join"] = [joins * l / seconds for l in lengths]
+    return planned
+
+
 def critical_path(parts):
     """The longest chain of work that must run one after another, whatever the cores: a segment,
     then the join's work from it to the end; or the loudness pass on its own thread."""
@@ -257,13 +285,15 @@ def main():
             predicted = simulate(parts, cores, 2)
             print(f"  {cores} core(s), 2 threads: predicted {predicted:.2f} s, measured "
                   f"{measured:.2f} s ({100 * (predicted / measured - 1):+.1f} %)")
-        path = critical_path(parts)
-        print(f"\npredicted, as many threads as cores (lame {lame_wall:.2f} s one piece):")
+        seam = max(0.0, overhead) / max(1, n - 1)
+        print(f"\npredicted, as many threads as cores, the file cut as it is on that many "
+              f"(lame {lame_wall:.2f} s one piece):")
         for cores in (2, 4, 8, 16):
-            predicted = simulate(parts, cores, cores)
-            print(f"  {cores:2} cores: {predicted:6.2f} s, {lame_wall / predicted:5.2f} x lame")
-        print(f"  critical path {path:.2f} s: at most {lame_wall / path:.1f} x lame on any "
-              f"number of cores")
+            planned = replan(parts, seconds, cores, seam)
+            predicted = simulate(planned, cores, cores)
+            path = critical_path(planned)
+            print(f"  {cores:2} cores, {len(planned['segment']):3} segments: {predicted:6.2f} s, "
+                  f"{lame_wall / predicted:5.2f} x lame (critical path {path:.2f} s)")
 
         rate, lame_rate = one_cpu / seconds, lame_wall / seconds
         cut_cost = overhead / one_cpu
