@@ -287,8 +287,8 @@ void Mp3Enc::putProperty(rt::DispId id, const QVariant &value)
         m_replayGain = toIntIn(value, NoReplayGain, AlbumGain, QStringLiteral("ReplayGain"));
         break;
     case IdFilesToCome:
-        m_filesToCome = toIntIn(value, 0, std::numeric_limits<int>::max(),
-                                QStringLiteral("后面的文件数"));
+        m_filesToCome =
+            toIntIn(value, 0, std::numeric_limits<int>::max(), QStringLiteral("后面的文件数"));
         m_filesToComeGiven = true;
         m_pool.setFilesToCome(m_filesToCome);
         break;

@@ -69,7 +69,8 @@ public:
     {
     public:
         Lease(CorePool *pool, CoreTicket *ticket, std::stop_token stop)
-            : m_pool(pool), m_ticket(ticket), m_held(!pool || pool->acquire(ticket, std::move(stop)))
+            : m_pool(pool), m_ticket(ticket),
+              m_held(!pool || pool->acquire(ticket, std::move(stop)))
         {}
         ~Lease() { release(); }
         Lease(const Lease &) = delete;
@@ -117,5 +118,5 @@ private:
     std::int64_t m_framesEntered = 0; // of every ticket entered, for the average length
     std::int64_t m_ticketsEntered = 0;
     std::chrono::steady_clock::time_point m_heldUntil{}; // starts wait until then
-    int m_anonymousWaiting = 0; // acquire() without a ticket
+    int m_anonymousWaiting = 0;                          // acquire() without a ticket
 };

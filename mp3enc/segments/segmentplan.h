@@ -58,8 +58,7 @@ struct SegmentPlan
     // (1 where the rate is kept), so an encoder may start there. `preRoll`: frames of music
     // each later encoder hears before its window.
     static SegmentPlan make(std::int64_t totalFrames, int samplesPerFrame, int sampleRate,
-                            int period, int alignment = 1, int preRoll = MinPreRoll,
-                            int cores = 2);
+                            int period, int alignment = 1, int preRoll = MinPreRoll, int cores = 2);
     // The alignment for output frames of `samplesPerFrame` at `outputRate` from `inputRate`.
     static int alignmentFor(int samplesPerFrame, int inputRate, int outputRate);
 };

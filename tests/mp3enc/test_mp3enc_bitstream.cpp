@@ -385,8 +385,8 @@ void TestMp3EncBitstream::segmentPlan()
     QFETCH(int, segments);
     const int spf = rate >= 32000 ? 1152 : 576;
     const auto total = std::int64_t(seconds * rate / spf);
-    const SegmentPlan plan = SegmentPlan::make(total, spf, rate, period, 1,
-                                               SegmentPlan::MinPreRoll, cores);
+    const SegmentPlan plan =
+        SegmentPlan::make(total, spf, rate, period, 1, SegmentPlan::MinPreRoll, cores);
     QCOMPARE(int(plan.segments.size()), segments);
     QCOMPARE(plan.segments.front().encoderStart, std::int64_t(0));
     QCOMPARE(plan.segments.back().endFrame, total);
@@ -408,8 +408,8 @@ void TestMp3EncBitstream::segmentPlan()
     QVERIFY(double(total - plan.segments.back().windowStart + 1) * spf / rate >= 15.0);
     if (plan.segments.size() > 2) { // the last two end together, to a frame
         const std::int64_t last = total - plan.segments.back().windowStart;
-        const std::int64_t before = plan.segments.back().windowStart -
-                                    plan.segments[plan.segments.size() - 2].windowStart;
+        const std::int64_t before =
+            plan.segments.back().windowStart - plan.segments[plan.segments.size() - 2].windowStart;
         QVERIFY(std::abs(last - before) <= 1);
     }
 }

@@ -809,10 +809,9 @@ void TestMp3EncSegments::cutWhereACoreIdles_data()
     QTest::newRow("an even file beside it") << 2 << 1000 << QList<int>{1000} << 0 << false;
     QTest::newRow("a short file beside it") << 2 << 1000 << QList<int>{300} << 0 << true;
     QTest::newRow("short files enough") << 2 << 1000 << QList<int>{300, 300, 400} << 0 << false;
-    QTest::newRow("four cores, two even files") << 4 << 1000 << QList<int>{1000, 1000} << 0
-                                                << true;
-    QTest::newRow("four cores, three even files") << 4 << 1000 << QList<int>{1000, 1000, 1000}
-                                                  << 0 << false;
+    QTest::newRow("four cores, two even files") << 4 << 1000 << QList<int>{1000, 1000} << 0 << true;
+    QTest::newRow("four cores, three even files")
+        << 4 << 1000 << QList<int>{1000, 1000, 1000} << 0 << false;
 }
 
 void TestMp3EncSegments::cutWhereACoreIdles()
@@ -854,8 +853,8 @@ void TestMp3EncSegments::sideBySide_data()
     QTest::addColumn<QList<bool>>("onePiece");
     QTest::newRow("two even files") << QList<double>{46, 46} << 0 << QList<bool>{true, true};
     QTest::newRow("more to come") << QList<double>{46} << 3 << QList<bool>{true};
-    QTest::newRow("a long file, a short one") << QList<double>{92, 6} << 0
-                                               << QList<bool>{false, true};
+    QTest::newRow("a long file, a short one")
+        << QList<double>{92, 6} << 0 << QList<bool>{false, true};
 }
 
 void TestMp3EncSegments::sideBySide()
