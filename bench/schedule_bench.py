@@ -32,6 +32,8 @@ ROUNDS = 3
 WINDOW_RATES = (32, 56, 64, 96, 112, 128, 256)  # the window's option buttons
 
 
+# Not /usr/bin/time: it reports each process in hundredths of a second, which on 40 short lame
+# runs loses a tenth of their CPU time.
 def children_cpu():
     times = os.times()
     return times.children_user + times.children_system

@@ -119,6 +119,18 @@ QList<rt::MemberInfo> replayGainMembers()
     };
 }
 
+// What a batch tells the encoder so that it can share the cores out.
+QList<rt::MemberInfo> schedulingMembers()
+{
+    using enum rt::MemberKind;
+    return {
+        member(Mp3Enc::IdFilesToCome, "FilesToCome", Property, {},
+               "Files the host will open after those it opened or handed over, as far as it "
+               "knows: while any are to come, files are encoded side by side in one piece; the "
+               "last files are cut where a core would otherwise idle"),
+    };
+}
+
 // The events it raises.
 QList<rt::MemberInfo> eventMembers()
 {
@@ -202,17 +214,15 @@ QList<rt::MemberInfo> Mp3Enc::members() const
         member(IdTags, "Tags", Method, {QStringLiteral("InputFile")},
                "The tags an input's MP3 would carry, by field: title, artist, album, "
                "albumartist, date, track, disc, genre"),
-        member(IdFilesToCome, "FilesToCome", Property, {},
-               "Files the host will open after those it opened or handed over, as far as it "
-               "knows: while any are to come, files are encoded side by side in one piece; the "
-               "last files are cut where a core would otherwise idle"),
         member(IdPrefetch, "Prefetch", Method,
                {QStringLiteral("InputFile"), QStringLiteral("OutputFile")},
                "A pair the host will open later, which may be encoded ahead on idle cores and is "
                "written when Open and Encode reach it"),
     };
-    // The ReplayGain members, then the events, as the host's type library has always listed them.
+    // The ReplayGain members, the scheduling hint, then the events, in the order the host's type
+    // library lists them.
     list += replayGainMembers();
+    list += schedulingMembers();
     list += eventMembers();
     return list;
 }
