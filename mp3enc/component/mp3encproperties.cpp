@@ -102,7 +102,7 @@ QList<rt::MemberInfo> replayGainMembers()
         member(Mp3Enc::IdTrackGain, "TrackGain", Property, {},
                "The last file converted's ReplayGain track gain in dB; empty when not measured"),
         member(Mp3Enc::IdTrackPeak, "TrackPeak", Property, {},
-               "The last file converted's sample peak, 1.0 full scale; empty when not measured"),
+               "The last file converted's true peak, 1.0 full scale; empty when not measured"),
         member(Mp3Enc::IdAddToAlbum, "AddToAlbum", Method, {QStringLiteral("Album")},
                "The last file converted belongs to this album; false when it was not measured"),
         member(Mp3Enc::IdWriteAlbumGain, "WriteAlbumGain", Method, {QStringLiteral("Album")},

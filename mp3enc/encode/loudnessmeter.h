@@ -1,12 +1,14 @@
 #pragma once
 
+#include "mp3enc/encode/truepeak.h"
+
 #include <QString>
 #include <memory>
 #include <optional>
 #include <vector>
 
 // ReplayGain 2.0's measure of one stream: integrated loudness (BS.1770 K-weighting and gating)
-// and peak, by libebur128, kept as a histogram so that an album's loudness is cheaply
+// and true peak, by libebur128, kept as a histogram so that an album's loudness is cheaply
 // combined from its tracks' meters. Fed the samples as the encoder hands them to LAME (mixed to
 // the MP3's channels, scaled by LAME's factor), full scale +-32768.
 class LoudnessMeter
@@ -28,15 +30,19 @@ public:
 
     // In LUFS; empty when nothing passed the gate (silence, or too short to measure).
     std::optional<double> loudness() const;
-    // Linear, 1.0 full scale: the largest sample peak of any channel.
+    // Linear, 1.0 full scale: the largest true peak of any channel.
     double peak() const;
+    const TruePeak &truePeak() const { return m_truePeak; }
 
     // The loudness of the meters' streams heard as one.
     static std::optional<double> combined(const std::vector<const LoudnessMeter *> &meters);
 
 private:
     struct State; // libebur128's, which has no name a declaration could use
+    void measure(std::size_t frames);
+
     std::unique_ptr<State> m_state;
+    TruePeak m_truePeak;
     int m_channels;
     std::vector<float> m_interleaved;
 };

@@ -1,6 +1,7 @@
 // ReplayGain 2.0 frames: their text, the figures against an independent scanner's for the same
 // signal, an album of three tracks, and that nothing is written unless asked for.
 #include "mp3enc/encode/loudnessmeter.h"
+#include "mp3enc/encode/truepeak.h"
 #include "mp3enc/tags/gainframes.h"
 #include "mp3enc/tags/retag.h"
 #include "tests/mp3enc/encoderfixture.h"
@@ -11,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <ebur128.h>
+#include <random>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <vector>
@@ -126,6 +129,89 @@ private slots:
         QCOMPARE(peakText(peak), expectedPeak);
     }
 
+    // The screened true peak is the library's own, read over every sample, to the last bit: for
+    // peaks between samples, a late loud stretch, the worst sign pattern, each oversampling
+    // factor and blocks shorter than the filter. Where it should, the screen spares most frames.
+    void truePeakAsTheLibrary_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QString>("signal");
+        QTest::addColumn<int>("block");
+        QTest::addColumn<bool>("mostlySpared");
+        QTest::newRow("music-like, stereo 44.1 kHz") << 2 << 44100 << "music" << 1152 << true;
+        QTest::newRow("peaks between samples") << 2 << 44100 << "quarter" << 1152 << false;
+        QTest::newRow("loud only at the end, blocks of 5") << 1 << 48000 << "late" << 5 << false;
+        QTest::newRow("a crest past a spared stretch") << 1 << 44100 << "crest" << 1152 << true;
+        QTest::newRow("the same across blocks") << 1 << 44100 << "crest" << 1004 << true;
+        QTest::newRow("random signs, blocks of 4096") << 2 << 44100 << "signs" << 4096 << false;
+        QTest::newRow("96 kHz: twice oversampled") << 2 << 96000 << "music" << 1000 << true;
+        QTest::newRow("192 kHz: the sample peak") << 1 << 192000 << "quarter" << 1152 << true;
+        QTest::newRow("8 kHz mono, one frame a block") << 1 << 8000 << "music" << 1 << true;
+    }
+    void truePeakAsTheLibrary()
+    {
+        QFETCH(int, channels);
+        QFETCH(int, rate);
+        QFETCH(QString, signal);
+        QFETCH(int, block);
+        QFETCH(bool, mostlySpared);
+        const std::size_t frames = std::size_t(rate) * 3;
+        // The signs that peak halfway between frames 1007 and 1008: its quieter half is spared
+        // by the screen (the sample at 100 is louder than it could make any), and is heard only
+        // as the delay line of the louder half.
+        const auto crest = [](std::size_t n) {
+            if (n == 100)
+                return 0.8f;
+            if (n < 1002 || n >= 1014)
+                return 0.0f;
+            const bool early = n < 1008;
+            const std::size_t away = early ? 1007 - n : n - 1008;
+            return (away % 2 ? -1.0f : 1.0f) * (early ? 0.42f : 0.55f);
+        };
+        std::mt19937 random(7);
+        std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+        std::vector<float> samples(frames * std::size_t(channels));
+        for (std::size_t n = 0; n < frames; ++n) {
+            const double t = double(n) / rate;
+            for (int c = 0; c < channels; ++c) {
+                float &x = samples[n * std::size_t(channels) + std::size_t(c)];
+                if (signal == "music") // an accent, then a quieter passage
+                    x = float((0.2 + 0.6 * std::exp(-std::pow((t - 0.5) / 0.1, 2))) *
+                              (0.7 * std::sin(2 * M_PI * (110 + 55 * c) * t) +
+                               0.3 * std::sin(2 * M_PI * 2500 * t))) +
+                        0.02f * noise(random);
+                else if (signal == "quarter") // every sample a quarter turn from the crest
+                    x = float(0.5 * std::sin(M_PI / 2 * double(n) + M_PI / 4));
+                else if (signal == "late")
+                    x = noise(random) * (n > frames * 9 / 10 ? 0.9f : 0.05f);
+                else if (signal == "crest") // one loud sample; later, a crest between samples
+                    x = crest(n);
+                else
+                    x = noise(random) < 0 ? -0.5f : 0.5f;
+            }
+        }
+        TruePeak screened(channels, rate);
+        ebur128_state *library =
+            ebur128_init(unsigned(channels), unsigned(rate), EBUR128_MODE_TRUE_PEAK);
+        QVERIFY(library);
+        for (std::size_t at = 0; at < frames; at += std::size_t(block)) {
+            const std::size_t n = std::min(frames - at, std::size_t(block));
+            screened.add(samples.data() + at * std::size_t(channels), n);
+            ebur128_add_frames_float(library, samples.data() + at * std::size_t(channels), n);
+        }
+        double expected = 0;
+        for (int c = 0; c < channels; ++c) {
+            double peak = 0;
+            QCOMPARE(ebur128_true_peak(library, unsigned(c), &peak), int(EBUR128_SUCCESS));
+            expected = std::max(expected, peak);
+        }
+        ebur128_destroy(&library);
+        QCOMPARE(screened.peak(), expected);
+        QVERIFY(screened.peak() >= screened.samplePeak());
+        QCOMPARE(screened.framesInterpolated() < frames / 4, mostlySpared);
+    }
+
     // An older writer's frames, in any case, go; the other frames stay byte for byte.
     void framesReplaced_data()
     {
@@ -231,6 +317,9 @@ private slots:
         QTest::newRow("stereo 44.1 kHz, in segments")
             << 2 << 44100 << 1000.0 << 0.5 << 40 << 0 << -11.54 << 0.476013;
         QTest::newRow("mono 48 kHz") << 1 << 48000 << 440.0 << 0.25 << 12 << 1 << -1.82 << 0.238022;
+        // A third of the rate: no sample within 13 % of the crest, which only a true peak finds.
+        QTest::newRow("crests between samples")
+            << 2 << 44100 << 14700.0 << 0.5 << 12 << 1 << -14.89 << 0.507697;
     }
     void trackAgainstScanner()
     {
