@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """What --replaygain album costs against no ReplayGain, through the terminal's face.
 
-Usage: replaygain_bench.py BIN_DIR [WORK_DIR]
-BIN_DIR holds batchmp3 (a Release build gives fair figures). Needs the real recordings
+Usage: replaygain_bench.py BIN_DIR [WORK_DIR] [--against OTHER_BIN_DIR]
+BIN_DIR holds batchmp3 (a Release build gives fair figures); --against adds, in the same rounds,
+`album` by another build (an earlier commit), so a change's cost shows beside the noise. Needs the real recordings
 (BENCH=1 scripts/install-deps.sh: Debian's hyperrogue-music) and sox.
 
 1. An album: every recording of /usr/share/hyperrogue/music in one folder.
@@ -39,29 +40,42 @@ def run(batchmp3, source, out, replaygain, env):
     return wall, cpu
 
 
-def compare(name, batchmp3, source, work, env):
-    times = {False: [], True: []}
+def compare(name, sides, source, work, env):
+    """sides: (label, batchmp3, replaygain), the first without ReplayGain."""
+    times = {label: [] for label, _, _ in sides}
     for _ in range(ROUNDS):
-        for replaygain in (False, True):
-            times[replaygain].append(run(batchmp3, source, os.path.join(work, "out"), replaygain, env))
+        for label, batchmp3, replaygain in sides:
+            times[label].append(run(batchmp3, source, os.path.join(work, "out"), replaygain, env))
     print(name)
-    for label, index in (("wall", 0), ("cpu", 1)):
-        none = [t[index] for t in times[False]]
-        album = [t[index] for t in times[True]]
-        ratio = statistics.median(album) / statistics.median(none)
-        print(f"  {label}: none {statistics.median(none):.2f} s (rounds {', '.join(f'{x:.2f}' for x in none)}), "
-              f"album {statistics.median(album):.2f} s (rounds {', '.join(f'{x:.2f}' for x in album)}), "
-              f"ratio {ratio:.3f}")
+    base = sides[0][0]
+    for kind, index in (("wall", 0), ("cpu", 1)):
+        none = statistics.median(t[index] for t in times[base])
+        parts = []
+        for label, _, _ in sides:
+            rounds = [t[index] for t in times[label]]
+            median = statistics.median(rounds)
+            ratio = "" if label == base else f", ratio {median / none:.3f}"
+            parts.append(f"{label} {median:.2f} s (rounds {', '.join(f'{x:.2f}' for x in rounds)}){ratio}")
+        print(f"  {kind}: " + "; ".join(parts))
 
 
 def main():
-    if len(sys.argv) < 2:
+    args = sys.argv[1:]
+    against = None
+    if "--against" in args:
+        at = args.index("--against")
+        against = os.path.join(args[at + 1], "batchmp3")
+        del args[at:at + 2]
+    if not args:
         sys.exit(__doc__)
-    batchmp3 = os.path.join(sys.argv[1], "batchmp3")
+    batchmp3 = os.path.join(args[0], "batchmp3")
+    sides = [("none", batchmp3, False), ("album", batchmp3, True)]
+    if against:
+        sides.append(("album (other build)", against, True))
     recordings = sorted(glob.glob(os.path.join(MUSIC, "*.ogg")))
     if not recordings:
         sys.exit(f"no recordings in {MUSIC}: BENCH=1 scripts/install-deps.sh")
-    work = tempfile.mkdtemp(dir=sys.argv[2] if len(sys.argv) > 2 else None)
+    work = tempfile.mkdtemp(dir=args[1] if len(args) > 1 else None)
     env = dict(os.environ, XDG_DATA_HOME=os.path.join(work, "data"),
                XDG_CONFIG_HOME=os.path.join(work, "config"))
     try:
@@ -71,8 +85,8 @@ def main():
             shutil.copy(f, album)
         long_one = os.path.join(work, "ten minutes.flac")
         subprocess.run(["sox"] + recordings + [long_one, "trim", "0", "600"], check=True)
-        compare(f"album of {len(recordings)} recordings", batchmp3, album, work, env)
-        compare("one 10-minute recording", batchmp3, long_one, work, env)
+        compare(f"album of {len(recordings)} recordings", sides, album, work, env)
+        compare("one 10-minute recording", sides, long_one, work, env)
     finally:
         shutil.rmtree(work)
 

@@ -55,6 +55,9 @@ LameEncoder::Settings Mp3Enc::lameSettings(const SndFileReader &reader) const
     settings.kbps = m_bitRate / 1000;
     settings.vbrQuality = m_vbrQuality;
     settings.outSampleRate = m_allowDownSample ? 0 : keptSampleRate(reader.sampleRate());
+    // Measuring ReplayGain 2.0, the info tag's radio gain is its track gain: LAME's own analysis
+    // would be spent on a second, different figure.
+    settings.replayGain = m_replayGain == NoReplayGain;
     return settings;
 }
 

@@ -4,6 +4,7 @@
 #include "mp3enc/calc/reasons.h"
 #include "mp3enc/encode/blockfeeder.h"
 #include "mp3enc/encode/corepool.h"
+#include "mp3enc/encode/loudness.h"
 #include "mp3enc/encode/loudnessmeter.h"
 #include "mp3enc/encode/mp3layout.h"
 #include "mp3enc/encode/tempoutput.h"
@@ -11,6 +12,7 @@
 #include "mp3enc/tags/audiotags.h"
 #include "mp3enc/tags/gainframes.h"
 #include "mp3enc/tags/id3tag.h"
+#include "mp3enc/tags/infotag.h"
 #include "runtime/comerror.h"
 #include "runtime/filename.h"
 
@@ -241,7 +243,11 @@ EncodeResult EncodeJob::encodeWhole(Mp3Layout &file, CorePool::Lease &core,
     mp3.clear();
     if (!m_encoder->flush(mp3))
         return failedResult(rt::ErrDeviceIO, reasons::EncoderFailed);
-    if (!file.frames(mp3) || !file.finish(m_encoder->lametagFrame()))
+    std::vector<unsigned char> infoTag = m_encoder->lametagFrame();
+    // A tag laid out otherwise keeps its radio gain "not set", as LAME left it measuring nothing.
+    if (m_meter && !infoTag.empty())
+        infotag::setRadioGain(infoTag, radioGainField(*m_meter));
+    if (!file.frames(mp3) || !file.finish(infoTag))
         return file.failed();
     // LAME's count came from the estimated length; the file holds what was encoded.
     m_frameCount = m_encoder->frameNumber();

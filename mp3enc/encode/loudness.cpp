@@ -80,6 +80,12 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
         return std::nullopt;
     }
     reader.setCancel(&stop);
+    if (meter) {
+        if (!readAsLame(reader, scale, stop, beforeBlock, error, reading, meter,
+                        [](const float *, const float *, int) {}))
+            return std::nullopt;
+        return radioGainField(*meter);
+    }
     const int channels = ChannelMixer(reader.channels(), reader.channelMap()).outputChannels();
     replaygain::Analysis analysis(outputRate);
     if (!resampler::isNeeded(reader.sampleRate(), outputRate)) {
@@ -100,6 +106,12 @@ std::optional<std::uint16_t> radioGainOf(const SndFileReader &input, float scale
         return std::nullopt;
     stream.flush();
     return fieldOf(analysis, outputRate);
+}
+
+std::uint16_t radioGainField(const LoudnessMeter &meter)
+{
+    const std::optional<GainFigures> figures = trackFigures(meter);
+    return figures ? replaygain::radioGainField(float(figures->gain)) : 0;
 }
 
 bool measureAsLame(const SndFileReader &input, float scale, LoudnessMeter &meter,

@@ -86,21 +86,42 @@ std::array<unsigned char, 100> SeekTable::bytes() const
     return table;
 }
 
-bool rebuild(std::vector<unsigned char> &frame, const Stream &s)
+namespace {
+
+// Where the "Info" word lies in `frame`; 0 when the frame is not the encoder's tag as expected.
+std::size_t tagIn(const std::vector<unsigned char> &frame)
 {
     mp3frame::Header h;
     if (frame.size() < 4 || !mp3frame::parseHeader(frame.data(), &h))
-        return false;
+        return 0;
     const std::size_t info = std::size_t(h.mainDataOffset());
-    if (frame.size() < info + Size)
-        return false;
-    unsigned char *t = frame.data() + info;
+    if (info == 0 || frame.size() < info + Size)
+        return 0;
+    const unsigned char *t = frame.data() + info;
     const bool infoWord = std::memcmp(t, "Info", 4) == 0 || std::memcmp(t, "Xing", 4) == 0;
     const unsigned flags = (unsigned(t[FlagsAt + 2]) << 8) | t[FlagsAt + 3];
-    if (!infoWord || flags != AllFields || std::memcmp(t + EncoderAt, "LAME", 4) != 0 ||
-        s.delay < 0 || s.delay > 0xFFF || s.padding < 0 || s.padding > 0xFFF ||
+    return infoWord && flags == AllFields && std::memcmp(t + EncoderAt, "LAME", 4) == 0 ? info : 0;
+}
+
+} // namespace
+
+bool setRadioGain(std::vector<unsigned char> &frame, std::uint16_t radioGain)
+{
+    const std::size_t info = tagIn(frame);
+    if (info == 0)
+        return false;
+    putBigEndian(frame.data() + info + RadioGainAt, radioGain, 2);
+    putBigEndian(frame.data() + info + TagCrcAt, crc16(frame.data(), info + TagCrcAt), 2);
+    return true;
+}
+
+bool rebuild(std::vector<unsigned char> &frame, const Stream &s)
+{
+    const std::size_t info = tagIn(frame);
+    if (info == 0 || s.delay < 0 || s.delay > 0xFFF || s.padding < 0 || s.padding > 0xFFF ||
         s.totalBytes > 0xFFFFFFFFLL)
         return false;
+    unsigned char *t = frame.data() + info;
 
     frame[3] = static_cast<unsigned char>((frame[3] & 0xCF) | ((s.modeExtension & 3) << 4));
     putBigEndian(t + FramesAt, std::uint64_t(s.audioFrames), 4);

@@ -55,4 +55,8 @@ private:
 // as expected; it is then unchanged.
 bool rebuild(std::vector<unsigned char> &frame, const Stream &stream);
 
+// Rewrites the radio gain field alone, and the tag's own checksum. False when the frame is not
+// laid out as expected; it is then unchanged.
+bool setRadioGain(std::vector<unsigned char> &frame, std::uint16_t radioGain);
+
 } // namespace infotag

@@ -3,6 +3,7 @@
 #include "mp3enc/encode/loudnessmeter.h"
 #include "mp3enc/encode/truepeak.h"
 #include "mp3enc/tags/gainframes.h"
+#include "mp3enc/tags/infotag.h"
 #include "mp3enc/tags/retag.h"
 #include "tests/mp3enc/encoderfixture.h"
 
@@ -63,6 +64,29 @@ double decibels(const QJsonObject &tags, const char *name)
 {
     QString text = tags.value(QLatin1String(name)).toString();
     return text.endsWith(QLatin1String(" dB")) ? text.chopped(3).toDouble() : NAN;
+}
+
+// The info tag's radio gain in dB (the field's sign bit and 0.1 dB steps), NaN when the tag is
+// missing or its own checksum is wrong.
+double infoTagGain(const QString &mp3)
+{
+    QFile file(mp3);
+    if (!file.open(QIODevice::ReadOnly))
+        return NAN;
+    const QByteArray bytes = file.readAll();
+    const auto byte = [&bytes](qsizetype at) { return int(static_cast<unsigned char>(bytes[at])); };
+    qsizetype start = 0;
+    if (bytes.startsWith("ID3"))
+        start = 10 + (byte(6) << 21 | byte(7) << 14 | byte(8) << 7 | byte(9));
+    const qsizetype info = std::max(bytes.indexOf("Info", start), bytes.indexOf("Xing", start));
+    if (info < 0 || info > start + 64 || bytes.size() < info + 156)
+        return NAN;
+    const auto tag = reinterpret_cast<const unsigned char *>(bytes.constData() + start);
+    if (infotag::crc16(tag, std::size_t(info - start + 154)) !=
+        (byte(info + 154) << 8 | byte(info + 155)))
+        return NAN;
+    const int field = byte(info + 135) << 8 | byte(info + 136);
+    return (field & 0x200 ? -0.1 : 0.1) * (field & 0x1FF);
 }
 
 QStringList gainNames(const QJsonObject &tags)
@@ -342,6 +366,9 @@ private slots:
                  qPrintable(tags.value("REPLAYGAIN_TRACK_GAIN").toString()));
         const double peak = tags.value("REPLAYGAIN_TRACK_PEAK").toString().toDouble();
         QVERIFY2(std::abs(peak / scannerPeak - 1) <= 0.08, qPrintable(QString::number(peak)));
+        // The info tag's radio gain is the same track gain, not a second figure of LAME's.
+        QVERIFY2(std::abs(infoTagGain(mp3) - decibels(tags, "REPLAYGAIN_TRACK_GAIN")) <= 0.051,
+                 qPrintable(QString::number(infoTagGain(mp3))));
         // The property tells the figure the frame holds, unrounded.
         QVERIFY(std::abs(encoder.control->get(QStringLiteral("TrackGain")).toDouble() -
                          decibels(tags, "REPLAYGAIN_TRACK_GAIN")) <= 0.005);
