@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """What --replaygain album costs against no ReplayGain, through the terminal's face.
 
-Usage: replaygain_bench.py BIN_DIR [WORK_DIR] [--against OTHER_BIN_DIR]
+Usage: replaygain_bench.py BIN_DIR [WORK_DIR] [--against OTHER_BIN_DIR] [--rounds N]
 BIN_DIR holds batchmp3 (a Release build gives fair figures); --against adds, in the same rounds,
 `album` by another build (an earlier commit), so a change's cost shows beside the noise. Needs the real recordings
 (BENCH=1 scripts/install-deps.sh: Debian's hyperrogue-music) and sox.
 
 1. An album: every recording of /usr/share/hyperrogue/music in one folder.
 2. One 10-minute recording: those recordings joined end to end and cut at 10 minutes (FLAC).
-Each is converted three times with each setting, alternating (none, album, none, ...), into a
+Each is converted three times (--rounds) with each setting, alternating (none, album, none, ...), into a
 fresh output folder. Prints the medians of wall and CPU time of the whole process and their
 ratio album/none (target <= 1.03), and the spread of each side's rounds, so the noise of a
 shared machine shows.
@@ -61,6 +61,11 @@ def compare(name, sides, source, work, env):
 
 def main():
     args = sys.argv[1:]
+    global ROUNDS
+    if "--rounds" in args:
+        at = args.index("--rounds")
+        ROUNDS = int(args[at + 1])
+        del args[at:at + 2]
     against = None
     if "--against" in args:
         at = args.index("--against")

@@ -66,6 +66,9 @@ BatchEngine::BatchEngine(rt::ComponentHost *mp3, QObject *parent)
     mp3->onEvent(Mp3Enc::ActFrame,
                  guarded([this](QVariantList &args) { onFrame(args.value(0).toInt()); }));
     mp3->onEvent(Mp3Enc::ThreadEnded, guarded([this](QVariantList &) { onEnded(); }));
+    mp3->onEvent(Mp3Enc::AlbumMeasured, guarded([this](QVariantList &args) {
+                     onAlbumMeasured(args.value(0).toString(), args.value(1).toString());
+                 }));
 }
 
 QList<SettingFailure> BatchEngine::setOptions(const BatchOptions &options)
@@ -98,6 +101,8 @@ void BatchEngine::start(const FoundFiles &found, const QStringList &problems)
     m_placed.clear();
     m_covers.clear();
     m_pending.clear();
+    m_measuring.clear();
+    m_finishWaits = false;
     m_albums.clear();
     if (m_options.replayGain == ReplayGainTags::Album)
         m_albums.plan(m_files, [this](int position) { return tagsOf(position); });
@@ -112,6 +117,8 @@ QString BatchEngine::stop()
     m_running = false;
     m_ending = false;
     m_pending.clear();
+    m_measuring.clear();
+    m_finishWaits = false;
     try {
         m_mp3.stop();
     } catch (const std::exception &error) {
@@ -415,8 +422,13 @@ void BatchEngine::end(int position, const FileOutcome &outcome)
 
 void BatchEngine::finish(bool interrupted, int signalNumber)
 {
+    if (!interrupted && !m_measuring.isEmpty()) {
+        m_finishWaits = true; // the window stays responsive, and Stop still stops
+        return;
+    }
     // Files encoded ahead that the batch passed over are dropped, not left running.
     stopEncoder();
+    abandonMeasuring(QStringLiteral("转换被中断，专辑没有转换完"));
     if (!interrupted) {
         writeCovers();
         pruneOutputs();
@@ -426,6 +438,13 @@ void BatchEngine::finish(bool interrupted, int signalNumber)
     m_report.end(interrupted, signalNumber);
     emit finished();
     m_ending = false;
+}
+
+void BatchEngine::abandonMeasuring(const QString &why)
+{
+    m_finishWaits = false;
+    for (const GainAlbums::Complete &album : std::exchange(m_measuring, {}))
+        writeAlbum(album, why);
 }
 
 void BatchEngine::stopEncoder()

@@ -124,6 +124,10 @@ private:
     void countForAlbum(int position, const FileOutcome &outcome);
     void finishAlbum(const GainAlbums::Complete &album);
     QString measureLeftAsIs(const GainAlbums::Complete &album);
+    void onAlbumMeasured(const QString &key, const QString &problem);
+    void writeAlbum(const GainAlbums::Complete &album, QString problem);
+    // The albums that are complete but for the encoder measuring the MP3s kept as they were.
+    void abandonMeasuring(const QString &why);
 
     Mp3Enc::Binding m_mp3;
     QList<BatchFile> m_files;
@@ -141,6 +145,8 @@ private:
     QSet<QString> m_covers;                  // covers put in place or kept by the batch
     bool m_running = false;                  // files are being judged
     bool m_ending = false;                   // the views are being told that the batch finished
+    QHash<QString, GainAlbums::Complete> m_measuring; // albums the encoder is measuring
+    bool m_finishWaits = false; // every file is judged: the batch ends when they are measured
     int m_position = -1;
     QString m_pending;  // the output being written, until it is judged
     QString m_upToDate; // the MP3 `--existing update` is leaving as it is, while it is judged

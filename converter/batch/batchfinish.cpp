@@ -143,7 +143,34 @@ void BatchEngine::finishAlbum(const GainAlbums::Complete &album)
 {
     if (album.measured == 0)
         return; // nothing of it was added to the encoder's measures
-    QString problem = album.problem.isEmpty() ? measureLeftAsIs(album) : album.problem;
+    if (album.problem.isEmpty() && !album.leftAsIs.isEmpty()) {
+        const QString problem = measureLeftAsIs(album);
+        if (problem.isEmpty()) {
+            m_measuring.insert(album.key, album); // written when the encoder has measured them
+            return;
+        }
+        writeAlbum(album, problem);
+        return;
+    }
+    writeAlbum(album, album.problem);
+}
+
+void BatchEngine::onAlbumMeasured(const QString &key, const QString &problem)
+{
+    const auto it = m_measuring.constFind(key);
+    if (it == m_measuring.cend())
+        return; // of a batch stopped since
+    const GainAlbums::Complete album = it.value();
+    m_measuring.erase(it);
+    writeAlbum(album,
+               problem.isEmpty() ? QString() : QStringLiteral("无法测量没有重新转换的") + problem);
+    if (m_measuring.isEmpty() && std::exchange(m_finishWaits, false))
+        finish(false);
+}
+
+// The album's frames into its MP3s, or (`problem` set, or the writing failing) why not.
+void BatchEngine::writeAlbum(const GainAlbums::Complete &album, QString problem)
+{
     if (!problem.isEmpty()) {
         try {
             m_mp3.forgetAlbum(album.key);
@@ -169,15 +196,15 @@ void BatchEngine::finishAlbum(const GainAlbums::Complete &album)
                             .arg(album.measured));
 }
 
-// The tracks `--existing update` left as they were: measured from their inputs, not encoded, so
-// the album's gain is that of the album as it now stands. Why one could not be, or "".
+// The tracks `--existing update` left as they were: handed to the encoder to be measured from
+// their inputs, not encoded, so the album's gain is that of the album as it now stands. Why one
+// could not be handed over, or "".
 QString BatchEngine::measureLeftAsIs(const GainAlbums::Complete &album)
 {
     for (const auto &[position, mp3] : album.leftAsIs) {
         const BatchFile &file = m_files[position];
         try {
-            if (!m_mp3.measureForAlbum(album.key, file.input, mp3, file.first, file.count))
-                return QStringLiteral("有文件无法测得响度");
+            m_mp3.measureForAlbum(album.key, file.input, mp3, file.first, file.count);
         } catch (const std::exception &error) {
             return QStringLiteral("无法测量没有重新转换的%1：%2")
                 .arg(file.label(), rt::reasonOf(error));

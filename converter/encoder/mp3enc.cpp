@@ -72,10 +72,10 @@ QString Binding::writeAlbumGain(const QString &album)
     return control()->invoke(WriteAlbumGain, {album}).toString();
 }
 
-bool Binding::measureForAlbum(const QString &album, const QString &inputFile, const QString &mp3,
+void Binding::measureForAlbum(const QString &album, const QString &inputFile, const QString &mp3,
                               qint64 first, qint64 count)
 {
-    return control()->invoke(MeasureForAlbum, {album, inputFile, mp3, first, count}).toBool();
+    control()->invoke(MeasureForAlbum, {album, inputFile, mp3, first, count});
 }
 
 void Binding::forgetAlbum(const QString &album)

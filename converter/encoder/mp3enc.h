@@ -70,6 +70,9 @@ inline constexpr qint32 AlbumGain = 2;     // and its album's, through AddToAlbu
 inline constexpr rt::DispId ActFrame = 1;
 inline constexpr rt::DispId ThreadEnded = 2;
 inline constexpr rt::DispId Failure = 3; // (ErrCode, ErrStr), then ThreadEnded
+// (Album, Problem): every measureForAlbum of the album has ended; Problem names the MP3 whose
+// input could not be measured and why, or is empty.
+inline constexpr rt::DispId AlbumMeasured = 4;
 
 class Binding
 {
@@ -131,8 +134,9 @@ public:
     // rewritten, with reasons, one a line ("" when all were).
     QString writeAlbumGain(const QString &album);
     // The MP3 `mp3`, kept as it is, belongs to `album`: its input (`count` frames from `first`;
-    // 0 the whole file) is measured, not encoded. False when nothing could be measured.
-    bool measureForAlbum(const QString &album, const QString &inputFile, const QString &mp3,
+    // 0 the whole file) is measured, not encoded, on the encoder's own thread; AlbumMeasured
+    // follows. Throws when the input cannot be opened for it.
+    void measureForAlbum(const QString &album, const QString &inputFile, const QString &mp3,
                          qint64 first, qint64 count);
     // Drops what was measured of `album`.
     void forgetAlbum(const QString &album);

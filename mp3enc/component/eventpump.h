@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mp3enc/component/albummeasures.h"
 #include "mp3enc/component/mp3enc.h"
 
 #include <QObject>
@@ -25,12 +26,14 @@ public:
             Failure,
             Ended,
             OutOfSpace,
-            InputChanged
+            InputChanged,
+            Measured
         } kind = Frame;
         quint64 generation = 0;
         int number = 0;
         QString text;
         QString notice; // of a file that converted
+        AlbumMeasures::Result measured = {};
     };
 
     explicit EventPump(Mp3Enc *owner) : m_owner(owner) {}
@@ -73,6 +76,9 @@ public:
             break;
         case Delivery::InputChanged:
             m_owner->deliverInputChanged(delivery.generation, delivery.number, delivery.text);
+            break;
+        case Delivery::Measured:
+            m_owner->deliverMeasured(std::move(delivery.measured));
             break;
         }
     }

@@ -3,12 +3,23 @@
 
 #include "mp3enc/component/encodetask.h"
 #include "mp3enc/component/eventpump.h"
+#include "runtime/filename.h"
 
-Mp3Enc::Mp3Enc(rt::ControlSite *site) : rt::Control(site), m_pump(new EventPump(this))
+#include <QFileInfo>
+
+Mp3Enc::Mp3Enc(rt::ControlSite *site)
+    : rt::Control(site), m_pump(new EventPump(this)),
+      m_measures(std::make_unique<AlbumMeasures>([this](AlbumMeasures::Result result) {
+          EventPump::Delivery delivery;
+          delivery.kind = EventPump::Delivery::Measured;
+          delivery.measured = std::move(result);
+          m_pump->post(std::move(delivery));
+      }))
 {}
 
 Mp3Enc::~Mp3Enc()
 {
+    m_measures.reset(); // its worker posts to the pump
     Stop();
     if (m_pump->m_delivering > 0) {
         // Destroyed by the host from inside one of our events: let that delivery unwind first.
@@ -57,6 +68,27 @@ void Mp3Enc::deliverFailure(quint64 generation, int number, const QString &text)
     QVariantList args{number, text};
     DeliveryScope scope(m_pump);
     raiseEvent(EventFailure, args);
+}
+
+void Mp3Enc::deliverMeasured(AlbumMeasures::Result result)
+{
+    const auto album = m_measuring.find(result.album);
+    if (result.generation != m_measureGeneration || album == m_measuring.end())
+        return; // stopped, or forgotten, since
+    QString why = result.problem;
+    if (why.isEmpty() && !trackFigures(*result.meter))
+        why = QStringLiteral("无法测得响度（几乎全是静音）");
+    if (why.isEmpty())
+        m_albumGain.add(result.album, result.mp3, std::move(result.meter));
+    else if (album->problem.isEmpty())
+        album->problem =
+            rt::displayFileName(QFileInfo(result.mp3).fileName()) + QStringLiteral("：") + why;
+    if (--album->left > 0)
+        return;
+    QVariantList args{result.album, album->problem};
+    m_measuring.erase(album);
+    DeliveryScope scope(m_pump);
+    raiseEvent(EventAlbumMeasured, args);
 }
 
 void Mp3Enc::deliverEnded(quint64 generation, const QString &failure, const QString &notice)

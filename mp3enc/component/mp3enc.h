@@ -1,10 +1,12 @@
 #pragma once
 
+#include "mp3enc/component/albummeasures.h"
 #include "mp3enc/encode/albumgain.h"
 #include "mp3enc/encode/corepool.h"
 #include "mp3enc/encode/lameencoder.h"
 #include "runtime/control.h"
 
+#include <QHash>
 #include <QObject>
 #include <QVariantMap>
 #include <atomic>
@@ -116,7 +118,8 @@ public:
     {
         EventActFrame = 1,
         EventThreadEnded = 2,
-        EventFailure = 3
+        EventFailure = 3,
+        EventAlbumMeasured = 4
     };
 
     explicit Mp3Enc(rt::ControlSite *site);
@@ -153,8 +156,9 @@ public:
     QString Retag(const QString &inputFile, const QString &mp3File, const QString &newMp3File,
                   const QVariantMap &tags) const;
     // The pair's MP3, kept as it is, belongs to `album`: its input is measured as the encoder
-    // would hear it with today's settings, not encoded. False when nothing could be measured.
-    bool MeasureForAlbum(const QString &album, const FilePair &pair);
+    // would hear it with today's settings, not encoded, on a thread of its own. AlbumMeasured
+    // follows once every measure handed over for the album has ended.
+    void MeasureForAlbum(const QString &album, const FilePair &pair);
 
 private:
     friend class EventPump;
@@ -189,6 +193,7 @@ private:
     void deliverEnded(quint64 generation, const QString &failure, const QString &notice);
     void deliverOutOfSpace(quint64 generation, int number, const QString &text);
     void deliverInputChanged(quint64 generation, int number, const QString &text);
+    void deliverMeasured(AlbumMeasures::Result result);
     void startCurrent();
     bool startOver(int *number = nullptr, QString *text = nullptr);
     void setPlaced(const QString &path);
@@ -220,7 +225,19 @@ private:
     std::unique_ptr<EncodeTask> m_current;     // the file being converted
     std::deque<std::unique_ptr<EncodeTask>> m_ahead;
 
+    // Albums whose kept MP3s are being measured: how many measures are still out, and why the
+    // first that failed did.
+    struct Measuring
+    {
+        int left = 0;
+        QString problem;
+    };
+    QHash<QString, Measuring> m_measuring;
+    quint64 m_measureGeneration = 0; // bumped by Stop: measures handed over before are dropped
+
     EventPump *m_pump;
+    // After the pump, which its results are posted to; reset first in the destructor.
+    std::unique_ptr<AlbumMeasures> m_measures;
     bool m_running = false;
     quint64 m_generation = 0; // bumped by Stop: events of an older encode are dropped
     int m_lastFrame = 0;

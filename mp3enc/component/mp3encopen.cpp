@@ -70,7 +70,7 @@ std::unique_ptr<LameEncoder> Mp3Enc::encoderFor(const LameEncoder::Settings &set
     return encoder;
 }
 
-bool Mp3Enc::MeasureForAlbum(const QString &album, const FilePair &pair)
+void Mp3Enc::MeasureForAlbum(const QString &album, const FilePair &pair)
 {
     auto reader = openInput(pair.input);
     if (pair.count > 0 && !reader->setPart(pair.first, pair.count))
@@ -78,19 +78,10 @@ bool Mp3Enc::MeasureForAlbum(const QString &album, const FilePair &pair)
     if (reader->channels() > 2 && !m_downMix)
         refuse(rt::ErrInvalidCall, reasons::tooManyChannels(reader->channels()));
     const float scale = encoderFor(lameSettings(*reader))->scale();
-    const std::atomic<bool> never{false};
-    // Float input the reader scales by its peak is measured as it would be encoded.
-    if (reader->scalesItself() && !reader->floatPeak() && !reader->findFloatPeak())
-        refuse(rt::ErrDeviceIO, reasons::readFailed(reader->errorText()));
     const int channels = ChannelMixer(reader->channels(), reader->channelMap()).outputChannels();
-    auto meter = std::make_shared<LoudnessMeter>(channels, reader->sampleRate());
-    QString error;
-    if (!measureAsLame(*reader, scale, *meter, never, &error))
-        refuse(rt::ErrDeviceIO, error);
-    if (!trackFigures(*meter))
-        return false;
-    m_albumGain.add(album, rt::absolutePath(pair.output), std::move(meter));
-    return true;
+    ++m_measuring[album].left;
+    m_measures->add({album, rt::absolutePath(pair.output), std::move(reader), scale, channels,
+                     m_measureGeneration});
 }
 
 void Mp3Enc::Open(const QString &inputFile, const QString &outputFile)

@@ -112,8 +112,8 @@ QList<rt::MemberInfo> replayGainMembers()
                {QStringLiteral("Album"), QStringLiteral("InputFile"), QStringLiteral("Mp3File"),
                 QStringLiteral("FirstFrame"), QStringLiteral("FrameCount")},
                "An MP3 kept as it is belongs to this album: its input (or the part of it) is "
-               "measured as the encoder would hear it, not encoded; false when nothing could "
-               "be measured"),
+               "measured as the encoder would hear it, not encoded, on a thread of its own; "
+               "AlbumMeasured follows when the album's measures have all ended"),
         member(Mp3Enc::IdForgetAlbum, "ForgetAlbum", Method, {QStringLiteral("Album")},
                "Drops what was measured of an album whose gain will not be written"),
     };
@@ -142,6 +142,10 @@ QList<rt::MemberInfo> eventMembers()
         member(Mp3Enc::EventFailure, "Failure", Event,
                {QStringLiteral("ErrCode"), QStringLiteral("ErrStr")},
                "The encode failed; ThreadEnded follows"),
+        member(Mp3Enc::EventAlbumMeasured, "AlbumMeasured", Event,
+               {QStringLiteral("Album"), QStringLiteral("Problem")},
+               "Every MeasureForAlbum of the album has ended; Problem names the MP3 whose input "
+               "could not be measured and why, or is empty"),
     };
 }
 
@@ -356,12 +360,17 @@ QVariant Mp3Enc::invoke(rt::DispId id, const QVariantList &args)
         return m_albumGain.addLast(toText(args[0]));
     case IdWriteAlbumGain:
         refuseWhileEncoding("WriteAlbumGain"); // the album's last MP3 must be in place
+        if (m_measuring.contains(toText(args[0])))
+            pairchecks::refuse(rt::ErrInvalidCall,
+                               QStringLiteral("WriteAlbumGain之前专辑的响度还没有测完"));
         return m_albumGain.write(toText(args[0])).join(u'\n');
     case IdMeasureForAlbum:
-        return MeasureForAlbum(
+        MeasureForAlbum(
             toText(args[0]),
             {toText(args[1]), toText(args[2]), toFrames(args[3]), toFrames(args[4]), {}});
+        break;
     case IdForgetAlbum:
+        m_measuring.remove(toText(args[0]));
         m_albumGain.forget(toText(args[0]));
         break;
     default:

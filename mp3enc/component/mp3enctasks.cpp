@@ -253,6 +253,10 @@ void Mp3Enc::Stop()
     m_current.reset();
     m_running = false;
     ++m_generation; // whatever the stopped encode still had queued is now dropped
+    if (m_measures)
+        m_measures->stop();
+    m_measuring.clear();
+    ++m_measureGeneration;
 }
 
 namespace {

@@ -32,7 +32,8 @@ public:
     {
         ActFrame = 1,
         ThreadEnded = 2,
-        Failure = 3
+        Failure = 3,
+        AlbumMeasured = 4
     };
 
     QList<Event> events;

@@ -61,6 +61,7 @@ const std::tuple<const char *, K, rt::DispId> BindingRows[] = {
     {"ActFrame", K::Event, Mp3Enc::ActFrame},
     {"ThreadEnded", K::Event, Mp3Enc::ThreadEnded},
     {"Failure", K::Event, Mp3Enc::Failure},
+    {"AlbumMeasured", K::Event, Mp3Enc::AlbumMeasured},
 };
 
 // Every worker has ended (a refused call starts none; Stop and ThreadEnded wait for theirs), so

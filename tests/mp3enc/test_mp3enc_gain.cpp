@@ -409,6 +409,64 @@ private slots:
         }
     }
 
+    // A kept MP3's input is measured on a thread of the encoder's: the call returns at once, the
+    // album is not written before AlbumMeasured, which names a track that could not be measured;
+    // a stop drops what was handed over.
+    void keptTrackMeasuredAside_data()
+    {
+        QTest::addColumn<double>("amplitude");
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("measured") << 0.25 << false << "";
+        QTest::newRow("silent") << 0.0 << false << "kept b.mp3：无法测得响度（几乎全是静音）";
+        QTest::newRow("stopped") << 0.25 << true << "";
+    }
+    void keptTrackMeasuredAside()
+    {
+        QFETCH(double, amplitude);
+        QFETCH(bool, stop);
+        QFETCH(QString, problem);
+        EncoderFixture encoder;
+        QVERIFY(encoder.ok());
+        encoder.control->put(QStringLiteral("ReplayGain"), 2);
+        const QString wav = path(QStringLiteral("kept a.wav"));
+        const QString mp3 = path(QStringLiteral("kept a.mp3"));
+        const QString keptWav = path(QStringLiteral("kept b.wav"));
+        const QString keptMp3 = path(QStringLiteral("kept b.mp3"));
+        QFile::remove(keptMp3);
+        QVERIFY(writeSine(wav, 2, 44100, 1000, 0.5, 4));
+        QVERIFY(writeSine(keptWav, 2, 44100, 1000, amplitude, 4));
+        QVERIFY(encoder.convert(wav, mp3));
+        QVERIFY(encoder.control->call(QStringLiteral("AddToAlbum"), {"kept"}).toBool());
+        QVERIFY(QFile::copy(mp3, keptMp3)); // stands for the MP3 an earlier batch made
+        const auto measured = [&encoder] {
+            return encoder.site.count(RecordingSite::AlbumMeasured);
+        };
+        encoder.control->call(QStringLiteral("MeasureForAlbum"), {"kept", keptWav, keptMp3, 0, 0});
+        QCOMPARE(measured(), 0);
+        bool refused = false; // the album is not whole until the event
+        try {
+            encoder.control->call(QStringLiteral("WriteAlbumGain"), {"kept"});
+        } catch (const std::exception &) {
+            refused = true;
+        }
+        QVERIFY(refused);
+        if (stop) {
+            encoder.control->call(QStringLiteral("Stop"));
+            QCoreApplication::sendPostedEvents();
+            QCOMPARE(measured(), 0);
+            return;
+        }
+        QVERIFY(QTest::qWaitFor([&] { return measured() == 1; }, 30000));
+        QCOMPARE(encoder.site.events.last().args, QVariantList({"kept", problem}));
+        if (!problem.isEmpty())
+            return;
+        QCOMPARE(encoder.control->call(QStringLiteral("WriteAlbumGain"), {"kept"}).toString(),
+                 QString());
+        for (const QString &written : {mp3, keptMp3})
+            QCOMPARE(gainNames(probedTags(written)).size(), 4);
+    }
+
     // Asked for nothing (or set back to none), the MP3 is the lame command's byte for byte.
     void nothingAskedNothingNew_data()
     {
