@@ -6,9 +6,11 @@
 
 // The true peak of a stream (BS.1770's, oversampled), exactly as libebur128 measures it, at a
 // small part of its cost. The library's interpolator is an FIR filter, so an interpolated sample
-// can exceed the samples around it by at most the filter's gain; the interpolator hears only the
-// stretches where that bound is above a peak already certain (the largest sample so far, or the
-// true peak found so far), with the samples before them that fill its delay line.
+// can exceed the samples around it by at most the filter's gain; only stretches where that bound
+// is above a peak already certain (the largest sample so far, or the true peak found so far) are
+// looked at, first through the same filter in single precision, and the library hears the few
+// whose interpolated samples come within a rounding margin of that peak, with the samples before
+// them that fill its delay line.
 class TruePeak
 {
 public:
@@ -31,7 +33,11 @@ public:
     static double boundGain(int sampleRate);
 
 private:
-    void interpolate(const float *interleaved, std::size_t from, std::size_t to);
+    // The library hears the frames [from, to) of the block, unless they cannot hold a new peak;
+    // true when it did.
+    bool interpolate(const float *interleaved, std::size_t from, std::size_t to);
+    // The largest interpolated magnitude of the frames after the first m_context of `window`.
+    float estimate(const float *window, std::size_t frames);
     void keepHistory(const float *interleaved, std::size_t frames);
 
     struct State;
@@ -45,5 +51,12 @@ private:
     std::vector<float> m_chunkPeaks;
     std::vector<float> m_history; // the last m_context frames of the stream, zeros at its start
     std::vector<float> m_join;
+    struct Tap
+    {
+        std::size_t delay; // frames back
+        float coefficient;
+    };
+    std::vector<std::vector<Tap>> m_phases; // but the first, which is the sample itself
+    std::vector<float> m_estimate;
     bool m_historyFed = true; // the interpolator's delay line holds m_history
 };
