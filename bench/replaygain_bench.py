@@ -40,10 +40,10 @@ def run(batchmp3, source, out, replaygain, env):
     return wall, cpu
 
 
-def compare(name, sides, source, work, env):
+def compare(name, sides, source, work, env, rounds):
     """sides: (label, batchmp3, replaygain), the first without ReplayGain."""
     times = {label: [] for label, _, _ in sides}
-    for _ in range(ROUNDS):
+    for _ in range(rounds):
         for label, batchmp3, replaygain in sides:
             times[label].append(run(batchmp3, source, os.path.join(work, "out"), replaygain, env))
     print(name)
@@ -61,10 +61,10 @@ def compare(name, sides, source, work, env):
 
 def main():
     args = sys.argv[1:]
-    global ROUNDS
+    rounds = ROUNDS
     if "--rounds" in args:
         at = args.index("--rounds")
-        ROUNDS = int(args[at + 1])
+        rounds = int(args[at + 1])
         del args[at:at + 2]
     against = None
     if "--against" in args:
@@ -90,8 +90,8 @@ def main():
             shutil.copy(f, album)
         long_one = os.path.join(work, "ten minutes.flac")
         subprocess.run(["sox"] + recordings + [long_one, "trim", "0", "600"], check=True)
-        compare(f"album of {len(recordings)} recordings", sides, album, work, env)
-        compare("one 10-minute recording", sides, long_one, work, env)
+        compare(f"album of {len(recordings)} recordings", sides, album, work, env, rounds)
+        compare("one 10-minute recording", sides, long_one, work, env, rounds)
     finally:
         shutil.rmtree(work)
 

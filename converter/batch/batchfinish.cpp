@@ -143,16 +143,15 @@ void BatchEngine::finishAlbum(const GainAlbums::Complete &album)
 {
     if (album.measured == 0)
         return; // nothing of it was added to the encoder's measures
-    if (album.problem.isEmpty() && !album.leftAsIs.isEmpty()) {
-        const QString problem = measureLeftAsIs(album);
+    QString problem = album.problem;
+    if (problem.isEmpty() && !album.leftAsIs.isEmpty()) {
+        problem = measureLeftAsIs(album);
         if (problem.isEmpty()) {
             m_measuring.insert(album.key, album); // written when the encoder has measured them
             return;
         }
-        writeAlbum(album, problem);
-        return;
     }
-    writeAlbum(album, album.problem);
+    writeAlbum(album, problem);
 }
 
 void BatchEngine::onAlbumMeasured(const QString &key, const QString &problem)

@@ -17,7 +17,7 @@ AlbumMeasures::~AlbumMeasures()
 void AlbumMeasures::add(Measure measure)
 {
     std::lock_guard lock(m_mutex);
-    m_cancel = false;
+    m_cancel = false; // a stop waited for the measure it cut short: none runs now
     m_waiting.push_back(std::move(measure));
     if (!m_worker.joinable())
         m_worker = std::jthread([this](std::stop_token quit) { work(quit); });
@@ -48,15 +48,11 @@ void AlbumMeasures::work(const std::stop_token &quit)
         try {
             SndFileReader &input = *measure.input;
             input.setCancel(&m_cancel);
+            auto meter = std::make_shared<LoudnessMeter>(measure.channels, input.sampleRate());
             // Float input the reader scales by its peak is measured as it would be encoded.
-            if (input.scalesItself() && !input.floatPeak() && !input.findFloatPeak()) {
+            if (input.scalesItself() && !input.floatPeak() && !input.findFloatPeak())
                 result.problem = reasons::readFailed(input.errorText());
-                report(std::move(result));
-                continue;
-            }
-            auto meter =
-                std::make_shared<LoudnessMeter>(measure.channels, measure.input->sampleRate());
-            if (measureAsLame(*measure.input, measure.scale, *meter, m_cancel, &result.problem))
+            else if (measureAsLame(input, measure.scale, *meter, m_cancel, &result.problem))
                 result.meter = std::move(meter);
             else if (result.problem.isEmpty())
                 result.problem = QStringLiteral("测量被中断");
