@@ -10,6 +10,8 @@ namespace {
 constexpr float FullScale = 32768.0f;
 // The peaks are TruePeak's, which finds the sample peak on its way.
 constexpr int Mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM;
+// Any window but the library's own for this mode (400 ms) will do.
+constexpr unsigned long RestartWindowMs = 500;
 
 std::optional<double> finite(int status, double value)
 {
@@ -26,8 +28,9 @@ struct LoudnessMeter::State
     ~State() { ebur128_destroy(&meter); }
 };
 
-LoudnessMeter::LoudnessMeter(int channels, int sampleRate)
-    : m_truePeak(channels, sampleRate), m_channels(channels)
+LoudnessMeter::LoudnessMeter(int channels, int sampleRate, int settleFrames)
+    : m_truePeak(channels, sampleRate), m_channels(channels),
+      m_settling(std::size_t(std::clamp(settleFrames, 0, 4 * blockStep(sampleRate) - 1)))
 {
     ebur128_state *meter = ebur128_init(unsigned(channels), unsigned(sampleRate), Mode);
     if (!meter)
@@ -74,31 +77,93 @@ void LoudnessMeter::addFullScale(const int *left, const int *right, int n, float
 
 void LoudnessMeter::measure(std::size_t frames)
 {
+    const float *samples = m_interleaved.data();
+    if (m_settling > 0) {
+        // Fewer frames than a block: the library forms none of them, and only its filter and
+        // the delay lines keep anything.
+        const std::size_t settle = std::min(frames, m_settling);
+        ebur128_add_frames_float(m_state->meter, samples, settle);
+        m_truePeak.precede(samples, settle);
+        m_settling -= settle;
+        if (m_settling == 0)
+            restartBlocks();
+        samples += settle * std::size_t(m_channels);
+        frames -= settle;
+    }
     // Fails only for a state in the wrong mode, which the constructor rules out.
-    ebur128_add_frames_float(m_state->meter, m_interleaved.data(), frames);
-    m_truePeak.add(m_interleaved.data(), frames);
+    ebur128_add_frames_float(m_state->meter, samples, frames);
+    m_truePeak.add(samples, frames);
+    m_measured += std::int64_t(frames);
+}
+
+// A new window length makes the library start its blocks afresh, from the next frame, with
+// its filter's state kept.
+void LoudnessMeter::restartBlocks()
+{
+    int status = ebur128_set_max_window(m_state->meter, RestartWindowMs);
+    if (status == EBUR128_ERROR_NO_CHANGE)
+        status = ebur128_set_max_window(m_state->meter, RestartWindowMs + 100);
+    if (status != EBUR128_SUCCESS)
+        throw std::bad_alloc();
+}
+
+int LoudnessMeter::blockStep(int sampleRate)
+{
+    return (sampleRate + 5) / 10;
+}
+
+bool LoudnessMeter::measuresInParts(int sampleRate)
+{
+    // A part settled by three steps must form its first block at the fourth step after that,
+    // not before: frames at the highest frequency, loud after the filter.
+    const int step = blockStep(sampleRate);
+    LoudnessMeter probe(1, sampleRate, 3 * step);
+    std::vector<float> loud(std::size_t(7 * step));
+    for (std::size_t i = 0; i < loud.size(); ++i)
+        loud[i] = i % 2 ? -FullScale / 2 : FullScale / 2;
+    probe.add(loud.data(), nullptr, 7 * step - 1);
+    if (probe.loudness())
+        return false;
+    probe.add(loud.data(), nullptr, 1);
+    return probe.loudness().has_value();
+}
+
+void LoudnessMeter::absorb(std::unique_ptr<LoudnessMeter> part)
+{
+    m_parts.push_back(std::move(part));
+}
+
+void LoudnessMeter::collectStates(std::vector<const State *> &states) const
+{
+    states.push_back(m_state.get());
+    for (const auto &part : m_parts)
+        part->collectStates(states);
 }
 
 std::optional<double> LoudnessMeter::loudness() const
 {
-    double value = 0;
-    const int status = ebur128_loudness_global(m_state->meter, &value);
-    return finite(status, value);
+    return combined({this});
 }
 
 double LoudnessMeter::peak() const
 {
-    return m_truePeak.peak();
+    double peak = m_truePeak.peak();
+    for (const auto &part : m_parts)
+        peak = std::max(peak, part->peak());
+    return peak;
 }
 
 std::optional<double> LoudnessMeter::combined(const std::vector<const LoudnessMeter *> &meters)
 {
-    if (meters.empty())
+    std::vector<const State *> parts;
+    for (const LoudnessMeter *meter : meters)
+        meter->collectStates(parts);
+    if (parts.empty())
         return std::nullopt;
     std::vector<ebur128_state *> states;
-    states.reserve(meters.size());
-    for (const LoudnessMeter *meter : meters)
-        states.push_back(meter->m_state->meter);
+    states.reserve(parts.size());
+    for (const State *part : parts)
+        states.push_back(part->meter);
     double value = 0;
     const int status = ebur128_loudness_global_multiple(states.data(), states.size(), &value);
     return finite(status, value);

@@ -195,6 +195,14 @@ void TruePeak::add(const float *interleaved, std::size_t frames)
     m_historyFed = fedToEnd;
 }
 
+void TruePeak::precede(const float *interleaved, std::size_t frames)
+{
+    if (!m_state)
+        return;
+    keepHistory(interleaved, frames);
+    m_historyFed = false;
+}
+
 bool TruePeak::interpolate(const float *interleaved, std::size_t from, std::size_t to)
 {
     const auto width = std::size_t(m_channels);

@@ -22,6 +22,9 @@ public:
 
     // Interleaved samples, 1.0 full scale, in stream order.
     void add(const float *interleaved, std::size_t frames);
+    // Frames of the stream before those added next, which fill the delay line but are not
+    // measured: for a stream measured in parts.
+    void precede(const float *interleaved, std::size_t frames);
 
     // Linear, 1.0 full scale, the largest of every channel; never below the sample peak.
     double peak() const;

@@ -4,6 +4,7 @@
 #include "mp3enc/calc/parttimes.h"
 #include "mp3enc/encode/corepool.h"
 #include "mp3enc/encode/loudness.h"
+#include "mp3enc/encode/loudnessmeter.h"
 #include "mp3enc/encode/mp3layout.h"
 #include "mp3enc/segments/segmentencoder.h"
 #include "mp3enc/segments/streamjoin.h"
@@ -53,9 +54,10 @@ void ParallelEncode::schedule(CorePool *pool, CoreTicket *ticket)
     m_ticket = ticket;
 }
 
-// The loudness of the whole input, for the info tag: one pass of its own beside the segments,
-// as the segments' encoders each hear only a part. Its filters are recursive, and only the
-// history the samples before leave gives LAME's gain, so the pass runs in one piece.
+// The loudness of the whole input, for the info tag's radio gain when ReplayGain 2.0 is not
+// measured: one pass of its own beside the segments, as the segments' encoders each hear only a
+// part. LAME's analysis has recursive filters, and only the history the samples before leave
+// gives its gain, so the pass runs in one piece.
 struct ParallelEncode::Loudness
 {
     std::optional<std::uint16_t> radioGain; // under m_mutex, with `done`
@@ -72,6 +74,7 @@ std::optional<EncodeResult> ParallelEncode::run(Mp3Layout &file, const QString &
     m_extended = 0;
     m_seams.clear();
     m_serialFrames.clear();
+    const bool inParts = planParts();
     startWorkers();
     struct WorkersStop
     {
@@ -80,7 +83,8 @@ std::optional<EncodeResult> ParallelEncode::run(Mp3Layout &file, const QString &
     } workersStop{this};
     const std::stop_callback forward(stop, [this] { m_abort.request_stop(); });
     Loudness loudness;
-    startLoudness(loudness);
+    if (!inParts)
+        startLoudness(loudness);
 
     if (!file.begin(outputPath))
         return file.failed();
@@ -95,6 +99,41 @@ std::optional<EncodeResult> ParallelEncode::run(Mp3Layout &file, const QString &
     progress(int(m_totalFrames));
     m_joinedAll = true;
     return EncodeResult{};
+}
+
+// With ReplayGain 2.0 each segment's encoder measures the input from a block step a little
+// before its window (settled by the three steps before that) to three steps past the next
+// segment's: the parts make up the whole input's measure exactly, and no pass reads the file a
+// second time.
+bool ParallelEncode::planParts()
+{
+    m_parts.clear();
+    const int rate = m_input.sampleRate();
+    if (!m_meter || !LoudnessMeter::measuresInParts(rate))
+        return false;
+    const std::int64_t step = LoudnessMeter::blockStep(rate);
+    const std::int64_t settle = 3 * step;
+    const auto &segments = m_plan.segments;
+    std::vector<std::int64_t> starts{0};
+    for (std::size_t i = 1; i < segments.size(); ++i) {
+        const std::int64_t at = m_settings.inputSampleAt(segments[i].windowStart) / step * step;
+        // Segment i's encoder hears music from its audioStart; segment i - 1's reads on to its
+        // endSample.
+        if (at - settle < m_settings.inputSampleAt(segments[i].audioStart) ||
+            at + settle > endSample(i - 1) || at <= starts.back() + settle)
+            return false;
+        starts.push_back(at);
+    }
+    const auto total = std::int64_t(m_settings.frames);
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        MeasuredPart part;
+        part.from = i == 0 ? 0 : starts[i] - settle;
+        part.to = i + 1 < starts.size() ? starts[i + 1] + settle : total;
+        part.settle = i == 0 ? 0 : int(settle);
+        part.meter = std::make_unique<LoudnessMeter>(m_meter->channels(), rate, part.settle);
+        m_parts.push_back(std::move(part));
+    }
+    return true;
 }
 
 void ParallelEncode::startLoudness(Loudness &pass)
@@ -173,14 +212,29 @@ std::optional<EncodeResult> ParallelEncode::finishTags(Mp3Layout &file, const St
                                                        Joined &joined, Loudness &pass,
                                                        const std::stop_token &stop)
 {
-    if (!waitFor(pass.done, stop))
-        return stoppedResult(); // the pass is told to quit, and ends within a block
-    pass.thread.join();
-    if (!pass.radioGain)
-        return failedResult(rt::ErrDeviceIO, pass.error);
+    std::uint16_t radioGain = 0;
+    if (!m_parts.empty()) {
+        // Each segment's encoder read at least its part; short of that the plan was wrong, and
+        // the file is encoded in one piece.
+        for (const MeasuredPart &part : m_parts) {
+            if (part.meter->framesMeasured() != part.to - part.from - part.settle)
+                return std::nullopt;
+        }
+        for (MeasuredPart &part : m_parts)
+            m_meter->absorb(std::move(part.meter));
+        m_parts.clear();
+        radioGain = radioGainField(*m_meter);
+    } else {
+        if (!waitFor(pass.done, stop))
+            return stoppedResult(); // the pass is told to quit, and ends within a block
+        pass.thread.join();
+        if (!pass.radioGain)
+            return failedResult(rt::ErrDeviceIO, pass.error);
+        radioGain = *pass.radioGain;
+    }
     // The encoder that reached the end knows the padding after the input's last sample.
     std::vector<unsigned char> &tag = joined.tag;
-    if (!tag.empty() && !rebuildTag(tag, join, *pass.radioGain, joined.last->encoder.padding()))
+    if (!tag.empty() && !rebuildTag(tag, join, radioGain, joined.last->encoder.padding()))
         return std::nullopt;
     if (!file.finish(tag))
         return file.failed();
@@ -289,6 +343,8 @@ std::unique_ptr<SegmentOutput> ParallelEncode::encodeSegment(std::size_t i,
         out->result = {}; // not usable: the file is encoded in one piece
         return out;
     }
+    if (out->result.status == EncodeResult::Done && !m_parts.empty())
+        out->encoder.measure(m_parts[i].meter.get(), m_parts[i].from, m_parts[i].to);
     if (out->result.status == EncodeResult::Done)
         out->result = out->encoder.encodeTo(endSample(i), [&] { return stop.stop_requested(); });
     if (out->result.status != EncodeResult::Done)

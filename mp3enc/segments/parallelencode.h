@@ -48,7 +48,8 @@ public:
                                     std::stop_token stop, const EncodeProgress &progress);
     // The segments' workers take their cores from `pool` in the turn of `ticket`.
     void schedule(CorePool *pool, CoreTicket *ticket);
-    // The loudness pass feeds `meter` too (none: nothing beyond the radio gain).
+    // `meter` hears the whole input too (none: nothing beyond the radio gain), and the info tag's
+    // radio gain is then its track gain.
     void setMeter(LoudnessMeter *meter) { m_meter = meter; }
 
     const SegmentPlan &plan() const { return m_plan; }
@@ -73,6 +74,17 @@ private:
         std::vector<unsigned char> tag;
     };
 
+    // Where a segment's meter measures the input, and how many frames first settle it.
+    struct MeasuredPart
+    {
+        std::int64_t from = 0;
+        std::int64_t to = 0;
+        int settle = 0;
+        std::unique_ptr<LoudnessMeter> meter;
+    };
+    // The meter's parts for the segments, if the plan leaves room for them; else the loudness
+    // pass measures the whole input.
+    bool planParts();
     void startLoudness(Loudness &pass);
     // Every segment joined and written, in order; Done when the stream is whole.
     std::optional<EncodeResult> joinAll(Mp3Layout &file, StreamJoin &join, Joined &joined,
@@ -126,5 +138,6 @@ private:
     CorePool *m_pool = nullptr;
     CoreTicket *m_ticket = nullptr;
     LoudnessMeter *m_meter = nullptr;
+    std::vector<MeasuredPart> m_parts; // segment i's is fed on the worker that encodes it
     std::vector<std::jthread> m_workers;
 };

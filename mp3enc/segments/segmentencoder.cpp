@@ -2,6 +2,7 @@
 
 #include "mp3enc/calc/mp3frame.h"
 #include "mp3enc/calc/reasons.h"
+#include "mp3enc/encode/loudnessmeter.h"
 #include "runtime/comerror.h"
 
 #include <algorithm>
@@ -45,6 +46,20 @@ EncodeResult SegmentEncoder::open(const SndFileReader &input, const LameEncoder:
     m_feeder = std::make_unique<BlockFeeder>(m_reader, m_encoder);
     m_infoTag = infoTag;
     return {};
+}
+
+void SegmentEncoder::measure(LoudnessMeter *meter, std::int64_t from, std::int64_t to)
+{
+    // Called from inside feed(), while m_position is still the block's first sample.
+    m_feeder->setListener([this, meter, from, to,
+                           scale = m_encoder.scale()](const int *left, const int *right, int n) {
+        const std::int64_t start = std::max(from, m_position);
+        const std::int64_t end = std::min(to, m_position + n);
+        if (start < end) {
+            const auto skip = std::ptrdiff_t(start - m_position);
+            meter->addFullScale(left + skip, right + skip, int(end - start), scale);
+        }
+    });
 }
 
 EncodeResult SegmentEncoder::encodeTo(std::int64_t end, const std::function<bool()> &stopped)

@@ -14,6 +14,8 @@
 
 // The encoder of one segment: reads the input from a frame of its own, and keeps its state
 // after its part is done, so the join can let it run on over the next segment.
+class LoudnessMeter;
+
 class SegmentEncoder
 {
 public:
@@ -22,6 +24,9 @@ public:
     // SegmentPlan::LeadIn).
     EncodeResult open(const SndFileReader &input, const LameEncoder::Settings &settings,
                       std::int64_t firstFrame, bool infoTag, int silentFrames = 0);
+    // After open(): `meter` hears the input samples [from, to) as LAME is given them, however
+    // far the encoder goes.
+    void measure(LoudnessMeter *meter, std::int64_t from, std::int64_t to);
     // Encodes the input up to sample `end`; at the file's end it is flushed as well.
     EncodeResult encodeTo(std::int64_t end, const std::function<bool()> &stopped);
     // Parses what the encoder has written; `*first` is the number of frames[0].
