@@ -2,6 +2,7 @@
 """What --replaygain album costs against no ReplayGain, through the terminal or the window.
 
 Usage: replaygain_bench.py BIN_DIR [WORK_DIR] [--against OTHER_BIN_DIR] [--rounds N] [--window]
+                           [--only album|long]
 BIN_DIR holds batchmp3 and batch_driver (a Release build gives fair figures); --against adds, in
 the same rounds, `album` by another build (an earlier commit), so a change's cost shows beside the
 noise. --window converts through the real main window (batch_driver, offscreen, its saved
@@ -98,6 +99,11 @@ def main():
     window = "--window" in args
     if window:
         args.remove("--window")
+    only = None
+    if "--only" in args:
+        at = args.index("--only")
+        only = args[at + 1]
+        del args[at:at + 2]
     against = None
     if "--against" in args:
         at = args.index("--against")
@@ -121,8 +127,10 @@ def main():
             shutil.copy(f, album)
         long_one = os.path.join(work, "ten minutes.flac")
         subprocess.run(["sox"] + recordings + [long_one, "trim", "0", "600"], check=True)
-        compare(f"album of {len(recordings)} recordings", sides, album, work, env, rounds, window)
-        compare("one 10-minute recording", sides, long_one, work, env, rounds, window)
+        if only != "long":
+            compare(f"album of {len(recordings)} recordings", sides, album, work, env, rounds, window)
+        if only != "album":
+            compare("one 10-minute recording", sides, long_one, work, env, rounds, window)
     finally:
         shutil.rmtree(work)
 
