@@ -10,8 +10,6 @@ namespace {
 constexpr float FullScale = 32768.0f;
 // The peaks are TruePeak's, which finds the sample peak on its way.
 constexpr int Mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM;
-// Any window but the library's own for this mode (400 ms) will do.
-constexpr unsigned long RestartWindowMs = 500;
 
 std::optional<double> finite(int status, double value)
 {
@@ -30,7 +28,7 @@ struct LoudnessMeter::State
 
 LoudnessMeter::LoudnessMeter(int channels, int sampleRate, int settleFrames)
     : m_truePeak(channels, sampleRate), m_channels(channels),
-      m_settling(std::size_t(std::clamp(settleFrames, 0, 4 * blockStep(sampleRate) - 1)))
+      m_settling(std::size_t(std::max(settleFrames, 0)))
 {
     ebur128_state *meter = ebur128_init(unsigned(channels), unsigned(sampleRate), Mode);
     if (!meter)
@@ -79,14 +77,9 @@ void LoudnessMeter::measure(std::size_t frames)
 {
     const float *samples = m_interleaved.data();
     if (m_settling > 0) {
-        // Fewer frames than a block: the library forms none of them, and only its filter and
-        // the delay lines keep anything.
         const std::size_t settle = std::min(frames, m_settling);
-        ebur128_add_frames_float(m_state->meter, samples, settle);
         m_truePeak.precede(samples, settle);
         m_settling -= settle;
-        if (m_settling == 0)
-            restartBlocks();
         samples += settle * std::size_t(m_channels);
         frames -= settle;
     }
@@ -96,17 +89,6 @@ void LoudnessMeter::measure(std::size_t frames)
     m_measured += std::int64_t(frames);
 }
 
-// A new window length makes the library start its blocks afresh, from the next frame, with
-// its filter's state kept.
-void LoudnessMeter::restartBlocks()
-{
-    int status = ebur128_set_max_window(m_state->meter, RestartWindowMs);
-    if (status == EBUR128_ERROR_NO_CHANGE)
-        status = ebur128_set_max_window(m_state->meter, RestartWindowMs + 100);
-    if (status != EBUR128_SUCCESS)
-        throw std::bad_alloc();
-}
-
 int LoudnessMeter::blockStep(int sampleRate)
 {
     return (sampleRate + 5) / 10;
@@ -114,14 +96,14 @@ int LoudnessMeter::blockStep(int sampleRate)
 
 bool LoudnessMeter::measuresInParts(int sampleRate)
 {
-    // A part settled by three steps must form its first block at the fourth step after that,
-    // not before: frames at the highest frequency, loud after the filter.
+    // A fresh meter must form its first block at the fourth step, not before: frames at the
+    // highest frequency, loud after the filter.
     const int step = blockStep(sampleRate);
-    LoudnessMeter probe(1, sampleRate, 3 * step);
-    std::vector<float> loud(std::size_t(7 * step));
+    LoudnessMeter probe(1, sampleRate);
+    std::vector<float> loud(std::size_t(4 * step));
     for (std::size_t i = 0; i < loud.size(); ++i)
         loud[i] = i % 2 ? -FullScale / 2 : FullScale / 2;
-    probe.add(loud.data(), nullptr, 7 * step - 1);
+    probe.add(loud.data(), nullptr, 4 * step - 1);
     if (probe.loudness())
         return false;
     probe.add(loud.data(), nullptr, 1);

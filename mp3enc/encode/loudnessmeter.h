@@ -19,10 +19,8 @@ public:
     static constexpr double ReferenceLufs = -18.0;
 
     // Throws std::bad_alloc when the meter cannot be made. The first `settleFrames` frames fed
-    // (fewer than four block steps) are not measured: they only bring the K-weighting filter and
-    // the true peak's delay line to the state the stream before leaves them in, so that a meter
-    // started a block step or more into a stream, at a multiple of it, measures its blocks from
-    // there exactly as one meter of the whole stream would.
+    // are not measured: they only fill the true peak's delay line with the stream before, for a
+    // meter started in the middle of a stream.
     LoudnessMeter(int channels, int sampleRate, int settleFrames = 0);
     ~LoudnessMeter();
     LoudnessMeter(const LoudnessMeter &) = delete;
@@ -38,16 +36,20 @@ public:
     // Linear, 1.0 full scale: the largest true peak of any channel.
     double peak() const;
     int channels() const { return m_channels; }
-    // Frames this meter measured (not its parts'), those settling the filters not counted.
+    // Frames this meter measured (not its parts'), the settling ones not counted.
     std::int64_t framesMeasured() const { return m_measured; }
 
     // Frames from the start of one gating block to the next (100 ms, as the library rounds it).
-    // A stream is measured in parts exactly when part i + 1 is measured from a multiple of the
-    // step, settled by the three steps before it, and part i is measured up to three steps past
-    // that point: each block is then one part's, and heard as a single meter would hear it.
+    // A stream is measured in parts when part i + 1 is measured from a multiple of the step and
+    // part i up to three steps past that point: each gating block is then one part's. The
+    // K-weighting filter of a later part starts from rest, not from the state the stream before
+    // leaves it in (the library's filter state cannot be set, nor its block count restarted
+    // without a buffer of samplerate x window frames in libebur128 1.2.6), so that part's first
+    // block is a little off: the whole's loudness moves only where that puts the block into
+    // another 0.1 LU bin of the histogram, by thousandths of a dB at most.
     static int blockStep(int sampleRate);
-    // Whether the library counts its blocks as above and a meter settles (asked at each call);
-    // where not, a stream can only be measured whole.
+    // Whether the library counts its blocks as above (asked at each call); where not, a stream
+    // can only be measured whole.
     static bool measuresInParts(int sampleRate);
     // `part`'s blocks and peaks become this meter's: one stream, heard in parts.
     void absorb(std::unique_ptr<LoudnessMeter> part);
@@ -58,13 +60,12 @@ public:
 private:
     struct State; // libebur128's, which has no name a declaration could use
     void measure(std::size_t frames);
-    void restartBlocks();
     void collectStates(std::vector<const State *> &states) const;
 
     std::unique_ptr<State> m_state;
     TruePeak m_truePeak;
     int m_channels;
-    std::size_t m_settling; // frames still to settle the filters
+    std::size_t m_settling; // frames still to fill the true peak's delay line
     std::int64_t m_measured = 0;
     std::vector<float> m_interleaved;
     std::vector<std::unique_ptr<LoudnessMeter>> m_parts;

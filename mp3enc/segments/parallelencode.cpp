@@ -102,9 +102,8 @@ std::optional<EncodeResult> ParallelEncode::run(Mp3Layout &file, const QString &
 }
 
 // With ReplayGain 2.0 each segment's encoder measures the input from a block step a little
-// before its window (settled by the three steps before that) to three steps past the next
-// segment's: the parts make up the whole input's measure exactly, and no pass reads the file a
-// second time.
+// before its window to three steps past the next segment's (its true peak's delay line filled by
+// the step before): every gating block is one part's, and no pass reads the file a second time.
 bool ParallelEncode::planParts()
 {
     m_parts.clear();
@@ -112,7 +111,8 @@ bool ParallelEncode::planParts()
     if (!m_meter || !LoudnessMeter::measuresInParts(rate))
         return false;
     const std::int64_t step = LoudnessMeter::blockStep(rate);
-    const std::int64_t settle = 3 * step;
+    const std::int64_t settle = step;
+    const std::int64_t overlap = 3 * step;
     const auto &segments = m_plan.segments;
     std::vector<std::int64_t> starts{0};
     for (std::size_t i = 1; i < segments.size(); ++i) {
@@ -120,7 +120,7 @@ bool ParallelEncode::planParts()
         // Segment i's encoder hears music from its audioStart; segment i - 1's reads on to its
         // endSample.
         if (at - settle < m_settings.inputSampleAt(segments[i].audioStart) ||
-            at + settle > endSample(i - 1) || at <= starts.back() + settle)
+            at + overlap > endSample(i - 1) || at <= starts.back() + overlap)
             return false;
         starts.push_back(at);
     }
@@ -128,7 +128,7 @@ bool ParallelEncode::planParts()
     for (std::size_t i = 0; i < starts.size(); ++i) {
         MeasuredPart part;
         part.from = i == 0 ? 0 : starts[i] - settle;
-        part.to = i + 1 < starts.size() ? starts[i + 1] + settle : total;
+        part.to = i + 1 < starts.size() ? starts[i + 1] + overlap : total;
         part.settle = i == 0 ? 0 : int(settle);
         part.meter = std::make_unique<LoudnessMeter>(m_meter->channels(), rate, part.settle);
         m_parts.push_back(std::move(part));

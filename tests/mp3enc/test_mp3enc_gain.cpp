@@ -276,10 +276,10 @@ private slots:
         QCOMPARE(screened.framesInterpolated() < frames / 4, mostlySpared);
     }
 
-    // A stream measured in parts, each settled by the block steps before it, has the loudness
-    // and true peak the library gives the whole stream: with bass (the slowest of its filters),
-    // a crest just after a cut (the true peak's delay line), parts shorter than a block's span,
-    // and blocks of any size.
+    // A stream measured in parts has the true peak the library gives the whole stream, and its
+    // loudness within what a later part's first block, its filter started from rest, can move
+    // it: with bass (the slowest of the filters), a swell across a cut (the true peak's delay
+    // line), parts shorter than a block's span, and blocks of any size.
     void measuredInParts_data()
     {
         QTest::addColumn<int>("channels");
@@ -348,7 +348,7 @@ private slots:
 
         std::unique_ptr<LoudnessMeter> whole;
         for (qsizetype i = 0; i <= cuts.size(); ++i) {
-            const std::int64_t settle = i == 0 ? 0 : 3 * step;
+            const std::int64_t settle = i == 0 ? 0 : step;
             const std::int64_t from = i == 0 ? 0 : cuts[i - 1] * step - settle;
             const std::int64_t to = i < cuts.size() ? cuts[i] * step + 3 * step : frames;
             auto part = std::make_unique<LoudnessMeter>(channels, rate, int(settle));
@@ -362,7 +362,9 @@ private slots:
             else
                 whole = std::move(part);
         }
-        QVERIFY2(std::abs(*whole->loudness() - loudness) < 1e-9,
+        // Well under the frame's last digit; a block counted twice or left out at a cut moves
+        // these signals by more.
+        QVERIFY2(std::abs(*whole->loudness() - loudness) <= 0.01,
                  qPrintable(QString::number(*whole->loudness() - loudness)));
         QCOMPARE(whole->peak(), peak);
         QVERIFY2(peak >= 0.9 && peak < 0.905, qPrintable(QString::number(peak))); // the swell's
@@ -507,12 +509,13 @@ private slots:
         QVERIFY2(std::abs(infoTagGain(mp3) - decibels(tags, "REPLAYGAIN_TRACK_GAIN")) <= 0.051,
                  qPrintable(QString::number(infoTagGain(mp3))));
         // The property tells the figure the frame holds, unrounded: the library's own for the
-        // input heard whole, however the file was cut.
+        // input heard whole, however the file was cut (for its one seam, within a bin of one
+        // block in some 400).
         const double gain = encoder.control->get(QStringLiteral("TrackGain")).toDouble();
         QVERIFY(std::abs(gain - decibels(tags, "REPLAYGAIN_TRACK_GAIN")) <= 0.005);
         const std::optional<GainFigures> whole = libraryFigures(wav);
         QVERIFY(whole);
-        QVERIFY2(std::abs(gain - whole->gain) < 1e-9,
+        QVERIFY2(std::abs(gain - whole->gain) <= 2.5e-4,
                  qPrintable(QString::number(gain - whole->gain, 'g', 3)));
         QCOMPARE(encoder.control->get(QStringLiteral("TrackPeak")).toDouble(), whole->peak);
     }
