@@ -47,15 +47,37 @@ bool writeSine(const QString &path, int channels, int rate, double hz, double am
     return sf_close(file) == 0 && written;
 }
 
-// The library's own gain and true peak for the whole of `wav` as LAME hears it, scaled by its
-// default factor, read as one stream (none when it cannot be read).
+// The library's own gain and true peak for interleaved samples (1.0 full scale) heard as one
+// stream; none when its state cannot be made.
+std::optional<GainFigures> libraryWhole(const std::vector<float> &interleaved, int channels,
+                                        int rate)
+{
+    ebur128_state *library =
+        ebur128_init(unsigned(channels), unsigned(rate),
+                     EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM | EBUR128_MODE_TRUE_PEAK);
+    if (!library)
+        return std::nullopt;
+    ebur128_add_frames_float(library, interleaved.data(),
+                             interleaved.size() / std::size_t(channels));
+    GainFigures figures;
+    ebur128_loudness_global(library, &figures.gain);
+    figures.gain = LoudnessMeter::ReferenceLufs - figures.gain;
+    for (int c = 0; c < channels; ++c) {
+        double peak = 0;
+        ebur128_true_peak(library, unsigned(c), &peak);
+        figures.peak = std::max(figures.peak, peak);
+    }
+    ebur128_destroy(&library);
+    return figures;
+}
+
+// The same for the whole of `wav` as LAME hears it, scaled by its default factor.
 std::optional<GainFigures> libraryFigures(const QString &wav)
 {
     LameEncoder lame;
     LameEncoder::Settings settings;
     if (!lame.init(settings, nullptr))
         return std::nullopt;
-    const float scale = lame.scale();
     SF_INFO info{};
     SNDFILE *file = sf_open(wav.toLocal8Bit().constData(), SFM_READ, &info);
     if (!file)
@@ -63,24 +85,11 @@ std::optional<GainFigures> libraryFigures(const QString &wav)
     std::vector<float> samples(std::size_t(info.frames * info.channels));
     const bool read = sf_readf_float(file, samples.data(), info.frames) == info.frames;
     sf_close(file);
-    ebur128_state *library =
-        ebur128_init(unsigned(info.channels), unsigned(info.samplerate),
-                     EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM | EBUR128_MODE_TRUE_PEAK);
-    if (!read || !library)
+    if (!read)
         return std::nullopt;
     for (float &sample : samples)
-        sample *= scale;
-    ebur128_add_frames_float(library, samples.data(), std::size_t(info.frames));
-    GainFigures figures;
-    ebur128_loudness_global(library, &figures.gain);
-    figures.gain = LoudnessMeter::ReferenceLufs - figures.gain;
-    for (int c = 0; c < info.channels; ++c) {
-        double peak = 0;
-        ebur128_true_peak(library, unsigned(c), &peak);
-        figures.peak = std::max(figures.peak, peak);
-    }
-    ebur128_destroy(&library);
-    return figures;
+        sample *= lame.scale();
+    return libraryWhole(samples, info.channels, info.samplerate);
 }
 
 QJsonObject probedTags(const QString &mp3)
@@ -325,26 +334,16 @@ private slots:
         for (float &x : right)
             x *= 32768.0f;
 
-        ebur128_state *library =
-            ebur128_init(unsigned(channels), unsigned(rate),
-                         EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM | EBUR128_MODE_TRUE_PEAK);
-        QVERIFY(library);
         std::vector<float> interleaved(std::size_t(frames) * width);
         for (std::size_t n = 0; n < std::size_t(frames); ++n) {
             interleaved[n * width] = left[n] / 32768.0f;
             if (channels == 2)
                 interleaved[n * width + 1] = right[n] / 32768.0f;
         }
-        ebur128_add_frames_float(library, interleaved.data(), std::size_t(frames));
-        double loudness = 0;
-        double peak = 0;
-        QCOMPARE(ebur128_loudness_global(library, &loudness), int(EBUR128_SUCCESS));
-        for (int c = 0; c < channels; ++c) {
-            double channel = 0;
-            ebur128_true_peak(library, unsigned(c), &channel);
-            peak = std::max(peak, channel);
-        }
-        ebur128_destroy(&library);
+        const std::optional<GainFigures> library = libraryWhole(interleaved, channels, rate);
+        QVERIFY(library);
+        const double loudness = LoudnessMeter::ReferenceLufs - library->gain;
+        const double peak = library->peak;
 
         std::unique_ptr<LoudnessMeter> whole;
         for (qsizetype i = 0; i <= cuts.size(); ++i) {
