@@ -66,8 +66,9 @@ def main():
                 their_gain, their_peak = theirs[mp3]
                 ok = abs(gain - their_gain) <= 0.1 and abs(peak / their_peak - 1) <= 0.08
                 failed |= not ok
-                label = (f"album {name or '(no album tag)'}" + (f" ({artist})" if artist else "")
-                         if mp3 == "Album" else os.path.basename(mp3))
+                label = os.path.basename(mp3)
+                if mp3 == "Album":
+                    label = f"album {name or '(no album tag)'}" + (f" ({artist})" if artist else "")
                 print(f"| {label} | {gain:+.2f} | {their_gain:+.2f} | {peak:.4f} | {their_peak:.4f} | "
                       f"{'yes' if ok else 'NO'} |")
     finally:
